@@ -27,8 +27,9 @@ if [ -f build-sanitize/fuzzers.txt ]; then
     work=$(mktemp -d)
     seeds=fuzz/corpus/$name
     echo "-- $name"
+    args=("$work"); [ -d "$seeds" ] && args+=("$seeds")
     if ! build-sanitize/fuzzers/"$name" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 \
-        -print_final_stats=0 "$work" ${seeds:+$( [ -d "$seeds" ] && echo "$seeds")} > "$work.log" 2>&1; then
+        -print_final_stats=0 "${args[@]}" > "$work.log" 2>&1; then
       echo "fuzz target $name failed:"; tail -40 "$work.log"; fuzz_failed=1
     else
       grep -E '^#[0-9]+.*DONE' "$work.log" | tail -1 || true
