@@ -1,0 +1,66 @@
+#include "device/RemoteZeltoPreset.h"
+
+#include <regex>
+
+#include "preset/ZeltoPreset.h"
+
+namespace zelto {
+
+namespace {
+
+const std::regex& dateSuffixPattern() {
+    static const std::regex pattern(
+        R"(\*\[(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}(Z|((\+|-)\d{2}:\d{2})))\]$)");
+    return pattern;
+}
+
+// Start of the UTF-8 character that ends just before `end`.
+std::size_t previousCharacterStart(const std::string& text, std::size_t end) {
+    std::size_t pos = end;
+    while (pos > 0) {
+        --pos;
+        if ((static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80) break;
+    }
+    return pos;
+}
+
+}  // namespace
+
+RemoteZeltoPreset::RemoteZeltoPreset(const std::string& text) : name(text) {
+    std::smatch match;
+    if (!std::regex_search(text, match, dateSuffixPattern())) return;
+    auto parsed = parseIsoDate(match.str(1));
+    if (!parsed) return;
+    date = parsed;
+    // Drop the date, "*[" and the one character (normally a blank) written before them.
+    std::size_t marker = static_cast<std::size_t>(match.position(0));
+    name = marker == 0 ? std::string() : text.substr(0, previousCharacterStart(text, marker));
+}
+
+std::string RemoteZeltoPreset::extendedName() const {
+    if (!date) return name;
+    return name + " *[" + formatIsoDate(*date) + "]";
+}
+
+std::string RemoteZeltoPreset::description() const {
+    return extendedName() + " " + std::to_string(bytes ? bytes->size() : 0) + " bytes";
+}
+
+std::optional<ZeltoPreset> RemoteZeltoPreset::parse() const {
+    if (!bytes) return std::nullopt;
+    return ZeltoPreset::fromData(std::span<const std::uint8_t>(*bytes));
+}
+
+bool operator==(const RemoteZeltoPreset& a, const RemoteZeltoPreset& b) {
+    return a.name == b.name && a.date == b.date;
+}
+
+bool operator<(const RemoteZeltoPreset& a, const RemoteZeltoPreset& b) {
+    return a.name == b.name && a.date && b.date && *a.date < *b.date;
+}
+
+bool operator>(const RemoteZeltoPreset& a, const RemoteZeltoPreset& b) {
+    return a.name == b.name && a.date && b.date && *a.date > *b.date;
+}
+
+}  // namespace zelto
