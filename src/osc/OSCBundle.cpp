@@ -1,0 +1,194 @@
+#include <cstring>
+#include <stdexcept>
+
+#include "osc/OSCDecodeContext.h"
+#include "osc/OSCObject.h"
+#include "osc/OSCWire.h"
+
+namespace zelto {
+
+namespace {
+constexpr std::uint8_t bundlePrefix[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
+constexpr std::size_t maxElementSize = (std::size_t{1} << 31) - 1;
+}  // namespace
+
+OSCBundle::OSCBundle(std::uint64_t timetag, std::vector<OSCObject> elements)
+    : timetag_(timetag), elements_(std::move(elements)) {}
+OSCBundle::OSCBundle(const OSCBundle&) = default;
+OSCBundle::OSCBundle(OSCBundle&&) noexcept = default;
+OSCBundle& OSCBundle::operator=(const OSCBundle&) = default;
+OSCBundle& OSCBundle::operator=(OSCBundle&&) noexcept = default;
+OSCBundle::~OSCBundle() = default;
+
+bool operator==(const OSCBundle& a, const OSCBundle& b) {
+    return a.endpoint_ == b.endpoint_ && a.receiveTime_ == b.receiveTime_ && a.timetag_ == b.timetag_ &&
+           a.elements_ == b.elements_;
+}
+
+OSCBundle OSCBundle::from(std::span<const std::uint8_t> data) {
+    detail::OSCDecodeContext context(data);
+    return context.decodeBundle(data, 1);
+}
+
+void OSCBundle::add(OSCMessage message) { elements_.emplace_back(std::move(message)); }
+
+void OSCBundle::add(OSCBundle bundle) { elements_.emplace_back(std::move(bundle)); }
+
+void OSCBundle::setEndpoint(const std::optional<OSCEndpoint>& endpoint) {
+    endpoint_ = endpoint;
+    for (auto& element : elements_) element.setEndpoint(endpoint);
+}
+
+void OSCBundle::setReceiveTime(std::optional<std::uint64_t> time) noexcept {
+    receiveTime_ = time;
+    for (auto& element : elements_) element.setReceiveTime(time);
+}
+
+std::size_t OSCBundle::oscSize() const noexcept {
+    std::size_t size = 16;
+    for (const auto& element : elements_) size += 4 + element.oscSize();
+    return size;
+}
+
+void OSCBundle::checkEncodable() const {
+    for (const auto& element : elements_) {
+        if (element.oscSize() > maxElementSize) throw OSCValueError(OSCValueError::Case::sizeError);
+        if (auto* m = element.message()) {
+            m->checkEncodable();
+        } else {
+            element.bundle()->checkEncodable();
+        }
+    }
+}
+
+std::size_t OSCBundle::encodeUnchecked(std::uint8_t* out) const noexcept {
+    std::uint8_t* p = out;
+    std::memcpy(p, bundlePrefix, 8);
+    wire::storeU64(p + 8, timetag_);
+    p += 16;
+    for (const auto& element : elements_) {
+        std::uint8_t* sizeField = p;
+        p += 4;
+        std::size_t n = element.message() ? element.message()->encodeUnchecked(p) : element.bundle()->encodeUnchecked(p);
+        wire::storeU32(sizeField, static_cast<std::uint32_t>(n));
+        p += n;
+    }
+    return static_cast<std::size_t>(p - out);
+}
+
+std::size_t OSCBundle::encode(std::span<std::uint8_t> out) const {
+    checkEncodable();
+    if (out.size() < oscSize()) throw std::length_error("OSCBundle::encode: buffer too small");
+    return encodeUnchecked(out.data());
+}
+
+void OSCBundle::encode(std::vector<std::uint8_t>& out) const {
+    checkEncodable();
+    std::size_t start = out.size();
+    out.resize(start + oscSize());
+    encodeUnchecked(out.data() + start);
+}
+
+std::vector<std::uint8_t> OSCBundle::encode() const {
+    std::vector<std::uint8_t> out;
+    encode(out);
+    return out;
+}
+
+std::string OSCBundle::description() const {
+    if (elements_.empty()) return "empty OSCBundle(" + std::to_string(timetag_) + ")";
+    std::string text = "OSCBundle(" + std::to_string(timetag_) + ", values: \n";
+    for (const auto& element : elements_) {
+        text += element.description();
+        text += '\n';
+    }
+    text += ')';
+    return text;
+}
+
+OSCBundle detail::OSCDecodeContext::decodeBundle(std::span<const std::uint8_t> data, int depth) {
+    using Case = OSCBundleError::Case;
+    const std::size_t size = data.size();
+    const std::uint8_t* p = data.data();
+    if (size <= 15 || size % 4 != 0) throw OSCBundleError(Case::invalidSize);
+    if (std::memcmp(p, bundlePrefix, 8) != 0) throw OSCBundleError(Case::invalidPrefix);
+    // Each level costs stack; a datagram can nest thousands of levels.
+    if (depth > OSCBundle::maxNestingDepth) throw OSCBundleError(Case::invalidSize);
+
+    OSCBundle bundle(wire::loadU64(p + 8));
+    std::size_t offset = 16;
+    while (offset < size) {
+        if (size - offset <= 4) throw OSCBundleError(Case::invalidSize);
+        std::int32_t n = static_cast<std::int32_t>(wire::loadU32(p + offset));
+        if (n < 0) throw OSCBundleError(Case::invalidSize);
+        const std::size_t elementSize = static_cast<std::size_t>(n);
+        if (elementSize > size - offset - 4) throw OSCBundleError(Case::sizeExceedsDataProvided);
+        auto element = data.subspan(offset + 4, elementSize);
+        if (!element.empty() && element[0] == '/') {
+            bundle.elements_.emplace_back(decodeMessage(element));
+        } else {
+            if (elementSize <= 15) throw OSCBundleError(Case::invalidSize);
+            bundle.elements_.emplace_back(decodeBundle(element, depth + 1));
+        }
+        offset += 4 + elementSize;
+    }
+    return bundle;
+}
+
+// OSCObject
+
+OSCObject OSCObject::from(std::span<const std::uint8_t> data) {
+    if (data.empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
+    detail::OSCDecodeContext context(data);
+    if (data[0] == '/') return OSCObject(context.decodeMessage(data));
+    if (data[0] == '#') return OSCObject(context.decodeBundle(data, 1));
+    throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
+}
+
+const std::optional<OSCEndpoint>& OSCObject::endpoint() const noexcept {
+    return isMessage() ? message()->endpoint() : bundle()->endpoint();
+}
+
+std::optional<std::uint64_t> OSCObject::receiveTime() const noexcept {
+    return isMessage() ? message()->receiveTime() : bundle()->receiveTime();
+}
+
+void OSCObject::setEndpoint(const std::optional<OSCEndpoint>& endpoint) {
+    if (auto* m = message()) {
+        m->setEndpoint(endpoint);
+    } else {
+        bundle()->setEndpoint(endpoint);
+    }
+}
+
+void OSCObject::setReceiveTime(std::optional<std::uint64_t> time) noexcept {
+    if (auto* m = message()) {
+        m->setReceiveTime(time);
+    } else {
+        bundle()->setReceiveTime(time);
+    }
+}
+
+std::size_t OSCObject::oscSize() const noexcept { return isMessage() ? message()->oscSize() : bundle()->oscSize(); }
+
+std::vector<std::uint8_t> OSCObject::encode() const {
+    return isMessage() ? message()->encode() : bundle()->encode();
+}
+
+void OSCObject::encode(std::vector<std::uint8_t>& out) const {
+    if (isMessage()) {
+        message()->encode(out);
+    } else {
+        bundle()->encode(out);
+    }
+}
+
+std::size_t OSCObject::encode(std::span<std::uint8_t> out) const {
+    return isMessage() ? message()->encode(out) : bundle()->encode(out);
+}
+
+std::string OSCObject::description() const {
+    return isMessage() ? message()->description() : bundle()->description();
+}
+
+}  // namespace zelto

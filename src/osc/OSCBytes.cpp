@@ -1,0 +1,118 @@
+#include "osc/OSCBytes.h"
+
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+namespace zelto {
+
+class OSCBytes::Buffer {
+public:
+    std::atomic<std::uint32_t> refs{1};
+};
+
+namespace {
+constexpr std::size_t headerSize = 16;  // keeps the payload 16-byte aligned
+static_assert(sizeof(OSCBytes::Buffer) <= headerSize);
+
+void retain(OSCBytes::Buffer* buffer) noexcept { buffer->refs.fetch_add(1, std::memory_order_relaxed); }
+}  // namespace
+
+OSCBytes::Buffer* OSCBytes::makeBuffer(std::span<const std::uint8_t> bytes) {
+    void* memory = ::operator new(headerSize + bytes.size());
+    auto* buffer = new (memory) Buffer;
+    if (!bytes.empty()) std::memcpy(static_cast<std::uint8_t*>(memory) + headerSize, bytes.data(), bytes.size());
+    return buffer;
+}
+
+const std::uint8_t* OSCBytes::bufferData(const Buffer* buffer) noexcept {
+    return reinterpret_cast<const std::uint8_t*>(buffer) + headerSize;
+}
+
+void OSCBytes::release(Buffer* buffer) noexcept {
+    if (buffer->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        buffer->~Buffer();
+        ::operator delete(buffer);
+    }
+}
+
+OSCBytes::OSCBytes(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCBytes");
+    size_ = static_cast<std::uint32_t>(bytes.size());
+    if (bytes.size() <= inlineCapacity) {
+        inline_ = true;
+        if (!bytes.empty()) std::memcpy(inl_, bytes.data(), bytes.size());
+    } else {
+        inline_ = false;
+        ext_.buffer = makeBuffer(bytes);
+        ext_.data = bufferData(ext_.buffer);
+    }
+}
+
+OSCBytes::OSCBytes(std::string_view text)
+    : OSCBytes(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) {}
+
+OSCBytes::OSCBytes(Buffer* buffer, const std::uint8_t* data, std::size_t size) {
+    if (size > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCBytes");
+    size_ = static_cast<std::uint32_t>(size);
+    if (size <= inlineCapacity) {
+        inline_ = true;
+        if (size) std::memcpy(inl_, data, size);
+    } else {
+        inline_ = false;
+        retain(buffer);
+        ext_.buffer = buffer;
+        ext_.data = data;
+    }
+}
+
+void OSCBytes::copyFrom(const OSCBytes& other) noexcept {
+    size_ = other.size_;
+    inline_ = other.inline_;
+    if (inline_) {
+        std::memcpy(inl_, other.inl_, inlineCapacity);
+    } else {
+        retain(other.ext_.buffer);
+        ext_ = other.ext_;
+    }
+}
+
+void OSCBytes::destroy() noexcept {
+    if (!inline_) release(ext_.buffer);
+}
+
+OSCBytes::OSCBytes(const OSCBytes& other) noexcept { copyFrom(other); }
+
+OSCBytes::OSCBytes(OSCBytes&& other) noexcept {
+    size_ = other.size_;
+    inline_ = other.inline_;
+    std::memcpy(inl_, other.inl_, inlineCapacity);
+    other.size_ = 0;
+    other.inline_ = true;
+}
+
+OSCBytes& OSCBytes::operator=(const OSCBytes& other) noexcept {
+    if (this != &other) {
+        destroy();
+        copyFrom(other);
+    }
+    return *this;
+}
+
+OSCBytes& OSCBytes::operator=(OSCBytes&& other) noexcept {
+    if (this != &other) {
+        destroy();
+        size_ = other.size_;
+        inline_ = other.inline_;
+        std::memcpy(inl_, other.inl_, inlineCapacity);
+        other.size_ = 0;
+        other.inline_ = true;
+    }
+    return *this;
+}
+
+OSCBytes::~OSCBytes() { destroy(); }
+
+}  // namespace zelto

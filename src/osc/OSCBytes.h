@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace zelto {
+
+// An immutable byte string, the storage of string and blob values and of
+// address texts. Up to `inlineCapacity` bytes live inside the object; longer
+// contents live in a shared, reference-counted buffer, so copies are cheap and
+// every long payload of one decoded datagram points into a single copy of it.
+class OSCBytes {
+public:
+    static constexpr std::size_t inlineCapacity = 24;
+
+    // A reference-counted heap buffer; slices of it keep it alive.
+    class Buffer;
+
+    OSCBytes() noexcept : size_(0), inline_(true) {}
+    explicit OSCBytes(std::span<const std::uint8_t> bytes);
+    explicit OSCBytes(std::string_view text);
+    // A slice of `buffer` (which must hold [data, data + size)); short slices are copied inline.
+    OSCBytes(Buffer* buffer, const std::uint8_t* data, std::size_t size);
+
+    OSCBytes(const OSCBytes& other) noexcept;
+    OSCBytes(OSCBytes&& other) noexcept;
+    OSCBytes& operator=(const OSCBytes& other) noexcept;
+    OSCBytes& operator=(OSCBytes&& other) noexcept;
+    ~OSCBytes();
+
+    const std::uint8_t* data() const noexcept { return inline_ ? inl_ : ext_.data; }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size() == 0; }
+    std::span<const std::uint8_t> span() const noexcept { return {data(), size()}; }
+    std::string_view view() const noexcept { return {reinterpret_cast<const char*>(data()), size()}; }
+
+    friend bool operator==(const OSCBytes& a, const OSCBytes& b) noexcept { return a.view() == b.view(); }
+
+    // Buffer management for decoders: a new buffer holding a copy of `bytes`,
+    // owned by the caller's one reference.
+    static Buffer* makeBuffer(std::span<const std::uint8_t> bytes);
+    static const std::uint8_t* bufferData(const Buffer* buffer) noexcept;
+    static void release(Buffer* buffer) noexcept;
+
+private:
+    void copyFrom(const OSCBytes& other) noexcept;
+    void destroy() noexcept;
+
+    union {
+        std::uint8_t inl_[inlineCapacity];
+        struct {
+            Buffer* buffer;
+            const std::uint8_t* data;
+        } ext_;
+    };
+    std::uint32_t size_;
+    bool inline_;
+};
+
+}  // namespace zelto

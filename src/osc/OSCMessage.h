@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "osc/OSCAddress.h"
+#include "osc/OSCEndpoint.h"
+#include "osc/OSCErrors.h"
+#include "osc/OSCValue.h"
+#include "osc/OSCValueList.h"
+
+namespace zelto {
+
+namespace detail {
+struct OSCDecodeContext;
+}
+
+// An OSC message: an address and its argument values. `endpoint` and
+// `receiveTime` are set by the receiver and are not part of the encoding.
+class OSCMessage {
+public:
+    // The message, or none when `address` is not a valid address.
+    static std::optional<OSCMessage> make(std::string_view address, std::initializer_list<OSCValue> values = {});
+    static std::optional<OSCMessage> make(std::string_view address, std::span<const OSCValue> values);
+    OSCMessage(OSCAddress address, std::initializer_list<OSCValue> values = {});
+    OSCMessage(OSCAddress address, std::span<const OSCValue> values);
+    OSCMessage(OSCAddress address, OSCValueList values) noexcept;
+
+    // Decodes one message. Throws OSCMessageError, OSCTypeTagStringError, OSCValueError.
+    static OSCMessage from(std::span<const std::uint8_t> data);
+
+    const OSCAddress& address() const noexcept { return address_; }
+    const OSCValueList& values() const noexcept { return values_; }
+
+    const std::optional<OSCEndpoint>& endpoint() const noexcept { return endpoint_; }
+    void setEndpoint(std::optional<OSCEndpoint> endpoint) { endpoint_ = std::move(endpoint); }
+    // Monotonic nanoseconds at which the message was received.
+    std::optional<std::uint64_t> receiveTime() const noexcept { return receiveTime_; }
+    void setReceiveTime(std::optional<std::uint64_t> time) noexcept { receiveTime_ = time; }
+
+    // Equals the length of the encoding.
+    std::size_t oscSize() const noexcept;
+    // Throws OSCValueError for a value that cannot be encoded.
+    std::vector<std::uint8_t> encode() const;
+    void encode(std::vector<std::uint8_t>& out) const;  // appends
+    // Writes into `out`, which must hold at least oscSize() bytes; returns the byte count.
+    std::size_t encode(std::span<std::uint8_t> out) const;
+
+    // "OSCMessage(/a, values: [1, \"x\"])" or "OSCMessage(/a)".
+    std::string description() const;
+
+    friend bool operator==(const OSCMessage&, const OSCMessage&) = default;
+
+private:
+    friend struct detail::OSCDecodeContext;
+    friend class OSCBundle;
+    std::size_t encodeUnchecked(std::uint8_t* out) const noexcept;
+    void checkEncodable() const;
+
+    OSCAddress address_;
+    OSCValueList values_;
+    std::optional<OSCEndpoint> endpoint_;
+    std::optional<std::uint64_t> receiveTime_;
+};
+
+}  // namespace zelto

@@ -1,0 +1,349 @@
+#include "osc/OSCValue.h"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+#include "osc/OSCDecodeContext.h"
+#include "osc/OSCWire.h"
+
+namespace zelto {
+
+namespace wire {
+
+bool isValidUTF8(const std::uint8_t* s, std::size_t n) noexcept {
+    std::size_t i = 0;
+    while (i < n) {
+        // ASCII runs, eight bytes at a time.
+        while (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ull) break;
+            i += 8;
+        }
+        if (i >= n) break;
+        std::uint8_t c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length;
+        std::uint8_t low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0) low = 0xA0;
+            if (c == 0xED) high = 0x9F;  // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0) low = 0x90;
+            if (c == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (n - i < length) return false;
+        if (s[i + 1] < low || s[i + 1] > high) return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace wire
+
+namespace {
+
+bool encodableText(std::string_view text) noexcept {
+    auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+    return std::memchr(data, 0, text.size()) == nullptr && wire::isValidUTF8(data, text.size());
+}
+
+void appendEscaped(std::string& out, std::string_view text) {
+    out += '"';
+    for (char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
+            default: out += c;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+OSCValue::OSCValue(std::string_view text) : bytes_(text), kind_(OSCValueKind::String) {
+    scalar_.u64 = 0;
+    scalar_.b = encodableText(text);
+}
+
+OSCValue OSCValue::integer(std::int64_t v) noexcept {
+    OSCValue value(v);
+    value.kind_ = OSCValueKind::Int;
+    return value;
+}
+
+OSCValue OSCValue::timeTag(std::uint64_t v) noexcept {
+    OSCValue value(OSCValueKind::UInt64, OSCBytes());
+    value.scalar_.u64 = v;
+    return value;
+}
+
+OSCValue OSCValue::blob(std::span<const std::uint8_t> bytes) { return OSCValue(OSCValueKind::Data, OSCBytes(bytes)); }
+
+OSCValue OSCValue::blob(OSCBytes bytes) noexcept { return OSCValue(OSCValueKind::Data, std::move(bytes)); }
+
+OSCValue OSCValue::stringBytes(OSCBytes bytes) noexcept {
+    OSCValue value(OSCValueKind::String, std::move(bytes));
+    value.scalar_.b = encodableText(value.bytes_.view());
+    return value;
+}
+
+OSCValue OSCValue::fromOSCData(OSCValueKind kind, std::span<const std::uint8_t> data) {
+    detail::OSCDecodeContext context(data);
+    return context.decodeValue(kind, data);
+}
+
+OSCTypeTag OSCValue::typeTag() const noexcept {
+    switch (kind_) {
+        case OSCValueKind::Int32:
+        case OSCValueKind::Int: return OSCTypeTag::int32;
+        case OSCValueKind::Int64: return OSCTypeTag::int64;
+        case OSCValueKind::Float: return OSCTypeTag::float32;
+        case OSCValueKind::Bool: return scalar_.b ? OSCTypeTag::trueTag : OSCTypeTag::falseTag;
+        case OSCValueKind::String: return OSCTypeTag::string;
+        case OSCValueKind::Data: return OSCTypeTag::blob;
+        case OSCValueKind::UInt64: return OSCTypeTag::timeTag;
+    }
+    return OSCTypeTag::int32;
+}
+
+std::size_t OSCValue::oscSize() const noexcept {
+    switch (kind_) {
+        case OSCValueKind::Int32:
+        case OSCValueKind::Int:
+        case OSCValueKind::Float: return 4;
+        case OSCValueKind::Int64:
+        case OSCValueKind::UInt64: return 8;
+        case OSCValueKind::Bool: return 0;
+        case OSCValueKind::String: return wire::paddedText(bytes_.size());
+        case OSCValueKind::Data: return 4 + wire::padded(bytes_.size());
+    }
+    return 0;
+}
+
+void OSCValue::checkEncodable() const {
+    if (kind_ == OSCValueKind::String && !scalar_.b) throw OSCValueError(OSCValueError::Case::encodingError);
+    if (kind_ == OSCValueKind::Data && bytes_.size() >= (std::size_t{1} << 31)) {
+        throw OSCValueError(OSCValueError::Case::sizeError);
+    }
+}
+
+std::size_t OSCValue::encodeUnchecked(std::uint8_t* out) const noexcept {
+    switch (kind_) {
+        case OSCValueKind::Int32:
+        case OSCValueKind::Int: wire::storeU32(out, static_cast<std::uint32_t>(scalar_.i64)); return 4;
+        case OSCValueKind::Float: wire::storeU32(out, std::bit_cast<std::uint32_t>(scalar_.f32)); return 4;
+        case OSCValueKind::Int64: wire::storeU64(out, static_cast<std::uint64_t>(scalar_.i64)); return 8;
+        case OSCValueKind::UInt64: wire::storeU64(out, scalar_.u64); return 8;
+        case OSCValueKind::Bool: return 0;
+        case OSCValueKind::String: return wire::writeText(out, bytes_.data(), bytes_.size());
+        case OSCValueKind::Data: {
+            std::size_t n = bytes_.size();
+            wire::storeU32(out, static_cast<std::uint32_t>(n));
+            std::size_t total = 4 + wire::padded(n);
+            if (n % 4) std::memset(out + total - 4, 0, 4);
+            if (n) std::memcpy(out + 4, bytes_.data(), n);
+            return total;
+        }
+    }
+    return 0;
+}
+
+void OSCValue::oscEncode(std::vector<std::uint8_t>& out) const {
+    checkEncodable();
+    std::size_t start = out.size();
+    out.resize(start + oscSize());
+    encodeUnchecked(out.data() + start);
+}
+
+std::vector<std::uint8_t> OSCValue::oscEncode() const {
+    std::vector<std::uint8_t> out;
+    oscEncode(out);
+    return out;
+}
+
+std::optional<std::int32_t> OSCValue::asInt32() const noexcept {
+    if (kind_ != OSCValueKind::Int32) return std::nullopt;
+    return static_cast<std::int32_t>(scalar_.i64);
+}
+
+std::optional<std::int64_t> OSCValue::asInt() const noexcept {
+    if (kind_ != OSCValueKind::Int && kind_ != OSCValueKind::Int32) return std::nullopt;
+    return scalar_.i64;
+}
+
+std::optional<std::int64_t> OSCValue::asInt64() const noexcept {
+    if (kind_ != OSCValueKind::Int64) return std::nullopt;
+    return scalar_.i64;
+}
+
+std::optional<float> OSCValue::asFloat() const noexcept {
+    if (kind_ != OSCValueKind::Float) return std::nullopt;
+    return scalar_.f32;
+}
+
+std::optional<bool> OSCValue::asBool() const noexcept {
+    if (kind_ != OSCValueKind::Bool) return std::nullopt;
+    return scalar_.b;
+}
+
+std::optional<std::string_view> OSCValue::asString() const noexcept {
+    if (kind_ != OSCValueKind::String) return std::nullopt;
+    return bytes_.view();
+}
+
+std::optional<std::span<const std::uint8_t>> OSCValue::asData() const noexcept {
+    if (kind_ != OSCValueKind::Data) return std::nullopt;
+    return bytes_.span();
+}
+
+std::optional<std::uint64_t> OSCValue::asUInt64() const noexcept {
+    if (kind_ != OSCValueKind::UInt64) return std::nullopt;
+    return scalar_.u64;
+}
+
+std::string OSCValue::description() const {
+    switch (kind_) {
+        case OSCValueKind::Int32:
+        case OSCValueKind::Int:
+        case OSCValueKind::Int64: return std::to_string(scalar_.i64);
+        case OSCValueKind::UInt64: return std::to_string(scalar_.u64);
+        case OSCValueKind::Bool: return scalar_.b ? "true" : "false";
+        case OSCValueKind::Float: {
+            char text[32];
+            auto result = std::to_chars(text, text + sizeof text, scalar_.f32);
+            std::string s(text, result.ptr);
+            if (s.find_first_of(".en") == std::string::npos) s += ".0";
+            return s;
+        }
+        case OSCValueKind::String: {
+            std::string s;
+            appendEscaped(s, bytes_.view());
+            return s;
+        }
+        case OSCValueKind::Data: return std::to_string(bytes_.size()) + " bytes";
+    }
+    return {};
+}
+
+bool operator==(const OSCValue& a, const OSCValue& b) noexcept {
+    if (a.kind_ != b.kind_) return false;
+    switch (a.kind_) {
+        case OSCValueKind::Int32:
+        case OSCValueKind::Int:
+        case OSCValueKind::Int64: return a.scalar_.i64 == b.scalar_.i64;
+        case OSCValueKind::UInt64: return a.scalar_.u64 == b.scalar_.u64;
+        case OSCValueKind::Float: return a.scalar_.f32 == b.scalar_.f32;
+        case OSCValueKind::Bool: return a.scalar_.b == b.scalar_.b;
+        case OSCValueKind::String:
+        case OSCValueKind::Data: return a.bytes_ == b.bytes_;
+    }
+    return false;
+}
+
+// Each kind reads only what it needs from the front of `data`.
+OSCValue detail::OSCDecodeContext::decodeValue(OSCValueKind kind, std::span<const std::uint8_t> data) {
+    const std::size_t n = data.size();
+    const std::uint8_t* p = data.data();
+    auto sizeError = [] { return OSCValueError(OSCValueError::Case::sizeError); };
+    auto encodingError = [] { return OSCValueError(OSCValueError::Case::encodingError); };
+    switch (kind) {
+        case OSCValueKind::Int32:
+        case OSCValueKind::Int: {
+            if (n < 4) throw sizeError();
+            OSCValue v(static_cast<std::int32_t>(wire::loadU32(p)));
+            v.kind_ = kind;
+            return v;
+        }
+        case OSCValueKind::Float:
+            if (n < 4) throw sizeError();
+            return OSCValue(std::bit_cast<float>(wire::loadU32(p)));
+        case OSCValueKind::Int64:
+            if (n < 8) throw sizeError();
+            return OSCValue(static_cast<std::int64_t>(wire::loadU64(p)));
+        case OSCValueKind::UInt64:
+            if (n < 8) throw sizeError();
+            return OSCValue::timeTag(wire::loadU64(p));
+        case OSCValueKind::Bool: return OSCValue(false);
+        case OSCValueKind::String: {
+            auto* nul = static_cast<const std::uint8_t*>(std::memchr(p, 0, n));
+            if (!nul) throw encodingError();
+            std::size_t length = static_cast<std::size_t>(nul - p);
+            std::size_t total = wire::paddedText(length);
+            if (total > n) throw sizeError();
+            for (std::size_t i = length + 1; i < total; ++i) {
+                if (p[i]) throw encodingError();
+            }
+            if (!wire::isValidUTF8(p, length)) throw encodingError();
+            OSCValue v(OSCValueKind::String, slice(p, length));
+            v.scalar_.b = true;
+            return v;
+        }
+        case OSCValueKind::Data: {
+            if (n < 4) throw sizeError();
+            std::size_t length = wire::loadU32(p);
+            // Checked in 64 bits so a length near 2^32 cannot wrap.
+            std::uint64_t total = 4 + wire::padded(static_cast<std::uint64_t>(length));
+            if (total > n) throw sizeError();
+            for (std::size_t i = 4 + length; i < total; ++i) {
+                if (p[i]) throw encodingError();
+            }
+            return OSCValue(OSCValueKind::Data, slice(p + 4, length));
+        }
+    }
+    throw sizeError();
+}
+
+// OSCTypeTagString
+
+OSCTypeTagString::OSCTypeTagString(std::span<const OSCValue> values) {
+    typeTags_.reserve(values.size());
+    for (const auto& v : values) typeTags_.push_back(v.typeTag());
+}
+
+OSCTypeTagString OSCTypeTagString::fromText(std::string_view text) {
+    if (text.empty() || text.front() != ',') {
+        throw OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownBeginningCharacter);
+    }
+    OSCTypeTagString result;
+    for (std::size_t i = 1; i < text.size() && text[i] != '\0'; ++i) {
+        auto tag = OSCTypeTag::from(text[i]);
+        if (!tag) throw OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownTypeTag, text[i]);
+        result.typeTags_.push_back(*tag);
+    }
+    return result;
+}
+
+OSCTypeTagString OSCTypeTagString::fromOSCData(std::span<const std::uint8_t> data) {
+    for (auto byte : data) {
+        if (byte >= 0x80) throw OSCTypeTagStringError(OSCTypeTagStringError::Case::malformedData);
+    }
+    return fromText(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+std::vector<std::uint8_t> OSCTypeTagString::encode() const {
+    std::vector<std::uint8_t> out(oscSize(), 0);
+    out[0] = ',';
+    for (std::size_t i = 0; i < typeTags_.size(); ++i) out[i + 1] = typeTags_[i].encode();
+    return out;
+}
+
+}  // namespace zelto
