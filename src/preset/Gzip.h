@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace zelto {
+
+// A zlib failure: the kind follows zlib's return code; the message is zlib's own text when it gives
+// one, else "Unknown gzip error". what() is the message.
+class GzipError : public std::exception {
+public:
+    enum class Kind { stream, data, memory, buffer, version, unknown };
+
+    GzipError(Kind kind, int code, std::string message);
+    // Maps a zlib return code and zlib's message (may be null).
+    static GzipError fromZlib(int code, const char* message);
+
+    Kind kind() const noexcept { return kind_; }
+    // The zlib return code (meaningful for `unknown`).
+    int code() const noexcept { return code_; }
+    const std::string& message() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    Kind kind_;
+    int code_;
+    std::string message_;
+};
+
+const char* toString(GzipError::Kind kind) noexcept;
+
+namespace gzip {
+
+// Inflated data beyond this size is refused: a few kilobytes of deflate data could otherwise ask for
+// gigabytes. Presets are far smaller.
+inline constexpr std::size_t maxInflatedSize = std::size_t{64} << 20;
+
+// Deflate as one stream; window bits 15 gives the zlib wrapper (RFC 1950). Empty input -> empty output.
+std::vector<std::uint8_t> compress(std::span<const std::uint8_t> data, int level = -1, int windowBits = 15);
+
+// Inflate until the end of the stream; window bits 0 takes the window from the zlib header and refuses
+// a gzip header. Empty input -> empty output. A truncated stream throws kind `buffer`; output beyond
+// `maxSize` throws kind `memory`.
+std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int windowBits = 0,
+                                     std::size_t maxSize = maxInflatedSize);
+
+}  // namespace gzip
+}  // namespace zelto

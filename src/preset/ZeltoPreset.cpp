@@ -1,0 +1,331 @@
+#include "preset/ZeltoPreset.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "preset/ElementReading.h"
+
+namespace zelto {
+
+namespace {
+
+constexpr std::string_view kChannelNames[] = {"InputChannel", "Index",       "Name",        "Icon",
+                                              "Color",        "Visible",     "LinkedStereoChannel",
+                                              "R",            "Theta",       "Phi",         "WidthOffset",
+                                              "ChannelMode",  "ChannelGaindB", "Solo",      "Mute",
+                                              "GroupID"};
+constexpr detail::AttributeNames<16> kChannelAttributes({
+    kChannelNames[0], kChannelNames[1], kChannelNames[2], kChannelNames[3], kChannelNames[4], kChannelNames[5],
+    kChannelNames[6], kChannelNames[7], kChannelNames[8], kChannelNames[9], kChannelNames[10], kChannelNames[11],
+    kChannelNames[12], kChannelNames[13], kChannelNames[14], kChannelNames[15]});
+constexpr detail::AttributeNames<4> kGroupAttributes({"ID", "Name", "Icon", "Colour"});
+constexpr detail::AttributeNames<4> kUserAttributes({"Name", "Icon", "MixHide", "PhaseInvert"});
+constexpr detail::AttributeNames<2> kPresetAttributes({"Name", "Version"});
+
+// The float one step below the float nearest to pi.
+constexpr float kPi = 3.1415925f;
+
+const char* boolText(bool value) noexcept { return value ? "1" : "0"; }
+
+}  // namespace
+
+std::string_view rawValue(ZeltoChannelMode mode) noexcept {
+    switch (mode) {
+        case ZeltoChannelMode::mono: return "1";
+        case ZeltoChannelMode::stereo: return "2";
+        case ZeltoChannelMode::threeD: return "3";
+        case ZeltoChannelMode::iThreeD: return "4";
+    }
+    return "1";
+}
+
+std::optional<ZeltoChannelMode> channelModeFromRawValue(std::string_view raw) noexcept {
+    if (raw == "1") return ZeltoChannelMode::mono;
+    if (raw == "2") return ZeltoChannelMode::stereo;
+    if (raw == "3") return ZeltoChannelMode::threeD;
+    if (raw == "4") return ZeltoChannelMode::iThreeD;
+    return std::nullopt;
+}
+
+// ---- ZeltoGroup
+
+ZeltoGroup::ZeltoGroup(std::int64_t id, std::string name, std::string icon, std::string colour)
+    : QVXMLElement("Group"), id(id), name(std::move(name)), icon(std::move(icon)), colour(std::move(colour)) {}
+
+ZeltoGroup::ZeltoGroup(const QVXMLElement& element) : ZeltoGroup(QVXMLElement(element)) {}
+
+ZeltoGroup::ZeltoGroup(QVXMLElement&& element) {
+    detail::AttributeSlots slots(element.attributes, kGroupAttributes);
+    id = slots.int64(0);
+    name = slots.takeString(1);
+    icon = slots.takeString(2);
+    colour = slots.takeString(3);
+    slots.removeTaken();
+    static_cast<QVXMLElement&>(*this) = std::move(element);
+}
+
+QVXMLElement ZeltoGroup::toElement() const {
+    QVXMLElement element(*this, {}, {});
+    element.setAttribute("ID", std::to_string(id));
+    element.setAttribute("Name", name);
+    element.setAttribute("Icon", icon);
+    element.setAttribute("Colour", colour);
+    return element;
+}
+
+// ---- ZeltoChannelSettings
+
+ZeltoChannelSettings::ZeltoChannelSettings() : QVXMLElement("ChannelSettings") {}
+
+ZeltoChannelSettings::ZeltoChannelSettings(const QVXMLElement& element)
+    : ZeltoChannelSettings(QVXMLElement(element)) {}
+
+ZeltoChannelSettings::ZeltoChannelSettings(QVXMLElement&& element) {
+    detail::AttributeSlots slots(element.attributes, kChannelAttributes);
+    inputChannel = slots.uint64(0);
+    index = slots.uint64(1);
+    name = slots.takeString(2);
+    icon = slots.takeString(3);
+    color = slots.takeString(4);
+    visible = slots.boolean(5);
+    linkedStereoChannel = slots.int64(6);
+    r = slots.float32(7);
+    theta = slots.float32(8);
+    phi = slots.float32(9);
+    widthOffset = slots.float32(10);
+    const auto mode = channelModeFromRawValue(slots.require(11));
+    if (!mode) throw QVXMLDecodingError::attributeValueConversion();
+    channelMode = *mode;
+    channelGaindB = slots.float32(12);
+    solo = slots.boolean(13);
+    mute = slots.boolean(14);
+    groupID = slots.uint64(15);
+    slots.removeTaken();
+    static_cast<QVXMLElement&>(*this) = std::move(element);
+}
+
+float ZeltoChannelSettings::elevation() const noexcept { return 90.0f - theta * 180.0f / kPi; }
+
+void ZeltoChannelSettings::setElevation(float degrees) noexcept { theta = (90.0f - degrees) * kPi / 180.0f; }
+
+float ZeltoChannelSettings::azimuth() const noexcept { return phi * 180.0f / kPi; }
+
+void ZeltoChannelSettings::setAzimuth(float degrees) noexcept { phi = degrees * kPi / 180.0f; }
+
+QVXMLElement ZeltoChannelSettings::toElement() const {
+    QVXMLElement element(*this, {}, {});
+    element.attributes.reserve(element.attributes.size() + 16);
+    element.setAttribute("InputChannel", std::to_string(inputChannel));
+    element.setAttribute("Index", std::to_string(index));
+    element.setAttribute("Name", name);
+    element.setAttribute("Icon", icon);
+    element.setAttribute("Color", color);
+    element.setAttribute("Visible", boolText(visible));
+    element.setAttribute("LinkedStereoChannel", std::to_string(linkedStereoChannel));
+    element.setAttribute("R", formatXMLFloat(r));
+    element.setAttribute("Theta", formatXMLFloat(theta));
+    element.setAttribute("Phi", formatXMLFloat(phi));
+    element.setAttribute("WidthOffset", formatXMLFloat(widthOffset));
+    element.setAttribute("ChannelMode", std::string(rawValue(channelMode)));
+    element.setAttribute("ChannelGaindB", formatXMLFloat(channelGaindB));
+    element.setAttribute("Solo", boolText(solo));
+    element.setAttribute("Mute", boolText(mute));
+    element.setAttribute("GroupID", std::to_string(groupID));
+    return element;
+}
+
+// ---- ZeltoChannelSettingsList
+
+ZeltoChannelSettingsList::ZeltoChannelSettingsList() : QVXMLElement("ChannelSettingsList") {}
+
+ZeltoChannelSettingsList::ZeltoChannelSettingsList(const QVXMLElement& element)
+    : ZeltoChannelSettingsList(QVXMLElement(element)) {}
+
+ZeltoChannelSettingsList::ZeltoChannelSettingsList(QVXMLElement&& element) {
+    auto channels = detail::extractChildren(element.children, {"ChannelSettings"});
+    channelSettings.reserve(channels.size());
+    for (auto& channel : channels) channelSettings.emplace_back(std::move(channel));
+    static_cast<QVXMLElement&>(*this) = std::move(element);
+}
+
+QVXMLElement ZeltoChannelSettingsList::toElement() const {
+    QVXMLElement element(*this, {}, {});
+    std::vector<const ZeltoChannelSettings*> sorted;
+    sorted.reserve(channelSettings.size());
+    for (const auto& c : channelSettings) sorted.push_back(&c);
+    std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->index < b->index; });
+    element.children.reserve(element.children.size() + sorted.size());
+    for (const auto* c : sorted) element.children.push_back(c->toElement());
+    return element;
+}
+
+// ---- ZeltoUser
+
+ZeltoUser::ZeltoUser(std::string name, std::string icon, std::int64_t hideMix, std::string phaseInvert)
+    : QVXMLElement("User"),
+      name(std::move(name)),
+      icon(std::move(icon)),
+      hideMix(hideMix),
+      phaseInvert(std::move(phaseInvert)) {}
+
+ZeltoUser::ZeltoUser(const QVXMLElement& element) : ZeltoUser(QVXMLElement(element)) {}
+
+ZeltoUser::ZeltoUser(QVXMLElement&& element) {
+    detail::AttributeSlots slots(element.attributes, kUserAttributes);
+    name = slots.takeString(0);
+    icon = slots.takeString(1);
+    hideMix = slots.int64(2);
+    phaseInvert = slots.takeString(3);
+    auto known = detail::extractChildren(element.children, {"Groups", "ChannelSettingsList"});
+    QVXMLElement* groupsElement = detail::firstNamed(known, "Groups");
+    if (!groupsElement) throw QVXMLDecodingError::childNotFound();
+    QVXMLElement* channelsElement = detail::firstNamed(known, "ChannelSettingsList");
+    if (!channelsElement) throw QVXMLDecodingError::childNotFound();
+    groups.reserve(groupsElement->children.size());
+    for (auto& child : groupsElement->children)
+        if (child.elementName == "Group") groups.emplace_back(std::move(child));
+    channelSettingsList = ZeltoChannelSettingsList(std::move(*channelsElement));
+    slots.removeTaken();
+    static_cast<QVXMLElement&>(*this) = std::move(element);
+}
+
+QVXMLElement ZeltoUser::toElement() const {
+    QVXMLElement element(*this, {}, {});
+    element.setAttribute("Name", name);
+    element.setAttribute("Icon", icon);
+    element.setAttribute("MixHide", std::to_string(hideMix));
+    element.setAttribute("PhaseInvert", phaseInvert);
+    QVXMLElement groupsElement("Groups");
+    groupsElement.children.reserve(groups.size());
+    for (const auto& group : groups) groupsElement.children.push_back(group.toElement());
+    element.children.push_back(std::move(groupsElement));
+    element.children.push_back(channelSettingsList.toElement());
+    return element;
+}
+
+bool operator==(const ZeltoUser& a, const ZeltoUser& b) noexcept {
+    return a.name == b.name && a.icon == b.icon && a.hideMix == b.hideMix && a.phaseInvert == b.phaseInvert;
+}
+
+// ---- ZeltoUserList
+
+ZeltoUserList::ZeltoUserList() : QVXMLElement("UserList") {}
+
+ZeltoUserList::ZeltoUserList(const QVXMLElement& element) : ZeltoUserList(QVXMLElement(element)) {}
+
+ZeltoUserList::ZeltoUserList(QVXMLElement&& element) {
+    auto known = detail::extractChildren(element.children, {"User", "RemoteSettings"});
+    users.reserve(known.size());
+    QVXMLElement* remote = nullptr;
+    for (auto& child : known) {
+        if (child.elementName == "User") {
+            users.emplace_back(std::move(child));
+        } else if (!remote) {
+            remote = &child;
+        }
+    }
+    if (!remote) throw QVXMLDecodingError::childNotFound();
+    remoteSettings = ZeltoRemoteSettings(std::move(*remote));
+    static_cast<QVXMLElement&>(*this) = std::move(element);
+}
+
+QVXMLElement ZeltoUserList::toElement() {
+    QVXMLElement element(*this, {}, {});
+    element.children.reserve(element.children.size() + users.size() + 1);
+    for (const auto& user : users) element.children.push_back(user.toElement());
+    element.children.push_back(remoteSettings.toElement());
+    return element;
+}
+
+// ---- ZeltoPreset
+
+ZeltoPreset::ZeltoPreset(const QVXMLElement& element) : ZeltoPreset(QVXMLElement(element)) {}
+
+ZeltoPreset::ZeltoPreset(QVXMLElement&& element) {
+    detail::AttributeSlots slots(element.attributes, kPresetAttributes);
+    name = slots.takeString(0);
+    version = slots.takeString(1);
+    auto known = detail::extractChildren(element.children, {"UserList"});
+    if (known.empty()) throw QVXMLDecodingError::childNotFound();
+    userList = ZeltoUserList(std::move(known.front()));
+    slots.removeTaken();
+    static_cast<QVXMLElement&>(*this) = std::move(element);
+}
+
+ZeltoPreset ZeltoPreset::fromData(std::span<const std::uint8_t> data) { return ZeltoPreset(QVXMLParser(data).parse()); }
+
+ZeltoPreset ZeltoPreset::fromData(std::string_view text) { return ZeltoPreset(QVXMLParser(text).parse()); }
+
+ZeltoPreset ZeltoPreset::fromCompressedData(std::span<const std::uint8_t> compressedData) {
+    const std::vector<std::uint8_t> data = gzip::decompress(compressedData, 0);
+    return fromData(std::span<const std::uint8_t>(data));
+}
+
+ZeltoPreset ZeltoPreset::defaultOff() {
+    try {
+        return fromData(emptyPresetResource());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "built-in preset Resources/EmptyPreset.xml does not read: %s\n", error.what());
+        std::abort();
+    }
+}
+
+void ZeltoPreset::regroupChannels() {
+    for (auto& user : userList.users) {
+        auto& channels = user.channelSettingsList.channelSettings;
+        std::vector<std::size_t> order;
+        std::vector<std::uint32_t> uses(channels.size(), 0);
+        for (const auto& group : user.groups) {
+            if (group.id < 0) continue;
+            for (std::size_t i = 0; i < channels.size(); ++i)
+                if (channels[i].groupID == static_cast<std::uint64_t>(group.id)) {
+                    order.push_back(i);
+                    ++uses[i];
+                }
+        }
+        std::vector<ZeltoChannelSettings> regrouped;
+        regrouped.reserve(order.size());
+        for (std::size_t i : order) {
+            // A channel in several groups is copied for all but its last place.
+            if (--uses[i] == 0) {
+                regrouped.push_back(std::move(channels[i]));
+            } else {
+                regrouped.push_back(channels[i]);
+            }
+            regrouped.back().index = regrouped.size() - 1;
+        }
+        channels = std::move(regrouped);
+    }
+}
+
+QVXMLElement ZeltoPreset::toElement() {
+    regroupChannels();
+    QVXMLElement element(*this, {}, {});
+    element.setAttribute("Name", name);
+    element.setAttribute("Version", version);
+    element.children.push_back(userList.toElement());
+    return element;
+}
+
+std::vector<std::uint8_t> ZeltoPreset::toData() {
+    std::string text(xmlDeclaration);
+    toElement().serializeTo(text, 0);
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+std::vector<std::uint8_t> ZeltoPreset::toCompressedData() { return gzip::compress(toData(), -1, 15); }
+
+void ZeltoPreset::applyGroupColorsToChannelColors() {
+    for (auto& user : userList.users) {
+        auto& channels = user.channelSettingsList.channelSettings;
+        if (channels.empty()) continue;
+        std::vector<const ZeltoGroup*> sorted;
+        for (const auto& g : user.groups) sorted.push_back(&g);
+        std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->id < b->id; });
+        for (auto& channel : channels)
+            if (channel.groupID < sorted.size()) channel.color = sorted[channel.groupID]->colour;
+    }
+}
+
+}  // namespace zelto
