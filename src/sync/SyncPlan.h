@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sync/ZeltoPresetManager.h"
+
+namespace zelto {
+
+// What a sync would move, worked out from the lists alone (nothing is sent):
+// every name missing locally is fetched once, from the first device that
+// lists it; afterwards every device receives each name it lacks.
+struct SyncPlan {
+    struct Fetch {
+        DevicePtr from;
+        RemoteZeltoPreset preset;
+    };
+    struct Send {
+        DevicePtr to;
+        std::string name;
+    };
+    std::vector<Fetch> fetches;
+    std::vector<Send> sends;
+};
+
+// `deviceLists` holds each device's list with the built-in presets removed.
+SyncPlan planSync(const std::vector<RemoteZeltoPreset>& localList, const RequiredPresets& deviceLists);
+
+}  // namespace zelto

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <asio/awaitable.hpp>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "device/RemoteZeltoPreset.h"
+
+namespace zelto {
+
+class ZeltoDevice;
+
+class ZeltoPresetManagerError : public std::exception {
+public:
+    enum class Case { localPathDoesNotExist, emptyPreset, presetDoesNotExistAtSource, presetDoesNotExist, invalidPath };
+
+    explicit ZeltoPresetManagerError(Case c) noexcept : case_(c) {}
+    Case errorCase() const noexcept { return case_; }
+    const char* what() const noexcept override;
+
+private:
+    Case case_;
+};
+
+using DevicePtr = std::shared_ptr<ZeltoDevice>;
+// Presets grouped by the device that serves them, in the manager's device order.
+using RequiredPresets = std::vector<std::pair<DevicePtr, std::vector<RemoteZeltoPreset>>>;
+
+// Progress of the manager's operations. A null device stands for the local
+// sync folder. Every operation has an empty default.
+class ZeltoPresetManagerDelegate {
+public:
+    virtual ~ZeltoPresetManagerDelegate() = default;
+    virtual void presetManagerDidStartSync() {}
+    virtual void presetManagerDidFinishSync() {}
+    virtual void presetManagerWillRequestPresetList(const DevicePtr& /*from*/) {}
+    virtual void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& /*list*/,
+                                                   const DevicePtr& /*from*/) {}
+    virtual void presetManagerDidFailReceivingPresetList(const DevicePtr& /*from*/, const std::exception& /*error*/) {}
+    virtual void presetManagerDidDetermineRequiredPresets(const RequiredPresets& /*required*/) {}
+    virtual void presetManagerDidRequestPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*from*/) {}
+    virtual void presetManagerDidReceivePreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*from*/) {}
+    virtual void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*from*/) {}
+    virtual void presetManagerDidWritePreset(const RemoteZeltoPreset& /*preset*/) {}
+    virtual void presetManagerWillOverwritePreset(const RemoteZeltoPreset& /*preset*/) {}
+    virtual void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& /*preset*/, const std::exception& /*error*/) {}
+    virtual void presetManagerDidSendPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*to*/,
+                                            bool /*overwriting*/) {}
+};
+
+// Keeps a local sync folder and a set of mixers holding the same presets
+// (matched by name), and copies single presets between any two sources.
+class ZeltoPresetManager {
+public:
+    // The built-in presets every mixer holds; they never move.
+    static constexpr const char* kBuiltInPresets[] = {"default (PRESET)", "defaultOFF (PRESET)"};
+    static constexpr std::uint64_t kListTimeout = 1'000'000'000;
+    static constexpr std::uint64_t kConnectTimeout = 1'000'000'000;
+    static constexpr std::uint64_t kPresetTimeout = 10'000'000'000;
+    // A fetch that times out is asked for again this many times.
+    static constexpr int kFetchRetries = 2;
+
+    // `localPath` gets a trailing '/' when it lacks one.
+    ZeltoPresetManager(std::vector<DevicePtr> devices, std::string localPath);
+
+    const std::vector<DevicePtr>& devices() const { return devices_; }
+    const std::string& localPath() const { return localPath_; }
+    std::shared_ptr<ZeltoPresetManagerDelegate> delegate;
+
+    // Where the companion application keeps its presets.
+    static std::string zeltoAppPresetPath();
+
+    // The presets of a folder, with dates, without bytes. File system errors
+    // are thrown as std::filesystem::filesystem_error.
+    static std::vector<RemoteZeltoPreset> localPresetList(const std::string& localPath);
+    // localPath + name + ".ZELTOshow"; invalidPath for a name that is not one
+    // plain file name.
+    RemoteZeltoPreset loadPreset(const std::string& name) const;
+    static RemoteZeltoPreset loadPresetAtPath(const std::string& path);
+    // Writes each preset through a temporary file; failures are reported per
+    // preset to the delegate and the loop goes on.
+    void writePresetsToLocal(const std::vector<RemoteZeltoPreset>& presets);
+    static void deletePreset(const std::string& name, const std::string& at);
+
+    asio::awaitable<void> syncDevices();
+    // A null device is the local folder.
+    asio::awaitable<void> copyPreset(std::string name, DevicePtr from, DevicePtr to);
+
+private:
+    // One fetch, asked for again after a time-out; none when it failed.
+    asio::awaitable<std::optional<RemoteZeltoPreset>> fetchPreset(DevicePtr device, RemoteZeltoPreset preset);
+
+    std::vector<DevicePtr> devices_;
+    std::string localPath_;
+};
+
+// The sync folder used when none is given: the companion application's
+// preset folder when it exists, else "Downloads" in the home folder.
+std::string defaultSyncDirectoryPath();
+
+}  // namespace zelto

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelto::cli {
+
+enum ExitCode { kSuccess = 0, kFailure = 1, kUsage = 2 };
+
+// How a command finds its mixers.
+struct NetworkOptions {
+    std::vector<std::string> hosts;
+    bool noBroadcast = false;
+    double timeoutSeconds = 3.0;
+};
+
+struct DiscoverArgs {
+    NetworkOptions net;
+    bool json = false;
+};
+
+struct ListArgs {
+    NetworkOptions net;
+    std::vector<std::string> sources;
+    std::optional<std::string> dir;
+    bool json = false;
+};
+
+struct SyncArgs {
+    NetworkOptions net;
+    std::optional<std::string> dir;
+    bool dryRun = false;
+};
+
+struct CopyArgs {
+    NetworkOptions net;
+    std::string name, from, to;
+    std::optional<std::string> dir;
+};
+
+struct LoadArgs {
+    NetworkOptions net;
+    std::string name, on;
+    bool yes = false;
+};
+
+struct DeleteArgs {
+    NetworkOptions net;
+    std::string name, from;
+    std::optional<std::string> dir;
+};
+
+struct SourceArgs {
+    NetworkOptions net;
+    std::string source;
+    bool json = false;
+};
+
+int runDiscover(const DiscoverArgs& args);
+int runList(const ListArgs& args);
+int runSync(const SyncArgs& args);
+int runCopy(const CopyArgs& args);
+int runLoad(const LoadArgs& args);
+int runDelete(const DeleteArgs& args);
+int runIdentify(const SourceArgs& args);
+int runInfo(const SourceArgs& args);
+int runShow(const std::string& file);
+int runPack(const std::string& file, const std::string& out);
+
+// The folder a command works on: --dir, else the default sync folder.
+std::string syncFolder(const std::optional<std::string>& dir);
+
+}  // namespace zelto::cli

@@ -1,0 +1,402 @@
+// The commands that talk to mixers.
+#include <unistd.h>
+
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "Commands.h"
+#include "Mixers.h"
+#include "StatusPrinter.h"
+#include "preset/ZeltoPreset.h"
+#include "sync/SyncPlan.h"
+#include "sync/ZeltoPresetManager.h"
+
+namespace zelto::cli {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr std::uint64_t kListTimeout = ZeltoPresetManager::kListTimeout;
+
+std::string orEmpty(const std::optional<std::string>& text) { return text.value_or(""); }
+
+json deviceJson(const DevicePtr& device) {
+    auto type = device->type();
+    return {{"address", device->ip().to_string()},
+            {"uid", orEmpty(device->uid())},
+            {"model", type ? rawValue(*type) : ""},
+            {"name", orEmpty(device->name())},
+            {"serialNumber", orEmpty(device->serialNumber())},
+            {"version", orEmpty(device->version())},
+            {"mixes", device->users().size()}};
+}
+
+json presetJson(const RemoteZeltoPreset& preset) {
+    json j = {{"name", preset.name}};
+    j["date"] = preset.date ? json(formatIsoDate(*preset.date)) : json(nullptr);
+    return j;
+}
+
+bool isLocal(const std::string& source) { return source == "local"; }
+
+// Connects what the command needs; prints why nothing was found.
+bool findMixers(Mixers& mixers) {
+    if (!mixers.discover()) return false;
+    mixers.connectAll();
+    return true;
+}
+
+// The mixer named by `source`, or an explanation on standard error.
+DevicePtr needMixer(Mixers& mixers, const std::string& source) {
+    if (auto device = mixers.resolve(source)) return device;
+    std::cerr << "zelto: no mixer '" << source << "' among the " << mixers.devices().size()
+              << " online; run 'zelto discover' to see their addresses, uids and names\n";
+    return nullptr;
+}
+
+// A source argument: local (null device) or a mixer; false when unknown.
+bool resolveSource(Mixers& mixers, const std::string& source, DevicePtr& device) {
+    if (isLocal(source)) {
+        device = nullptr;
+        return true;
+    }
+    device = needMixer(mixers, source);
+    return device != nullptr;
+}
+
+bool needsNetwork(std::initializer_list<std::string> sources) {
+    for (auto& s : sources) {
+        if (!isLocal(s)) return true;
+    }
+    return false;
+}
+
+std::optional<std::vector<RemoteZeltoPreset>> requestList(Mixers& mixers, const DevicePtr& device) {
+    try {
+        return mixers.run(device->requestPresetList(kListTimeout));
+    } catch (const std::exception& e) {
+        std::cerr << "zelto: the preset list of " << Mixers::label(device) << " did not arrive (" << e.what()
+                  << "); try again\n";
+        return std::nullopt;
+    }
+}
+
+std::optional<std::vector<RemoteZeltoPreset>> localList(const std::string& folder) {
+    try {
+        return ZeltoPresetManager::localPresetList(folder);
+    } catch (const std::exception& e) {
+        std::cerr << "zelto: cannot list the sync folder " << folder << " (" << e.what()
+                  << "); create it or pass another one with --dir\n";
+        return std::nullopt;
+    }
+}
+
+bool holds(const std::vector<RemoteZeltoPreset>& list, const std::string& name) {
+    for (auto& p : list) {
+        if (p.name == name) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string syncFolder(const std::optional<std::string>& dir) {
+    std::string folder = dir ? *dir : defaultSyncDirectoryPath();
+    if (folder.empty() || folder.back() != '/') folder.push_back('/');
+    return folder;
+}
+
+int runDiscover(const DiscoverArgs& args) {
+    Mixers mixers(args.net);
+    if (!findMixers(mixers)) return kFailure;
+    const auto& devices = mixers.devices();
+    if (args.json) {
+        json list = json::array();
+        for (auto& d : devices) list.push_back(deviceJson(d));
+        std::cout << json{{"mixers", list}}.dump(2) << "\n";
+    } else {
+        std::cout << "ADDRESS\tUID\tMODEL\tNAME\tSERIAL\tVERSION\tMIXES\n";
+        for (auto& d : devices) {
+            auto j = deviceJson(d);
+            std::cout << j["address"].get<std::string>() << '\t' << j["uid"].get<std::string>() << '\t'
+                      << j["model"].get<std::string>() << '\t' << j["name"].get<std::string>() << '\t'
+                      << j["serialNumber"].get<std::string>() << '\t' << j["version"].get<std::string>() << '\t'
+                      << j["mixes"].get<std::size_t>() << "\n";
+        }
+    }
+    if (devices.empty()) {
+        std::cerr << "zelto: no mixer answered; check the network, give its address with --host, or raise --timeout\n";
+        return kFailure;
+    }
+    return kSuccess;
+}
+
+int runList(const ListArgs& args) {
+    std::vector<std::string> sources = args.sources;
+    bool all = sources.empty();
+    bool network = all;
+    for (auto& s : sources) network = network || !isLocal(s);
+    Mixers mixers(args.net);
+    if (network && !findMixers(mixers)) return kFailure;
+    if (all) {
+        sources.push_back("local");
+        for (auto& d : mixers.devices()) sources.push_back(d->ip().to_string());
+    }
+    int status = kSuccess;
+    json out = json::array();
+    for (const auto& source : sources) {
+        std::optional<std::vector<RemoteZeltoPreset>> list;
+        json entry;
+        std::string title;
+        if (isLocal(source)) {
+            std::string folder = syncFolder(args.dir);
+            list = localList(folder);
+            entry = {{"source", "local"}, {"path", folder}};
+            title = "local (" + folder + ")";
+        } else {
+            auto device = needMixer(mixers, source);
+            if (device) list = requestList(mixers, device);
+            if (device) entry = deviceJson(device), entry["source"] = device->ip().to_string();
+            if (device) title = Mixers::label(device);
+        }
+        if (!list) {
+            status = kFailure;
+            continue;
+        }
+        if (args.json) {
+            json presets = json::array();
+            for (auto& p : *list) presets.push_back(presetJson(p));
+            entry["presets"] = presets;
+            out.push_back(entry);
+        } else {
+            std::cout << title << ":\n";
+            for (auto& p : *list) {
+                std::cout << "  " << p.name;
+                if (p.date) std::cout << "\t" << formatIsoDate(*p.date);
+                std::cout << "\n";
+            }
+        }
+    }
+    if (args.json) std::cout << json{{"sources", out}}.dump(2) << "\n";
+    return status;
+}
+
+int runSync(const SyncArgs& args) {
+    std::string folder = syncFolder(args.dir);
+    Mixers mixers(args.net);
+    if (!findMixers(mixers)) return kFailure;
+    if (mixers.devices().empty()) {
+        std::cerr << "zelto: no mixer is online, nothing to sync; check the network or give addresses with --host\n";
+        return kFailure;
+    }
+    if (args.dryRun) {
+        auto local = localList(folder);
+        if (!local) return kFailure;
+        RequiredPresets lists;
+        for (auto& device : mixers.devices()) {
+            auto list = requestList(mixers, device);
+            if (!list) return kFailure;
+            std::erase_if(*list, [](const RemoteZeltoPreset& p) {
+                for (const char* builtIn : ZeltoPresetManager::kBuiltInPresets) {
+                    if (p.name == builtIn) return true;
+                }
+                return false;
+            });
+            lists.emplace_back(device, std::move(*list));
+        }
+        auto plan = planSync(*local, lists);
+        for (auto& f : plan.fetches) {
+            std::cout << "would fetch " << f.preset.name << " from " << Mixers::label(f.from) << " into " << folder
+                      << "\n";
+        }
+        for (auto& s : plan.sends) std::cout << "would send " << s.name << " to " << Mixers::label(s.to) << "\n";
+        if (plan.fetches.empty() && plan.sends.empty()) std::cout << "nothing to do: all sources hold the same presets\n";
+        return kSuccess;
+    }
+
+    auto printer = std::make_shared<StatusPrinter>(std::cout, std::cerr);
+    printer->setProgress(::isatty(STDOUT_FILENO) == 1);
+    ZeltoPresetManager manager(mixers.devices(), folder);
+    manager.delegate = printer;
+    printer->line("starting sync");
+    try {
+        mixers.run(manager.syncDevices());
+    } catch (const std::exception& e) {
+        printer->errorLine(std::string("failed! ") + e.what());
+        return kFailure;
+    }
+    printer->line("sync finished");
+    if (printer->anyFailure()) {
+        std::cerr << "zelto: " << printer->failureCount()
+                  << " step(s) failed (see above); run the sync again to retry them\n";
+        return kFailure;
+    }
+    return kSuccess;
+}
+
+int runCopy(const CopyArgs& args) {
+    if (isLocal(args.from) && isLocal(args.to)) {
+        std::cerr << "zelto: copying from local to local changes nothing; name a mixer with --from or --to\n";
+        return kUsage;
+    }
+    std::string folder = syncFolder(args.dir);
+    Mixers mixers(args.net);
+    if (needsNetwork({args.from, args.to}) && !findMixers(mixers)) return kFailure;
+    DevicePtr from, to;
+    if (!resolveSource(mixers, args.from, from) || !resolveSource(mixers, args.to, to)) return kFailure;
+
+    auto printer = std::make_shared<StatusPrinter>(std::cout, std::cerr);
+    ZeltoPresetManager manager({}, folder);
+    manager.delegate = printer;
+    printer->line("copying " + args.name + " from " + deviceDescription(from) + " to " + deviceDescription(to));
+    try {
+        mixers.run(manager.copyPreset(args.name, from, to));
+    } catch (const ZeltoPresetManagerError& e) {
+        if (e.errorCase() == ZeltoPresetManagerError::Case::presetDoesNotExistAtSource) {
+            std::cerr << "zelto: " << args.from << " holds no preset named '" << args.name
+                      << "'; run 'zelto list " << args.from << "' to see its presets\n";
+        } else {
+            printer->errorLine(std::string("failed! ") + e.what());
+        }
+        return kFailure;
+    } catch (const std::exception& e) {
+        printer->errorLine(std::string("failed! ") + e.what());
+        return kFailure;
+    }
+    if (printer->anyFailure()) return kFailure;
+    printer->line("copy finished");
+    return kSuccess;
+}
+
+int runLoad(const LoadArgs& args) {
+    if (isLocal(args.on)) {
+        std::cerr << "zelto: a preset is loaded on a mixer, not on the local folder; name a mixer with --on\n";
+        return kUsage;
+    }
+    bool interactive = ::isatty(STDIN_FILENO) == 1;
+    if (!args.yes && !interactive) {
+        std::cerr << "zelto: loading replaces all current settings on the mixer; without a terminal to confirm, "
+                     "add --yes\n";
+        return kUsage;
+    }
+    Mixers mixers(args.net);
+    if (!findMixers(mixers)) return kFailure;
+    auto device = needMixer(mixers, args.on);
+    if (!device) return kFailure;
+    auto list = requestList(mixers, device);
+    if (!list) return kFailure;
+    if (!holds(*list, args.name)) {
+        std::cerr << "zelto: " << Mixers::label(device) << " holds no preset named '" << args.name
+                  << "'; run 'zelto list " << args.on << "' to see its presets\n";
+        return kFailure;
+    }
+    if (!args.yes) {
+        std::string deviceName = device->name().value_or("your zelto hardware");
+        std::cout << "Warning!\nAre you sure you want to load \"" << args.name << "\" on " << deviceName
+                  << "? This will overwrite all current settings on the device!\nload or cancel? [load/cancel] "
+                  << std::flush;
+        std::string answer;
+        std::getline(std::cin, answer);
+        if (answer != "load" && answer != "l" && answer != "y" && answer != "yes") {
+            std::cout << "cancelled\n";
+            return kFailure;
+        }
+    }
+    device->loadPreset(args.name);
+    std::cout << "loaded " << args.name << " on " << Mixers::label(device) << "\n";
+    return kSuccess;
+}
+
+int runDelete(const DeleteArgs& args) {
+    if (isLocal(args.from)) {
+        std::string folder = syncFolder(args.dir);
+        try {
+            ZeltoPresetManager::deletePreset(args.name, folder);
+        } catch (const ZeltoPresetManagerError&) {
+            std::cerr << "zelto: '" << args.name << "' is not a preset name that can be a file in " << folder
+                      << "; check the name\n";
+            return kFailure;
+        } catch (const std::exception& e) {
+            std::cerr << "zelto: could not delete local preset \"" << args.name << "\": " << e.what()
+                      << "; run 'zelto list local' to check the name and folder\n";
+            return kFailure;
+        }
+        std::cout << "deleted " << args.name << " from " << folder << "\n";
+        return kSuccess;
+    }
+    Mixers mixers(args.net);
+    if (!findMixers(mixers)) return kFailure;
+    auto device = needMixer(mixers, args.from);
+    if (!device) return kFailure;
+    auto before = requestList(mixers, device);
+    if (!before) return kFailure;
+    if (!holds(*before, args.name)) {
+        std::cerr << "zelto: " << Mixers::label(device) << " holds no preset named '" << args.name
+                  << "'; run 'zelto list " << args.from << "' to see its presets\n";
+        return kFailure;
+    }
+    device->deletePreset(args.name);
+    // The command is not acknowledged; the next list tells whether it took effect.
+    auto after = requestList(mixers, device);
+    if (!after || holds(*after, args.name)) {
+        std::cerr << "zelto: " << Mixers::label(device) << " still lists '" << args.name
+                  << "' after the delete command; try again\n";
+        return kFailure;
+    }
+    std::cout << "deleted " << args.name << " from " << Mixers::label(device) << "\n";
+    return kSuccess;
+}
+
+int runIdentify(const SourceArgs& args) {
+    if (isLocal(args.source)) {
+        std::cerr << "zelto: only a mixer can blink; name one by address, uid or name\n";
+        return kUsage;
+    }
+    Mixers mixers(args.net);
+    if (!findMixers(mixers)) return kFailure;
+    auto device = needMixer(mixers, args.source);
+    if (!device) return kFailure;
+    device->identify();
+    std::cout << "asked " << Mixers::label(device) << " to blink its display\n";
+    return kSuccess;
+}
+
+int runInfo(const SourceArgs& args) {
+    if (isLocal(args.source)) {
+        std::cerr << "zelto: info describes a mixer; name one by address, uid or name\n";
+        return kUsage;
+    }
+    Mixers mixers(args.net);
+    if (!findMixers(mixers)) return kFailure;
+    auto device = needMixer(mixers, args.source);
+    if (!device) return kFailure;
+    json info = deviceJson(device);
+    info["inputs"] = device->numberOfInputs().value_or(0);
+    info["outputs"] = device->numberOfOutputs().value_or(0);
+    json users = json::array();
+    for (auto& [number, user] : device->users()) {
+        users.push_back({{"number", number}, {"name", user.name}, {"icon", user.icon}});
+    }
+    info["users"] = users;
+    if (args.json) {
+        std::cout << info.dump(2) << "\n";
+        return kSuccess;
+    }
+    std::cout << "description\t" << device->description() << "\n"
+              << "address\t" << info["address"].get<std::string>() << "\n"
+              << "uid\t" << info["uid"].get<std::string>() << "\n"
+              << "model\t" << info["model"].get<std::string>() << "\n"
+              << "name\t" << info["name"].get<std::string>() << "\n"
+              << "serial number\t" << info["serialNumber"].get<std::string>() << "\n"
+              << "version\t" << info["version"].get<std::string>() << "\n"
+              << "inputs\t" << info["inputs"].get<std::int64_t>() << "\n"
+              << "outputs\t" << info["outputs"].get<std::int64_t>() << "\n"
+              << "mixes\t" << users.size() << "\n";
+    for (auto& u : users) {
+        std::cout << "  mix " << u["number"].get<std::uint32_t>() << "\t" << u["name"].get<std::string>() << "\n";
+    }
+    return kSuccess;
+}
+
+}  // namespace zelto::cli

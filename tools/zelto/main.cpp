@@ -1,0 +1,112 @@
+// zelto: the mixers' presets from the command line.
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <iostream>
+
+#include "Commands.h"
+
+using namespace zelto::cli;
+
+namespace {
+
+void addNetworkOptions(CLI::App* cmd, NetworkOptions& net) {
+    cmd->add_option("--host", net.hosts, "Ask this mixer address directly (repeatable)")->type_name("ADDR");
+    cmd->add_flag("--no-broadcast", net.noBroadcast, "Do not broadcast on the network interfaces");
+    cmd->add_option("--timeout", net.timeoutSeconds, "Seconds to wait for mixers to answer and come online")
+        ->capture_default_str()
+        ->check(CLI::Range(0.1, 600.0))
+        ->type_name("SECONDS");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Sync, copy and inspect the presets of ZELTO mixers and a local sync folder.\n"
+                 "SOURCE is 'local' (the sync folder) or a mixer named by its address, uid or name."};
+    app.require_subcommand(1);
+    app.failure_message(CLI::FailureMessage::help);
+
+    DiscoverArgs discover;
+    auto* discoverCmd = app.add_subcommand("discover", "List the mixers that answer");
+    addNetworkOptions(discoverCmd, discover.net);
+    discoverCmd->add_flag("--json", discover.json, "Print one JSON document");
+
+    ListArgs list;
+    auto* listCmd = app.add_subcommand("list", "List the presets of sources (all of them by default)");
+    listCmd->add_option("SOURCE", list.sources, "local, or a mixer's address, uid or name");
+    listCmd->add_option("--dir", list.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    addNetworkOptions(listCmd, list.net);
+    listCmd->add_flag("--json", list.json, "Print one JSON document");
+
+    SyncArgs sync;
+    auto* syncCmd = app.add_subcommand("sync", "Make the sync folder and every mixer hold the same presets");
+    syncCmd->add_option("--dir", sync.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    addNetworkOptions(syncCmd, sync.net);
+    syncCmd->add_flag("--dry-run", sync.dryRun, "Print what would be fetched and sent; change nothing");
+
+    CopyArgs copy;
+    auto* copyCmd = app.add_subcommand("copy", "Copy one preset between two sources, replacing one of that name");
+    copyCmd->add_option("NAME", copy.name, "Preset name")->required();
+    copyCmd->add_option("--from", copy.from, "Source: local or a mixer")->required()->type_name("SOURCE");
+    copyCmd->add_option("--to", copy.to, "Destination: local or a mixer")->required()->type_name("SOURCE");
+    copyCmd->add_option("--dir", copy.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    addNetworkOptions(copyCmd, copy.net);
+
+    LoadArgs load;
+    auto* loadCmd = app.add_subcommand("load", "Load a preset on a mixer (replaces its current settings)");
+    loadCmd->add_option("NAME", load.name, "Preset name")->required();
+    loadCmd->add_option("--on", load.on, "The mixer")->required()->type_name("SOURCE");
+    loadCmd->add_flag("--yes,-y", load.yes, "Do not ask for confirmation");
+    addNetworkOptions(loadCmd, load.net);
+
+    DeleteArgs del;
+    auto* deleteCmd = app.add_subcommand("delete", "Delete a preset from a mixer or the sync folder");
+    deleteCmd->add_option("NAME", del.name, "Preset name")->required();
+    deleteCmd->add_option("--from", del.from, "local or a mixer")->required()->type_name("SOURCE");
+    deleteCmd->add_option("--dir", del.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    addNetworkOptions(deleteCmd, del.net);
+
+    SourceArgs identify;
+    auto* identifyCmd = app.add_subcommand("identify", "Make a mixer's display blink");
+    identifyCmd->add_option("SOURCE", identify.source, "The mixer")->required();
+    addNetworkOptions(identifyCmd, identify.net);
+
+    SourceArgs info;
+    auto* infoCmd = app.add_subcommand("info", "Show a mixer's identity and mixes");
+    infoCmd->add_option("SOURCE", info.source, "The mixer")->required();
+    infoCmd->add_flag("--json", info.json, "Print one JSON document");
+    addNetworkOptions(infoCmd, info.net);
+
+    std::string showFile;
+    auto* showCmd = app.add_subcommand("show", "Print a preset file (compressed or plain) as its XML text");
+    showCmd->add_option("FILE", showFile, "Preset file")->required();
+
+    std::string packFile, packOut;
+    auto* packCmd = app.add_subcommand("pack", "Write a preset's XML as a compressed preset file");
+    packCmd->add_option("FILE", packFile, "Preset XML file")->required();
+    packCmd->add_option("-o,--output", packOut, "Output preset file")->required()->type_name("OUT");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int code = app.exit(e);
+        return code == 0 ? kSuccess : kUsage;
+    }
+
+    try {
+        if (*discoverCmd) return runDiscover(discover);
+        if (*listCmd) return runList(list);
+        if (*syncCmd) return runSync(sync);
+        if (*copyCmd) return runCopy(copy);
+        if (*loadCmd) return runLoad(load);
+        if (*deleteCmd) return runDelete(del);
+        if (*identifyCmd) return runIdentify(identify);
+        if (*infoCmd) return runInfo(info);
+        if (*showCmd) return runShow(showFile);
+        if (*packCmd) return runPack(packFile, packOut);
+    } catch (const std::exception& e) {
+        std::cerr << "zelto: " << e.what() << "\n";
+        return kFailure;
+    }
+    return kUsage;
+}
