@@ -50,15 +50,21 @@ std::size_t OSCBundle::oscSize() const noexcept {
     return size;
 }
 
-void OSCBundle::checkEncodable() const {
+// One pass over the tree: checks every value and element size, returns oscSize().
+std::size_t OSCBundle::checkEncodable() const {
+    std::size_t size = 16;
     for (const auto& element : elements_) {
-        if (element.oscSize() > maxElementSize) throw OSCValueError(OSCValueError::Case::sizeError);
+        std::size_t elementSize;
         if (auto* m = element.message()) {
             m->checkEncodable();
+            elementSize = m->oscSize();
         } else {
-            element.bundle()->checkEncodable();
+            elementSize = element.bundle()->checkEncodable();
         }
+        if (elementSize > maxElementSize) throw OSCValueError(OSCValueError::Case::sizeError);
+        size += 4 + elementSize;
     }
+    return size;
 }
 
 std::size_t OSCBundle::encodeUnchecked(std::uint8_t* out) const noexcept {
@@ -77,15 +83,14 @@ std::size_t OSCBundle::encodeUnchecked(std::uint8_t* out) const noexcept {
 }
 
 std::size_t OSCBundle::encode(std::span<std::uint8_t> out) const {
-    checkEncodable();
-    if (out.size() < oscSize()) throw std::length_error("OSCBundle::encode: buffer too small");
+    if (out.size() < checkEncodable()) throw std::length_error("OSCBundle::encode: buffer too small");
     return encodeUnchecked(out.data());
 }
 
 void OSCBundle::encode(std::vector<std::uint8_t>& out) const {
-    checkEncodable();
+    std::size_t size = checkEncodable();
     std::size_t start = out.size();
-    out.resize(start + oscSize());
+    out.resize(start + size);
     encodeUnchecked(out.data() + start);
 }
 

@@ -60,7 +60,7 @@ private:
     friend struct detail::OSCDecodeContext;
     friend class OSCObject;
     std::size_t encodeUnchecked(std::uint8_t* out) const noexcept;
-    void checkEncodable() const;
+    std::size_t checkEncodable() const;
 
     std::optional<OSCEndpoint> endpoint_;
     std::optional<std::uint64_t> receiveTime_;
