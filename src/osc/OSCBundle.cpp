@@ -12,6 +12,7 @@ constexpr std::uint8_t bundlePrefix[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
 constexpr std::size_t maxElementSize = (std::size_t{1} << 31) - 1;
 }  // namespace
 
+OSCBundle::OSCBundle(std::uint64_t timetag) : timetag_(timetag) {}
 OSCBundle::OSCBundle(std::uint64_t timetag, std::vector<OSCObject> elements)
     : timetag_(timetag), elements_(std::move(elements)) {}
 OSCBundle::OSCBundle(const OSCBundle&) = default;

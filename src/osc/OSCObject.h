@@ -20,7 +20,8 @@ class OSCObject;
 // A time tag and an ordered list of messages and nested bundles.
 class OSCBundle {
 public:
-    explicit OSCBundle(std::uint64_t timetag = OSCTimeTagNow, std::vector<OSCObject> elements = {});
+    explicit OSCBundle(std::uint64_t timetag = OSCTimeTagNow);
+    OSCBundle(std::uint64_t timetag, std::vector<OSCObject> elements);
     OSCBundle(const OSCBundle&);
     OSCBundle(OSCBundle&&) noexcept;
     OSCBundle& operator=(const OSCBundle&);
