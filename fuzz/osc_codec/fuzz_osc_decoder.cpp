@@ -1,0 +1,55 @@
+// Decodes arbitrary datagrams. Codec errors are the expected outcome of bad
+// input; anything else escaping, a sanitizer report, or a decoded object that
+// does not survive encode -> decode -> encode unchanged is a fault.
+
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "osc/OSCAddressPattern.h"
+#include "osc/OSCDecoder.h"
+
+using namespace zelto;
+
+namespace {
+
+std::shared_ptr<OSCObject> decodeOrNull(std::span<const std::uint8_t> data) {
+    try {
+        return OSCStandardDecoder::parse(data);
+    } catch (const OSCDecoderError&) {
+    } catch (const OSCMessageError&) {
+    } catch (const OSCBundleError&) {
+    } catch (const OSCTypeTagStringError&) {
+    } catch (const OSCValueError&) {
+    }
+    return nullptr;
+}
+
+void matchStringsAsPatterns(const OSCObject& object) {
+    if (const auto* message = object.message()) {
+        for (const auto& value : message->values()) {
+            auto text = value.asString();
+            if (!text) continue;
+            if (auto pattern = OSCAddressPattern::make(*text)) (void)pattern->matches(message->address());
+        }
+    } else {
+        for (const auto& element : object.bundle()->elements()) matchStringsAsPatterns(element);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    auto first = decodeOrNull({data, size});
+    if (!first) return 0;
+    (void)first->description();
+    matchStringsAsPatterns(*first);
+
+    // A decoded object is always encodable, and its encoding is canonical.
+    auto encoded = first->encode();
+    if (encoded.size() != first->oscSize()) std::abort();
+    auto second = OSCStandardDecoder::parse(std::span<const std::uint8_t>(encoded));
+    if (!second || second->encode() != encoded) std::abort();
+    if (second->description() != first->description()) std::abort();
+    return 0;
+}
