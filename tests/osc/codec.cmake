@@ -4,3 +4,10 @@ zelto_add_test(NAME codec_tests
     ${CMAKE_CURRENT_LIST_DIR}/codec_bundle_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/codec_pattern_test.cpp
   LIBS osc_codec)
+
+# liblo binds a socket for its dispatcher, so this one runs in a private namespace.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBLO REQUIRED IMPORTED_TARGET liblo)
+zelto_add_test(NAME codec_liblo_interop_tests NETNS
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_liblo_interop_test.cpp
+  LIBS osc_codec PkgConfig::LIBLO)
