@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <memory>
@@ -56,17 +57,25 @@ lo_message toLiblo(const OSCMessage& message) {
     return m;
 }
 
+// liblo's argument pointers are only 4-byte aligned: read them by copying.
+template <class T>
+T read(const lo_arg* arg) {
+    T value;
+    std::memcpy(&value, arg, sizeof value);
+    return value;
+}
+
 OSCMessage fromLiblo(const char* path, const char* types, lo_arg** argv, int argc) {
     std::vector<OSCValue> values;
     for (int i = 0; i < argc; ++i) {
         switch (types[i]) {
-            case 'i': values.emplace_back(argv[i]->i); break;
-            case 'h': values.emplace_back(static_cast<std::int64_t>(argv[i]->h)); break;
-            case 'f': values.emplace_back(argv[i]->f); break;
-            case 's': values.emplace_back(&argv[i]->s); break;
+            case 'i': values.emplace_back(read<std::int32_t>(argv[i])); break;
+            case 'h': values.emplace_back(read<std::int64_t>(argv[i])); break;
+            case 'f': values.emplace_back(read<float>(argv[i])); break;
+            case 's': values.emplace_back(reinterpret_cast<const char*>(argv[i])); break;
             case 'T': values.emplace_back(true); break;
             case 'F': values.emplace_back(false); break;
-            case 't': values.push_back(OSCValue::timeTag(fromLiblo(argv[i]->t))); break;
+            case 't': values.push_back(OSCValue::timeTag(fromLiblo(read<lo_timetag>(argv[i])))); break;
             case 'b': {
                 auto blob = reinterpret_cast<lo_blob>(argv[i]);
                 auto* data = static_cast<const std::uint8_t*>(lo_blob_dataptr(blob));
