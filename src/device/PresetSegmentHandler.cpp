@@ -16,56 +16,51 @@ std::string withoutFileSuffix(std::string name) {
 
 }  // namespace
 
-PresetSegmentHandler::PresetSegmentHandler(asio::any_io_executor executor)
-    : PresetSegmentHandler(std::move(executor), Limits{}) {}
-
-PresetSegmentHandler::PresetSegmentHandler(asio::any_io_executor executor, Limits limits)
-    : executor_(std::move(executor)), limits_(limits) {}
-
-PresetSegmentHandler::~PresetSegmentHandler() { close(); }
-
-void PresetSegmentHandler::addSegment(PresetSegment segment) {
-    std::optional<RemoteZeltoPreset> completed;
-    {
-        std::lock_guard lock(mutex_);
-        dropStale(segment.received);
-        auto found = pending_.find(segment.presetName);
-        if (found == pending_.end()) {
-            if (segment.totalCount < 0 || segment.totalCount > limits_.maxSegments) return;
-            while (pending_.size() >= limits_.maxPendingPresets) dropOldest();
-            found = pending_.emplace(segment.presetName, Pending{}).first;
-            found->second.totalCount = segment.totalCount;
-            found->second.firstSeen = ++arrivals_;
-        }
-        Pending& preset = found->second;
-        preset.lastReceived = segment.received;
-        bool fresh = segment.index >= 0 && segment.index < preset.totalCount && !preset.parts.count(segment.index);
-        if (fresh) {
-            while (pendingBytes_ + segment.bytes.size() > limits_.maxPendingBytes && pending_.size() > 1) {
-                dropOldest();
-            }
-            found = pending_.find(segment.presetName);
-            if (found == pending_.end() || pendingBytes_ + segment.bytes.size() > limits_.maxPendingBytes) {
-                if (found != pending_.end()) erase(segment.presetName);
-                return;
-            }
-            found->second.byteCount += segment.bytes.size();
-            pendingBytes_ += segment.bytes.size();
-            found->second.parts.emplace(segment.index, std::move(segment.bytes));
-        }
-        Pending& current = found->second;
-        if (static_cast<std::int64_t>(current.parts.size()) < current.totalCount) return;
-        std::vector<std::uint8_t> bytes;
-        bytes.reserve(current.byteCount);
-        for (auto& [index, part] : current.parts) bytes.insert(bytes.end(), part.begin(), part.end());
-        completed.emplace(withoutFileSuffix(segment.presetName));
-        completed->bytes = std::move(bytes);
-        erase(segment.presetName);
-        publish(*completed);
+std::optional<RemoteZeltoPreset> PresetSegmentAssembler::add(PresetSegment segment) {
+    dropStale(segment.received);
+    auto found = pending_.find(segment.presetName);
+    if (found == pending_.end()) {
+        if (segment.totalCount < 0 || segment.totalCount > limits_.maxSegments) return std::nullopt;
+        while (pending_.size() >= limits_.maxPendingPresets) dropOldest();
+        found = pending_.emplace(segment.presetName, Pending{}).first;
+        found->second.totalCount = segment.totalCount;
+        found->second.firstSeen = ++arrivals_;
     }
+    found->second.lastReceived = segment.received;
+    bool fresh = segment.index >= 0 && segment.index < found->second.totalCount &&
+                 !found->second.parts.count(segment.index);
+    if (fresh) {
+        std::size_t size = segment.bytes.size();
+        while (pendingBytes_ + size > limits_.maxPendingBytes && pending_.size() > 1) {
+            auto oldest = std::min_element(pending_.begin(), pending_.end(), [&](const auto& a, const auto& b) {
+                // Never pick the preset this segment belongs to while others remain.
+                if (a.first == segment.presetName) return false;
+                if (b.first == segment.presetName) return true;
+                return a.second.firstSeen < b.second.firstSeen;
+            });
+            erase(oldest->first);
+        }
+        found = pending_.find(segment.presetName);
+        if (pendingBytes_ + size > limits_.maxPendingBytes) {
+            erase(segment.presetName);
+            return std::nullopt;
+        }
+        found->second.byteCount += size;
+        pendingBytes_ += size;
+        found->second.parts.emplace(segment.index, std::move(segment.bytes));
+    }
+    Pending& current = found->second;
+    if (static_cast<std::int64_t>(current.parts.size()) < current.totalCount) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(current.byteCount);
+    for (auto& [index, part] : current.parts) bytes.insert(bytes.end(), part.begin(), part.end());
+    RemoteZeltoPreset preset(withoutFileSuffix(segment.presetName));
+    preset.bytes = std::move(bytes);
+    erase(segment.presetName);
+    return preset;
 }
 
-void PresetSegmentHandler::dropStale(std::chrono::steady_clock::time_point now) {
+void PresetSegmentAssembler::dropStale(std::chrono::steady_clock::time_point now) {
     for (auto it = pending_.begin(); it != pending_.end();) {
         if (now - it->second.lastReceived > limits_.staleAfter) {
             pendingBytes_ -= it->second.byteCount;
@@ -76,18 +71,28 @@ void PresetSegmentHandler::dropStale(std::chrono::steady_clock::time_point now) 
     }
 }
 
-void PresetSegmentHandler::dropOldest() {
+void PresetSegmentAssembler::dropOldest() {
     auto oldest = std::min_element(pending_.begin(), pending_.end(), [](const auto& a, const auto& b) {
         return a.second.firstSeen < b.second.firstSeen;
     });
     if (oldest != pending_.end()) erase(oldest->first);
 }
 
-void PresetSegmentHandler::erase(const std::string& name) {
+void PresetSegmentAssembler::erase(const std::string& name) {
     auto found = pending_.find(name);
     if (found == pending_.end()) return;
     pendingBytes_ -= found->second.byteCount;
     pending_.erase(found);
+}
+
+PresetSegmentHandler::PresetSegmentHandler(asio::any_io_executor executor, Limits limits)
+    : executor_(std::move(executor)), assembler_(limits) {}
+
+PresetSegmentHandler::~PresetSegmentHandler() { close(); }
+
+void PresetSegmentHandler::addSegment(PresetSegment segment) {
+    std::lock_guard lock(mutex_);
+    if (auto preset = assembler_.add(std::move(segment))) publish(*preset);
 }
 
 void PresetSegmentHandler::publish(const RemoteZeltoPreset& preset) {
@@ -120,7 +125,9 @@ asio::awaitable<RemoteZeltoPreset> PresetSegmentHandler::awaitPreset(std::option
 asio::awaitable<RemoteZeltoPreset> PresetSegmentHandler::awaitPreset(std::shared_ptr<PresetWaiter> waiter,
                                                                      std::optional<std::uint64_t> timeout) {
     std::optional<std::chrono::nanoseconds> limit;
-    if (timeout) limit = std::chrono::nanoseconds(static_cast<std::int64_t>(std::min<std::uint64_t>(*timeout, INT64_MAX)));
+    // Clamped so that the deadline cannot overflow the clock.
+    constexpr std::uint64_t longest = 100ull * 365 * 24 * 3600 * 1'000'000'000ull;
+    if (timeout) limit = std::chrono::nanoseconds(static_cast<std::int64_t>(std::min(*timeout, longest)));
     auto outcome = co_await waiter->wait(limit);
     switch (outcome.status) {
         case PresetWaiter::Status::value:
@@ -147,12 +154,12 @@ void PresetSegmentHandler::close() {
 
 std::size_t PresetSegmentHandler::pendingPresetCount() const {
     std::lock_guard lock(mutex_);
-    return pending_.size();
+    return assembler_.pendingPresetCount();
 }
 
 std::size_t PresetSegmentHandler::pendingByteCount() const {
     std::lock_guard lock(mutex_);
-    return pendingBytes_;
+    return assembler_.pendingByteCount();
 }
 
 }  // namespace zelto

@@ -38,11 +38,12 @@ private:
     Case case_;
 };
 
-// Reassembles the segments a device sends into presets and hands each
-// completed preset to the coroutines waiting at that moment. Memory is
-// bounded: bogus totals are ignored, stale presets dropped, and only a few
-// presets may be pending at once.
-class PresetSegmentHandler {
+// Collects segments and yields a preset once every index of it is present.
+// Memory is bounded: bogus totals and out-of-range indices are ignored,
+// presets that received nothing for `staleAfter` are dropped, and only a few
+// presets and bytes may be pending at once (the oldest goes first). Not
+// thread-safe.
+class PresetSegmentAssembler {
 public:
     struct Limits {
         std::int32_t maxSegments = 65536;
@@ -50,23 +51,56 @@ public:
         std::size_t maxPendingBytes = 64u << 20;
         std::chrono::nanoseconds staleAfter = std::chrono::seconds(60);
     };
+
+    PresetSegmentAssembler() = default;
+    explicit PresetSegmentAssembler(Limits limits) : limits_(limits) {}
+
+    // The completed preset (name without ".ZELTOshow", date split off), if
+    // this segment completed one.
+    std::optional<RemoteZeltoPreset> add(PresetSegment segment);
+
+    std::size_t pendingPresetCount() const { return pending_.size(); }
+    std::size_t pendingByteCount() const { return pendingBytes_; }
+
+private:
+    struct Pending {
+        std::int32_t totalCount = 0;
+        std::map<std::int32_t, std::vector<std::uint8_t>> parts;
+        std::size_t byteCount = 0;
+        std::chrono::steady_clock::time_point lastReceived;
+        std::uint64_t firstSeen = 0;
+    };
+
+    void dropStale(std::chrono::steady_clock::time_point now);
+    void dropOldest();
+    void erase(const std::string& name);
+
+    Limits limits_;
+    std::map<std::string, Pending> pending_;
+    std::size_t pendingBytes_ = 0;
+    std::uint64_t arrivals_ = 0;
+};
+
+// One device's reassembly: completed presets go to the coroutines waiting at
+// that moment (a preset completed while nobody waits is not kept).
+class PresetSegmentHandler {
+public:
+    using Limits = PresetSegmentAssembler::Limits;
     using PresetWaiter = detail::Waiter<RemoteZeltoPreset>;
 
-    explicit PresetSegmentHandler(asio::any_io_executor executor);
-    PresetSegmentHandler(asio::any_io_executor executor, Limits limits);
+    explicit PresetSegmentHandler(asio::any_io_executor executor, Limits limits = {});
     ~PresetSegmentHandler();
     PresetSegmentHandler(const PresetSegmentHandler&) = delete;
     PresetSegmentHandler& operator=(const PresetSegmentHandler&) = delete;
 
-    // Takes one segment; completes the preset when every index is present.
+    // Takes one segment; returns at once.
     void addSegment(PresetSegment segment);
 
-    // The first preset completed after this call (of the given plain name
-    // when one is given). Throws PresetSegmentHandlerError.
+    // The first preset completed after this call. Throws PresetSegmentHandlerError.
     asio::awaitable<RemoteZeltoPreset> awaitPreset(std::optional<std::uint64_t> timeout);
 
-    // Registers a waiter now, to be awaited later with awaitPreset(waiter, ...):
-    // a preset completed between the two is kept for it.
+    // Registers a waiter now, to be awaited later: a preset completed in
+    // between is kept for it. With a name, only that preset is taken.
     std::shared_ptr<PresetWaiter> subscribe(std::optional<std::string> name = std::nullopt);
     static asio::awaitable<RemoteZeltoPreset> awaitPreset(std::shared_ptr<PresetWaiter> waiter,
                                                           std::optional<std::uint64_t> timeout);
@@ -78,29 +112,15 @@ public:
     std::size_t pendingByteCount() const;
 
 private:
-    struct Pending {
-        std::int32_t totalCount = 0;
-        std::map<std::int32_t, std::vector<std::uint8_t>> parts;
-        std::size_t byteCount = 0;
-        std::chrono::steady_clock::time_point lastReceived;
-        std::uint64_t firstSeen = 0;
-    };
     struct Subscriber {
         std::weak_ptr<PresetWaiter> waiter;
         std::optional<std::string> name;
     };
-
-    void dropStale(std::chrono::steady_clock::time_point now);
-    void dropOldest();
-    void erase(const std::string& name);
     void publish(const RemoteZeltoPreset& preset);
 
     asio::any_io_executor executor_;
-    Limits limits_;
     mutable std::mutex mutex_;
-    std::map<std::string, Pending> pending_;
-    std::size_t pendingBytes_ = 0;
-    std::uint64_t arrivals_ = 0;
+    PresetSegmentAssembler assembler_;
     std::vector<Subscriber> subscribers_;
     bool closed_ = false;
 };

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "device/IsoDate.h"
+#include "preset/ZeltoPreset.h"
 
 namespace zelto {
 
-class ZeltoPreset;
 
 // A preset as a source names it: plain name, optional date (carried in listed
 // names as the suffix " *[<ISO 8601 date>]"), optional version, optional bytes.
@@ -17,6 +17,7 @@ class RemoteZeltoPreset {
 public:
     using Bytes = std::vector<std::uint8_t>;
 
+    RemoteZeltoPreset() = default;
     // Splits a valid date suffix off `name`.
     explicit RemoteZeltoPreset(const std::string& name);
 

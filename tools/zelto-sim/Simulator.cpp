@@ -1,0 +1,354 @@
+#include "Simulator.h"
+
+#include <asio/ip/address_v4.hpp>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "device/Interface.h"
+#include "device/IsoDate.h"
+#include "preset/Gzip.h"
+#include "preset/ZeltoPreset.h"
+
+namespace zelto::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSuffix = ".ZELTOshow";
+constexpr std::size_t kSegmentSize = 1000;
+constexpr const char* kBuiltIn[] = {"default (PRESET)", "defaultOFF (PRESET)"};
+
+void logLine(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+bool isBuiltIn(const std::string& name) { return name == kBuiltIn[0] || name == kBuiltIn[1]; }
+
+std::optional<std::string> stringAt(const OSCMessage& m, std::size_t i) {
+    if (i >= m.values().size()) return std::nullopt;
+    auto v = m.values()[i].asString();
+    return v ? std::optional<std::string>(std::string(*v)) : std::nullopt;
+}
+
+std::optional<std::int32_t> intAt(const OSCMessage& m, std::size_t i) {
+    if (i >= m.values().size()) return std::nullopt;
+    return m.values()[i].asInt32();
+}
+
+std::vector<std::uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool writeFileAtomically(const fs::path& path, std::span<const std::uint8_t> bytes) {
+    fs::path temp = path;
+    temp += ".part";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!out) return false;
+    }
+    std::error_code ec;
+    fs::rename(temp, path, ec);
+    return !ec;
+}
+
+bool isReadablePreset(std::span<const std::uint8_t> bytes) {
+    try {
+        ZeltoPreset::fromCompressedData(bytes);
+        return true;
+    } catch (...) {
+    }
+    try {
+        ZeltoPreset::fromData(bytes);
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+}  // namespace
+
+Simulator::Simulator(asio::io_context& io, Options options)
+    : io_(io),
+      options_(std::move(options)),
+      socket_(io),
+      buffer_(65536),
+      broadcastBuffer_(65536),
+      pingTimer_(io),
+      started_(std::chrono::steady_clock::now()),
+      random_(options_.seed) {}
+
+void Simulator::start() {
+    ensureBuiltInPresets();
+    auto address = asio::ip::make_address_v4(options_.address);
+    socket_.open(asio::ip::udp::v4());
+    socket_.set_option(asio::socket_base::reuse_address(true));
+    socket_.set_option(asio::socket_base::broadcast(true));
+    socket_.bind({address, options_.port});
+    if (!address.is_unspecified()) {
+        // Bound to one address, the socket misses broadcasts: listen on the
+        // interface's broadcast address too.
+        for (const auto& entry : Interface::allInterfaces()) {
+            if (entry.address != options_.address || !entry.broadcastAddress) continue;
+            broadcastSocket_.emplace(io_);
+            broadcastSocket_->open(asio::ip::udp::v4());
+            broadcastSocket_->set_option(asio::socket_base::reuse_address(true));
+            broadcastSocket_->bind({asio::ip::make_address_v4(*entry.broadcastAddress), options_.port});
+            receive(*broadcastSocket_, broadcastBuffer_, broadcastSender_);
+            break;
+        }
+    }
+    receive(socket_, buffer_, sender_);
+    schedulePings();
+    logLine("zelto-sim listening on " + options_.address + ":" + std::to_string(options_.port));
+}
+
+void Simulator::receive(asio::ip::udp::socket& socket, std::vector<std::uint8_t>& buffer, Endpoint& sender) {
+    socket.async_receive_from(asio::buffer(buffer), sender,
+                              [this, &socket, &buffer, &sender](std::error_code ec, std::size_t size) {
+                                  if (ec == asio::error::operation_aborted) return;
+                                  if (!ec && !lose()) {
+                                      try {
+                                          handleDatagram({buffer.data(), size}, sender);
+                                      } catch (const std::exception& e) {
+                                          logLine(std::string("dropped datagram: ") + e.what());
+                                      }
+                                  }
+                                  receive(socket, buffer, sender);
+                              });
+}
+
+void Simulator::handleDatagram(std::span<const std::uint8_t> data, const Endpoint& sender) {
+    std::vector<std::uint8_t> inflated;
+    if (data.size() >= 2 && data[0] == 0x78) {
+        inflated = gzip::decompress(data, 0, 4u << 20);
+        data = inflated;
+    }
+    handleObject(OSCObject::from(data), sender, false);
+}
+
+void Simulator::handleObject(const OSCObject& object, const Endpoint& sender, bool inBundle) {
+    if (const auto* message = object.message()) {
+        handleMessage(*message, sender, inBundle);
+    } else if (const auto* bundle = object.bundle()) {
+        for (const auto& element : bundle->elements()) handleObject(element, sender, true);
+    }
+}
+
+void Simulator::handleMessage(const OSCMessage& message, const Endpoint& sender, bool inBundle) {
+    logLine("received " + message.description());
+    std::string_view address = message.address().address();
+    if (address == "/ZELTOorvel/control/ConnectRequest") {
+        connectRequest(message, sender);
+    } else if (address == "/Zo/Ping") {
+        if (silent()) return;
+        Endpoint to = replyEndpoint(sender);
+        if (auto port = intAt(message, 0); port && *port > 0 && *port < 65536) {
+            to.port(static_cast<std::uint16_t>(*port));
+        }
+        send(OSCMessage(*OSCAddress::make("/Za/Ping")), to);
+    } else if (address == "/ZELTOorvel/control/RequestListOfPresets") {
+        sendPresetList(replyEndpoint(sender));
+        (void)inBundle;
+    } else if (address == "/ZELTOorvel/control/presetCopyToUSB") {
+        if (auto name = stringAt(message, 0)) copyPresetOut(*name, replyEndpoint(sender));
+    } else if (address == "/ZELTOorvel/control/presetSeg") {
+        takeSegment(message, replyEndpoint(sender));
+    } else if (address == "/ZELTOorvel/control/presetSelect") {
+        if (auto name = stringAt(message, 0)) selectPreset(*name, replyEndpoint(sender));
+    } else if (address == "/ZELTOorvel/control/presetDelete") {
+        if (auto name = stringAt(message, 1)) deletePreset(*name);
+    } else if (address == "/ZELTOorvel/Hardware/DisplayBlink") {
+        logLine("display blinks");
+    } else if (address == "/ZELTOorvel/control/SwitchUser") {
+        if (auto user = intAt(message, 0)) logLine("switched to user " + std::to_string(*user));
+    }
+}
+
+void Simulator::connectRequest(const OSCMessage& message, const Endpoint& sender) {
+    auto port = intAt(message, 0);
+    if (!port || *port <= 0 || *port > 65535) return;
+    Endpoint to(sender.address(), static_cast<std::uint16_t>(*port));
+    auto tag = stringAt(message, message.values().size() - 1);
+    if (!tag || *tag != "qv69") sessions_[sender.address()] = to.port();
+    for (int user = 1; user <= options_.users; ++user) {
+        std::vector<OSCValue> values = {
+            OSCValue("Mix " + std::to_string(user)),  // 0 user name
+            OSCValue("icon" + std::to_string(user)),  // 1 user icon
+            OSCValue(std::int32_t(user)),             // 2 user number
+            OSCValue(std::int32_t(0)),                // 3
+            OSCValue(options_.serial),                // 4 serial number
+            OSCValue("unused"),                       // 5
+            OSCValue(std::int32_t(0)),                // 6
+            OSCValue(options_.type),                  // 7 type
+            OSCValue(options_.version),               // 8 version
+            OSCValue(""),                             // 9
+            OSCValue(std::int32_t(0)),                // 10
+            OSCValue(options_.name),                  // 11 device name
+            OSCValue(std::int32_t(32)),               // 12 inputs
+            OSCValue(std::int32_t(16)),               // 13 outputs
+            OSCValue(std::int32_t(0)),                // 14
+            OSCValue(std::int32_t(user % 2)),         // 15 hide mix
+            OSCValue("0000"),                         // 16 phase invert
+        };
+        if (options_.userInfoArgs == 19) values.emplace_back("not the uid");
+        values.emplace_back(options_.uid);
+        while (values.size() < static_cast<std::size_t>(options_.userInfoArgs)) values.emplace_back("extra");
+        send(OSCMessage(*OSCAddress::make("/ZELTOapp/control/UserInfo"), values), to);
+    }
+}
+
+void Simulator::sendPresetList(const Endpoint& to) {
+    std::vector<std::pair<std::string, fs::file_time_type>> presets;
+    for (const auto& entry : fs::directory_iterator(options_.presets)) {
+        if (!entry.is_regular_file() || entry.path().extension() != kSuffix) continue;
+        presets.emplace_back(entry.path().stem().string(), entry.last_write_time());
+    }
+    std::sort(presets.begin(), presets.end());
+    std::vector<OSCValue> values;
+    for (const auto& [name, modified] : presets) {
+        auto date = std::chrono::file_clock::to_sys(modified);
+        values.emplace_back(name + " *[" + formatIsoDate(date) + "]");
+    }
+    values.emplace_back(std::int32_t(presets.size()));
+    OSCBundle bundle;
+    bundle.add(OSCMessage(*OSCAddress::make("/ZELTOapp/control/PresetList"), values));
+    send(bundle, to);
+}
+
+void Simulator::copyPresetOut(const std::string& name, const Endpoint& to) {
+    auto path = presetPath(name);
+    if (!path || !fs::is_regular_file(*path)) {
+        logLine("no preset " + name);
+        return;
+    }
+    auto bytes = readFile(*path);
+    std::int32_t total = static_cast<std::int32_t>((bytes.size() + kSegmentSize - 1) / kSegmentSize);
+    auto address = *OSCAddress::make("/ZELTOapp/control/PresetSeg");
+    for (std::int32_t index = 0; index < std::max(total, 1); ++index) {
+        std::size_t begin = std::min(bytes.size(), static_cast<std::size_t>(index) * kSegmentSize);
+        std::size_t end = std::min(bytes.size(), begin + kSegmentSize);
+        std::span<const std::uint8_t> part(bytes.data() + begin, end - begin);
+        send(OSCMessage(address, {OSCValue(name + kSuffix), OSCValue::blob(part), OSCValue(index), OSCValue(total),
+                                  OSCValue(options_.name), OSCValue(options_.uid)}),
+             to);
+    }
+}
+
+void Simulator::takeSegment(const OSCMessage& message, const Endpoint& to) {
+    const auto& v = message.values();
+    if (v.size() != 7) return;
+    auto name = v[0].asString();
+    auto bytes = v[1].asData();
+    auto index = v[2].asInt32();
+    auto total = v[3].asInt32();
+    auto load = v[5].asBool();
+    if (!name || !bytes || !index || !total || !load) return;
+    PresetSegment segment;
+    segment.presetName = std::string(*name);
+    segment.bytes.assign(bytes->begin(), bytes->end());
+    segment.index = *index;
+    segment.totalCount = *total;
+    auto preset = assembler_.add(std::move(segment));
+    if (!preset) return;
+    auto path = presetPath(preset->name);
+    if (!path || !isReadablePreset(*preset->bytes)) {
+        logLine("rejected preset " + preset->name);
+        return;
+    }
+    if (!writeFileAtomically(*path, *preset->bytes)) {
+        logLine("could not store preset " + preset->name);
+        return;
+    }
+    logLine("stored preset " + preset->name + " (" + std::to_string(preset->bytes->size()) + " bytes)");
+    confirm("Preset " + preset->name + " received", 5, to);
+    if (*load) selectPreset(preset->name, to);
+}
+
+void Simulator::selectPreset(const std::string& name, const Endpoint& to) {
+    auto path = presetPath(name);
+    if (!path || !fs::is_regular_file(*path)) {
+        logLine("no preset " + name);
+        return;
+    }
+    current_ = name;
+    logLine("current preset " + name);
+    confirm("Preset " + name + " loaded", 1, to);
+}
+
+void Simulator::deletePreset(const std::string& name) {
+    auto path = presetPath(name);
+    if (!path || isBuiltIn(name)) {
+        logLine("refused to delete " + name);
+        return;
+    }
+    std::error_code ec;
+    if (fs::remove(*path, ec)) logLine("deleted preset " + name);
+}
+
+void Simulator::send(const OSCObject& object, const Endpoint& to) {
+    if (lose()) return;
+    auto bytes = object.encode();
+    if (options_.compress) bytes = gzip::compress(bytes, 9, 15);
+    std::error_code ec;
+    socket_.send_to(asio::buffer(bytes), to, 0, ec);
+}
+
+void Simulator::confirm(const std::string& text, std::int32_t code, const Endpoint& to) {
+    send(OSCMessage(*OSCAddress::make("/ZELTOapp/confirmation"), {OSCValue(text), OSCValue(code), OSCValue("qv")}),
+         to);
+}
+
+Simulator::Endpoint Simulator::replyEndpoint(const Endpoint& sender) const {
+    auto session = sessions_.find(sender.address());
+    return session == sessions_.end() ? sender : Endpoint(sender.address(), session->second);
+}
+
+bool Simulator::silent() const {
+    if (!options_.silentAfter) return false;
+    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started_;
+    return elapsed.count() >= *options_.silentAfter;
+}
+
+bool Simulator::lose() {
+    if (options_.loss <= 0) return false;
+    return std::uniform_real_distribution<double>(0, 100)(random_) < options_.loss;
+}
+
+void Simulator::schedulePings() {
+    pingTimer_.expires_after(std::chrono::seconds(2));
+    pingTimer_.async_wait([this](std::error_code ec) {
+        if (ec) return;
+        if (!silent()) {
+            for (const auto& [host, port] : sessions_) send(OSCMessage(*OSCAddress::make("/Za/Ping")), {host, port});
+        }
+        schedulePings();
+    });
+}
+
+void Simulator::ensureBuiltInPresets() {
+    fs::create_directories(options_.presets);
+    for (const char* name : kBuiltIn) {
+        auto path = *presetPath(name);
+        if (fs::exists(path)) continue;
+        ZeltoPreset preset = ZeltoPreset::defaultOff();
+        preset.name = name;
+        writeFileAtomically(path, preset.toCompressedData());
+    }
+}
+
+std::optional<fs::path> Simulator::presetPath(const std::string& name) const {
+    // Only plain file names: nothing a peer sends may reach outside the folder.
+    if (name.empty() || name == "." || name == ".." || name.size() > 200 ||
+        name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
+        return std::nullopt;
+    }
+    return options_.presets / (name + kSuffix);
+}
+
+}  // namespace zelto::sim

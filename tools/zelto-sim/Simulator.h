@@ -1,0 +1,83 @@
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <asio/ip/udp.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "device/PresetSegmentHandler.h"
+#include "osc/OSCBundle.h"
+
+namespace zelto::sim {
+
+struct Options {
+    std::filesystem::path presets;
+    std::string address = "0.0.0.0";
+    std::uint16_t port = 9110;
+    std::string name = "Zelto Sim";
+    std::string serial = "SIM-0001";
+    std::string uid = "sim-0001";
+    std::string type = "ZELTO:orvel";
+    std::string version = "1.0.0";
+    int users = 2;
+    int userInfoArgs = 18;
+    bool compress = false;
+    double loss = 0;
+    unsigned seed = 1;
+    std::optional<double> silentAfter;
+};
+
+// One simulated mixer on one UDP port.
+class Simulator {
+public:
+    Simulator(asio::io_context& io, Options options);
+    // Binds, creates the built-in presets, starts receiving and pinging.
+    void start();
+
+private:
+    using Endpoint = asio::ip::udp::endpoint;
+
+    void receive(asio::ip::udp::socket& socket, std::vector<std::uint8_t>& buffer, Endpoint& sender);
+    void handleDatagram(std::span<const std::uint8_t> data, const Endpoint& sender);
+    void handleObject(const OSCObject& object, const Endpoint& sender, bool inBundle);
+    void handleMessage(const OSCMessage& message, const Endpoint& sender, bool inBundle);
+
+    void connectRequest(const OSCMessage& message, const Endpoint& sender);
+    void sendPresetList(const Endpoint& to);
+    void copyPresetOut(const std::string& name, const Endpoint& to);
+    void takeSegment(const OSCMessage& message, const Endpoint& to);
+    void selectPreset(const std::string& name, const Endpoint& to);
+    void deletePreset(const std::string& name);
+
+    void send(const OSCObject& object, const Endpoint& to);
+    void confirm(const std::string& text, std::int32_t code, const Endpoint& to);
+    Endpoint replyEndpoint(const Endpoint& sender) const;
+    bool silent() const;
+    bool lose();
+    void schedulePings();
+    void ensureBuiltInPresets();
+    std::optional<std::filesystem::path> presetPath(const std::string& name) const;
+
+    asio::io_context& io_;
+    Options options_;
+    asio::ip::udp::socket socket_;
+    std::optional<asio::ip::udp::socket> broadcastSocket_;
+    std::vector<std::uint8_t> buffer_, broadcastBuffer_;
+    Endpoint sender_, broadcastSender_;
+    asio::steady_timer pingTimer_;
+    std::chrono::steady_clock::time_point started_;
+    std::mt19937 random_;
+    // Requesting host -> the port its session listens on.
+    std::map<asio::ip::address, std::uint16_t> sessions_;
+    PresetSegmentAssembler assembler_;
+    std::string current_;
+};
+
+}  // namespace zelto::sim
