@@ -64,12 +64,20 @@ public:
     // A fetch that times out is asked for again this many times.
     static constexpr int kFetchRetries = 2;
 
+    // Waits in nanoseconds; the protocol's values by default, shorter in tests.
+    struct Timeouts {
+        std::uint64_t list = kListTimeout;
+        std::uint64_t connect = kConnectTimeout;
+        std::uint64_t preset = kPresetTimeout;
+    };
+
     // `localPath` gets a trailing '/' when it lacks one.
     ZeltoPresetManager(std::vector<DevicePtr> devices, std::string localPath);
 
     const std::vector<DevicePtr>& devices() const { return devices_; }
     const std::string& localPath() const { return localPath_; }
     std::shared_ptr<ZeltoPresetManagerDelegate> delegate;
+    Timeouts timeouts;
 
     // Where the companion application keeps its presets.
     static std::string zeltoAppPresetPath();

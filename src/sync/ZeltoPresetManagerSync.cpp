@@ -42,7 +42,7 @@ asio::awaitable<std::optional<RemoteZeltoPreset>> ZeltoPresetManager::fetchPrese
                                                                                     RemoteZeltoPreset preset) {
     for (int attempt = 0; attempt <= kFetchRetries; ++attempt) {
         try {
-            co_return co_await device->transferPreset(preset.name, kPresetTimeout);
+            co_return co_await device->transferPreset(preset.name, timeouts.preset);
         } catch (const PresetSegmentHandlerError& e) {
             if (e.errorCase() != PresetSegmentHandlerError::Case::timeout) break;
         } catch (const std::exception&) {
@@ -84,7 +84,7 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
         send([&](auto& d) { d.presetManagerWillRequestPresetList(device); });
         std::vector<RemoteZeltoPreset> list;
         try {
-            list = co_await device->requestPresetList(kListTimeout);
+            list = co_await device->requestPresetList(timeouts.list);
         } catch (const std::exception& e) {
             send([&](auto& d) {
                 d.presetManagerDidFailReceivingPresetList(device, e);
@@ -167,14 +167,14 @@ asio::awaitable<void> ZeltoPresetManager::copyPreset(std::string name, DevicePtr
     for (const auto& device : {from, to}) {
         if (!device) continue;
         try {
-            co_await device->connect(kConnectTimeout);
+            co_await device->connect(timeouts.connect);
         } catch (const ZeltoDeviceError& e) {
             if (e.errorCase() != ZeltoDeviceError::Case::connectionAlreadyStarted) throw;
         }
     }
 
     auto listOf = [this](DevicePtr device) -> asio::awaitable<std::vector<RemoteZeltoPreset>> {
-        if (device) co_return co_await device->requestPresetList(kListTimeout);
+        if (device) co_return co_await device->requestPresetList(timeouts.list);
         co_return localPresetList(localPath_);
     };
     auto sourceList = co_await listOf(from);
@@ -185,7 +185,13 @@ asio::awaitable<void> ZeltoPresetManager::copyPreset(std::string name, DevicePtr
 
     RemoteZeltoPreset preset("");
     if (from) {
-        preset = co_await from->transferPreset(name, kPresetTimeout);
+        RemoteZeltoPreset wanted("");
+        wanted.name = name;
+        auto fetched = co_await fetchPreset(from, wanted);
+        if (!fetched) throw PresetSegmentHandlerError(PresetSegmentHandlerError::Case::timeout);
+        preset = std::move(*fetched);
+        // The preset is put under the name that was asked for.
+        preset.name = name;
     } else {
         preset = loadPreset(name);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@ namespace zelto::test {
 class RecordingDelegate : public ZeltoPresetManagerDelegate {
 public:
     std::vector<std::string> log;
+    // Called with each line as it is added (on the manager's thread).
+    std::function<void(const std::string&)> onEvent;
 
     std::vector<std::string> snapshot() {
         std::lock_guard lock(mutex_);
@@ -52,6 +55,7 @@ public:
 
 private:
     void add(std::string line) {
+        if (onEvent) onEvent(line);
         std::lock_guard lock(mutex_);
         log.push_back(std::move(line));
     }

@@ -1,0 +1,273 @@
+// The zelto program as a user runs it, against simulated mixers on loopback.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "preset/Gzip.h"
+#include "sync/MixerRig.h"
+#include "sync/PresetBytes.h"
+#include "sync/Process.h"
+#include "sync/ScratchMount.h"
+#include "sync/TempFolder.h"
+
+namespace zelto {
+namespace {
+
+using nlohmann::json;
+using test::fileBytes;
+using test::presetBytes;
+using test::ProcessResult;
+
+ProcessResult zelto(std::vector<std::string> args, const std::string& input = {}) {
+    args.insert(args.begin(), test::builtProgram("zelto"));
+    return test::runProcess(args, input);
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string str(const std::vector<std::uint8_t>& b) { return {b.begin(), b.end()}; }
+
+TEST(ZeltoUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
+    const std::vector<std::vector<std::string>> usageErrors = {
+        {},
+        {"frobnicate"},
+        {"copy", "P", "--from", "local"},
+        {"discover", "--timeout", "soon"},
+        {"pack", "in.xml"},
+        {"copy", "P", "--from", "local", "--to", "local"},
+    };
+    for (const auto& args : usageErrors) {
+        auto r = zelto(args);
+        EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args) << r.err;
+        EXPECT_FALSE(r.err.empty()) << testing::PrintToString(args);
+    }
+    for (std::string command : {"discover", "list", "sync", "copy", "load", "delete", "identify", "info", "show", "pack"}) {
+        auto r = zelto({command, "--help"});
+        EXPECT_EQ(r.exitCode, 0) << command;
+        EXPECT_TRUE(contains(r.out, command)) << r.out;
+    }
+}
+
+TEST(ZeltoFiles, PackThenShowGivesTheDocumentBack) {
+    test::TempFolder dir;
+    auto xml = gzip::decompress(presetBytes("Round trip"));
+    dir.write("in.xml", str(xml));
+    auto packed = zelto({"pack", dir.path() + "in.xml", "-o", dir.path() + "out.ZELTOshow"});
+    ASSERT_EQ(packed.exitCode, 0) << packed.err;
+    EXPECT_EQ(gzip::decompress(fileBytes(dir.path() + "out.ZELTOshow")), xml);
+    auto shown = zelto({"show", dir.path() + "out.ZELTOshow"});
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_TRUE(contains(shown.out, str(xml)));
+    auto plain = zelto({"show", dir.path() + "in.xml"});
+    EXPECT_EQ(plain.out, shown.out);
+}
+
+TEST(ZeltoFiles, DamagedOrMissingFilesFailWithAReason) {
+    test::TempFolder dir;
+    auto bytes = presetBytes("Damaged");
+    bytes.resize(bytes.size() / 2);
+    dir.write("half.ZELTOshow", str(bytes));
+    dir.write("junk.xml", "<Preset><unclosed></Preset>");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"show", dir.path() + "half.ZELTOshow"},
+                                                                 {"show", dir.path() + "missing"},
+                                                                 {"pack", dir.path() + "junk.xml", "-o", dir.path() + "o"}}) {
+        auto r = zelto(args);
+        EXPECT_EQ(r.exitCode, 1) << testing::PrintToString(args);
+        EXPECT_TRUE(contains(r.err, dir.path())) << r.err;
+    }
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"half.ZELTOshow", "junk.xml"}));
+}
+
+// Two simulated mixers and an empty sync folder per test.
+class ZeltoCli : public ::testing::Test {
+protected:
+    test::TempFolder local;
+    test::MixerRig rig;
+    std::vector<std::string> hosts() const {
+        std::vector<std::string> args = {"--no-broadcast"};
+        for (auto& m : rig.mixers) args.insert(args.end(), {"--host", m.address});
+        return args;
+    }
+    ProcessResult run(std::vector<std::string> args) {
+        auto h = hosts();
+        args.insert(args.end(), h.begin(), h.end());
+        return zelto(args);
+    }
+    ProcessResult runIn(std::vector<std::string> args) {
+        args.insert(args.end(), {"--dir", local.path()});
+        return run(args);
+    }
+    void writeLocal(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        local.write(name + ".ZELTOshow", str(bytes));
+    }
+};
+
+TEST_F(ZeltoCli, DiscoverReportsEachMixerOnce) {
+    rig.add({});
+    rig.add({}, {"--users", "3", "--type", "ZELTO:tessa"});
+    auto r = run({"discover", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto doc = json::parse(r.out);
+    ASSERT_EQ(doc["mixers"].size(), 2u) << r.out;
+    std::map<std::string, json> byAddress;
+    for (auto& m : doc["mixers"]) byAddress[m["address"]] = m;
+    EXPECT_EQ(byAddress["127.0.0.3"]["model"], "ZELTO:tessa");
+    EXPECT_EQ(byAddress["127.0.0.3"]["uid"], "uid-2");
+    EXPECT_EQ(byAddress["127.0.0.3"]["name"], "Sim2");
+    EXPECT_EQ(byAddress["127.0.0.3"]["serialNumber"], "SN2");
+    EXPECT_EQ(byAddress["127.0.0.3"]["mixes"], 3);
+
+    auto table = run({"discover"});
+    ASSERT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_TRUE(contains(table.out, "127.0.0.2\tuid-1\tZELTO:orvel\tSim1\tSN1\t")) << table.out;
+}
+
+TEST_F(ZeltoCli, NoAnswerIsAFailureWithAHint) {
+    auto r = zelto({"discover", "--no-broadcast", "--host", "127.0.0.9", "--timeout", "0.5"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "--host")) << r.err;
+    auto unknown = zelto({"info", "Nobody", "--no-broadcast", "--host", "127.0.0.9", "--timeout", "0.5"});
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_TRUE(contains(unknown.err, "zelto discover")) << unknown.err;
+}
+
+TEST_F(ZeltoCli, SyncFillsTheFolderAndEveryMixerThenHasNothingLeftToDo) {
+    auto& a = rig.add({{"FromA", presetBytes("FromA", 5000)}});
+    auto& b = rig.add({{"FromB", presetBytes("FromB")}});
+    writeLocal("Mine", presetBytes("Mine"));
+
+    auto dry = runIn({"sync", "--dry-run"});
+    ASSERT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_TRUE(contains(dry.out, "would fetch FromA from Sim1 - SN1 @ 127.0.0.2")) << dry.out;
+    EXPECT_TRUE(contains(dry.out, "would send Mine to Sim2 - SN2 @ 127.0.0.3")) << dry.out;
+    EXPECT_EQ(local.entries(), std::vector<std::string>{"Mine.ZELTOshow"}) << "a dry run changes nothing";
+
+    auto r = runIn({"sync"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    for (const char* line : {"starting sync", "requesting local preset list", "required remote presets: ",
+                             "requested preset FromA from Sim1 - SN1 @ 127.0.0.2",
+                             "to Sim2 - SN2 @ 127.0.0.3 overwriting no",
+                             "preset manager sync finish", "sync finished"}) {
+        EXPECT_TRUE(contains(r.out, line)) << line << "\n" << r.out;
+    }
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_EQ(local.entries(), (std::vector<std::string>{"FromA.ZELTOshow", "FromB.ZELTOshow", "Mine.ZELTOshow"}));
+    EXPECT_EQ(fileBytes(local.path() + "FromA.ZELTOshow"), fileBytes(a.folder->path() + "FromA.ZELTOshow"));
+    ASSERT_TRUE(b.sim->waitForOutput("stored preset FromA"));
+    ASSERT_TRUE(a.sim->waitForOutput("stored preset Mine"));
+    ASSERT_TRUE(b.sim->waitForOutput("stored preset Mine"));
+
+    auto again = runIn({"sync", "--dry-run"});
+    EXPECT_TRUE(contains(again.out, "nothing to do")) << again.out;
+}
+
+TEST_F(ZeltoCli, ListShowsEverySourceAsJson) {
+    rig.add({{"OnMixer", presetBytes("OnMixer")}});
+    writeLocal("OnDisk", presetBytes("OnDisk"));
+    auto r = runIn({"list", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto doc = json::parse(r.out);
+    ASSERT_EQ(doc["sources"].size(), 2u);
+    EXPECT_EQ(doc["sources"][0]["source"], "local");
+    EXPECT_EQ(doc["sources"][0]["presets"][0]["name"], "OnDisk");
+    std::vector<std::string> names;
+    for (auto& p : doc["sources"][1]["presets"]) names.push_back(p["name"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"OnMixer", "default (PRESET)", "defaultOFF (PRESET)"}));
+}
+
+TEST_F(ZeltoCli, CopiesGoEveryWayAndReplaceAnExistingName) {
+    auto& a = rig.add({{"Show", presetBytes("Show on A", 1500)}});
+    auto& b = rig.add({{"Show", presetBytes("Show on B")}});
+    writeLocal("Show", presetBytes("Show local"));
+    writeLocal("Solo", presetBytes("Solo"));
+
+    auto toLocal = runIn({"copy", "Show", "--from", "127.0.0.2", "--to", "local"});
+    ASSERT_EQ(toLocal.exitCode, 0) << toLocal.err;
+    EXPECT_TRUE(contains(toLocal.out, "overwriting preset on disk Show")) << toLocal.out;
+    EXPECT_EQ(fileBytes(local.path() + "Show.ZELTOshow"), fileBytes(a.folder->path() + "Show.ZELTOshow"));
+
+    auto toMixer = runIn({"copy", "Solo", "--from", "local", "--to", "uid-2"});
+    ASSERT_EQ(toMixer.exitCode, 0) << toMixer.err;
+    ASSERT_TRUE(b.sim->waitForOutput("stored preset Solo"));
+    EXPECT_EQ(fileBytes(b.folder->path() + "Solo.ZELTOshow"), presetBytes("Solo"));
+
+    auto across = runIn({"copy", "Show", "--from", "Sim2", "--to", "Sim1"});
+    ASSERT_EQ(across.exitCode, 0) << across.err;
+    ASSERT_TRUE(a.sim->waitForOutput("stored preset Show"));
+    EXPECT_EQ(fileBytes(a.folder->path() + "Show.ZELTOshow"), presetBytes("Show on B"));
+
+    auto missing = runIn({"copy", "Nope", "--from", "Sim1", "--to", "local"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(contains(missing.err, "zelto list Sim1")) << missing.err;
+}
+
+TEST_F(ZeltoCli, LoadDeleteIdentifyAndInfoReachTheMixer) {
+    auto& a = rig.add({{"Gig", presetBytes("Gig")}, {"Old", presetBytes("Old")}});
+    auto refused = run({"load", "Gig", "--on", "Sim1"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(contains(refused.err, "--yes")) << refused.err;
+
+    EXPECT_EQ(run({"load", "Gig", "--on", "Sim1", "--yes"}).exitCode, 0);
+    EXPECT_TRUE(a.sim->waitForOutput("current preset Gig"));
+
+    auto del = run({"delete", "Old", "--from", "127.0.0.2"});
+    EXPECT_EQ(del.exitCode, 0) << del.err;
+    EXPECT_FALSE(std::filesystem::exists(a.folder->path() + "Old.ZELTOshow"));
+
+    EXPECT_EQ(run({"identify", "uid-1"}).exitCode, 0);
+    EXPECT_TRUE(a.sim->waitForOutput("display blinks"));
+
+    auto info = run({"info", "Sim1", "--json"});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    auto doc = json::parse(info.out);
+    EXPECT_EQ(doc["inputs"], 32);
+    EXPECT_EQ(doc["users"].size(), 2u);
+}
+
+TEST_F(ZeltoCli, LocalDeleteStaysInsideTheFolder) {
+    test::TempFolder outside;
+    outside.write("x.ZELTOshow", "keep");
+    writeLocal("Gone", presetBytes("Gone"));
+    auto escape = zelto({"delete", "../" + std::filesystem::path(outside.path()).parent_path().filename().string() + "/x",
+                         "--from", "local", "--dir", local.path()});
+    EXPECT_EQ(escape.exitCode, 1);
+    EXPECT_EQ(outside.read("x.ZELTOshow"), "keep");
+    auto ok = zelto({"delete", "Gone", "--from", "local", "--dir", local.path()});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err;
+    EXPECT_TRUE(local.entries().empty());
+}
+
+TEST_F(ZeltoCli, LossyMixerNeverLeavesAPartialPreset) {
+    auto& lossy = rig.add({{"Big", presetBytes("Big", 30000)}}, {"--loss", "15", "--seed", "7"});
+    auto& clean = rig.add({{"Small", presetBytes("Small")}});
+    auto r = runIn({"sync", "--timeout", "5"});
+    // Whatever the loss cost, the run says so, and nothing half-received is written.
+    EXPECT_EQ(r.exitCode == 0, r.err.empty()) << r.out << r.err;
+    if (std::filesystem::exists(local.path() + "Big.ZELTOshow")) {
+        EXPECT_EQ(fileBytes(local.path() + "Big.ZELTOshow"), fileBytes(lossy.folder->path() + "Big.ZELTOshow"));
+    } else if (contains(r.out, "requested preset Big")) {
+        EXPECT_TRUE(contains(r.err, "failed receiving preset Big from")) << r.err;
+    }
+    if (contains(r.out, "sync finished")) {
+        EXPECT_EQ(fileBytes(local.path() + "Small.ZELTOshow"), fileBytes(clean.folder->path() + "Small.ZELTOshow"));
+    }
+}
+
+TEST_F(ZeltoCli, ReadOnlyFolderLosesNothing) {
+    if (auto why = test::ScratchMount::isolate(); !why.empty()) GTEST_SKIP() << why;
+    rig.add({{"New", presetBytes("New")}});
+    test::ScratchMount mount(local.path(), 1 << 20);
+    ASSERT_TRUE(mount.ok());
+    writeLocal("Kept", presetBytes("Kept"));
+    ASSERT_TRUE(mount.makeReadOnly());
+    auto r = runIn({"sync"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "failed writing preset New")) << r.err;
+    EXPECT_EQ(local.entries(), std::vector<std::string>{"Kept.ZELTOshow"});
+    EXPECT_EQ(fileBytes(local.path() + "Kept.ZELTOshow"), presetBytes("Kept"));
+}
+
+}  // namespace
+}  // namespace zelto
