@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 namespace zelto {
 
@@ -80,48 +81,90 @@ std::vector<std::uint8_t> compress(std::span<const std::uint8_t> data, int level
     return out;
 }
 
+namespace {
+
+class Inflater {
+public:
+    Inflater(std::span<const std::uint8_t> data, int windowBits) : in_(data.data()), inLeft_(data.size()) {
+        const int status = inflateInit2(&stream_, windowBits);
+        if (status != Z_OK) throw GzipError::fromZlib(status, stream_.msg);
+    }
+    ~Inflater() { inflateEnd(&stream_); }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    bool finished() const noexcept { return finished_; }
+
+    // Inflates into [out, out + room) (room > 0); returns the bytes produced. Throws GzipError,
+    // kind `buffer` when the input ends before the stream does.
+    std::size_t inflateInto(std::uint8_t* out, std::size_t room) {
+        std::size_t produced = 0;
+        while (room > 0 && !finished_) {
+            if (stream_.avail_in == 0 && inLeft_ > 0) {
+                stream_.next_in = const_cast<Bytef*>(in_);
+                stream_.avail_in = piece(inLeft_);
+                in_ += stream_.avail_in;
+                inLeft_ -= stream_.avail_in;
+            }
+            stream_.next_out = out;
+            stream_.avail_out = piece(room);
+            const uInt before = stream_.avail_out;
+            const int status = inflate(&stream_, Z_NO_FLUSH);
+            const std::size_t n = before - stream_.avail_out;
+            produced += n;
+            out += n;
+            room -= n;
+            if (status == Z_STREAM_END) {
+                finished_ = true;
+            } else if (status != Z_OK) {
+                // Z_BUF_ERROR with room left means no input is left: the stream is truncated.
+                throw GzipError::fromZlib(status, stream_.msg);
+            }
+        }
+        return produced;
+    }
+
+private:
+    z_stream stream_{};
+    const std::uint8_t* in_;
+    std::size_t inLeft_;
+    bool finished_ = false;
+};
+
+GzipError tooLarge(std::size_t maxSize) {
+    return GzipError(GzipError::Kind::memory, Z_MEM_ERROR, "inflated data exceeds " + std::to_string(maxSize) + " bytes");
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int windowBits, std::size_t maxSize) {
     if (data.empty()) return {};
-    z_stream stream{};
-    int status = inflateInit2(&stream, windowBits);
-    if (status != Z_OK) throw GzipError::fromZlib(status, stream.msg);
-
-    std::vector<std::uint8_t> out(std::min(maxSize, std::max<std::size_t>(data.size() * 4, 4096)));
-    const std::uint8_t* in = data.data();
-    std::size_t inLeft = data.size();
+    Inflater inflater(data, windowBits);
+    // One byte of room beyond the cap tells a stream that ends exactly there from one that goes on.
+    const std::size_t limit = maxSize == SIZE_MAX ? maxSize : maxSize + 1;
+    std::vector<std::uint8_t> out(std::min(limit, std::max<std::size_t>(data.size() * 8, 4096)));
     std::size_t produced = 0;
-    for (;;) {
-        if (stream.avail_in == 0 && inLeft > 0) {
-            stream.next_in = const_cast<Bytef*>(in);
-            stream.avail_in = piece(inLeft);
-            in += stream.avail_in;
-            inLeft -= stream.avail_in;
-        }
-        std::uint8_t scratch;
-        const bool full = produced == out.size() && out.size() >= maxSize;
-        if (produced == out.size() && !full) out.resize(std::min(maxSize, out.size() * 2));
-        // At the cap, one byte of room tells a stream that ends exactly there from one that goes on.
-        stream.next_out = full ? &scratch : out.data() + produced;
-        stream.avail_out = full ? 1 : piece(out.size() - produced);
-        const uInt before = stream.avail_out;
-        status = inflate(&stream, Z_NO_FLUSH);
-        if (full && stream.avail_out == 0) {
-            inflateEnd(&stream);
-            throw GzipError(GzipError::Kind::memory, Z_MEM_ERROR,
-                            "inflated data exceeds " + std::to_string(maxSize) + " bytes");
-        }
-        if (!full) produced += before - stream.avail_out;
-        if (status == Z_STREAM_END) break;
-        if (status == Z_OK) continue;
-        // Z_BUF_ERROR with room left and no input left: the stream is truncated.
-        if (status == Z_BUF_ERROR && stream.avail_out == 0) continue;
-        GzipError error = GzipError::fromZlib(status, stream.msg);
-        inflateEnd(&stream);
-        throw error;
+    while (!inflater.finished()) {
+        if (produced == out.size()) out.resize(std::min(limit, out.size() * 2));
+        produced += inflater.inflateInto(out.data() + produced, out.size() - produced);
+        if (produced > maxSize) throw tooLarge(maxSize);
     }
-    inflateEnd(&stream);
     out.resize(produced);
     return out;
+}
+
+void decompress(std::span<const std::uint8_t> data, int windowBits, std::size_t maxSize,
+                const std::function<void(std::span<const std::uint8_t>)>& sink) {
+    if (data.empty()) return;
+    Inflater inflater(data, windowBits);
+    std::vector<std::uint8_t> buffer(std::size_t{64} << 10);
+    std::size_t total = 0;
+    while (!inflater.finished()) {
+        const std::size_t n = inflater.inflateInto(buffer.data(), buffer.size());
+        total += n;
+        if (total > maxSize) throw tooLarge(maxSize);
+        if (n > 0) sink(std::span<const std::uint8_t>(buffer.data(), n));
+    }
 }
 
 }  // namespace gzip

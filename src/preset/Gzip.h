@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -47,6 +48,10 @@ std::vector<std::uint8_t> compress(std::span<const std::uint8_t> data, int level
 // `maxSize` throws kind `memory`.
 std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int windowBits = 0,
                                      std::size_t maxSize = maxInflatedSize);
+
+// As decompress(), handing the inflated bytes to `sink` piece by piece instead of collecting them.
+void decompress(std::span<const std::uint8_t> data, int windowBits, std::size_t maxSize,
+                const std::function<void(std::span<const std::uint8_t>)>& sink);
 
 }  // namespace gzip
 }  // namespace zelto

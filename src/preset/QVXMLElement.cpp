@@ -1,5 +1,7 @@
 #include "preset/QVXMLElement.h"
 
+#include "preset/ElementWriting.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -209,6 +211,10 @@ std::size_t xmlCharLength(const unsigned char* p, const unsigned char* end) noex
     return n;
 }
 
+}  // namespace
+
+namespace detail {
+
 // Attribute values lose tabs and line breaks to normalisation unless they are character references;
 // text keeps tabs and line feeds but a carriage return would come back as a line feed.
 void appendEscaped(std::string& out, std::string_view value, bool attribute) {
@@ -252,15 +258,14 @@ void appendEscaped(std::string& out, std::string_view value, bool attribute) {
     out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
 }
 
-}  // namespace
 
-void QVXMLElement::serializeTo(std::string& out, int level) const {
-    const std::size_t indent = level > 0 ? static_cast<std::size_t>(level) : 0;
-    out.append(indent, '\t');
+void writeStartTag(std::string& out, int level, const QVXMLElement& residual, std::span<const KnownAttribute> known) {
+    out.append(static_cast<std::size_t>(std::max(level, 0)), '\t');
     out += '<';
-    out += elementName;
+    out += residual.elementName;
 
-    const auto& entries = attributes.entries();
+    // Residual attributes, sorted (documents we wrote are sorted already), minus those `known` replaces.
+    const auto& entries = residual.attributes.entries();
     const QVXMLAttributes::Entry* small[32];
     std::vector<const QVXMLAttributes::Entry*> large;
     const QVXMLAttributes::Entry** order = small;
@@ -268,42 +273,89 @@ void QVXMLElement::serializeTo(std::string& out, int level) const {
         large.resize(entries.size());
         order = large.data();
     }
+    std::size_t count = 0;
     bool sorted = true;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        order[i] = &entries[i];
-        if (i > 0 && entries[i].first < entries[i - 1].first) sorted = false;
+    for (const auto& entry : entries) {
+        bool replaced = false;
+        for (const auto& k : known) replaced = replaced || k.name == entry.first;
+        if (replaced) continue;
+        if (count > 0 && entry.first < order[count - 1]->first) sorted = false;
+        order[count++] = &entry;
     }
     if (!sorted)
-        std::sort(order, order + entries.size(), [](const auto* a, const auto* b) { return a->first < b->first; });
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        out += ' ';
-        out += order[i]->first;
-        out += "=\"";
-        appendEscaped(out, order[i]->second, true);
-        out += '"';
-    }
+        std::sort(order, order + count, [](const auto* a, const auto* b) { return a->first < b->first; });
 
-    if (children.empty()) {
-        if (!stringValue) {
+    auto emit = [&out](std::string_view name, std::string_view value) {
+        out += ' ';
+        out += name;
+        out += "=\"";
+        appendEscaped(out, value, true);
+        out += '"';
+    };
+    std::size_t r = 0, k = 0;
+    while (r < count || k < known.size()) {
+        if (k == known.size() || (r < count && std::string_view(order[r]->first) < known[k].name)) {
+            emit(order[r]->first, order[r]->second);
+            ++r;
+        } else {
+            emit(known[k].name, known[k].value);
+            ++k;
+        }
+    }
+}
+
+bool writeBodyStart(std::string& out, int level, const QVXMLElement& residual, bool hasKnownChildren) {
+    if (residual.children.empty() && !hasKnownChildren) {
+        if (!residual.stringValue) {
             out += "/>";
         } else {
             out += '>';
-            appendEscaped(out, *stringValue, false);
-            out += "</";
-            out += elementName;
-            out += '>';
+            appendEscaped(out, *residual.stringValue, false);
+            writeEndTag(out, 0, residual.elementName);
         }
-        return;
+        return false;
     }
     out += ">\n";
-    for (const auto& child : children) {
+    for (const auto& child : residual.children) {
         child.serializeTo(out, level + 1);
         out += '\n';
     }
-    out.append(indent, '\t');
+    return true;
+}
+
+void writeEndTag(std::string& out, int level, std::string_view name) {
+    out.append(static_cast<std::size_t>(std::max(level, 0)), '\t');
     out += "</";
-    out += elementName;
+    out += name;
     out += '>';
+}
+
+std::string_view NumberTexts::integer(std::int64_t value) noexcept {
+    char* start = buffer_ + used_;
+    const auto result = std::to_chars(start, buffer_ + sizeof buffer_, value);
+    used_ = static_cast<std::size_t>(result.ptr - buffer_);
+    return {start, static_cast<std::size_t>(result.ptr - start)};
+}
+
+std::string_view NumberTexts::unsignedInteger(std::uint64_t value) noexcept {
+    char* start = buffer_ + used_;
+    const auto result = std::to_chars(start, buffer_ + sizeof buffer_, value);
+    used_ = static_cast<std::size_t>(result.ptr - buffer_);
+    return {start, static_cast<std::size_t>(result.ptr - start)};
+}
+
+std::string_view NumberTexts::floating(float value) noexcept {
+    char* start = buffer_ + used_;
+    const std::size_t n = formatFloat(value, start);
+    used_ += n;
+    return {start, n};
+}
+
+}  // namespace detail
+
+void QVXMLElement::serializeTo(std::string& out, int level) const {
+    detail::writeStartTag(out, level, *this, {});
+    if (detail::writeBodyStart(out, level, *this, false)) detail::writeEndTag(out, level, elementName);
 }
 
 std::string QVXMLElement::serialize(int level) const {
@@ -413,18 +465,23 @@ std::optional<bool> parseXMLBool(std::string_view text) noexcept {
     return std::nullopt;
 }
 
+std::size_t detail::formatFloat(float value, char* buffer) noexcept {
+    char* const end = buffer + 64;
+    const float magnitude = std::fabs(value);
+    if (std::isfinite(value) && magnitude != 0 && (magnitude < 1e-4f || magnitude >= 1e16f))
+        return static_cast<std::size_t>(
+            std::to_chars(buffer, end, value, std::chars_format::scientific).ptr - buffer);
+    char* stop = std::to_chars(buffer, end, value, std::chars_format::fixed).ptr;
+    if (std::isfinite(value) && std::find(buffer, stop, '.') == stop) {
+        *stop++ = '.';
+        *stop++ = '0';
+    }
+    return static_cast<std::size_t>(stop - buffer);
+}
+
 std::string formatXMLFloat(float value) {
     char buffer[64];
-    const float magnitude = std::fabs(value);
-    std::to_chars_result result;
-    if (std::isfinite(value) && magnitude != 0 && (magnitude < 1e-4f || magnitude >= 1e16f)) {
-        result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
-        return std::string(buffer, result.ptr);
-    }
-    result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    std::string text(buffer, result.ptr);
-    if (std::isfinite(value) && text.find('.') == std::string::npos) text += ".0";
-    return text;
+    return std::string(buffer, detail::formatFloat(value, buffer));
 }
 
 }  // namespace zelto

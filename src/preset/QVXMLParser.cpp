@@ -36,6 +36,7 @@ struct TreeBuilder {
     std::vector<std::string> texts;  // one per open element; buffers are reused
     std::optional<QVXMLElement> root;
     std::optional<std::string> refusal;
+    std::size_t nodes = 0;
 
     void refuse(std::string why) {
         if (!refusal) refusal = std::move(why);
@@ -50,6 +51,11 @@ struct TreeBuilder {
         }
         std::size_t count = 0;
         while (atts[count]) count += 2;
+        self->nodes += 1 + count / 2;
+        if (self->nodes > QVXMLParser::maxNodes) {
+            self->refuse("more than " + std::to_string(QVXMLParser::maxNodes) + " elements and attributes");
+            return;
+        }
         QVXMLElement& element = self->stack.emplace_back(std::string(name));
         element.attributes.reserve(count / 2);
         // The parser refuses duplicate attribute names, so no lookup is needed.
@@ -85,40 +91,70 @@ struct TreeBuilder {
 
 }  // namespace
 
-QVXMLElement QVXMLParser::parse() {
-    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(nullptr));
-    if (!parser) throw QVXMLParserError(XML_ERROR_NO_MEMORY, 0, 0, XML_ErrorString(XML_ERROR_NO_MEMORY));
+struct QVXMLParser::State {
+    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser;
     TreeBuilder builder;
-    builder.parser = parser.get();
-    XML_SetUserData(parser.get(), &builder);
-    XML_SetElementHandler(parser.get(), &TreeBuilder::start, &TreeBuilder::end);
-    XML_SetCharacterDataHandler(parser.get(), &TreeBuilder::characters);
-    XML_SetStartDoctypeDeclHandler(parser.get(), &TreeBuilder::doctype);
-    XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+    bool failed = false;
+};
 
+QVXMLParser::QVXMLParser(std::span<const std::uint8_t> data) : data_(data) {}
+
+QVXMLParser::QVXMLParser(std::string_view text)
+    : data_(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) {}
+
+QVXMLParser::QVXMLParser() = default;
+QVXMLParser::~QVXMLParser() = default;
+
+bool QVXMLParser::feed(std::span<const std::uint8_t> piece) {
+    if (!state_) {
+        state_ = std::make_unique<State>();
+        state_->parser.reset(XML_ParserCreate(nullptr));
+        if (!state_->parser) throw QVXMLParserError(XML_ERROR_NO_MEMORY, 0, 0, XML_ErrorString(XML_ERROR_NO_MEMORY));
+        XML_Parser p = state_->parser.get();
+        state_->builder.parser = p;
+        XML_SetUserData(p, &state_->builder);
+        XML_SetElementHandler(p, &TreeBuilder::start, &TreeBuilder::end);
+        XML_SetCharacterDataHandler(p, &TreeBuilder::characters);
+        XML_SetStartDoctypeDeclHandler(p, &TreeBuilder::doctype);
+        XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+    }
+    if (state_->failed) return false;
     constexpr std::size_t chunk = std::size_t{1} << 30;
-    std::span<const std::uint8_t> rest = data_;
-    bool ok = true;
-    do {
-        const std::size_t n = std::min(rest.size(), chunk);
-        const bool last = n == rest.size();
-        if (XML_Parse(parser.get(), reinterpret_cast<const char*>(rest.data()), static_cast<int>(n),
-                      last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
-            ok = false;
-            break;
+    while (!piece.empty()) {
+        const std::size_t n = std::min(piece.size(), chunk);
+        if (XML_Parse(state_->parser.get(), reinterpret_cast<const char*>(piece.data()), static_cast<int>(n),
+                      XML_FALSE) != XML_STATUS_OK) {
+            state_->failed = true;
+            return false;
         }
-        rest = rest.subspan(n);
-    } while (!rest.empty());
+        piece = piece.subspan(n);
+    }
+    return true;
+}
 
-    const auto line = static_cast<std::uint64_t>(XML_GetCurrentLineNumber(parser.get()));
-    const auto column = static_cast<std::uint64_t>(XML_GetCurrentColumnNumber(parser.get()));
+QVXMLElement QVXMLParser::finish() {
+    if (!state_) feed({});
+    XML_Parser p = state_->parser.get();
+    if (!state_->failed && XML_Parse(p, nullptr, 0, XML_TRUE) != XML_STATUS_OK) state_->failed = true;
+    const auto line = static_cast<std::uint64_t>(XML_GetCurrentLineNumber(p));
+    const auto column = static_cast<std::uint64_t>(XML_GetCurrentColumnNumber(p));
+    TreeBuilder& builder = state_->builder;
     if (builder.refusal) throw QVXMLParserError(0, line, column, *builder.refusal);
-    if (!ok) {
-        const XML_Error code = XML_GetErrorCode(parser.get());
+    if (state_->failed) {
+        const XML_Error code = XML_GetErrorCode(p);
         throw QVXMLParserError(code, line, column, XML_ErrorString(code));
     }
-    if (!builder.root) throw QVXMLParserError(XML_ERROR_NO_ELEMENTS, line, column, XML_ErrorString(XML_ERROR_NO_ELEMENTS));
-    return std::move(*builder.root);
+    if (!builder.root)
+        throw QVXMLParserError(XML_ERROR_NO_ELEMENTS, line, column, XML_ErrorString(XML_ERROR_NO_ELEMENTS));
+    QVXMLElement root = std::move(*builder.root);
+    state_.reset();
+    return root;
+}
+
+QVXMLElement QVXMLParser::parse() {
+    state_.reset();
+    feed(data_);
+    return finish();
 }
 
 }  // namespace zelto

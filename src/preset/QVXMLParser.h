@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -33,16 +34,30 @@ public:
     // Preset documents nest about six levels; anything this deep is hostile or broken, and would
     // otherwise make the recursive writer and destructor run out of stack.
     static constexpr std::size_t maxDepth = 256;
+    // Elements plus attributes. A tree takes tens of bytes per node however small its text, so this,
+    // not the input size, is what bounds the memory a document can claim. Presets hold about 60000.
+    static constexpr std::size_t maxNodes = std::size_t{1} << 21;
 
-    explicit QVXMLParser(std::span<const std::uint8_t> data) noexcept : data_(data) {}
-    explicit QVXMLParser(std::string_view text) noexcept
-        : data_(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) {}
+    explicit QVXMLParser(std::span<const std::uint8_t> data);
+    explicit QVXMLParser(std::string_view text);
+    // For a document that arrives in pieces: feed() each, then finish().
+    QVXMLParser();
+    ~QVXMLParser();
+    QVXMLParser(const QVXMLParser&) = delete;
+    QVXMLParser& operator=(const QVXMLParser&) = delete;
 
-    // Throws QVXMLParserError.
+    // Parses the bytes given at construction. Throws QVXMLParserError.
     QVXMLElement parse();
 
+    // Returns false once the document has failed; later pieces are ignored and finish() throws.
+    bool feed(std::span<const std::uint8_t> piece);
+    // Ends the document and returns its root. Throws QVXMLParserError.
+    QVXMLElement finish();
+
 private:
+    struct State;
     std::span<const std::uint8_t> data_;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace zelto

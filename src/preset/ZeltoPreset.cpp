@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "preset/ElementReading.h"
+#include "preset/ElementWriting.h"
 
 namespace zelto {
 
@@ -74,6 +75,14 @@ QVXMLElement ZeltoGroup::toElement() const {
     return element;
 }
 
+void ZeltoGroup::writeXML(std::string& out, int level) const {
+    detail::NumberTexts numbers;
+    const detail::KnownAttribute known[] = {
+        {"Colour", colour}, {"ID", numbers.integer(id)}, {"Icon", icon}, {"Name", name}};
+    detail::writeStartTag(out, level, *this, known);
+    if (detail::writeBodyStart(out, level, *this, false)) detail::writeEndTag(out, level, elementName);
+}
+
 // ---- ZeltoChannelSettings
 
 ZeltoChannelSettings::ZeltoChannelSettings() : QVXMLElement("ChannelSettings") {}
@@ -135,6 +144,31 @@ QVXMLElement ZeltoChannelSettings::toElement() const {
     return element;
 }
 
+void ZeltoChannelSettings::writeXML(std::string& out, int level) const {
+    detail::NumberTexts numbers;
+    // Sorted by name, as they are written.
+    const detail::KnownAttribute known[] = {
+        {"ChannelGaindB", numbers.floating(channelGaindB)},
+        {"ChannelMode", rawValue(channelMode)},
+        {"Color", color},
+        {"GroupID", numbers.unsignedInteger(groupID)},
+        {"Icon", icon},
+        {"Index", numbers.unsignedInteger(index)},
+        {"InputChannel", numbers.unsignedInteger(inputChannel)},
+        {"LinkedStereoChannel", numbers.integer(linkedStereoChannel)},
+        {"Mute", boolText(mute)},
+        {"Name", name},
+        {"Phi", numbers.floating(phi)},
+        {"R", numbers.floating(r)},
+        {"Solo", boolText(solo)},
+        {"Theta", numbers.floating(theta)},
+        {"Visible", boolText(visible)},
+        {"WidthOffset", numbers.floating(widthOffset)},
+    };
+    detail::writeStartTag(out, level, *this, known);
+    if (detail::writeBodyStart(out, level, *this, false)) detail::writeEndTag(out, level, elementName);
+}
+
 // ---- ZeltoChannelSettingsList
 
 ZeltoChannelSettingsList::ZeltoChannelSettingsList() : QVXMLElement("ChannelSettingsList") {}
@@ -158,6 +192,29 @@ QVXMLElement ZeltoChannelSettingsList::toElement() const {
     element.children.reserve(element.children.size() + sorted.size());
     for (const auto* c : sorted) element.children.push_back(c->toElement());
     return element;
+}
+
+void ZeltoChannelSettingsList::writeXML(std::string& out, int level) const {
+    detail::writeStartTag(out, level, *this, {});
+    if (!detail::writeBodyStart(out, level, *this, !channelSettings.empty())) return;
+    const bool inOrder = std::is_sorted(channelSettings.begin(), channelSettings.end(),
+                                        [](const auto& a, const auto& b) { return a.index < b.index; });
+    if (inOrder) {
+        for (const auto& c : channelSettings) {
+            c.writeXML(out, level + 1);
+            out += '\n';
+        }
+    } else {
+        std::vector<const ZeltoChannelSettings*> sorted;
+        sorted.reserve(channelSettings.size());
+        for (const auto& c : channelSettings) sorted.push_back(&c);
+        std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->index < b->index; });
+        for (const auto* c : sorted) {
+            c->writeXML(out, level + 1);
+            out += '\n';
+        }
+    }
+    detail::writeEndTag(out, level, elementName);
 }
 
 // ---- ZeltoUser
@@ -204,6 +261,29 @@ QVXMLElement ZeltoUser::toElement() const {
     return element;
 }
 
+void ZeltoUser::writeXML(std::string& out, int level) const {
+    detail::NumberTexts numbers;
+    const detail::KnownAttribute known[] = {
+        {"Icon", icon}, {"MixHide", numbers.integer(hideMix)}, {"Name", name}, {"PhaseInvert", phaseInvert}};
+    detail::writeStartTag(out, level, *this, known);
+    detail::writeBodyStart(out, level, *this, true);
+    out.append(static_cast<std::size_t>(level + 1), '\t');
+    if (groups.empty()) {
+        out += "<Groups/>\n";
+    } else {
+        out += "<Groups>\n";
+        for (const auto& group : groups) {
+            group.writeXML(out, level + 2);
+            out += '\n';
+        }
+        detail::writeEndTag(out, level + 1, "Groups");
+        out += '\n';
+    }
+    channelSettingsList.writeXML(out, level + 1);
+    out += '\n';
+    detail::writeEndTag(out, level, elementName);
+}
+
 bool operator==(const ZeltoUser& a, const ZeltoUser& b) noexcept {
     return a.name == b.name && a.icon == b.icon && a.hideMix == b.hideMix && a.phaseInvert == b.phaseInvert;
 }
@@ -238,6 +318,18 @@ QVXMLElement ZeltoUserList::toElement() {
     return element;
 }
 
+void ZeltoUserList::writeXML(std::string& out, int level) {
+    detail::writeStartTag(out, level, *this, {});
+    detail::writeBodyStart(out, level, *this, true);
+    for (const auto& user : users) {
+        user.writeXML(out, level + 1);
+        out += '\n';
+    }
+    remoteSettings.writeXML(out, level + 1);
+    out += '\n';
+    detail::writeEndTag(out, level, elementName);
+}
+
 // ---- ZeltoPreset
 
 ZeltoPreset::ZeltoPreset(const QVXMLElement& element) : ZeltoPreset(QVXMLElement(element)) {}
@@ -258,8 +350,14 @@ ZeltoPreset ZeltoPreset::fromData(std::span<const std::uint8_t> data) { return Z
 ZeltoPreset ZeltoPreset::fromData(std::string_view text) { return ZeltoPreset(QVXMLParser(text).parse()); }
 
 ZeltoPreset ZeltoPreset::fromCompressedData(std::span<const std::uint8_t> compressedData) {
-    const std::vector<std::uint8_t> data = gzip::decompress(compressedData, 0);
-    return fromData(std::span<const std::uint8_t>(data));
+    // Inflated pieces go straight to the parser. Should the text fail to parse, inflating still runs
+    // to the end so that a damaged stream reports its compression error first.
+    QVXMLParser parser;
+    bool parsing = true;
+    gzip::decompress(compressedData, 0, gzip::maxInflatedSize, [&](std::span<const std::uint8_t> piece) {
+        if (parsing) parsing = parser.feed(piece);
+    });
+    return ZeltoPreset(parser.finish());
 }
 
 ZeltoPreset ZeltoPreset::defaultOff() {
@@ -283,6 +381,12 @@ void ZeltoPreset::regroupChannels() {
                     order.push_back(i);
                     ++uses[i];
                 }
+        }
+        bool unchanged = order.size() == channels.size();
+        for (std::size_t i = 0; unchanged && i < order.size(); ++i) unchanged = order[i] == i;
+        if (unchanged) {
+            for (std::size_t i = 0; i < channels.size(); ++i) channels[i].index = i;
+            continue;
         }
         std::vector<ZeltoChannelSettings> regrouped;
         regrouped.reserve(order.size());
@@ -309,8 +413,17 @@ QVXMLElement ZeltoPreset::toElement() {
 }
 
 std::vector<std::uint8_t> ZeltoPreset::toData() {
-    std::string text(xmlDeclaration);
-    toElement().serializeTo(text, 0);
+    regroupChannels();
+    std::string text;
+    text.reserve(lastDataSize_ + lastDataSize_ / 8 + 4096);
+    text += xmlDeclaration;
+    const detail::KnownAttribute known[] = {{"Name", name}, {"Version", version}};
+    detail::writeStartTag(text, 0, *this, known);
+    detail::writeBodyStart(text, 0, *this, true);
+    userList.writeXML(text, 1);
+    text += '\n';
+    detail::writeEndTag(text, 0, elementName);
+    lastDataSize_ = text.size();
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 

@@ -33,6 +33,8 @@ public:
     explicit ZeltoGroup(QVXMLElement&& element);
 
     QVXMLElement toElement() const;
+    // Appends exactly what toElement().serialize(level) gives, without building the tree.
+    void writeXML(std::string& out, int level) const;
 };
 
 // The settings of one input channel in one user's mix, element "ChannelSettings".
@@ -67,6 +69,8 @@ public:
     void setAzimuth(float degrees) noexcept;
 
     QVXMLElement toElement() const;
+    // Appends exactly what toElement().serialize(level) gives, without building the tree.
+    void writeXML(std::string& out, int level) const;
 };
 
 // Element "ChannelSettingsList".
@@ -80,6 +84,8 @@ public:
 
     // Channels written in ascending index (stable); the stored order is left alone.
     QVXMLElement toElement() const;
+    // Appends exactly what toElement().serialize(level) gives, without building the tree.
+    void writeXML(std::string& out, int level) const;
 };
 
 // One mix, element "User".
@@ -97,6 +103,8 @@ public:
     explicit ZeltoUser(QVXMLElement&& element);
 
     QVXMLElement toElement() const;
+    // Appends exactly what toElement().serialize(level) gives, without building the tree.
+    void writeXML(std::string& out, int level) const;
     std::string description() const override { return name; }
 
     // Equal when name, icon, hideMix and phaseInvert are; groups and channels are not compared.
@@ -114,6 +122,8 @@ public:
     explicit ZeltoUserList(QVXMLElement&& element);
 
     QVXMLElement toElement();
+    // Appends exactly what toElement().serialize(level) gives, without building the tree.
+    void writeXML(std::string& out, int level);
 };
 
 // A preset document. Reading keeps everything it does not understand and writes it back.
@@ -156,6 +166,8 @@ public:
 
 private:
     void regroupChannels();
+
+    std::size_t lastDataSize_ = 0;  // a capacity hint for the next toData()
 };
 
 // The embedded resource text "Resources/EmptyPreset.xml".

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "preset/ElementReading.h"
+#include "preset/ElementWriting.h"
 
 namespace zelto {
 
@@ -48,6 +49,30 @@ Map readMap(QVXMLElement& mapElement) {
     return map;
 }
 
+std::vector<const ZeltoChannelMap*> sortedByLocal(const Map& map) {
+    std::vector<const ZeltoChannelMap*> sorted;
+    sorted.reserve(map.size());
+    for (const auto& entry : map) sorted.push_back(&entry);
+    std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->local < b->local; });
+    return sorted;
+}
+
+void writeMapXML(std::string& out, int level, std::string_view name, const Map& map) {
+    out.append(static_cast<std::size_t>(level), '\t');
+    out += '<';
+    out += name;
+    if (map.empty()) {
+        out += "/>";
+        return;
+    }
+    out += ">\n";
+    for (const auto* entry : sortedByLocal(map)) {
+        entry->writeXML(out, level + 1);
+        out += '\n';
+    }
+    detail::writeEndTag(out, level, name);
+}
+
 QVXMLElement writeMap(std::string name, const Map& map) {
     QVXMLElement element(std::move(name));
     std::vector<const ZeltoChannelMap*> sorted;
@@ -79,6 +104,14 @@ QVXMLElement ZeltoChannelMap::toElement() const {
     element.setAttribute("Local", std::to_string(local));
     element.setAttribute("Remote", std::to_string(remote));
     return element;
+}
+
+void ZeltoChannelMap::writeXML(std::string& out, int level) const {
+    detail::NumberTexts numbers;
+    const detail::KnownAttribute known[] = {{"Local", numbers.unsignedInteger(local)},
+                                            {"Remote", numbers.unsignedInteger(remote)}};
+    detail::writeStartTag(out, level, *this, known);
+    if (detail::writeBodyStart(out, level, *this, false)) detail::writeEndTag(out, level, elementName);
 }
 
 std::string ZeltoChannelMap::description() const { return std::to_string(local) + " -> " + std::to_string(remote); }
@@ -124,12 +157,27 @@ std::optional<std::uint64_t> ZeltoRemoteSettings::rout2lout(std::uint64_t remote
     return remoteToLocal(outputMap_, remote);
 }
 
-QVXMLElement ZeltoRemoteSettings::toElement() {
+void ZeltoRemoteSettings::addLocalZero() {
     auto hasLocalZero = [](const Map& map) {
         return std::any_of(map.begin(), map.end(), [](const auto& e) { return e.local == 0; });
     };
     if (!inputMap_.empty() && !hasLocalZero(inputMap_)) setInputMap(0, std::nullopt);
     if (!outputMap_.empty() && !hasLocalZero(outputMap_)) setOutputMap(0, std::nullopt);
+}
+
+void ZeltoRemoteSettings::writeXML(std::string& out, int level) {
+    addLocalZero();
+    detail::writeStartTag(out, level, *this, {});
+    detail::writeBodyStart(out, level, *this, true);
+    writeMapXML(out, level + 1, "InputMap", inputMap_);
+    out += '\n';
+    writeMapXML(out, level + 1, "OutputMap", outputMap_);
+    out += '\n';
+    detail::writeEndTag(out, level, elementName);
+}
+
+QVXMLElement ZeltoRemoteSettings::toElement() {
+    addLocalZero();
     QVXMLElement element(*this, {}, {});
     element.children.push_back(writeMap("InputMap", inputMap_));
     element.children.push_back(writeMap("OutputMap", outputMap_));

@@ -22,6 +22,8 @@ public:
     explicit ZeltoChannelMap(QVXMLElement&& element);
 
     QVXMLElement toElement() const;
+    // Appends exactly what toElement().serialize(level) gives, without building the tree.
+    void writeXML(std::string& out, int level) const;
     // "<local> -> <remote>"
     std::string description() const override;
 };
@@ -48,9 +50,12 @@ public:
 
     // Adds the entry 0 -> 999 to a non-empty map that lacks local 0, so this changes the maps.
     QVXMLElement toElement();
+    // Appends exactly what toElement().serialize(level) gives, without building the tree.
+    void writeXML(std::string& out, int level);
 
 private:
     void read(QVXMLElement&& element);
+    void addLocalZero();
 
     std::vector<ZeltoChannelMap> inputMap_;
     std::vector<ZeltoChannelMap> outputMap_;

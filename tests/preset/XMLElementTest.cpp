@@ -121,6 +121,18 @@ TEST(XMLParsing, NestingIsBounded) {
     EXPECT_THROW(parse(nested(200000)), QVXMLParserError);
 }
 
+// Tiny elements cost far more in memory than in text; a flood of them is refused.
+TEST(XMLParsing, ElementAndAttributeCountIsBounded) {
+    std::string flood = "<r>";
+    for (std::size_t i = 0; i < QVXMLParser::maxNodes / 4; ++i) flood += "<a x=\"1\" y=\"2\" z=\"3\"/>";
+    flood += "</r>";
+    EXPECT_THROW(parse(flood), QVXMLParserError);
+    std::string fine = "<r>";
+    for (std::size_t i = 0; i < QVXMLParser::maxNodes / 8; ++i) fine += "<a x=\"1\" y=\"2\" z=\"3\"/>";
+    fine += "</r>";
+    EXPECT_EQ(parse(fine).children.size(), QVXMLParser::maxNodes / 8);
+}
+
 // ---- editing
 
 TEST(XMLEditing, CopyConstructionRemovesEveryNamedChildAndAttribute) {

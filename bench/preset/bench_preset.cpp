@@ -1,0 +1,174 @@
+// Reading, writing and compressing a large generated preset, next to expat and zlib doing the bare
+// work on the same bytes. Prints a table of ratios after the runs.
+
+#include <benchmark/benchmark.h>
+#include <expat.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "preset/PresetGenerator.h"
+#include "preset/ZeltoPreset.h"
+
+namespace {
+
+using namespace zelto;
+
+const std::string& presetText() {
+    static const std::string text = testing::generatePreset({});
+    return text;
+}
+
+std::span<const std::uint8_t> presetBytes() {
+    const std::string& t = presetText();
+    return {reinterpret_cast<const std::uint8_t*>(t.data()), t.size()};
+}
+
+const std::vector<std::uint8_t>& compressedBytes() {
+    static const std::vector<std::uint8_t> c = gzip::compress(presetBytes());
+    return c;
+}
+
+void XMLCALL noStart(void*, const XML_Char*, const XML_Char**) {}
+void XMLCALL noEnd(void*, const XML_Char*) {}
+void XMLCALL noText(void*, const XML_Char*, int) {}
+
+void expatAlone(benchmark::State& state) {
+    const std::string& text = presetText();
+    for (auto _ : state) {
+        XML_Parser parser = XML_ParserCreate(nullptr);
+        XML_SetElementHandler(parser, noStart, noEnd);
+        XML_SetCharacterDataHandler(parser, noText);
+        if (XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) != XML_STATUS_OK)
+            state.SkipWithError("expat failed");
+        XML_ParserFree(parser);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void presetFromData(benchmark::State& state) {
+    for (auto _ : state) {
+        ZeltoPreset preset = ZeltoPreset::fromData(presetBytes());
+        benchmark::DoNotOptimize(preset.userList.users.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * presetText().size()));
+}
+
+void presetToData(benchmark::State& state) {
+    ZeltoPreset preset = ZeltoPreset::fromData(presetBytes());
+    for (auto _ : state) {
+        auto data = preset.toData();
+        benchmark::DoNotOptimize(data.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * presetText().size()));
+}
+
+void zlibCompressAlone(benchmark::State& state) {
+    const auto in = presetBytes();
+    std::vector<std::uint8_t> out(compressBound(static_cast<uLong>(in.size())));
+    for (auto _ : state) {
+        z_stream s{};
+        deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY);
+        s.next_in = const_cast<Bytef*>(in.data());
+        s.avail_in = static_cast<uInt>(in.size());
+        s.next_out = out.data();
+        s.avail_out = static_cast<uInt>(out.size());
+        if (deflate(&s, Z_FINISH) != Z_STREAM_END) state.SkipWithError("deflate failed");
+        deflateEnd(&s);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * in.size()));
+}
+
+void zlibInflateAlone(benchmark::State& state) {
+    const auto& in = compressedBytes();
+    std::vector<std::uint8_t> out(presetText().size());
+    for (auto _ : state) {
+        z_stream s{};
+        inflateInit2(&s, 0);
+        s.next_in = const_cast<Bytef*>(in.data());
+        s.avail_in = static_cast<uInt>(in.size());
+        s.next_out = out.data();
+        s.avail_out = static_cast<uInt>(out.size());
+        if (inflate(&s, Z_FINISH) != Z_STREAM_END) state.SkipWithError("inflate failed");
+        inflateEnd(&s);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * out.size()));
+}
+
+void presetToCompressedData(benchmark::State& state) {
+    ZeltoPreset preset = ZeltoPreset::fromData(presetBytes());
+    for (auto _ : state) {
+        auto data = preset.toCompressedData();
+        benchmark::DoNotOptimize(data.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * presetText().size()));
+}
+
+void presetFromCompressedData(benchmark::State& state) {
+    const auto& in = compressedBytes();
+    for (auto _ : state) {
+        ZeltoPreset preset = ZeltoPreset::fromCompressedData(in);
+        benchmark::DoNotOptimize(preset.userList.users.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * presetText().size()));
+}
+
+BENCHMARK(expatAlone)->Unit(benchmark::kMillisecond);
+BENCHMARK(presetFromData)->Unit(benchmark::kMillisecond);
+BENCHMARK(presetToData)->Unit(benchmark::kMillisecond);
+BENCHMARK(zlibCompressAlone)->Unit(benchmark::kMillisecond);
+BENCHMARK(zlibInflateAlone)->Unit(benchmark::kMillisecond);
+BENCHMARK(presetToCompressedData)->Unit(benchmark::kMillisecond);
+BENCHMARK(presetFromCompressedData)->Unit(benchmark::kMillisecond);
+
+// Keeps the mean time of every run so the ratios can be printed at the end.
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> milliseconds;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                milliseconds[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    auto ms = [&](const char* name) {
+        auto it = reporter.milliseconds.find(name);
+        return it == reporter.milliseconds.end() ? 0.0 : it->second;
+    };
+    const double mb = static_cast<double>(presetText().size()) / 1e6;
+    std::printf("\npreset of %.2f MB (%.1f KB compressed)\n", mb, compressedBytes().size() / 1e3);
+    std::printf("%-26s %9s %9s\n", "operation", "ms CPU", "MB/s");
+    for (const char* name : {"expatAlone", "presetFromData", "presetToData", "zlibCompressAlone", "zlibInflateAlone",
+                             "presetToCompressedData", "presetFromCompressedData"}) {
+        const double t = ms(name);
+        std::printf("%-26s %9.3f %9.1f\n", name, t, t > 0 ? mb / (t / 1e3) : 0.0);
+    }
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("\nread / bare expat parse:                    %.2f (goal <= 1.5)\n",
+                ratio(ms("presetFromData"), ms("expatAlone")));
+    std::printf("write / read:                               %.2f (goal <= 0.5)\n",
+                ratio(ms("presetToData"), ms("presetFromData")));
+    std::printf("compressed write overhead over zlib's time: %.1f%% (goal <= 10%%)\n",
+                100 * ratio(ms("presetToCompressedData") - ms("presetToData") - ms("zlibCompressAlone"),
+                            ms("zlibCompressAlone")));
+    std::printf("compressed read overhead over zlib's time:  %.1f%% (goal <= 10%%)\n",
+                100 * ratio(ms("presetFromCompressedData") - ms("presetFromData") - ms("zlibInflateAlone"),
+                            ms("zlibInflateAlone")));
+    return 0;
+}
