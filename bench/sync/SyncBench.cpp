@@ -4,8 +4,8 @@
 
 #include <asio/ip/udp.hpp>
 #include <chrono>
-#include <map>
 #include <cstdio>
+#include <map>
 #include <thread>
 
 #include "support/NetNamespace.h"
@@ -26,8 +26,12 @@ constexpr std::size_t kDatagram = 1000;
 struct Counting : ZeltoPresetManagerDelegate {
     int fetched = 0, failed = 0, sent = 0;
     void presetManagerDidReceivePreset(const RemoteZeltoPreset&, const DevicePtr&) override { ++fetched; }
-    void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset&, const DevicePtr&) override { ++failed; }
-    void presetManagerDidFailWritingPreset(const RemoteZeltoPreset&, const std::exception&) override { ++failed; }
+    void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset&, const DevicePtr&) override {
+        ++failed;
+    }
+    void presetManagerDidFailWritingPreset(const RemoteZeltoPreset&, const std::exception&) override {
+        ++failed;
+    }
     void presetManagerDidSendPreset(const RemoteZeltoPreset&, const DevicePtr&, bool) override { ++sent; }
 };
 
@@ -75,7 +79,8 @@ void BM_PlainDatagrams(benchmark::State& state) {
     asio::ip::udp::socket sender(io, asio::ip::udp::v4());
     auto to = receiver.local_endpoint();
     std::vector<std::uint8_t> datagram(kDatagram, 0x5a), buffer(2048);
-    std::size_t bytes = totalBytes > 0 ? totalBytes : std::size_t(kMixers * kPresetsPerMixer * 3) * kPresetSize;
+    std::size_t bytes =
+        totalBytes > 0 ? totalBytes : std::size_t(kMixers * kPresetsPerMixer * 3) * kPresetSize;
     std::size_t perWindow = kPresetSize / kDatagram + 1;
     std::size_t windows = bytes / (perWindow * kDatagram) + 1;
     for (auto _ : state) {
@@ -89,7 +94,7 @@ void BM_PlainDatagrams(benchmark::State& state) {
 
 // Remembers the mean wall time of each benchmark to print their ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
@@ -106,13 +111,15 @@ public:
         };
         double sync = mean("BM_SyncThreeMixers"), plain = mean("BM_PlainDatagrams");
         if (sync > 0 && plain > 0) {
-            std::printf("sync of %d mixers x %d presets: %.0f ms; same bytes as plain datagrams: %.0f ms; ratio %.1fx "
-                        "(goal: at most 5x)\n",
-                        kMixers, kPresetsPerMixer, sync, plain, sync / plain);
+            std::printf(
+                "sync of %d mixers x %d presets: %.0f ms; same bytes as plain datagrams: %.0f ms; ratio "
+                "%.1fx "
+                "(goal: at most 5x)\n",
+                kMixers, kPresetsPerMixer, sync, plain, sync / plain);
         }
     }
 
-private:
+  private:
     std::map<std::string, std::pair<double, int>> times_;
 };
 
@@ -125,7 +132,8 @@ int main(int argc, char** argv) {
     // The simulators bind the protocol's fixed ports on loopback addresses:
     // a private network namespace keeps them off the machine's interfaces.
     if (auto error = zelto::test::enterPrivateNetwork(); !error.empty()) {
-        std::fprintf(stderr, "bench_sync needs a private network namespace (run as root): %s\n", error.c_str());
+        std::fprintf(stderr, "bench_sync needs a private network namespace (run as root): %s\n",
+                     error.c_str());
         return 1;
     }
     benchmark::Initialize(&argc, argv);

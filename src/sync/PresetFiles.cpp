@@ -36,7 +36,9 @@ std::string withSlash(std::string folder) {
     return folder;
 }
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
 
 std::error_code writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;

@@ -27,11 +27,16 @@ std::string lastPathComponentWithoutExtension(const std::string& path) {
 
 const char* ZeltoPresetManagerError::what() const noexcept {
     switch (case_) {
-        case Case::localPathDoesNotExist: return "localPathDoesNotExist";
-        case Case::emptyPreset: return "emptyPreset";
-        case Case::presetDoesNotExistAtSource: return "presetDoesNotExistAtSource";
-        case Case::presetDoesNotExist: return "presetDoesNotExist";
-        case Case::invalidPath: return "invalidPath";
+        case Case::localPathDoesNotExist:
+            return "localPathDoesNotExist";
+        case Case::emptyPreset:
+            return "emptyPreset";
+        case Case::presetDoesNotExistAtSource:
+            return "presetDoesNotExistAtSource";
+        case Case::presetDoesNotExist:
+            return "presetDoesNotExist";
+        case Case::invalidPath:
+            return "invalidPath";
     }
     return "ZeltoPresetManagerError";
 }
@@ -64,7 +69,8 @@ std::vector<RemoteZeltoPreset> ZeltoPresetManager::localPresetList(const std::st
 }
 
 RemoteZeltoPreset ZeltoPresetManager::loadPreset(const std::string& name) const {
-    if (!presetfiles::isSafePresetName(name)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::invalidPath);
+    if (!presetfiles::isSafePresetName(name))
+        throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::invalidPath);
     return loadPresetAtPath(presetfiles::presetFilePath(localPath_, name));
 }
 
@@ -111,7 +117,8 @@ void ZeltoPresetManager::writePresetsToLocal(const std::vector<RemoteZeltoPreset
 }
 
 void ZeltoPresetManager::deletePreset(const std::string& name, const std::string& at) {
-    if (!presetfiles::isSafePresetName(name)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::invalidPath);
+    if (!presetfiles::isSafePresetName(name))
+        throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::invalidPath);
     std::string path = presetfiles::presetFilePath(withSlash(at), name);
     if (::unlink(path.c_str()) != 0) {
         throw std::filesystem::filesystem_error("cannot delete preset file", path,

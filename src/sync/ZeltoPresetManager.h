@@ -15,14 +15,20 @@ namespace zelto {
 class ZeltoDevice;
 
 class ZeltoPresetManagerError : public std::exception {
-public:
-    enum class Case { localPathDoesNotExist, emptyPreset, presetDoesNotExistAtSource, presetDoesNotExist, invalidPath };
+  public:
+    enum class Case {
+        localPathDoesNotExist,
+        emptyPreset,
+        presetDoesNotExistAtSource,
+        presetDoesNotExist,
+        invalidPath
+    };
 
     explicit ZeltoPresetManagerError(Case c) noexcept : case_(c) {}
     Case errorCase() const noexcept { return case_; }
     const char* what() const noexcept override;
 
-private:
+  private:
     Case case_;
 };
 
@@ -33,21 +39,26 @@ using RequiredPresets = std::vector<std::pair<DevicePtr, std::vector<RemoteZelto
 // Progress of the manager's operations. A null device stands for the local
 // sync folder. Every operation has an empty default.
 class ZeltoPresetManagerDelegate {
-public:
+  public:
     virtual ~ZeltoPresetManagerDelegate() = default;
     virtual void presetManagerDidStartSync() {}
     virtual void presetManagerDidFinishSync() {}
     virtual void presetManagerWillRequestPresetList(const DevicePtr& /*from*/) {}
     virtual void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& /*list*/,
                                                    const DevicePtr& /*from*/) {}
-    virtual void presetManagerDidFailReceivingPresetList(const DevicePtr& /*from*/, const std::exception& /*error*/) {}
+    virtual void presetManagerDidFailReceivingPresetList(const DevicePtr& /*from*/,
+                                                         const std::exception& /*error*/) {}
     virtual void presetManagerDidDetermineRequiredPresets(const RequiredPresets& /*required*/) {}
-    virtual void presetManagerDidRequestPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*from*/) {}
-    virtual void presetManagerDidReceivePreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*from*/) {}
-    virtual void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*from*/) {}
+    virtual void presetManagerDidRequestPreset(const RemoteZeltoPreset& /*preset*/,
+                                               const DevicePtr& /*from*/) {}
+    virtual void presetManagerDidReceivePreset(const RemoteZeltoPreset& /*preset*/,
+                                               const DevicePtr& /*from*/) {}
+    virtual void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& /*preset*/,
+                                                     const DevicePtr& /*from*/) {}
     virtual void presetManagerDidWritePreset(const RemoteZeltoPreset& /*preset*/) {}
     virtual void presetManagerWillOverwritePreset(const RemoteZeltoPreset& /*preset*/) {}
-    virtual void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& /*preset*/, const std::exception& /*error*/) {}
+    virtual void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& /*preset*/,
+                                                   const std::exception& /*error*/) {}
     virtual void presetManagerDidSendPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*to*/,
                                             bool /*overwriting*/) {}
 };
@@ -55,7 +66,7 @@ public:
 // Keeps a local sync folder and a set of mixers holding the same presets
 // (matched by name), and copies single presets between any two sources.
 class ZeltoPresetManager {
-public:
+  public:
     // The built-in presets every mixer holds; they never move.
     static constexpr const char* kBuiltInPresets[] = {"default (PRESET)", "defaultOFF (PRESET)"};
     static constexpr std::uint64_t kListTimeout = 1'000'000'000;
@@ -98,7 +109,7 @@ public:
     // A null device is the local folder.
     asio::awaitable<void> copyPreset(std::string name, DevicePtr from, DevicePtr to);
 
-private:
+  private:
     // One fetch, asked for again after a time-out; none when it failed.
     asio::awaitable<std::optional<RemoteZeltoPreset>> fetchPreset(DevicePtr device, RemoteZeltoPreset preset);
 

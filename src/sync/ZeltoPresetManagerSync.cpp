@@ -39,7 +39,7 @@ std::vector<DevicePtr> distinctDevices(const std::vector<DevicePtr>& devices) {
 }  // namespace
 
 asio::awaitable<std::optional<RemoteZeltoPreset>> ZeltoPresetManager::fetchPreset(DevicePtr device,
-                                                                                    RemoteZeltoPreset preset) {
+                                                                                  RemoteZeltoPreset preset) {
     for (int attempt = 0; attempt <= kFetchRetries; ++attempt) {
         try {
             co_return co_await device->transferPreset(preset.name, timeouts.preset);

@@ -25,9 +25,9 @@ MixerRig::Mixer& MixerRig::add(const std::vector<std::pair<std::string, std::vec
         std::ofstream(mixer.folder->path() + name + ".ZELTOshow", std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    std::vector<std::string> args = {"--name", "Sim" + std::to_string(mixers.size() + 1), "--serial",
-                                     "SN" + std::to_string(mixers.size() + 1), "--uid",
-                                     "uid-" + std::to_string(mixers.size() + 1)};
+    std::vector<std::string> args = {"--name",   "Sim" + std::to_string(mixers.size() + 1),
+                                     "--serial", "SN" + std::to_string(mixers.size() + 1),
+                                     "--uid",    "uid-" + std::to_string(mixers.size() + 1)};
     args.insert(args.end(), simArgs.begin(), simArgs.end());
     mixer.sim = std::make_unique<SimProcess>(mixer.address, mixer.folder->path(), args);
     mixers.push_back(std::move(mixer));
@@ -49,8 +49,8 @@ std::vector<DevicePtr> MixerRig::devices() const {
     return result;
 }
 
-std::vector<std::string> MixerRig::presetNames(Mixer& mixer,
-                                               const std::function<bool(const std::vector<std::string>&)>& done) {
+std::vector<std::string> MixerRig::presetNames(
+    Mixer& mixer, const std::function<bool(const std::vector<std::string>&)>& done) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::vector<std::string> names;
     do {

@@ -8,16 +8,16 @@
 
 #include "async/Executor.h"
 #include "device/ZeltoDevice.h"
-#include "sync/ZeltoPresetManager.h"
 #include "sync/Process.h"
 #include "sync/TempFolder.h"
+#include "sync/ZeltoPresetManager.h"
 
 namespace zelto::test {
 
 // Simulated mixers on loopback addresses (127.0.0.2, .3, ...), each with a
 // preset folder of its own, and sessions with them from this process.
 class MixerRig {
-public:
+  public:
     struct Mixer {
         std::string address;
         std::unique_ptr<TempFolder> folder;
@@ -42,11 +42,12 @@ public:
 
     // The mixer's own list, asked until `done` holds it or 10 s pass (a
     // mixer stores received presets a little after the last datagram).
-    std::vector<std::string> presetNames(Mixer& mixer, const std::function<bool(const std::vector<std::string>&)>& done);
+    std::vector<std::string> presetNames(Mixer& mixer,
+                                         const std::function<bool(const std::vector<std::string>&)>& done);
 
     std::vector<Mixer> mixers;
 
-private:
+  private:
     IoPool pool_{2};
 };
 

@@ -11,7 +11,8 @@ namespace zelto::test {
 
 // A real compressed preset document named `name`. `noise` bytes of random
 // text in an extra attribute make it about that large once compressed.
-inline std::vector<std::uint8_t> presetBytes(const std::string& name, std::size_t noise = 0, unsigned seed = 1) {
+inline std::vector<std::uint8_t> presetBytes(const std::string& name, std::size_t noise = 0,
+                                             unsigned seed = 1) {
     ZeltoPreset preset = ZeltoPreset::defaultOff();
     preset.name = name;
     if (noise > 0) {

@@ -1,11 +1,10 @@
-#include "sync/PresetFiles.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 
+#include "sync/PresetFiles.h"
 #include "sync/TempFolder.h"
 
 namespace zelto::presetfiles {
@@ -13,7 +12,9 @@ namespace {
 
 using test::TempFolder;
 
-std::vector<std::uint8_t> bytesOf(std::string_view s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> bytesOf(std::string_view s) {
+    return {s.begin(), s.end()};
+}
 
 TEST(PresetNameSafety, RejectsNamesThatLeaveOrBreakTheFolder) {
     struct Case {
@@ -89,7 +90,8 @@ TEST(AtomicWrite, FailureLeavesTheOldFileAndNoDebris) {
     ::mkdir((dir.path() + "D.ZELTOshow").c_str(), 0755);
     bool replaced = false;
     EXPECT_TRUE(writeFileAtomically(dir.path(), "D.ZELTOshow", bytesOf("x"), Clock::now(), replaced));
-    EXPECT_TRUE(writeFileAtomically(dir.path() + "missing/", "P.ZELTOshow", bytesOf("x"), Clock::now(), replaced));
+    EXPECT_TRUE(
+        writeFileAtomically(dir.path() + "missing/", "P.ZELTOshow", bytesOf("x"), Clock::now(), replaced));
     EXPECT_EQ(dir.read("P.ZELTOshow"), "old");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"D.ZELTOshow", "P.ZELTOshow"}));
 }

@@ -38,7 +38,7 @@ auto holdsAll(std::vector<std::string> names) {
 }
 
 class Sync : public ::testing::Test {
-protected:
+  protected:
     test::TempFolder local;
     test::MixerRig rig;
     std::shared_ptr<test::RecordingDelegate> events = std::make_shared<test::RecordingDelegate>();
@@ -54,8 +54,12 @@ protected:
 };
 
 TEST_F(Sync, EveryPresetMovesOnceAndBuiltInsNeverMove) {
-    auto& a = rig.add({{"OnlyA", presetBytes("OnlyA", 3000)}, {"Both", presetBytes("Both A")}, {"Shared", presetBytes("Shared")}});
-    auto& b = rig.add({{"Both", presetBytes("Both B")}, {"OnlyB", presetBytes("OnlyB")}, {"Shared", presetBytes("Shared")}});
+    auto& a = rig.add({{"OnlyA", presetBytes("OnlyA", 3000)},
+                       {"Both", presetBytes("Both A")},
+                       {"Shared", presetBytes("Shared")}});
+    auto& b = rig.add({{"Both", presetBytes("Both B")},
+                       {"OnlyB", presetBytes("OnlyB")},
+                       {"Shared", presetBytes("Shared")}});
     writeLocal("Both", presetBytes("Both local"));
     writeLocal("OnlyLocal", presetBytes("OnlyLocal"));
     rig.connectAll();
@@ -64,23 +68,27 @@ TEST_F(Sync, EveryPresetMovesOnceAndBuiltInsNeverMove) {
     rig.run(m.syncDevices());
     auto log = events->snapshot();
 
-    EXPECT_EQ(matching(log, "fetch "), sorted({"fetch OnlyA 127.0.0.2", "fetch OnlyB 127.0.0.3",
-                                               "fetch Shared 127.0.0.2"}));
+    EXPECT_EQ(matching(log, "fetch "),
+              sorted({"fetch OnlyA 127.0.0.2", "fetch OnlyB 127.0.0.3", "fetch Shared 127.0.0.2"}));
     EXPECT_EQ(matching(log, "fail"), std::vector<std::string>{});
     EXPECT_EQ(matching(log, "send "), sorted({"send OnlyA 127.0.0.3", "send OnlyB 127.0.0.2",
                                               "send OnlyLocal 127.0.0.2", "send OnlyLocal 127.0.0.3"}));
     EXPECT_EQ(log.back(), "finish");
-    EXPECT_EQ(local.entries(), sorted({"Both.ZELTOshow", "OnlyA.ZELTOshow", "OnlyB.ZELTOshow", "OnlyLocal.ZELTOshow",
-                                       "Shared.ZELTOshow"}));
+    EXPECT_EQ(local.entries(), sorted({"Both.ZELTOshow", "OnlyA.ZELTOshow", "OnlyB.ZELTOshow",
+                                       "OnlyLocal.ZELTOshow", "Shared.ZELTOshow"}));
     EXPECT_EQ(fileBytes(local.path() + "OnlyA.ZELTOshow"), fileBytes(a.folder->path() + "OnlyA.ZELTOshow"));
-    EXPECT_EQ(fileBytes(local.path() + "Both.ZELTOshow"), presetBytes("Both local")) << "an existing name is never replaced";
+    EXPECT_EQ(fileBytes(local.path() + "Both.ZELTOshow"), presetBytes("Both local"))
+        << "an existing name is never replaced";
     EXPECT_EQ(fileBytes(b.folder->path() + "Both.ZELTOshow"), presetBytes("Both B"));
 
     auto onA = rig.presetNames(a, holdsAll({"OnlyB", "OnlyLocal"}));
-    EXPECT_EQ(onA, sorted({"Both", "OnlyA", "OnlyB", "OnlyLocal", "Shared", "default (PRESET)", "defaultOFF (PRESET)"}));
+    EXPECT_EQ(onA, sorted({"Both", "OnlyA", "OnlyB", "OnlyLocal", "Shared", "default (PRESET)",
+                           "defaultOFF (PRESET)"}));
     auto onB = rig.presetNames(b, holdsAll({"OnlyA", "OnlyLocal"}));
-    EXPECT_EQ(onB, sorted({"Both", "OnlyA", "OnlyB", "OnlyLocal", "Shared", "default (PRESET)", "defaultOFF (PRESET)"}));
-    EXPECT_EQ(fileBytes(b.folder->path() + "OnlyA.ZELTOshow"), fileBytes(a.folder->path() + "OnlyA.ZELTOshow"));
+    EXPECT_EQ(onB, sorted({"Both", "OnlyA", "OnlyB", "OnlyLocal", "Shared", "default (PRESET)",
+                           "defaultOFF (PRESET)"}));
+    EXPECT_EQ(fileBytes(b.folder->path() + "OnlyA.ZELTOshow"),
+              fileBytes(a.folder->path() + "OnlyA.ZELTOshow"));
 }
 
 TEST_F(Sync, AMixerListedTwiceIsSynchronisedOnce) {
@@ -127,7 +135,8 @@ TEST_F(Sync, ASilentMixerEndsTheSyncAtItsList) {
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2].rfind("fail list 127.0.0.2", 0), 0u) << log[log.size() - 2];
     EXPECT_EQ(log.back(), "finish");
-    EXPECT_EQ(matching(log, "request list 127.0.0.3"), std::vector<std::string>{}) << "later mixers are not asked";
+    EXPECT_EQ(matching(log, "request list 127.0.0.3"), std::vector<std::string>{})
+        << "later mixers are not asked";
 }
 
 TEST_F(Sync, MixerNamesThatAreNoFileNamesStayOutOfTheFolder) {
@@ -142,7 +151,7 @@ TEST_F(Sync, MixerNamesThatAreNoFileNamesStayOutOfTheFolder) {
 }
 
 class Copy : public Sync {
-protected:
+  protected:
     void SetUp() override {
         a = &rig.add({{"P", presetBytes("P on A", 2500)}, {"OnlyA", presetBytes("OnlyA")}});
         b = &rig.add({{"P", presetBytes("P on B")}});

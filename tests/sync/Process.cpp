@@ -65,7 +65,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
     int open = 2;
     bool timedOut = false;
     while (open > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             timedOut = true;
             break;
@@ -120,9 +121,11 @@ struct SimProcess::Drain {
     }
 };
 
-SimProcess::SimProcess(const std::string& address, const std::string& presetFolder, std::vector<std::string> extra)
+SimProcess::SimProcess(const std::string& address, const std::string& presetFolder,
+                       std::vector<std::string> extra)
     : address_(address), drain_(std::make_unique<Drain>()) {
-    std::vector<std::string> argv = {builtProgram("zelto-sim"), "--address", address, "--presets", presetFolder};
+    std::vector<std::string> argv = {builtProgram("zelto-sim"), "--address", address, "--presets",
+                                     presetFolder};
     argv.insert(argv.end(), extra.begin(), extra.end());
     int out[2];
     makePipe(out);
@@ -156,8 +159,12 @@ SimProcess::~SimProcess() {
     ::close(drain_->fd);
 }
 
-void SimProcess::pause() { ::kill(pid_, SIGSTOP); }
-void SimProcess::resume() { ::kill(pid_, SIGCONT); }
+void SimProcess::pause() {
+    ::kill(pid_, SIGSTOP);
+}
+void SimProcess::resume() {
+    ::kill(pid_, SIGCONT);
+}
 
 std::string SimProcess::output() const {
     std::lock_guard lock(drain_->mutex);

@@ -25,8 +25,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 // A zelto-sim child on one loopback address with its own preset folder.
 // The constructor returns once the simulator reports that it listens.
 class SimProcess {
-public:
-    SimProcess(const std::string& address, const std::string& presetFolder, std::vector<std::string> extra = {});
+  public:
+    SimProcess(const std::string& address, const std::string& presetFolder,
+               std::vector<std::string> extra = {});
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -38,9 +39,10 @@ public:
     // Everything the simulator printed so far.
     std::string output() const;
     // Waits until the output holds `text`; false after `limit`.
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+    bool waitForOutput(const std::string& text,
+                       std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
 
-private:
+  private:
     struct Drain;
     std::string address_;
     pid_t pid_ = -1;

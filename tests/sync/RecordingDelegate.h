@@ -12,7 +12,7 @@ namespace zelto::test {
 
 // Keeps each manager event as one short line: "<event> <preset or device> [detail]".
 class RecordingDelegate : public ZeltoPresetManagerDelegate {
-public:
+  public:
     std::vector<std::string> log;
     // Called with each line as it is added (on the manager's thread).
     std::function<void(const std::string&)> onEvent;
@@ -23,8 +23,11 @@ public:
     }
 
     void presetManagerDidFinishSync() override { add("finish"); }
-    void presetManagerWillRequestPresetList(const DevicePtr& from) override { add("request list " + who(from)); }
-    void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list, const DevicePtr& from) override {
+    void presetManagerWillRequestPresetList(const DevicePtr& from) override {
+        add("request list " + who(from));
+    }
+    void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list,
+                                           const DevicePtr& from) override {
         std::string names;
         for (auto& p : list) names += (names.empty() ? "" : ",") + p.name;
         add("list " + who(from) + " [" + names + "]");
@@ -46,14 +49,15 @@ public:
     void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& p, const std::exception& e) override {
         add("fail " + p.name + " " + e.what());
     }
-    void presetManagerDidSendPreset(const RemoteZeltoPreset& p, const DevicePtr& to, bool overwriting) override {
+    void presetManagerDidSendPreset(const RemoteZeltoPreset& p, const DevicePtr& to,
+                                    bool overwriting) override {
         add("send " + p.name + " " + who(to) + (overwriting ? " overwriting" : ""));
     }
 
     // Names devices by the address they were made with.
     static std::string who(const DevicePtr& device) { return device ? device->ip().to_string() : "local"; }
 
-private:
+  private:
     void add(std::string line) {
         if (onEvent) onEvent(line);
         std::lock_guard lock(mutex_);

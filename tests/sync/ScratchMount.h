@@ -12,12 +12,13 @@ namespace zelto::test {
 // own, to make writes fail the way a full disk or a read-only folder does
 // (permission bits do not stop root). Only for single-threaded processes.
 class ScratchMount {
-public:
+  public:
     // Empty when it worked, else why not (not root, no namespaces).
     static std::string isolate() {
         if (::geteuid() != 0) return "needs root";
         if (::unshare(CLONE_NEWNS) != 0) return "cannot make a mount namespace";
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return "cannot make mounts private";
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return "cannot make mounts private";
         return {};
     }
     ScratchMount(std::string path, std::size_t bytes) : path_(std::move(path)) {
@@ -32,7 +33,7 @@ public:
         return ::mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
     }
 
-private:
+  private:
     std::string path_;
     bool ok_ = false;
 };

@@ -1,8 +1,7 @@
-#include "sync/SyncPlan.h"
-
 #include <gtest/gtest.h>
 
 #include "device/ZeltoDevice.h"
+#include "sync/SyncPlan.h"
 
 namespace zelto {
 namespace {

@@ -15,7 +15,7 @@ namespace zelto::test {
 
 // A fresh folder per test, removed with everything in it (read-only or not).
 class TempFolder {
-public:
+  public:
     TempFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "zelto-test-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -44,12 +44,13 @@ public:
     }
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
-        for (auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename().string());
+        for (auto& e : std::filesystem::directory_iterator(path_))
+            names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -62,14 +62,15 @@ TEST_F(PresetFolder, EmptyPresetIsReportedAndTheOthersAreWritten) {
 }
 
 TEST_F(PresetFolder, HostileNamesNeverLeaveTheFolderNorStopTheLoop) {
-    const std::string names[] = {"../../x", "..",  ".", "", "a/b", "a\\b", std::string("nul\0x", 5), "bell\x07",
-                                 std::string(300, 'n')};
+    const std::string names[] = {
+        "../../x", "..", ".", "", "a/b", "a\\b", std::string("nul\0x", 5), "bell\x07", std::string(300, 'n')};
     std::vector<RemoteZeltoPreset> presets;
     for (const auto& n : names) presets.push_back(preset(n, "evil"));
     presets.push_back(preset("fine", "ok"));
     manager.writePresetsToLocal(presets);
     ASSERT_EQ(events->log.size(), presets.size());
-    for (std::size_t i = 0; i + 1 < presets.size(); ++i) EXPECT_EQ(events->log[i], "fail " + presets[i].name + " invalidPath");
+    for (std::size_t i = 0; i + 1 < presets.size(); ++i)
+        EXPECT_EQ(events->log[i], "fail " + presets[i].name + " invalidPath");
     EXPECT_EQ(events->log.back(), "write fine");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"fine.ZELTOshow"});
     EXPECT_THROW(manager.loadPreset("../fine"), ZeltoPresetManagerError);

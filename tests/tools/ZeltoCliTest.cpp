@@ -25,9 +25,13 @@ ProcessResult zelto(std::vector<std::string> args, const std::string& input = {}
     return test::runProcess(args, input);
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
-std::string str(const std::vector<std::uint8_t>& b) { return {b.begin(), b.end()}; }
+std::string str(const std::vector<std::uint8_t>& b) {
+    return {b.begin(), b.end()};
+}
 
 TEST(ZeltoUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
     const std::vector<std::vector<std::string>> usageErrors = {
@@ -43,7 +47,8 @@ TEST(ZeltoUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
         EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args) << r.err;
         EXPECT_FALSE(r.err.empty()) << testing::PrintToString(args);
     }
-    for (std::string command : {"discover", "list", "sync", "copy", "load", "delete", "identify", "info", "show", "pack"}) {
+    for (std::string command :
+         {"discover", "list", "sync", "copy", "load", "delete", "identify", "info", "show", "pack"}) {
         auto r = zelto({command, "--help"});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(contains(r.out, command)) << r.out;
@@ -70,9 +75,10 @@ TEST(ZeltoFiles, DamagedOrMissingFilesFailWithAReason) {
     bytes.resize(bytes.size() / 2);
     dir.write("half.ZELTOshow", str(bytes));
     dir.write("junk.xml", "<Preset><unclosed></Preset>");
-    for (const auto& args : std::vector<std::vector<std::string>>{{"show", dir.path() + "half.ZELTOshow"},
-                                                                 {"show", dir.path() + "missing"},
-                                                                 {"pack", dir.path() + "junk.xml", "-o", dir.path() + "o"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"show", dir.path() + "half.ZELTOshow"},
+                                               {"show", dir.path() + "missing"},
+                                               {"pack", dir.path() + "junk.xml", "-o", dir.path() + "o"}}) {
         auto r = zelto(args);
         EXPECT_EQ(r.exitCode, 1) << testing::PrintToString(args);
         EXPECT_TRUE(contains(r.err, dir.path())) << r.err;
@@ -82,7 +88,7 @@ TEST(ZeltoFiles, DamagedOrMissingFilesFailWithAReason) {
 
 // Two simulated mixers and an empty sync folder per test.
 class ZeltoCli : public ::testing::Test {
-protected:
+  protected:
     test::TempFolder local;
     test::MixerRig rig;
     std::vector<std::string> hosts() const {
@@ -146,14 +152,15 @@ TEST_F(ZeltoCli, SyncFillsTheFolderAndEveryMixerThenHasNothingLeftToDo) {
 
     auto r = runIn({"sync"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    for (const char* line : {"starting sync", "requesting local preset list", "required remote presets: ",
-                             "requested preset FromA from Sim1 - SN1 @ 127.0.0.2",
-                             "to Sim2 - SN2 @ 127.0.0.3 overwriting no",
-                             "preset manager sync finish", "sync finished"}) {
+    for (const char* line :
+         {"starting sync", "requesting local preset list",
+          "required remote presets: ", "requested preset FromA from Sim1 - SN1 @ 127.0.0.2",
+          "to Sim2 - SN2 @ 127.0.0.3 overwriting no", "preset manager sync finish", "sync finished"}) {
         EXPECT_TRUE(contains(r.out, line)) << line << "\n" << r.out;
     }
     EXPECT_TRUE(r.err.empty()) << r.err;
-    EXPECT_EQ(local.entries(), (std::vector<std::string>{"FromA.ZELTOshow", "FromB.ZELTOshow", "Mine.ZELTOshow"}));
+    EXPECT_EQ(local.entries(),
+              (std::vector<std::string>{"FromA.ZELTOshow", "FromB.ZELTOshow", "Mine.ZELTOshow"}));
     EXPECT_EQ(fileBytes(local.path() + "FromA.ZELTOshow"), fileBytes(a.folder->path() + "FromA.ZELTOshow"));
     ASSERT_TRUE(b.sim->waitForOutput("stored preset FromA"));
     ASSERT_TRUE(a.sim->waitForOutput("stored preset Mine"));
@@ -230,8 +237,9 @@ TEST_F(ZeltoCli, LocalDeleteStaysInsideTheFolder) {
     test::TempFolder outside;
     outside.write("x.ZELTOshow", "keep");
     writeLocal("Gone", presetBytes("Gone"));
-    auto escape = zelto({"delete", "../" + std::filesystem::path(outside.path()).parent_path().filename().string() + "/x",
-                         "--from", "local", "--dir", local.path()});
+    auto escape = zelto(
+        {"delete", "../" + std::filesystem::path(outside.path()).parent_path().filename().string() + "/x",
+         "--from", "local", "--dir", local.path()});
     EXPECT_EQ(escape.exitCode, 1);
     EXPECT_EQ(outside.read("x.ZELTOshow"), "keep");
     auto ok = zelto({"delete", "Gone", "--from", "local", "--dir", local.path()});
@@ -246,12 +254,14 @@ TEST_F(ZeltoCli, LossyMixerNeverLeavesAPartialPreset) {
     // Whatever the loss cost, the run says so, and nothing half-received is written.
     EXPECT_EQ(r.exitCode == 0, r.err.empty()) << r.out << r.err;
     if (std::filesystem::exists(local.path() + "Big.ZELTOshow")) {
-        EXPECT_EQ(fileBytes(local.path() + "Big.ZELTOshow"), fileBytes(lossy.folder->path() + "Big.ZELTOshow"));
+        EXPECT_EQ(fileBytes(local.path() + "Big.ZELTOshow"),
+                  fileBytes(lossy.folder->path() + "Big.ZELTOshow"));
     } else if (contains(r.out, "requested preset Big")) {
         EXPECT_TRUE(contains(r.err, "failed receiving preset Big from")) << r.err;
     }
     if (contains(r.out, "sync finished")) {
-        EXPECT_EQ(fileBytes(local.path() + "Small.ZELTOshow"), fileBytes(clean.folder->path() + "Small.ZELTOshow"));
+        EXPECT_EQ(fileBytes(local.path() + "Small.ZELTOshow"),
+                  fileBytes(clean.folder->path() + "Small.ZELTOshow"));
     }
 }
 

@@ -15,7 +15,8 @@ namespace {
 
 bool looksCompressed(const std::vector<std::uint8_t>& data) {
     // zlib header: deflate method, 32 KiB window or less, header checksum.
-    return data.size() >= 2 && (data[0] & 0x0f) == 8 && (data[0] >> 4) <= 7 && ((data[0] << 8) | data[1]) % 31 == 0;
+    return data.size() >= 2 && (data[0] & 0x0f) == 8 && (data[0] >> 4) <= 7 &&
+           ((data[0] << 8) | data[1]) % 31 == 0;
 }
 
 std::optional<std::vector<std::uint8_t>> readInput(const std::string& file) {

@@ -16,13 +16,13 @@ constexpr auto kRetryInterval = std::chrono::milliseconds(250);
 }  // namespace
 
 class Mixers::Watcher : public ZeltoDeviceDelegate {
-public:
+  public:
     explicit Watcher(Mixers& owner) : owner_(owner) {}
     void deviceDidComeOnline(ZeltoDevice&) override { poke(); }
     void deviceDidDisconnect(ZeltoDevice&, std::exception_ptr) override { poke(); }
     void device(ZeltoDevice&, const ZeltoUser&) override { poke(); }
 
-private:
+  private:
     void poke() {
         std::lock_guard lock(owner_.mutex_);
         owner_.changed_.notify_all();
@@ -67,10 +67,10 @@ bool Mixers::resolveHosts() {
 
 // The discovery request, sent straight to each host instead of broadcast.
 void Mixers::askHostsDirectly() {
-    auto message = OSCMessage::make("/ZELTOorvel/control/ConnectRequest",
-                                    {OSCValue(std::int32_t(ZeltoDiscoverer::discoveryPort)),
-                                     OSCValue(std::int32_t(ZeltoDevice::connectRequestMagic)),
-                                     OSCValue(ZeltoDiscoverer::clientTag)});
+    auto message = OSCMessage::make(
+        "/ZELTOorvel/control/ConnectRequest",
+        {OSCValue(std::int32_t(ZeltoDiscoverer::discoveryPort)),
+         OSCValue(std::int32_t(ZeltoDevice::connectRequestMagic)), OSCValue(ZeltoDiscoverer::clientTag)});
     auto bytes = message->encode();
     asio::ip::udp::socket socket(pool_.context());
     std::error_code ec;
@@ -115,8 +115,9 @@ bool Mixers::discover() {
     try {
         discoverer_->start(1'000'000'000);
     } catch (const std::exception& e) {
-        std::cerr << "zelto: cannot listen for mixer answers on UDP port " << ZeltoDiscoverer::discoveryPort << " ("
-                  << e.what() << "); close the other program that uses it (the desktop application?) and retry\n";
+        std::cerr << "zelto: cannot listen for mixer answers on UDP port " << ZeltoDiscoverer::discoveryPort
+                  << " (" << e.what()
+                  << "); close the other program that uses it (the desktop application?) and retry\n";
         return false;
     }
     if (!options_.noBroadcast) {
@@ -159,8 +160,8 @@ const std::vector<DevicePtr>& Mixers::connectAll() {
         try {
             run(device->connect(timeoutNanoseconds()));
         } catch (const std::exception& e) {
-            std::cerr << "zelto: cannot open a session with the mixer at " << f.endpoint.host << " (" << e.what()
-                      << "); check that it is on and that local UDP port " << device->listenPort()
+            std::cerr << "zelto: cannot open a session with the mixer at " << f.endpoint.host << " ("
+                      << e.what() << "); check that it is on and that local UDP port " << device->listenPort()
                       << " is free, or raise --timeout\n";
             device->disconnect();
             continue;
@@ -188,11 +189,14 @@ const std::vector<DevicePtr>& Mixers::connectAll() {
 
 DevicePtr Mixers::resolve(const std::string& source) const {
     for (const auto& device : devices_) {
-        if (device->ip().to_string() == source || device->uid() == source || device->name() == source) return device;
+        if (device->ip().to_string() == source || device->uid() == source || device->name() == source)
+            return device;
     }
     return nullptr;
 }
 
-std::string Mixers::label(const DevicePtr& device) { return device->description(); }
+std::string Mixers::label(const DevicePtr& device) {
+    return device->description();
+}
 
 }  // namespace zelto::cli

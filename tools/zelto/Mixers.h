@@ -18,7 +18,7 @@ namespace zelto::cli {
 // Finds the mixers a command needs and holds their sessions for the
 // command's run.
 class Mixers {
-public:
+  public:
     struct Found {
         OSCEndpoint endpoint;
         std::string uid;
@@ -52,7 +52,7 @@ public:
 
     std::uint64_t timeoutNanoseconds() const;
 
-private:
+  private:
     class Watcher;
     bool resolveHosts();
     void askHostsDirectly();

@@ -1,6 +1,7 @@
 // The commands that talk to mixers.
 #include <unistd.h>
 
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -19,7 +20,9 @@ namespace {
 
 constexpr std::uint64_t kListTimeout = ZeltoPresetManager::kListTimeout;
 
-std::string orEmpty(const std::optional<std::string>& text) { return text.value_or(""); }
+std::string orEmpty(const std::optional<std::string>& text) {
+    return text.value_or("");
+}
 
 json deviceJson(const DevicePtr& device) {
     auto type = device->type();
@@ -38,7 +41,9 @@ json presetJson(const RemoteZeltoPreset& preset) {
     return j;
 }
 
-bool isLocal(const std::string& source) { return source == "local"; }
+bool isLocal(const std::string& source) {
+    return source == "local";
+}
 
 // Connects what the command needs; prints why nothing was found.
 bool findMixers(Mixers& mixers) {
@@ -121,12 +126,13 @@ int runDiscover(const DiscoverArgs& args) {
             auto j = deviceJson(d);
             std::cout << j["address"].get<std::string>() << '\t' << j["uid"].get<std::string>() << '\t'
                       << j["model"].get<std::string>() << '\t' << j["name"].get<std::string>() << '\t'
-                      << j["serialNumber"].get<std::string>() << '\t' << j["version"].get<std::string>() << '\t'
-                      << j["mixes"].get<std::size_t>() << "\n";
+                      << j["serialNumber"].get<std::string>() << '\t' << j["version"].get<std::string>()
+                      << '\t' << j["mixes"].get<std::size_t>() << "\n";
         }
     }
     if (devices.empty()) {
-        std::cerr << "zelto: no mixer answered; check the network, give its address with --host, or raise --timeout\n";
+        std::cerr << "zelto: no mixer answered; check the network, give its address with --host, or raise "
+                     "--timeout\n";
         return kFailure;
     }
     return kSuccess;
@@ -184,10 +190,17 @@ int runList(const ListArgs& args) {
 
 int runSync(const SyncArgs& args) {
     std::string folder = syncFolder(args.dir);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        std::cerr << "zelto: the sync folder " << folder
+                  << " does not exist; create it or name another with --dir\n";
+        return kFailure;
+    }
     Mixers mixers(args.net);
     if (!findMixers(mixers)) return kFailure;
     if (mixers.devices().empty()) {
-        std::cerr << "zelto: no mixer is online, nothing to sync; check the network or give addresses with --host\n";
+        std::cerr << "zelto: no mixer is online, nothing to sync; check the network or give addresses with "
+                     "--host\n";
         return kFailure;
     }
     if (args.dryRun) {
@@ -207,11 +220,13 @@ int runSync(const SyncArgs& args) {
         }
         auto plan = planSync(*local, lists);
         for (auto& f : plan.fetches) {
-            std::cout << "would fetch " << f.preset.name << " from " << Mixers::label(f.from) << " into " << folder
-                      << "\n";
+            std::cout << "would fetch " << f.preset.name << " from " << Mixers::label(f.from) << " into "
+                      << folder << "\n";
         }
-        for (auto& s : plan.sends) std::cout << "would send " << s.name << " to " << Mixers::label(s.to) << "\n";
-        if (plan.fetches.empty() && plan.sends.empty()) std::cout << "nothing to do: all sources hold the same presets\n";
+        for (auto& s : plan.sends)
+            std::cout << "would send " << s.name << " to " << Mixers::label(s.to) << "\n";
+        if (plan.fetches.empty() && plan.sends.empty())
+            std::cout << "nothing to do: all sources hold the same presets\n";
         return kSuccess;
     }
 
@@ -249,7 +264,8 @@ int runCopy(const CopyArgs& args) {
     auto printer = std::make_shared<StatusPrinter>(std::cout, std::cerr);
     ZeltoPresetManager manager({}, folder);
     manager.delegate = printer;
-    printer->line("copying " + args.name + " from " + deviceDescription(from) + " to " + deviceDescription(to));
+    printer->line("copying " + args.name + " from " + deviceDescription(from) + " to " +
+                  deviceDescription(to));
     try {
         mixers.run(manager.copyPreset(args.name, from, to));
     } catch (const ZeltoPresetManagerError& e) {
@@ -271,13 +287,15 @@ int runCopy(const CopyArgs& args) {
 
 int runLoad(const LoadArgs& args) {
     if (isLocal(args.on)) {
-        std::cerr << "zelto: a preset is loaded on a mixer, not on the local folder; name a mixer with --on\n";
+        std::cerr
+            << "zelto: a preset is loaded on a mixer, not on the local folder; name a mixer with --on\n";
         return kUsage;
     }
     bool interactive = ::isatty(STDIN_FILENO) == 1;
     if (!args.yes && !interactive) {
-        std::cerr << "zelto: loading replaces all current settings on the mixer; without a terminal to confirm, "
-                     "add --yes\n";
+        std::cerr
+            << "zelto: loading replaces all current settings on the mixer; without a terminal to confirm, "
+               "add --yes\n";
         return kUsage;
     }
     Mixers mixers(args.net);
@@ -293,9 +311,10 @@ int runLoad(const LoadArgs& args) {
     }
     if (!args.yes) {
         std::string deviceName = device->name().value_or("your zelto hardware");
-        std::cout << "Warning!\nAre you sure you want to load \"" << args.name << "\" on " << deviceName
-                  << "? This will overwrite all current settings on the device!\nload or cancel? [load/cancel] "
-                  << std::flush;
+        std::cout
+            << "Warning!\nAre you sure you want to load \"" << args.name << "\" on " << deviceName
+            << "? This will overwrite all current settings on the device!\nload or cancel? [load/cancel] "
+            << std::flush;
         std::string answer;
         std::getline(std::cin, answer);
         if (answer != "load" && answer != "l" && answer != "y" && answer != "yes") {
@@ -394,7 +413,8 @@ int runInfo(const SourceArgs& args) {
               << "outputs\t" << info["outputs"].get<std::int64_t>() << "\n"
               << "mixes\t" << users.size() << "\n";
     for (auto& u : users) {
-        std::cout << "  mix " << u["number"].get<std::uint32_t>() << "\t" << u["name"].get<std::string>() << "\n";
+        std::cout << "  mix " << u["number"].get<std::uint32_t>() << "\t" << u["name"].get<std::string>()
+                  << "\n";
     }
     return kSuccess;
 }

@@ -6,7 +6,9 @@
 
 namespace zelto::cli {
 
-std::string deviceDescription(const DevicePtr& device) { return device ? device->description() : "local"; }
+std::string deviceDescription(const DevicePtr& device) {
+    return device ? device->description() : "local";
+}
 
 std::string formatPresetList(const std::vector<RemoteZeltoPreset>& list) {
     std::string text = "[\n";
@@ -37,9 +39,13 @@ void StatusPrinter::showProgress() {
     progressShown_ = true;
 }
 
-void StatusPrinter::presetManagerDidStartSync() { line("sync started"); }
+void StatusPrinter::presetManagerDidStartSync() {
+    line("sync started");
+}
 
-void StatusPrinter::presetManagerDidFinishSync() { line("preset manager sync finish"); }
+void StatusPrinter::presetManagerDidFinishSync() {
+    line("preset manager sync finish");
+}
 
 void StatusPrinter::presetManagerWillRequestPresetList(const DevicePtr& from) {
     line(from ? "requesting preset list from " + deviceDescription(from) : "requesting local preset list");
@@ -51,7 +57,8 @@ void StatusPrinter::presetManagerDidReceivePresetList(const std::vector<RemoteZe
     line(formatPresetList(list));
 }
 
-void StatusPrinter::presetManagerDidFailReceivingPresetList(const DevicePtr& from, const std::exception& error) {
+void StatusPrinter::presetManagerDidFailReceivingPresetList(const DevicePtr& from,
+                                                            const std::exception& error) {
     errorLine((from ? "failed receiving preset list from " + deviceDescription(from) + ": "
                     : std::string("failed receiving local preset list: ")) +
               error.what());
@@ -76,7 +83,8 @@ void StatusPrinter::presetManagerDidReceivePreset(const RemoteZeltoPreset& prese
     showProgress();
 }
 
-void StatusPrinter::presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) {
+void StatusPrinter::presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset,
+                                                        const DevicePtr& from) {
     errorLine("failed receiving preset " + preset.name + " from " + deviceDescription(from));
 }
 
@@ -90,7 +98,8 @@ void StatusPrinter::presetManagerWillOverwritePreset(const RemoteZeltoPreset& pr
     line("overwriting preset on disk " + preset.description());
 }
 
-void StatusPrinter::presetManagerDidFailWritingPreset(const RemoteZeltoPreset& preset, const std::exception& error) {
+void StatusPrinter::presetManagerDidFailWritingPreset(const RemoteZeltoPreset& preset,
+                                                      const std::exception& error) {
     errorLine("failed writing preset " + preset.description() + " to disk" + ": " + error.what());
 }
 

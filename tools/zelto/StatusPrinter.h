@@ -16,7 +16,7 @@ std::string formatPresetList(const std::vector<RemoteZeltoPreset>& list);
 // Writes the manager's events as the status log lines; error lines go to
 // `err`. Remembers whether anything failed so the command can exit with 1.
 class StatusPrinter : public ZeltoPresetManagerDelegate {
-public:
+  public:
     StatusPrinter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
     // A transfer counter kept on the last line (for terminals).
@@ -31,7 +31,8 @@ public:
     void presetManagerDidStartSync() override;
     void presetManagerDidFinishSync() override;
     void presetManagerWillRequestPresetList(const DevicePtr& from) override;
-    void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list, const DevicePtr& from) override;
+    void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list,
+                                           const DevicePtr& from) override;
     void presetManagerDidFailReceivingPresetList(const DevicePtr& from, const std::exception& error) override;
     void presetManagerDidDetermineRequiredPresets(const RequiredPresets& required) override;
     void presetManagerDidRequestPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override;
@@ -39,10 +40,12 @@ public:
     void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override;
     void presetManagerDidWritePreset(const RemoteZeltoPreset& preset) override;
     void presetManagerWillOverwritePreset(const RemoteZeltoPreset& preset) override;
-    void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& preset, const std::exception& error) override;
-    void presetManagerDidSendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to, bool overwriting) override;
+    void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& preset,
+                                           const std::exception& error) override;
+    void presetManagerDidSendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to,
+                                    bool overwriting) override;
 
-private:
+  private:
     std::ostream& out_;
     std::ostream& err_;
     void showProgress();

@@ -21,8 +21,9 @@ void addNetworkOptions(CLI::App* cmd, NetworkOptions& net) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Sync, copy and inspect the presets of ZELTO mixers and a local sync folder.\n"
-                 "SOURCE is 'local' (the sync folder) or a mixer named by its address, uid or name."};
+    CLI::App app{
+        "Sync, copy and inspect the presets of ZELTO mixers and a local sync folder.\n"
+        "SOURCE is 'local' (the sync folder) or a mixer named by its address, uid or name."};
     app.require_subcommand(1);
     app.failure_message(CLI::FailureMessage::help);
 
@@ -34,22 +35,26 @@ int main(int argc, char** argv) {
     ListArgs list;
     auto* listCmd = app.add_subcommand("list", "List the presets of sources (all of them by default)");
     listCmd->add_option("SOURCE", list.sources, "local, or a mixer's address, uid or name");
-    listCmd->add_option("--dir", list.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    listCmd->add_option("--dir", list.dir, "Sync folder (default: the shared default folder)")
+        ->type_name("DIR");
     addNetworkOptions(listCmd, list.net);
     listCmd->add_flag("--json", list.json, "Print one JSON document");
 
     SyncArgs sync;
     auto* syncCmd = app.add_subcommand("sync", "Make the sync folder and every mixer hold the same presets");
-    syncCmd->add_option("--dir", sync.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    syncCmd->add_option("--dir", sync.dir, "Sync folder (default: the shared default folder)")
+        ->type_name("DIR");
     addNetworkOptions(syncCmd, sync.net);
     syncCmd->add_flag("--dry-run", sync.dryRun, "Print what would be fetched and sent; change nothing");
 
     CopyArgs copy;
-    auto* copyCmd = app.add_subcommand("copy", "Copy one preset between two sources, replacing one of that name");
+    auto* copyCmd =
+        app.add_subcommand("copy", "Copy one preset between two sources, replacing one of that name");
     copyCmd->add_option("NAME", copy.name, "Preset name")->required();
     copyCmd->add_option("--from", copy.from, "Source: local or a mixer")->required()->type_name("SOURCE");
     copyCmd->add_option("--to", copy.to, "Destination: local or a mixer")->required()->type_name("SOURCE");
-    copyCmd->add_option("--dir", copy.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    copyCmd->add_option("--dir", copy.dir, "Sync folder (default: the shared default folder)")
+        ->type_name("DIR");
     addNetworkOptions(copyCmd, copy.net);
 
     LoadArgs load;
@@ -63,7 +68,8 @@ int main(int argc, char** argv) {
     auto* deleteCmd = app.add_subcommand("delete", "Delete a preset from a mixer or the sync folder");
     deleteCmd->add_option("NAME", del.name, "Preset name")->required();
     deleteCmd->add_option("--from", del.from, "local or a mixer")->required()->type_name("SOURCE");
-    deleteCmd->add_option("--dir", del.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    deleteCmd->add_option("--dir", del.dir, "Sync folder (default: the shared default folder)")
+        ->type_name("DIR");
     addNetworkOptions(deleteCmd, del.net);
 
     SourceArgs identify;
