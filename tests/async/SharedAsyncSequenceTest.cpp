@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <asio/bind_cancellation_slot.hpp>
+#include <asio/cancellation_signal.hpp>
+#include <asio/use_awaitable.hpp>
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "async/AsyncTestSupport.h"
+#include "async/SharedAsyncSequence.h"
+
+namespace zelto {
+namespace {
+
+using test::runWithDeadline;
+
+template <class T>
+Task<std::vector<T>> collect(AsyncIterator<T> it, std::size_t count) {
+    std::vector<T> out;
+    while (out.size() < count) {
+        auto value = co_await it.next();
+        if (!value) break;
+        out.push_back(*value);
+    }
+    co_return out;
+}
+
+template <class T>
+Task<std::vector<T>> collectToEnd(AsyncIterator<T> it) {
+    std::vector<T> out;
+    while (auto value = co_await it.next()) out.push_back(*value);
+    co_return out;
+}
+
+class SharedAsyncSequenceTest : public ::testing::Test {
+  protected:
+    IoPool pool{2};
+};
+
+TEST_F(SharedAsyncSequenceTest, EveryRegisteredReaderReceivesEachElementOnceInOrder) {
+    SharedAsyncSequence<int> stream;
+    auto a = stream.makeAsyncIterator();
+    auto b = stream.makeAsyncIterator();
+    for (int i = 0; i < 5; ++i) stream.yield(i);
+    stream.finish();
+    EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(a))),
+              (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(b))),
+              (std::vector<int>{0, 1, 2, 3, 4}));
+}
+
+TEST_F(SharedAsyncSequenceTest, FirstReaderGetsTheNewestEarlyElementsAndLaterReadersMissConsumedOnes) {
+    SharedAsyncSequence<int> stream(/*bufferLimit=*/3);
+    for (int i = 0; i < 5; ++i) stream.yield(i);  // nobody subscribed yet: newest 3 kept
+    {
+        auto first = stream.makeAsyncIterator();
+        EXPECT_EQ(runWithDeadline(pool.executor(), collect(std::move(first), 3)),
+                  (std::vector<int>{2, 3, 4}));
+    }
+    stream.yield(5);  // finds no reader: consumed and lost
+    auto late = stream.makeAsyncIterator();
+    stream.yield(6);
+    stream.finish();
+    EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(late))), std::vector<int>{6});
+}
+
+TEST_F(SharedAsyncSequenceTest, ReaderBuffersAreBoundedAndDroppedReadersAreForgotten) {
+    SharedAsyncSequence<int> stream(/*bufferLimit=*/4, /*readerLimit=*/4);
+    auto slow = stream.makeAsyncIterator();
+    {
+        auto gone = stream.makeAsyncIterator();
+        EXPECT_EQ(stream.readerCount(), 2u);
+    }
+    EXPECT_EQ(stream.readerCount(), 1u);
+    for (int i = 0; i < 10; ++i) stream.yield(i);
+    EXPECT_EQ(slow.droppedCount(), 6u);
+    stream.finish();
+    EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(slow))),
+              (std::vector<int>{6, 7, 8, 9}));
+}
+
+TEST_F(SharedAsyncSequenceTest, EndAndFailureReachWaitingAndLateReaders) {
+    struct Case {
+        const char* name;
+        bool fails;
+    };
+    for (Case c : {Case{"finish", false}, Case{"fail", true}}) {
+        SCOPED_TRACE(c.name);
+        SharedAsyncSequence<int> stream;
+        auto waiting = stream.makeAsyncIterator();
+        auto result = std::async(std::launch::async, [&] {
+            return runWithDeadline(pool.executor(), [](AsyncIterator<int> it) -> Task<std::string> {
+                try {
+                    auto value = co_await it.next();
+                    co_return value ? "value" : "end";
+                } catch (const std::runtime_error& e) {
+                    co_return e.what();
+                }
+            }(std::move(waiting)));
+        });
+        if (c.fails)
+            stream.fail(std::make_exception_ptr(std::runtime_error("broken")));
+        else
+            stream.finish();
+        EXPECT_EQ(result.get(), c.fails ? "broken" : "end");
+
+        // A reader that arrives after the end does not wait forever.
+        auto late = stream.makeAsyncIterator();
+        if (c.fails)
+            EXPECT_THROW(runWithDeadline(pool.executor(), late.next()), std::runtime_error);
+        else
+            EXPECT_EQ(runWithDeadline(pool.executor(), late.next()), std::nullopt);
+    }
+}
+
+TEST_F(SharedAsyncSequenceTest, CancelledWaitLeavesTheStreamUsable) {
+    SharedAsyncSequence<int> stream;
+    auto it = std::make_shared<AsyncIterator<int>>(stream.makeAsyncIterator());
+    auto strand = pool.makeStrand();
+    asio::cancellation_signal signal;
+    std::promise<std::string> outcome;
+    auto done = outcome.get_future();
+    asio::co_spawn(
+        strand,
+        [](std::shared_ptr<AsyncIterator<int>> it) -> Task<std::string> {
+            try {
+                co_await it->next();
+                co_return "value";
+            } catch (const std::system_error& e) {
+                co_return e.code() == asio::error::operation_aborted ? "aborted" : "other";
+            }
+        }(it),
+        asio::bind_cancellation_slot(signal.slot(),
+                                     [&](std::exception_ptr, std::string s) { outcome.set_value(s); }));
+    // Cancel from the reader's strand once it is parked.
+    while (true) {
+        std::promise<void> tick;
+        asio::post(strand, [&] {
+            signal.emit(asio::cancellation_type::terminal);
+            tick.set_value();
+        });
+        tick.get_future().get();
+        if (done.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready) break;
+    }
+    EXPECT_EQ(done.get(), "aborted");
+
+    stream.yield(42);
+    auto value = runWithDeadline(pool.executor(), it->next());
+    EXPECT_EQ(value, 42);
+}
+
+TEST_F(SharedAsyncSequenceTest, TicketIsHeldUntilTheReaderHasRunToItsNextSuspension) {
+    SharedAsyncSequence<int> stream;
+    auto it = stream.makeAsyncIterator();
+    auto strand = pool.makeStrand();
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    auto ticket = std::shared_ptr<void>(nullptr, [released](void*) { released->store(true); });
+
+    auto reader = std::async(std::launch::async, [&] {
+        return runWithDeadline(
+            strand,
+            [](AsyncIterator<int> it,
+               std::shared_ptr<std::atomic<bool>> released) -> Task<std::vector<bool>> {
+                std::vector<bool> seen;
+                for (int round = 0; round < 2; ++round) {
+                    co_await it.next();
+                    seen.push_back(released->load());  // still held while the reader reacts
+                }
+                co_return seen;
+            }(std::move(it), released));
+    });
+    stream.yield(1, ticket);
+    ticket.reset();
+    // The second element arrives only after the first ticket was released,
+    // which proves the reader had suspended again before the release.
+    while (!released->load()) std::this_thread::yield();
+    stream.yield(2);
+    EXPECT_EQ(reader.get(), (std::vector<bool>{false, true}));
+}
+
+TEST_F(SharedAsyncSequenceTest, ConcurrentProducerAndReadersLoseNothing) {
+    constexpr int count = 20000;
+    SharedAsyncSequence<int> stream(1024, count);
+    auto a = stream.makeAsyncIterator();
+    auto b = stream.makeAsyncIterator();
+    auto ra = std::async(std::launch::async,
+                         [&] { return runWithDeadline(pool.executor(), collectToEnd(std::move(a))); });
+    auto rb = std::async(std::launch::async,
+                         [&] { return runWithDeadline(pool.executor(), collectToEnd(std::move(b))); });
+    std::thread producer([&] {
+        for (int i = 0; i < count; ++i) stream.yield(i);
+        stream.finish();
+    });
+    producer.join();
+    for (auto* result : {&ra, &rb}) {
+        auto values = result->get();
+        ASSERT_EQ(values.size(), static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) ASSERT_EQ(values[i], i);
+    }
+}
+
+}  // namespace
+}  // namespace zelto

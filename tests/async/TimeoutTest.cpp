@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "async/AsyncTestSupport.h"
+#include "async/SharedAsyncSequence.h"
+#include "async/Timeout.h"
+
+namespace zelto {
+namespace {
+
+using namespace std::chrono_literals;
+using test::runWithDeadline;
+
+struct Ended : std::exception {};
+struct TimedOut : std::exception {};
+
+Task<std::optional<int>> firstOf(AsyncIterator<int> it) {
+    co_return co_await it.next();
+}
+
+Task<std::string> outcomeOf(Task<int> wait) {
+    try {
+        co_return std::to_string(co_await std::move(wait));
+    } catch (const Ended&) {
+        co_return "ended";
+    } catch (const TimedOut&) {
+        co_return "timedOut";
+    }
+}
+
+class TimeoutTest : public ::testing::Test {
+  public:
+    Task<int> wait(std::optional<std::uint64_t> timeout, Task<std::optional<int>> work) {
+        return withCheckedThrowingContinuation<int>("wait(timeout:)", timeout, Ended{}, TimedOut{},
+                                                    std::move(work), pool.executor());
+    }
+    IoPool pool{2};
+};
+
+TEST_F(TimeoutTest, MapsTheThreeOutcomes) {
+    enum class Act { yield, finish, fail, nothing };
+    struct Case {
+        const char* name;
+        Act act;
+        std::optional<std::uint64_t> timeout;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"value before the time-out", Act::yield, 5'000'000'000, "7"},
+        {"stream ended", Act::finish, 5'000'000'000, "ended"},
+        {"work failed: its error is replaced", Act::fail, 5'000'000'000, "timedOut"},
+        {"time-out passed", Act::nothing, 20'000'000, "timedOut"},
+        {"no time-out waits for the end", Act::finish, std::nullopt, "ended"},
+        {"zero time-out", Act::nothing, 0, "timedOut"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SharedAsyncSequence<int> stream;
+        auto result = std::async(std::launch::async, [&] {
+            return runWithDeadline(pool.executor(),
+                                   outcomeOf(wait(c.timeout, firstOf(stream.makeAsyncIterator()))));
+        });
+        switch (c.act) {
+            case Act::yield:
+                while (stream.readerCount() == 0) std::this_thread::yield();
+                stream.yield(7);
+                break;
+            case Act::finish:
+                stream.finish();
+                break;
+            case Act::fail:
+                stream.fail(std::make_exception_ptr(std::runtime_error("x")));
+                break;
+            case Act::nothing:
+                break;
+        }
+        EXPECT_EQ(result.get(), c.expected);
+        stream.finish();
+    }
+}
+
+TEST_F(TimeoutTest, TimedOutWorkIsCancelledAndUnsubscribed) {
+    SharedAsyncSequence<int> stream;
+    auto start = std::chrono::steady_clock::now();
+    auto outcome =
+        runWithDeadline(pool.executor(), outcomeOf(wait(50'000'000, firstOf(stream.makeAsyncIterator()))));
+    EXPECT_EQ(outcome, "timedOut");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+    // The cancelled work dropped its reader once it ended.
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (stream.readerCount() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(stream.readerCount(), 0u);
+}
+
+TEST_F(TimeoutTest, ConcurrentWaitsOnOneStreamEachGetTheElement) {
+    SharedAsyncSequence<int> stream;
+    std::vector<std::future<std::string>> waits;
+    for (int i = 0; i < 4; ++i)
+        waits.push_back(std::async(std::launch::async, [&] {
+            return runWithDeadline(pool.executor(),
+                                   outcomeOf(wait(5'000'000'000, firstOf(stream.makeAsyncIterator()))));
+        }));
+    while (stream.readerCount() < 4) std::this_thread::yield();
+    stream.yield(3);
+    for (auto& w : waits) EXPECT_EQ(w.get(), "3");
+}
+
+TEST_F(TimeoutTest, CallerResumesOnItsOwnExecutor) {
+    auto strand = pool.makeStrand();
+    SharedAsyncSequence<int> stream;
+    stream.yield(1);
+    bool onStrand = runWithDeadline(
+        strand, [](TimeoutTest* self, SharedAsyncSequence<int> stream, Strand strand) -> Task<bool> {
+            co_await self->wait(1'000'000'000, firstOf(stream.makeAsyncIterator()));
+            co_return strand.running_in_this_thread();
+        }(this, stream, strand));
+    EXPECT_TRUE(onStrand);
+}
+
+}  // namespace
+}  // namespace zelto
