@@ -1,27 +1,22 @@
 #include "osc/OSCAddress.h"
 
+#include <array>
+
 #include "osc/OSCWire.h"
 
 namespace zelto {
 
 namespace {
 
-bool isAddressCharacter(char c) noexcept {
-    if (c < 32 || c > 126) return false;
-    switch (c) {
-        case ' ':
-        case '#':
-        case '*':
-        case ',':
-        case '/':
-        case '?':
-        case '[':
-        case ']':
-        case '{':
-        case '}': return false;
-        default: return true;
-    }
-}
+// Printable ASCII except space # * , / ? [ ] { }
+constexpr auto addressCharacters = [] {
+    std::array<bool, 256> table{};
+    for (int c = 33; c <= 126; ++c) table[static_cast<std::size_t>(c)] = true;
+    for (char c : {'#', '*', ',', '/', '?', '[', ']', '{', '}'}) table[static_cast<unsigned char>(c)] = false;
+    return table;
+}();
+
+bool isAddressCharacter(char c) noexcept { return addressCharacters[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 

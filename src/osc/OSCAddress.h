@@ -41,6 +41,7 @@ public:
     friend bool operator==(const OSCAddress& a, const OSCAddress& b) noexcept { return a.text_ == b.text_; }
 
 private:
+    OSCAddress() noexcept = default;
     explicit OSCAddress(OSCBytes text) noexcept : text_(std::move(text)) {}
     std::optional<std::string_view> partView(std::size_t index) const noexcept;
     friend class OSCMessage;

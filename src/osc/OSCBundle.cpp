@@ -8,7 +8,6 @@
 namespace zelto {
 
 namespace {
-constexpr std::uint8_t bundlePrefix[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
 constexpr std::size_t maxElementSize = (std::size_t{1} << 31) - 1;
 }  // namespace
 
@@ -70,7 +69,7 @@ std::size_t OSCBundle::checkEncodable() const {
 
 std::size_t OSCBundle::encodeUnchecked(std::uint8_t* out) const noexcept {
     std::uint8_t* p = out;
-    std::memcpy(p, bundlePrefix, 8);
+    std::memcpy(p, wire::bundlePrefix, 8);
     wire::storeU64(p + 8, timetag_);
     p += 16;
     for (const auto& element : elements_) {
@@ -110,35 +109,6 @@ std::string OSCBundle::description() const {
     }
     text += ')';
     return text;
-}
-
-OSCBundle detail::OSCDecodeContext::decodeBundle(std::span<const std::uint8_t> data, int depth) {
-    using Case = OSCBundleError::Case;
-    const std::size_t size = data.size();
-    const std::uint8_t* p = data.data();
-    if (size <= 15 || size % 4 != 0) throw OSCBundleError(Case::invalidSize);
-    if (std::memcmp(p, bundlePrefix, 8) != 0) throw OSCBundleError(Case::invalidPrefix);
-    // Each level costs stack; a datagram can nest thousands of levels.
-    if (depth > OSCBundle::maxNestingDepth) throw OSCBundleError(Case::invalidSize);
-
-    OSCBundle bundle(wire::loadU64(p + 8));
-    std::size_t offset = 16;
-    while (offset < size) {
-        if (size - offset <= 4) throw OSCBundleError(Case::invalidSize);
-        std::int32_t n = static_cast<std::int32_t>(wire::loadU32(p + offset));
-        if (n < 0) throw OSCBundleError(Case::invalidSize);
-        const std::size_t elementSize = static_cast<std::size_t>(n);
-        if (elementSize > size - offset - 4) throw OSCBundleError(Case::sizeExceedsDataProvided);
-        auto element = data.subspan(offset + 4, elementSize);
-        if (!element.empty() && element[0] == '/') {
-            bundle.elements_.emplace_back(decodeMessage(element));
-        } else {
-            if (elementSize <= 15) throw OSCBundleError(Case::invalidSize);
-            bundle.elements_.emplace_back(decodeBundle(element, depth + 1));
-        }
-        offset += 4 + elementSize;
-    }
-    return bundle;
 }
 
 // OSCObject

@@ -16,9 +16,9 @@ public:
 namespace {
 constexpr std::size_t headerSize = 16;  // keeps the payload 16-byte aligned
 static_assert(sizeof(OSCBytes::Buffer) <= headerSize);
-
-void retain(OSCBytes::Buffer* buffer) noexcept { buffer->refs.fetch_add(1, std::memory_order_relaxed); }
 }  // namespace
+
+void OSCBytes::retain(Buffer* buffer) noexcept { buffer->refs.fetch_add(1, std::memory_order_relaxed); }
 
 OSCBytes::Buffer* OSCBytes::makeBuffer(std::span<const std::uint8_t> bytes) {
     void* memory = ::operator new(headerSize + bytes.size());
@@ -67,52 +67,5 @@ OSCBytes::OSCBytes(Buffer* buffer, const std::uint8_t* data, std::size_t size) {
         ext_.data = data;
     }
 }
-
-void OSCBytes::copyFrom(const OSCBytes& other) noexcept {
-    size_ = other.size_;
-    inline_ = other.inline_;
-    if (inline_) {
-        std::memcpy(inl_, other.inl_, inlineCapacity);
-    } else {
-        retain(other.ext_.buffer);
-        ext_ = other.ext_;
-    }
-}
-
-void OSCBytes::destroy() noexcept {
-    if (!inline_) release(ext_.buffer);
-}
-
-OSCBytes::OSCBytes(const OSCBytes& other) noexcept { copyFrom(other); }
-
-OSCBytes::OSCBytes(OSCBytes&& other) noexcept {
-    size_ = other.size_;
-    inline_ = other.inline_;
-    std::memcpy(inl_, other.inl_, inlineCapacity);
-    other.size_ = 0;
-    other.inline_ = true;
-}
-
-OSCBytes& OSCBytes::operator=(const OSCBytes& other) noexcept {
-    if (this != &other) {
-        destroy();
-        copyFrom(other);
-    }
-    return *this;
-}
-
-OSCBytes& OSCBytes::operator=(OSCBytes&& other) noexcept {
-    if (this != &other) {
-        destroy();
-        size_ = other.size_;
-        inline_ = other.inline_;
-        std::memcpy(inl_, other.inl_, inlineCapacity);
-        other.size_ = 0;
-        other.inline_ = true;
-    }
-    return *this;
-}
-
-OSCBytes::~OSCBytes() { destroy(); }
 
 }  // namespace zelto

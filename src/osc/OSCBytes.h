@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -24,11 +25,23 @@ public:
     // A slice of `buffer` (which must hold [data, data + size)); short slices are copied inline.
     OSCBytes(Buffer* buffer, const std::uint8_t* data, std::size_t size);
 
-    OSCBytes(const OSCBytes& other) noexcept;
-    OSCBytes(OSCBytes&& other) noexcept;
-    OSCBytes& operator=(const OSCBytes& other) noexcept;
-    OSCBytes& operator=(OSCBytes&& other) noexcept;
-    ~OSCBytes();
+    OSCBytes(const OSCBytes& other) noexcept { copyFrom(other); }
+    OSCBytes(OSCBytes&& other) noexcept { moveFrom(other); }
+    OSCBytes& operator=(const OSCBytes& other) noexcept {
+        if (this != &other) {
+            destroy();
+            copyFrom(other);
+        }
+        return *this;
+    }
+    OSCBytes& operator=(OSCBytes&& other) noexcept {
+        if (this != &other) {
+            destroy();
+            moveFrom(other);
+        }
+        return *this;
+    }
+    ~OSCBytes() { destroy(); }
 
     const std::uint8_t* data() const noexcept { return inline_ ? inl_ : ext_.data; }
     std::size_t size() const noexcept { return size_; }
@@ -45,8 +58,19 @@ public:
     static void release(Buffer* buffer) noexcept;
 
 private:
-    void copyFrom(const OSCBytes& other) noexcept;
-    void destroy() noexcept;
+    static void retain(Buffer* buffer) noexcept;
+    void copyFrom(const OSCBytes& other) noexcept {
+        std::memcpy(static_cast<void*>(this), &other, sizeof *this);
+        if (!inline_) retain(ext_.buffer);
+    }
+    void moveFrom(OSCBytes& other) noexcept {
+        std::memcpy(static_cast<void*>(this), &other, sizeof *this);
+        other.size_ = 0;
+        other.inline_ = true;
+    }
+    void destroy() noexcept {
+        if (!inline_) release(ext_.buffer);
+    }
 
     union {
         std::uint8_t inl_[inlineCapacity];

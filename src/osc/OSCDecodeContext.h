@@ -28,8 +28,21 @@ struct OSCDecodeContext {
     }
 
     OSCValue decodeValue(OSCValueKind kind, std::span<const std::uint8_t> data);
-    OSCMessage decodeMessage(std::span<const std::uint8_t> data);
-    OSCBundle decodeBundle(std::span<const std::uint8_t> data, int depth);
+
+    // The *Into forms decode straight into an object that already sits where
+    // it will live (inside a shared object or a bundle's element list).
+    void decodeMessageInto(std::span<const std::uint8_t> data, OSCMessage& out);
+    void decodeBundleInto(std::span<const std::uint8_t> data, OSCBundle& out, int depth);
+    OSCMessage decodeMessage(std::span<const std::uint8_t> data) {
+        OSCMessage message{OSCDecodeKey()};
+        decodeMessageInto(data, message);
+        return message;
+    }
+    OSCBundle decodeBundle(std::span<const std::uint8_t> data, int depth) {
+        OSCBundle bundle;
+        decodeBundleInto(data, bundle, depth);
+        return bundle;
+    }
 
     std::span<const std::uint8_t> whole;
     OSCBytes::Buffer* buffer = nullptr;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "osc/OSCDecodeContext.h"
+#include "osc/OSCValueEncoding.h"
 #include "osc/OSCWire.h"
 
 namespace zelto {
@@ -86,64 +87,6 @@ std::string OSCMessage::description() const {
     }
     text += ')';
     return text;
-}
-
-OSCMessage detail::OSCDecodeContext::decodeMessage(std::span<const std::uint8_t> data) {
-    const std::size_t size = data.size();
-    const std::uint8_t* p = data.data();
-    if (size % 4 != 0) throw OSCMessageError(OSCMessageError::Case::invalidSize);
-
-    auto* addressEnd = static_cast<const std::uint8_t*>(std::memchr(p, 0, size));
-    const std::size_t addressLength = addressEnd ? static_cast<std::size_t>(addressEnd - p) : size;
-    for (std::size_t i = 0; i < addressLength; ++i) {
-        if (p[i] >= 0x80) {
-            throw OSCMessageError(OSCMessageError::Case::malformedMessage,
-                                  "OSC Address contains non ASCII Charachters");
-        }
-    }
-    std::string_view addressText(reinterpret_cast<const char*>(p), addressLength);
-    if (!OSCAddress::isValid(addressText)) {
-        throw OSCMessageError(OSCMessageError::Case::malformedAddress, std::string(addressText));
-    }
-
-    std::size_t offset = wire::paddedText(addressLength);
-    if (offset > size) throw OSCMessageError(OSCMessageError::Case::invalidSize);
-
-    // Type tags: up to the next NUL or the end.
-    const std::uint8_t* tags = p + offset;
-    auto* tagsEnd = static_cast<const std::uint8_t*>(std::memchr(tags, 0, size - offset));
-    const std::size_t tagsLength = tagsEnd ? static_cast<std::size_t>(tagsEnd - tags) : size - offset;
-    for (std::size_t i = 0; i < tagsLength; ++i) {
-        if (tags[i] >= 0x80) throw OSCTypeTagStringError(OSCTypeTagStringError::Case::malformedData);
-    }
-    if (tagsLength == 0 || tags[0] != ',') {
-        throw OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownBeginningCharacter);
-    }
-    const std::size_t tagCount = tagsLength - 1;
-    for (std::size_t i = 1; i <= tagCount; ++i) {
-        if (!OSCTypeTag::from(static_cast<char>(tags[i]))) {
-            throw OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownTypeTag, static_cast<char>(tags[i]));
-        }
-    }
-
-    OSCValueList values;
-    if (tagCount > 0) {
-        offset += wire::padded(tagCount + 2);
-        if (offset > size) throw OSCMessageError(OSCMessageError::Case::invalidSize);
-        values.reserve(tagCount);
-        for (std::size_t i = 1; i <= tagCount; ++i) {
-            char c = static_cast<char>(tags[i]);
-            auto tag = OSCTypeTag::from(c);
-            if (c == 'T' || c == 'F') {
-                values.push_back(OSCValue(c == 'T'));
-                continue;
-            }
-            OSCValue value = decodeValue(tag->valueType(), data.subspan(offset));
-            offset += value.oscSize();
-            values.push_back(std::move(value));
-        }
-    }
-    return OSCMessage(OSCAddress(slice(p, addressLength)), std::move(values));
 }
 
 }  // namespace zelto

@@ -19,7 +19,11 @@ namespace zelto {
 
 namespace detail {
 struct OSCDecodeContext;
-}
+// Lets decoders make an empty message in place and fill it.
+struct OSCDecodeKey {
+    explicit OSCDecodeKey() = default;
+};
+}  // namespace detail
 
 // An OSC message: an address and its argument values. `endpoint` and
 // `receiveTime` are set by the receiver and are not part of the encoding.
@@ -31,6 +35,7 @@ public:
     OSCMessage(OSCAddress address, std::initializer_list<OSCValue> values = {});
     OSCMessage(OSCAddress address, std::span<const OSCValue> values);
     OSCMessage(OSCAddress address, OSCValueList values) noexcept;
+    explicit OSCMessage(detail::OSCDecodeKey) noexcept {}
 
     // Decodes one message. Throws OSCMessageError, OSCTypeTagStringError, OSCValueError.
     static OSCMessage from(std::span<const std::uint8_t> data);

@@ -76,6 +76,8 @@ class OSCObject {
 public:
     OSCObject(OSCMessage message) noexcept : value_(std::move(message)) {}
     OSCObject(OSCBundle bundle) noexcept : value_(std::move(bundle)) {}
+    template <class T, class... Args>
+    explicit OSCObject(std::in_place_type_t<T> kind, Args&&... args) : value_(kind, std::forward<Args>(args)...) {}
 
     // "/..." decodes a message, "#..." a bundle; anything else, or no bytes,
     // throws OSCDecoderError.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "osc/OSCDecodeContext.h"
+#include "osc/OSCValueEncoding.h"
 #include "osc/OSCWire.h"
 
 namespace zelto {
@@ -111,60 +112,11 @@ OSCValue OSCValue::fromOSCData(OSCValueKind kind, std::span<const std::uint8_t> 
     return context.decodeValue(kind, data);
 }
 
-OSCTypeTag OSCValue::typeTag() const noexcept {
-    switch (kind_) {
-        case OSCValueKind::Int32:
-        case OSCValueKind::Int: return OSCTypeTag::int32;
-        case OSCValueKind::Int64: return OSCTypeTag::int64;
-        case OSCValueKind::Float: return OSCTypeTag::float32;
-        case OSCValueKind::Bool: return scalar_.b ? OSCTypeTag::trueTag : OSCTypeTag::falseTag;
-        case OSCValueKind::String: return OSCTypeTag::string;
-        case OSCValueKind::Data: return OSCTypeTag::blob;
-        case OSCValueKind::UInt64: return OSCTypeTag::timeTag;
-    }
-    return OSCTypeTag::int32;
-}
-
-std::size_t OSCValue::oscSize() const noexcept {
-    switch (kind_) {
-        case OSCValueKind::Int32:
-        case OSCValueKind::Int:
-        case OSCValueKind::Float: return 4;
-        case OSCValueKind::Int64:
-        case OSCValueKind::UInt64: return 8;
-        case OSCValueKind::Bool: return 0;
-        case OSCValueKind::String: return wire::paddedText(bytes_.size());
-        case OSCValueKind::Data: return 4 + wire::padded(bytes_.size());
-    }
-    return 0;
-}
-
 void OSCValue::checkEncodable() const {
     if (kind_ == OSCValueKind::String && !scalar_.b) throw OSCValueError(OSCValueError::Case::encodingError);
     if (kind_ == OSCValueKind::Data && bytes_.size() >= (std::size_t{1} << 31)) {
         throw OSCValueError(OSCValueError::Case::sizeError);
     }
-}
-
-std::size_t OSCValue::encodeUnchecked(std::uint8_t* out) const noexcept {
-    switch (kind_) {
-        case OSCValueKind::Int32:
-        case OSCValueKind::Int: wire::storeU32(out, static_cast<std::uint32_t>(scalar_.i64)); return 4;
-        case OSCValueKind::Float: wire::storeU32(out, std::bit_cast<std::uint32_t>(scalar_.f32)); return 4;
-        case OSCValueKind::Int64: wire::storeU64(out, static_cast<std::uint64_t>(scalar_.i64)); return 8;
-        case OSCValueKind::UInt64: wire::storeU64(out, scalar_.u64); return 8;
-        case OSCValueKind::Bool: return 0;
-        case OSCValueKind::String: return wire::writeText(out, bytes_.data(), bytes_.size());
-        case OSCValueKind::Data: {
-            std::size_t n = bytes_.size();
-            wire::storeU32(out, static_cast<std::uint32_t>(n));
-            std::size_t total = 4 + wire::padded(n);
-            if (n % 4) std::memset(out + total - 4, 0, 4);
-            if (n) std::memcpy(out + 4, bytes_.data(), n);
-            return total;
-        }
-    }
-    return 0;
 }
 
 void OSCValue::oscEncode(std::vector<std::uint8_t>& out) const {
@@ -178,46 +130,6 @@ std::vector<std::uint8_t> OSCValue::oscEncode() const {
     std::vector<std::uint8_t> out;
     oscEncode(out);
     return out;
-}
-
-std::optional<std::int32_t> OSCValue::asInt32() const noexcept {
-    if (kind_ != OSCValueKind::Int32) return std::nullopt;
-    return static_cast<std::int32_t>(scalar_.i64);
-}
-
-std::optional<std::int64_t> OSCValue::asInt() const noexcept {
-    if (kind_ != OSCValueKind::Int && kind_ != OSCValueKind::Int32) return std::nullopt;
-    return scalar_.i64;
-}
-
-std::optional<std::int64_t> OSCValue::asInt64() const noexcept {
-    if (kind_ != OSCValueKind::Int64) return std::nullopt;
-    return scalar_.i64;
-}
-
-std::optional<float> OSCValue::asFloat() const noexcept {
-    if (kind_ != OSCValueKind::Float) return std::nullopt;
-    return scalar_.f32;
-}
-
-std::optional<bool> OSCValue::asBool() const noexcept {
-    if (kind_ != OSCValueKind::Bool) return std::nullopt;
-    return scalar_.b;
-}
-
-std::optional<std::string_view> OSCValue::asString() const noexcept {
-    if (kind_ != OSCValueKind::String) return std::nullopt;
-    return bytes_.view();
-}
-
-std::optional<std::span<const std::uint8_t>> OSCValue::asData() const noexcept {
-    if (kind_ != OSCValueKind::Data) return std::nullopt;
-    return bytes_.span();
-}
-
-std::optional<std::uint64_t> OSCValue::asUInt64() const noexcept {
-    if (kind_ != OSCValueKind::UInt64) return std::nullopt;
-    return scalar_.u64;
 }
 
 std::string OSCValue::description() const {
@@ -257,59 +169,6 @@ bool operator==(const OSCValue& a, const OSCValue& b) noexcept {
         case OSCValueKind::Data: return a.bytes_ == b.bytes_;
     }
     return false;
-}
-
-// Each kind reads only what it needs from the front of `data`.
-OSCValue detail::OSCDecodeContext::decodeValue(OSCValueKind kind, std::span<const std::uint8_t> data) {
-    const std::size_t n = data.size();
-    const std::uint8_t* p = data.data();
-    auto sizeError = [] { return OSCValueError(OSCValueError::Case::sizeError); };
-    auto encodingError = [] { return OSCValueError(OSCValueError::Case::encodingError); };
-    switch (kind) {
-        case OSCValueKind::Int32:
-        case OSCValueKind::Int: {
-            if (n < 4) throw sizeError();
-            OSCValue v(static_cast<std::int32_t>(wire::loadU32(p)));
-            v.kind_ = kind;
-            return v;
-        }
-        case OSCValueKind::Float:
-            if (n < 4) throw sizeError();
-            return OSCValue(std::bit_cast<float>(wire::loadU32(p)));
-        case OSCValueKind::Int64:
-            if (n < 8) throw sizeError();
-            return OSCValue(static_cast<std::int64_t>(wire::loadU64(p)));
-        case OSCValueKind::UInt64:
-            if (n < 8) throw sizeError();
-            return OSCValue::timeTag(wire::loadU64(p));
-        case OSCValueKind::Bool: return OSCValue(false);
-        case OSCValueKind::String: {
-            auto* nul = static_cast<const std::uint8_t*>(std::memchr(p, 0, n));
-            if (!nul) throw encodingError();
-            std::size_t length = static_cast<std::size_t>(nul - p);
-            std::size_t total = wire::paddedText(length);
-            if (total > n) throw sizeError();
-            for (std::size_t i = length + 1; i < total; ++i) {
-                if (p[i]) throw encodingError();
-            }
-            if (!wire::isValidUTF8(p, length)) throw encodingError();
-            OSCValue v(OSCValueKind::String, slice(p, length));
-            v.scalar_.b = true;
-            return v;
-        }
-        case OSCValueKind::Data: {
-            if (n < 4) throw sizeError();
-            std::size_t length = wire::loadU32(p);
-            // Checked in 64 bits so a length near 2^32 cannot wrap.
-            std::uint64_t total = 4 + wire::padded(static_cast<std::uint64_t>(length));
-            if (total > n) throw sizeError();
-            for (std::size_t i = 4 + length; i < total; ++i) {
-                if (p[i]) throw encodingError();
-            }
-            return OSCValue(OSCValueKind::Data, slice(p + 4, length));
-        }
-    }
-    throw sizeError();
 }
 
 // OSCTypeTagString

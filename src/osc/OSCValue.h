@@ -102,22 +102,70 @@ public:
     static OSCValue fromOSCData(OSCValueKind kind, std::span<const std::uint8_t> data);
 
     OSCValueKind kind() const noexcept { return kind_; }
-    OSCTypeTag typeTag() const noexcept;
-    std::size_t oscSize() const noexcept;
+    OSCTypeTag typeTag() const noexcept {
+        switch (kind_) {
+            case OSCValueKind::Int32:
+            case OSCValueKind::Int: return OSCTypeTag::int32;
+            case OSCValueKind::Int64: return OSCTypeTag::int64;
+            case OSCValueKind::Float: return OSCTypeTag::float32;
+            case OSCValueKind::Bool: return scalar_.b ? OSCTypeTag::trueTag : OSCTypeTag::falseTag;
+            case OSCValueKind::String: return OSCTypeTag::string;
+            case OSCValueKind::Data: return OSCTypeTag::blob;
+            case OSCValueKind::UInt64: return OSCTypeTag::timeTag;
+        }
+        return OSCTypeTag::int32;
+    }
+    std::size_t oscSize() const noexcept {
+        switch (kind_) {
+            case OSCValueKind::Int32:
+            case OSCValueKind::Int:
+            case OSCValueKind::Float: return 4;
+            case OSCValueKind::Int64:
+            case OSCValueKind::UInt64: return 8;
+            case OSCValueKind::Bool: return 0;
+            case OSCValueKind::String: return (bytes_.size() / 4 + 1) * 4;
+            case OSCValueKind::Data: return 4 + ((bytes_.size() + 3) & ~std::size_t{3});
+        }
+        return 0;
+    }
     // Appends the argument bytes. Throws OSCValueError (a blob of 2^31 bytes or more).
     void oscEncode(std::vector<std::uint8_t>& out) const;
     std::vector<std::uint8_t> oscEncode() const;
 
     // Accessors: the content when the value is of that kind, else none.
     // `asInt` accepts Int and Int32; views live as long as the value.
-    std::optional<std::int32_t> asInt32() const noexcept;
-    std::optional<std::int64_t> asInt() const noexcept;
-    std::optional<std::int64_t> asInt64() const noexcept;
-    std::optional<float> asFloat() const noexcept;
-    std::optional<bool> asBool() const noexcept;
-    std::optional<std::string_view> asString() const noexcept;
-    std::optional<std::span<const std::uint8_t>> asData() const noexcept;
-    std::optional<std::uint64_t> asUInt64() const noexcept;
+    std::optional<std::int32_t> asInt32() const noexcept {
+        if (kind_ != OSCValueKind::Int32) return std::nullopt;
+        return static_cast<std::int32_t>(scalar_.i64);
+    }
+    std::optional<std::int64_t> asInt() const noexcept {
+        if (kind_ != OSCValueKind::Int && kind_ != OSCValueKind::Int32) return std::nullopt;
+        return scalar_.i64;
+    }
+    std::optional<std::int64_t> asInt64() const noexcept {
+        if (kind_ != OSCValueKind::Int64) return std::nullopt;
+        return scalar_.i64;
+    }
+    std::optional<float> asFloat() const noexcept {
+        if (kind_ != OSCValueKind::Float) return std::nullopt;
+        return scalar_.f32;
+    }
+    std::optional<bool> asBool() const noexcept {
+        if (kind_ != OSCValueKind::Bool) return std::nullopt;
+        return scalar_.b;
+    }
+    std::optional<std::string_view> asString() const noexcept {
+        if (kind_ != OSCValueKind::String) return std::nullopt;
+        return bytes_.view();
+    }
+    std::optional<std::span<const std::uint8_t>> asData() const noexcept {
+        if (kind_ != OSCValueKind::Data) return std::nullopt;
+        return bytes_.span();
+    }
+    std::optional<std::uint64_t> asUInt64() const noexcept {
+        if (kind_ != OSCValueKind::UInt64) return std::nullopt;
+        return scalar_.u64;
+    }
     const OSCBytes& bytes() const noexcept { return bytes_; }  // string or blob content
 
     // Debug form: 12, 1.5, true, "text", "5 bytes".

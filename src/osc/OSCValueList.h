@@ -16,7 +16,7 @@ class OSCValueList {
 public:
     static constexpr std::size_t inlineCapacity = 8;
 
-    OSCValueList() noexcept = default;
+    OSCValueList() noexcept {}  // user-provided: value-initialisation must not zero the inline storage
     OSCValueList(std::span<const OSCValue> values) { assign(values); }
     OSCValueList(std::initializer_list<OSCValue> values) { assign({values.begin(), values.size()}); }
     OSCValueList(const OSCValueList& other) { assign(other.span()); }

@@ -49,6 +49,8 @@ inline std::size_t writeText(std::uint8_t* out, const std::uint8_t* text, std::s
     return total;
 }
 
+inline constexpr std::uint8_t bundlePrefix[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
+
 bool isValidUTF8(const std::uint8_t* data, std::size_t size) noexcept;
 
 }  // namespace zelto::wire

@@ -1,0 +1,167 @@
+#include <cstring>
+
+#include "osc/OSCDecodeContext.h"
+#include "osc/OSCDecoder.h"
+#include "osc/OSCWire.h"
+
+// All decoding lives in this one file so the value, message and bundle steps
+// inline into each other.
+
+namespace zelto {
+
+// Each kind reads only what it needs from the front of `data`.
+OSCValue detail::OSCDecodeContext::decodeValue(OSCValueKind kind, std::span<const std::uint8_t> data) {
+    const std::size_t n = data.size();
+    const std::uint8_t* p = data.data();
+    auto sizeError = [] { return OSCValueError(OSCValueError::Case::sizeError); };
+    auto encodingError = [] { return OSCValueError(OSCValueError::Case::encodingError); };
+    switch (kind) {
+        case OSCValueKind::Int32:
+        case OSCValueKind::Int: {
+            if (n < 4) throw sizeError();
+            OSCValue v(static_cast<std::int32_t>(wire::loadU32(p)));
+            v.kind_ = kind;
+            return v;
+        }
+        case OSCValueKind::Float:
+            if (n < 4) throw sizeError();
+            return OSCValue(std::bit_cast<float>(wire::loadU32(p)));
+        case OSCValueKind::Int64:
+            if (n < 8) throw sizeError();
+            return OSCValue(static_cast<std::int64_t>(wire::loadU64(p)));
+        case OSCValueKind::UInt64:
+            if (n < 8) throw sizeError();
+            return OSCValue::timeTag(wire::loadU64(p));
+        case OSCValueKind::Bool: return OSCValue(false);
+        case OSCValueKind::String: {
+            auto* nul = static_cast<const std::uint8_t*>(std::memchr(p, 0, n));
+            if (!nul) throw encodingError();
+            std::size_t length = static_cast<std::size_t>(nul - p);
+            std::size_t total = wire::paddedText(length);
+            if (total > n) throw sizeError();
+            for (std::size_t i = length + 1; i < total; ++i) {
+                if (p[i]) throw encodingError();
+            }
+            if (!wire::isValidUTF8(p, length)) throw encodingError();
+            OSCValue v(OSCValueKind::String, slice(p, length));
+            v.scalar_.b = true;
+            return v;
+        }
+        case OSCValueKind::Data: {
+            if (n < 4) throw sizeError();
+            std::size_t length = wire::loadU32(p);
+            // Checked in 64 bits so a length near 2^32 cannot wrap.
+            std::uint64_t total = 4 + wire::padded(static_cast<std::uint64_t>(length));
+            if (total > n) throw sizeError();
+            for (std::size_t i = 4 + length; i < total; ++i) {
+                if (p[i]) throw encodingError();
+            }
+            return OSCValue(OSCValueKind::Data, slice(p + 4, length));
+        }
+    }
+    throw sizeError();
+}
+
+void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> data, OSCMessage& out) {
+    const std::size_t size = data.size();
+    const std::uint8_t* p = data.data();
+    if (size % 4 != 0) throw OSCMessageError(OSCMessageError::Case::invalidSize);
+
+    auto* addressEnd = static_cast<const std::uint8_t*>(std::memchr(p, 0, size));
+    const std::size_t addressLength = addressEnd ? static_cast<std::size_t>(addressEnd - p) : size;
+    for (std::size_t i = 0; i < addressLength; ++i) {
+        if (p[i] >= 0x80) {
+            throw OSCMessageError(OSCMessageError::Case::malformedMessage,
+                                  "OSC Address contains non ASCII Charachters");
+        }
+    }
+    std::string_view addressText(reinterpret_cast<const char*>(p), addressLength);
+    if (!OSCAddress::isValid(addressText)) {
+        throw OSCMessageError(OSCMessageError::Case::malformedAddress, std::string(addressText));
+    }
+
+    std::size_t offset = wire::paddedText(addressLength);
+    if (offset > size) throw OSCMessageError(OSCMessageError::Case::invalidSize);
+
+    // Type tags: up to the next NUL or the end.
+    const std::uint8_t* tags = p + offset;
+    auto* tagsEnd = static_cast<const std::uint8_t*>(std::memchr(tags, 0, size - offset));
+    const std::size_t tagsLength = tagsEnd ? static_cast<std::size_t>(tagsEnd - tags) : size - offset;
+    for (std::size_t i = 0; i < tagsLength; ++i) {
+        if (tags[i] >= 0x80) throw OSCTypeTagStringError(OSCTypeTagStringError::Case::malformedData);
+    }
+    if (tagsLength == 0 || tags[0] != ',') {
+        throw OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownBeginningCharacter);
+    }
+    const std::size_t tagCount = tagsLength - 1;
+    for (std::size_t i = 1; i <= tagCount; ++i) {
+        if (!OSCTypeTag::from(static_cast<char>(tags[i]))) {
+            throw OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownTypeTag, static_cast<char>(tags[i]));
+        }
+    }
+
+    OSCValueList& values = out.values_;
+    if (tagCount > 0) {
+        offset += wire::padded(tagCount + 2);
+        if (offset > size) throw OSCMessageError(OSCMessageError::Case::invalidSize);
+        values.reserve(tagCount);
+        for (std::size_t i = 1; i <= tagCount; ++i) {
+            char c = static_cast<char>(tags[i]);
+            auto tag = OSCTypeTag::from(c);
+            if (c == 'T' || c == 'F') {
+                values.push_back(OSCValue(c == 'T'));
+                continue;
+            }
+            values.push_back(decodeValue(tag->valueType(), data.subspan(offset)));
+            offset += values[values.size() - 1].oscSize();
+        }
+    }
+    out.address_.text_ = slice(p, addressLength);
+}
+
+void detail::OSCDecodeContext::decodeBundleInto(std::span<const std::uint8_t> data, OSCBundle& bundle, int depth) {
+    using Case = OSCBundleError::Case;
+    const std::size_t size = data.size();
+    const std::uint8_t* p = data.data();
+    if (size <= 15 || size % 4 != 0) throw OSCBundleError(Case::invalidSize);
+    if (std::memcmp(p, wire::bundlePrefix, 8) != 0) throw OSCBundleError(Case::invalidPrefix);
+    // Each level costs stack; a datagram can nest thousands of levels.
+    if (depth > OSCBundle::maxNestingDepth) throw OSCBundleError(Case::invalidSize);
+
+    bundle.timetag_ = wire::loadU64(p + 8);
+    std::size_t offset = 16;
+    while (offset < size) {
+        if (size - offset <= 4) throw OSCBundleError(Case::invalidSize);
+        std::int32_t n = static_cast<std::int32_t>(wire::loadU32(p + offset));
+        if (n < 0) throw OSCBundleError(Case::invalidSize);
+        const std::size_t elementSize = static_cast<std::size_t>(n);
+        if (elementSize > size - offset - 4) throw OSCBundleError(Case::sizeExceedsDataProvided);
+        auto element = data.subspan(offset + 4, elementSize);
+        if (!element.empty() && element[0] == '/') {
+            auto& message = bundle.elements_.emplace_back(std::in_place_type<OSCMessage>, OSCDecodeKey());
+            decodeMessageInto(element, *message.message());
+        } else {
+            if (elementSize <= 15) throw OSCBundleError(Case::invalidSize);
+            auto& nested = bundle.elements_.emplace_back(std::in_place_type<OSCBundle>);
+            decodeBundleInto(element, *nested.bundle(), depth + 1);
+        }
+        offset += 4 + elementSize;
+    }
+}
+
+std::shared_ptr<OSCObject> OSCStandardDecoder::parse(OSCDataView data) {
+    if (!data || data->empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
+    const std::uint8_t first = (*data)[0];
+    if (first != '/' && first != '#') throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
+    detail::OSCDecodeContext context(*data);
+    if (first == '/') {
+        auto object = std::make_shared<OSCObject>(std::in_place_type<OSCMessage>, detail::OSCDecodeKey());
+        context.decodeMessageInto(*data, *object->message());
+        return object;
+    }
+    auto object = std::make_shared<OSCObject>(std::in_place_type<OSCBundle>);
+    context.decodeBundleInto(*data, *object->bundle(), 1);
+    return object;
+}
+
+}  // namespace zelto
