@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "async/Executor.h"
 #include "device/PresetSegmentHandler.h"
 #include "device/RemoteZeltoPreset.h"
 #include "device/ZeltoDeviceError.h"
@@ -27,6 +28,7 @@ class ZeltoDevice;
 class ZeltoPreset;
 class ZeltoUser;
 class OSCMessage;
+class OSCClient;
 
 // The owner's view of one device's session. Every call runs on the device's
 // own serial queue; all operations have empty defaults.
@@ -135,11 +137,16 @@ private:
     struct Session;
     struct Identity;
 
+    std::shared_ptr<Session> currentSession() const;
+    std::shared_ptr<OSCClient> currentClient() const;
     void send(const OSCMessage& message);
     void markSeen();
-    void startTimeoutTimer();
+    void startTimeoutTimer(const std::shared_ptr<Session>& session);
+    void scheduleTick(const std::shared_ptr<Session>& session);
     void registerCallbacks(const std::shared_ptr<Session>& session);
+    void disconnectSession(const std::shared_ptr<Session>& session, std::exception_ptr error);
     void handleUserInfo(const OSCMessage& message);
+    void handlePing(const OSCMessage& message);
     void handleConfirmation(const OSCMessage& message);
     void handlePresetSegment(const OSCMessage& message);
     void handlePresetList(const OSCMessage& message);
@@ -147,13 +154,15 @@ private:
     void notify(F&& call);
 
     asio::io_context& io_;
+    Strand queue_;  // "ZeltoDevice": delegate calls and the ping timer
     const asio::ip::address_v4 ip_;
     const std::uint16_t listenPort_;
     const ZeltoTimings timings_;
     std::unique_ptr<Identity> identity_;
-    std::shared_ptr<Session> session_;
-    std::unique_ptr<PresetSegmentHandler> segmentHandler_;
     mutable std::mutex sessionMutex_;
+    std::shared_ptr<Session> session_;
+    std::shared_ptr<OSCClient> client_;  // kept after disconnect
+    std::unique_ptr<PresetSegmentHandler> segmentHandler_;
 };
 
 }  // namespace zelto

@@ -1,0 +1,540 @@
+#include "device/ZeltoDevice.h"
+
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/strand.hpp>
+#include <cstdio>
+
+#include "device/UserInfo.h"
+#include "device/ZeltoOSCDecoder.h"
+#include "osc/OSCBundle.h"
+#include "osc/OSCClient.h"
+#include "osc/OSCConnection.h"
+#include "osc/OSCServer.h"
+#include "preset/ZeltoPreset.h"
+
+namespace zelto {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+OSCMessage makeMessage(std::string_view address, std::initializer_list<OSCValue> values) {
+    return *OSCMessage::make(address, values);
+}
+
+std::optional<std::chrono::nanoseconds> toDuration(std::uint64_t nanoseconds) {
+    constexpr std::uint64_t longest = 100ull * 365 * 24 * 3600 * 1'000'000'000ull;
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(std::min(nanoseconds, longest)));
+}
+
+}  // namespace
+
+struct ZeltoDevice::Identity {
+    mutable std::mutex mutex;
+    std::optional<Clock::time_point> lastSeen;
+    std::weak_ptr<ZeltoDeviceDelegate> delegate;
+    std::optional<std::string> serialNumber, version, name, uid;
+    std::optional<ZeltoDeviceType> type;
+    std::optional<std::int64_t> numberOfInputs, numberOfOutputs;
+    std::map<std::uint32_t, ZeltoUser> users;
+};
+
+// One open session: everything connect() makes and disconnect() ends.
+struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Session> {
+    using MessageWaiter = detail::Waiter<OSCMessage>;
+
+    explicit Session(Strand strand) : queue(strand), pingTimer(strand) {}
+
+    void newConnectionEstablished(std::shared_ptr<OSCConnection> connection) override {
+        // Runs before the peer's first datagram is dispatched, so callbacks
+        // registered here see the device's whole first burst.
+        auto owner = device.lock();
+        if (!owner || connection->endpoint().host != owner->ip_.to_string()) return;
+        {
+            std::lock_guard lock(mutex);
+            if (this->connection) return;
+            this->connection = connection;
+        }
+        owner->registerCallbacks(shared_from_this());
+        if (auto waiter = connectionWaiter) waiter->deliver(true);
+    }
+    void serverDidStop(std::exception_ptr error) override {
+        if (auto owner = device.lock()) owner->disconnectSession(shared_from_this(), error);
+    }
+
+    bool connected() {
+        std::lock_guard lock(mutex);
+        return connection != nullptr;
+    }
+
+    // Adds a waiter for the next message of a kind; ended when the session ends.
+    std::shared_ptr<MessageWaiter> waitFor(std::vector<std::shared_ptr<MessageWaiter>>& list) {
+        auto waiter = std::make_shared<MessageWaiter>(queue);
+        std::lock_guard lock(mutex);
+        if (closed) {
+            waiter->end();
+        } else {
+            std::erase_if(list, [](const auto& w) { return w->done(); });
+            list.push_back(waiter);
+        }
+        return waiter;
+    }
+    void deliver(std::vector<std::shared_ptr<MessageWaiter>>& list, const OSCMessage& message) {
+        std::vector<std::shared_ptr<MessageWaiter>> taken;
+        {
+            std::lock_guard lock(mutex);
+            taken.swap(list);
+        }
+        for (auto& waiter : taken) waiter->deliver(message);
+    }
+    void close() {
+        std::vector<std::shared_ptr<MessageWaiter>> all;
+        {
+            std::lock_guard lock(mutex);
+            closed = true;
+            all.insert(all.end(), userInfoWaiters.begin(), userInfoWaiters.end());
+            all.insert(all.end(), presetListWaiters.begin(), presetListWaiters.end());
+            userInfoWaiters.clear();
+            presetListWaiters.clear();
+        }
+        for (auto& waiter : all) waiter->end();
+        if (auto waiter = connectionWaiter) waiter->end();
+    }
+
+    Strand queue;
+    std::weak_ptr<ZeltoDevice> device;
+    std::shared_ptr<OSCServer> server;
+    asio::steady_timer pingTimer;  // used on `queue` only
+    bool wasOnline = false;        // on `queue` only
+    std::mutex mutex;
+    bool closed = false;
+    std::shared_ptr<OSCConnection> connection;
+    std::shared_ptr<detail::Waiter<bool>> connectionWaiter;
+    std::vector<std::shared_ptr<MessageWaiter>> userInfoWaiters;
+    std::vector<std::shared_ptr<MessageWaiter>> presetListWaiters;
+};
+
+ZeltoDevice::ZeltoDevice(asio::io_context& io, asio::ip::address_v4 ip, std::uint16_t listenPort,
+                         std::optional<std::string> uid, ZeltoTimings timings)
+    : io_(io),
+      queue_(asio::make_strand(asio::any_io_executor(io.get_executor()))),
+      ip_(ip),
+      listenPort_(listenPort),
+      timings_(timings),
+      identity_(std::make_unique<Identity>()),
+      segmentHandler_(std::make_unique<PresetSegmentHandler>(
+          io.get_executor(), PresetSegmentHandler::Limits{.staleAfter = timings.segmentStaleAfter})) {
+    identity_->uid = std::move(uid);
+}
+
+std::shared_ptr<ZeltoDevice> ZeltoDevice::make(asio::io_context& io, const OSCEndpoint& endpoint,
+                                               std::uint16_t listenPort, std::optional<std::string> uid,
+                                               ZeltoTimings timings) {
+    std::error_code ec;
+    auto ip = asio::ip::make_address_v4(endpoint.host, ec);
+    if (ec) return nullptr;
+    return std::make_shared<ZeltoDevice>(io, ip, listenPort, std::move(uid), timings);
+}
+
+ZeltoDevice::~ZeltoDevice() {
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(sessionMutex_);
+        session = std::move(session_);
+    }
+    if (session) {
+        session->close();
+        session->server->cancel();
+        {
+            std::lock_guard lock(identity_->mutex);
+            identity_->users.clear();
+        }
+        if (auto delegate = this->delegate()) delegate->deviceDidDisconnect(*this, nullptr);
+    }
+    segmentHandler_->close();
+}
+
+// --- identity -------------------------------------------------------------
+
+std::optional<Clock::time_point> ZeltoDevice::lastSeen() const {
+    std::lock_guard lock(identity_->mutex);
+    return identity_->lastSeen;
+}
+
+bool ZeltoDevice::online() const {
+    std::lock_guard lock(identity_->mutex);
+    return identity_->lastSeen && *identity_->lastSeen >= Clock::now() - timings_.onlineWindow;
+}
+
+std::shared_ptr<ZeltoDeviceDelegate> ZeltoDevice::delegate() const {
+    std::lock_guard lock(identity_->mutex);
+    return identity_->delegate.lock();
+}
+
+void ZeltoDevice::setDelegate(std::weak_ptr<ZeltoDeviceDelegate> delegate) {
+    std::lock_guard lock(identity_->mutex);
+    identity_->delegate = std::move(delegate);
+}
+
+#define ZELTO_IDENTITY_GETTER(type, field)              \
+    type ZeltoDevice::field() const {                   \
+        std::lock_guard lock(identity_->mutex);         \
+        return identity_->field;                        \
+    }
+ZELTO_IDENTITY_GETTER(std::optional<std::string>, serialNumber)
+ZELTO_IDENTITY_GETTER(std::optional<ZeltoDeviceType>, type)
+ZELTO_IDENTITY_GETTER(std::optional<std::string>, version)
+ZELTO_IDENTITY_GETTER(std::optional<std::string>, name)
+ZELTO_IDENTITY_GETTER(std::optional<std::int64_t>, numberOfInputs)
+ZELTO_IDENTITY_GETTER(std::optional<std::int64_t>, numberOfOutputs)
+ZELTO_IDENTITY_GETTER(std::optional<std::string>, uid)
+#undef ZELTO_IDENTITY_GETTER
+
+std::map<std::uint32_t, ZeltoUser> ZeltoDevice::users() const {
+    std::lock_guard lock(identity_->mutex);
+    return identity_->users;
+}
+
+std::string ZeltoDevice::description() const {
+    auto name = this->name();
+    auto serial = serialNumber();
+    std::string address = ip_.to_string();
+    if (!name && !serial) return address + ":" + std::to_string(devicePort);
+    if (name == serial) return *name + " @ " + address;
+    return name.value_or("") + " - " + serial.value_or("") + " @ " + address;
+}
+
+bool operator==(const ZeltoDevice& a, const ZeltoDevice& b) {
+    return a.ip_ == b.ip_ && a.serialNumber() == b.serialNumber() && a.name() == b.name() &&
+           a.type() == b.type() && a.uid() == b.uid();
+}
+
+std::size_t ZeltoDevice::hash() const {
+    std::size_t h = std::hash<std::uint32_t>()(ip_.to_uint());
+    auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+    auto text = [&](const std::optional<std::string>& s) { mix(s ? std::hash<std::string>()(*s) : 0x51); };
+    text(serialNumber());
+    text(name());
+    auto t = type();
+    text(t ? std::optional<std::string>(rawValue(*t)) : std::nullopt);
+    text(uid());
+    return h;
+}
+
+template <class F>
+void ZeltoDevice::notify(F&& call) {
+    auto delegate = this->delegate();
+    if (!delegate) return;
+    asio::post(queue_, [self = shared_from_this(), delegate, call = std::forward<F>(call)]() mutable {
+        call(*delegate, *self);
+    });
+}
+
+// --- session --------------------------------------------------------------
+
+bool ZeltoDevice::connected() const {
+    std::lock_guard lock(sessionMutex_);
+    return session_ != nullptr;
+}
+
+std::shared_ptr<ZeltoDevice::Session> ZeltoDevice::currentSession() const {
+    std::lock_guard lock(sessionMutex_);
+    return session_;
+}
+
+std::shared_ptr<OSCClient> ZeltoDevice::currentClient() const {
+    std::lock_guard lock(sessionMutex_);
+    return client_;
+}
+
+void ZeltoDevice::send(const OSCMessage& message) {
+    if (auto client = currentClient()) client->sendMessage(message, timings_.sendTimeout);
+}
+
+asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
+    auto session = std::make_shared<Session>(queue_);
+    session->device = weak_from_this();
+    {
+        std::lock_guard lock(sessionMutex_);
+        if (session_) throw ZeltoDeviceError(ZeltoDeviceError::Case::connectionAlreadyStarted);
+        session->server = std::make_shared<OSCServer>(listenPort_, session, std::nullopt,
+                                                      decoderFunction<ZeltoOSCDecoder>(), std::nullopt);
+        session_ = session;
+        client_ = std::make_shared<OSCClient>(ip_.to_string(), devicePort, queue_);
+    }
+    session->connectionWaiter = std::make_shared<detail::Waiter<bool>>(queue_);
+    // Both waits exist before the request goes out: the answer may be one burst.
+    auto userInfo = session->waitFor(session->userInfoWaiters);
+    session->server->start(timeout);
+    send(makeMessage("/ZELTOorvel/control/ConnectRequest",
+                     {OSCValue(std::int32_t(listenPort_)), OSCValue(connectRequestMagic), OSCValue(clientTag)}));
+    startTimeoutTimer(session);
+
+    auto deadline = Clock::now() + *toDuration(timeout);
+    auto connected = co_await session->connectionWaiter->wait(toDuration(timeout));
+    if (connected.status != detail::Waiter<bool>::Status::value) {
+        throw OSCServerError(connected.status == detail::Waiter<bool>::Status::ended
+                                 ? OSCServerError::Case::serverStopped
+                                 : OSCServerError::Case::connectionTimeout);
+    }
+    auto remaining = std::max(Clock::duration::zero(), deadline - Clock::now());
+    auto first = co_await userInfo->wait(remaining);
+    if (first.status != Session::MessageWaiter::Status::value) {
+        throw OSCConnectionError(first.status == Session::MessageWaiter::Status::ended
+                                     ? OSCConnectionError::Case::connectionCanceled
+                                     : OSCConnectionError::Case::readTimeout);
+    }
+    send(makeMessage("/ZELTOorvel/control/SwitchUser", {OSCValue(std::int32_t(1)), OSCValue(""), OSCValue(clientTag)}));
+}
+
+void ZeltoDevice::registerCallbacks(const std::shared_ptr<Session>& session) {
+    std::weak_ptr<ZeltoDevice> weak = weak_from_this();
+    auto& dispatcher = session->connection->dispatcher();
+    auto on = [&](const char* pattern, void (ZeltoDevice::*handler)(const OSCMessage&)) {
+        dispatcher.addCallback(*OSCAddressPattern::make(pattern),
+                               [weak, handler](const OSCAddressPattern&, const OSCMessage& message) {
+                                   if (auto self = weak.lock()) ((*self).*handler)(message);
+                               });
+    };
+    on("/ZELTOapp/control/UserInfo", &ZeltoDevice::handleUserInfo);
+    on("/Za/Ping", &ZeltoDevice::handlePing);
+    on("/ZELTOapp/confirmation", &ZeltoDevice::handleConfirmation);
+    on("/ZELTOapp/control/PresetSeg", &ZeltoDevice::handlePresetSegment);
+    on("/ZELTOapp/control/PresetList", &ZeltoDevice::handlePresetList);
+}
+
+void ZeltoDevice::startTimeoutTimer(const std::shared_ptr<Session>& session) {
+    {
+        std::lock_guard lock(identity_->mutex);
+        identity_->lastSeen.reset();
+    }
+    asio::post(queue_, [weak = weak_from_this(), session] {
+        if (auto self = weak.lock()) self->scheduleTick(session);
+    });
+}
+
+void ZeltoDevice::scheduleTick(const std::shared_ptr<Session>& session) {
+    session->pingTimer.expires_after(timings_.pingInterval);
+    session->pingTimer.async_wait([weak = weak_from_this(), session](std::error_code ec) {
+        auto self = weak.lock();
+        if (ec || !self || session->closed) return;
+        self->send(makeMessage("/Zo/Ping", {OSCValue(std::int32_t(self->listenPort_)), OSCValue(clientTag)}));
+        bool online = self->online();
+        if (session->wasOnline && !online) {
+            self->disconnectSession(session, nullptr);
+            return;
+        }
+        session->wasOnline = online;
+        self->scheduleTick(session);
+    });
+}
+
+void ZeltoDevice::disconnect(std::exception_ptr error) {
+    if (auto session = currentSession()) disconnectSession(session, error);
+}
+
+void ZeltoDevice::disconnectSession(const std::shared_ptr<Session>& session, std::exception_ptr error) {
+    {
+        std::lock_guard lock(sessionMutex_);
+        if (session_ != session) return;
+        session_.reset();
+    }
+    {
+        std::lock_guard lock(identity_->mutex);
+        identity_->users.clear();
+    }
+    session->close();
+    asio::post(queue_, [session] { session->pingTimer.cancel(); });
+    session->server->cancel();
+    notify([error](ZeltoDeviceDelegate& delegate, ZeltoDevice& device) {
+        delegate.deviceDidDisconnect(device, error);
+    });
+}
+
+// --- received messages ----------------------------------------------------
+
+void ZeltoDevice::markSeen() {
+    bool cameOnline;
+    {
+        std::lock_guard lock(identity_->mutex);
+        auto now = Clock::now();
+        cameOnline = !identity_->lastSeen || *identity_->lastSeen < now - timings_.onlineWindow;
+        identity_->lastSeen = now;
+    }
+    if (cameOnline) notify([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidComeOnline(device); });
+}
+
+void ZeltoDevice::handlePing(const OSCMessage&) { markSeen(); }
+
+void ZeltoDevice::handleUserInfo(const OSCMessage& message) {
+    auto info = UserInfo::fromMessage(message);
+    if (!info) return;
+    std::optional<ZeltoUser> added;
+    {
+        std::lock_guard lock(identity_->mutex);
+        auto& id = *identity_;
+        id.serialNumber = info->serialNumber;
+        id.type = info->deviceType;
+        id.version = info->version;
+        id.name = info->name;
+        id.numberOfInputs = info->numberOfInputs;
+        id.numberOfOutputs = info->numberOfOutputs;
+        id.uid = info->uid;
+        auto found = id.users.find(info->userNumber);
+        if (found != id.users.end()) {
+            found->second.name = info->userName;
+            found->second.icon = info->userIcon;
+            found->second.hideMix = info->userHideMix;
+            found->second.phaseInvert = info->userPhaseInvert;
+        } else {
+            added.emplace(info->userName, info->userIcon, info->userHideMix, info->userPhaseInvert);
+            id.users.emplace(info->userNumber, *added);
+        }
+    }
+    if (added) {
+        markSeen();
+        notify([user = *added](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.device(device, user); });
+    }
+    if (auto session = currentSession()) session->deliver(session->userInfoWaiters, message);
+}
+
+void ZeltoDevice::handleConfirmation(const OSCMessage& message) {
+    const auto& v = message.values();
+    if (v.size() != 3) return;
+    auto text = v[0].asString();
+    auto code = v[1].asInt32();
+    if (!text || !code) return;
+    std::printf("%.*s\n", static_cast<int>(text->size()), text->data());
+    std::fflush(stdout);
+    if (*code == 5) {
+        notify([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidReceiveConfirmation5(device); });
+    } else if (*code == 1) {
+        notify([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidReceiveConfirmation1(device); });
+    }
+}
+
+void ZeltoDevice::handlePresetSegment(const OSCMessage& message) {
+    const auto& v = message.values();
+    if (v.size() != 6) return;
+    auto name = v[0].asString();
+    auto bytes = v[1].asData();
+    auto index = v[2].asInt32();
+    auto total = v[3].asInt32();
+    auto deviceName = v[4].asString();
+    auto deviceUid = v[5].asString();
+    if (!name || !bytes || !index || !total || !deviceName || !deviceUid) return;
+    PresetSegment segment;
+    segment.presetName = std::string(*name);
+    segment.bytes.assign(bytes->begin(), bytes->end());
+    segment.index = *index;
+    segment.totalCount = *total;
+    segment.deviceName = std::string(*deviceName);
+    segment.deviceUid = std::string(*deviceUid);
+    segment.received = Clock::now();
+    segmentHandler_->addSegment(std::move(segment));
+}
+
+void ZeltoDevice::handlePresetList(const OSCMessage& message) {
+    if (auto session = currentSession()) session->deliver(session->presetListWaiters, message);
+}
+
+// --- commands -------------------------------------------------------------
+
+void ZeltoDevice::loadPreset(const std::string& name) {
+    send(makeMessage("/ZELTOorvel/control/presetSelect", {OSCValue(name), OSCValue(clientTag)}));
+}
+void ZeltoDevice::loadPreset(const RemoteZeltoPreset& preset) { loadPreset(preset.name); }
+
+void ZeltoDevice::deletePreset(const std::string& name) {
+    send(makeMessage("/ZELTOorvel/control/presetDelete", {OSCValue(true), OSCValue(name), OSCValue(clientTag)}));
+}
+void ZeltoDevice::deletePreset(const ZeltoPreset& preset) { deletePreset(preset.name); }
+void ZeltoDevice::deletePreset(const RemoteZeltoPreset& preset) { deletePreset(preset.name); }
+
+void ZeltoDevice::identify() { send(makeMessage("/ZELTOorvel/Hardware/DisplayBlink", {OSCValue(clientTag)})); }
+
+bool ZeltoDevice::switchUser(const ZeltoUser& user) {
+    std::optional<std::uint32_t> number;
+    for (const auto& [n, candidate] : users()) {
+        if (candidate == user) {
+            number = n;
+            break;
+        }
+    }
+    if (!number) return false;
+    send(makeMessage("/ZELTOorvel/control/SwitchUser",
+                     {OSCValue(static_cast<std::int32_t>(*number)), OSCValue(""), OSCValue(clientTag)}));
+    return true;
+}
+
+bool ZeltoDevice::switchUser(std::int64_t index) {
+    if (index < 0 || index > UINT32_MAX) return false;
+    auto all = users();
+    auto found = all.find(static_cast<std::uint32_t>(index));
+    if (found == all.end()) return false;
+    return switchUser(found->second);
+}
+
+// --- preset list and transfer ---------------------------------------------
+
+asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoDevice::requestPresetList(std::uint64_t timeout) {
+    auto session = currentSession();
+    if (!session || !session->connected()) throw ZeltoDeviceError(ZeltoDeviceError::Case::deviceIsOffline);
+    auto waiter = session->waitFor(session->presetListWaiters);
+    OSCBundle request(OSCTimeTagNow);
+    request.add(makeMessage("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue(clientTag)}));
+    if (auto client = currentClient()) client->sendBundle(request, timings_.sendTimeout);
+    auto reply = co_await waiter->wait(toDuration(timeout));
+    if (reply.status != Session::MessageWaiter::Status::value) {
+        throw OSCConnectionError(reply.status == Session::MessageWaiter::Status::ended
+                                     ? OSCConnectionError::Case::connectionCanceled
+                                     : OSCConnectionError::Case::readTimeout);
+    }
+    std::vector<RemoteZeltoPreset> presets;
+    const auto& values = reply.value->values();
+    for (std::size_t i = 0; i + 1 < values.size(); ++i) {
+        if (auto text = values[i].asString()) presets.emplace_back(std::string(*text));
+    }
+    co_return presets;
+}
+
+asio::awaitable<RemoteZeltoPreset> ZeltoDevice::transferPreset(std::string presetName, std::uint64_t timeout) {
+    // Subscribed before asking: the whole preset may arrive before we would wait.
+    auto waiter = segmentHandler_->subscribe(RemoteZeltoPreset(presetName).name);
+    send(makeMessage("/ZELTOorvel/control/presetCopyToUSB", {OSCValue(presetName), OSCValue(clientTag)}));
+    co_return co_await PresetSegmentHandler::awaitPreset(waiter, timeout);
+}
+
+asio::awaitable<RemoteZeltoPreset> ZeltoDevice::transferPreset(const RemoteZeltoPreset& preset,
+                                                               std::uint64_t timeout) {
+    return transferPreset(preset.name, timeout);
+}
+
+bool ZeltoDevice::sendPreset(const RemoteZeltoPreset& preset, bool load) {
+    if (!preset.bytes || preset.bytes->empty()) return false;
+    auto client = currentClient();
+    if (!client) return true;
+    const auto& bytes = *preset.bytes;
+    std::string name = preset.name + ".ZELTOshow";
+    auto total = static_cast<std::int32_t>((bytes.size() + segmentSize - 1) / segmentSize);
+    auto address = *OSCAddress::make("/ZELTOorvel/control/presetSeg");
+    for (std::int32_t index = 0; index < total; ++index) {
+        std::size_t begin = static_cast<std::size_t>(index) * segmentSize;
+        std::size_t size = std::min(segmentSize, bytes.size() - begin);
+        OSCMessage segment(address, {OSCValue(name), OSCValue::blob(std::span(bytes.data() + begin, size)),
+                                     OSCValue(index), OSCValue(total), OSCValue(""), OSCValue(load),
+                                     OSCValue(clientTag)});
+        client->sendMessage(segment, timings_.sendTimeout);
+    }
+    return true;
+}
+
+bool ZeltoDevice::sendPreset(const ZeltoPreset& preset, bool load) {
+    ZeltoPreset document = preset;
+    RemoteZeltoPreset remote(document.name);
+    remote.bytes = document.toCompressedData();
+    return sendPreset(remote, load);
+}
+
+}  // namespace zelto

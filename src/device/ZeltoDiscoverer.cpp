@@ -1,0 +1,158 @@
+#include "device/ZeltoDiscoverer.h"
+
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <cstdio>
+
+#include "device/Interface.h"
+#include "device/UserInfo.h"
+#include "osc/OSCClient.h"
+#include "osc/OSCConnection.h"
+#include "osc/OSCServer.h"
+
+namespace zelto {
+
+struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<State> {
+    State(asio::io_context& io, asio::any_io_executor queue, NewDeviceHandler handler, ZeltoTimings timings)
+        : io(io),
+          queue(std::move(queue)),
+          timings(timings),
+          client(std::make_shared<OSCClient>("127.0.0.1", discoveryPort)),
+          handler(std::move(handler)) {}
+
+    void newConnectionEstablished(std::shared_ptr<OSCConnection> connection) override {
+        // Registered before the peer's first datagram is dispatched, so a
+        // device's first answer counts.
+        std::weak_ptr<State> weak = weak_from_this();
+        connection->dispatcher().addCallback(
+            *OSCAddressPattern::make("/ZELTOapp/control/UserInfo"),
+            [weak](const OSCAddressPattern&, const OSCMessage& message) {
+                auto self = weak.lock();
+                if (!self) return;
+                asio::post(self->queue, [weak, message] {
+                    if (auto self = weak.lock()) self->processReply(message);
+                });
+            });
+    }
+    void serverDidStop(std::exception_ptr) override {}
+
+    void processReply(const OSCMessage& message) {
+        if (!message.endpoint()) return;
+        auto info = UserInfo::fromMessage(message);
+        if (!info) return;
+        NewDeviceHandler call;
+        {
+            std::lock_guard lock(mutex);
+            for (const auto& uid : alreadyDiscovered) {
+                if (uid == info->uid) return;
+            }
+            alreadyDiscovered.push_back(info->uid);
+            call = handler;
+        }
+        if (call) call(*message.endpoint(), info->uid);
+    }
+
+    void scheduleTimer() {
+        timer->expires_after(timings.discoveryInterval);
+        timer->async_wait([weak = weak_from_this()](std::error_code ec) {
+            auto self = weak.lock();
+            if (ec || !self) return;
+            self->discover();
+            self->scheduleTimer();
+        });
+    }
+
+    void discover(std::uint16_t answerPort) {
+        {
+            std::lock_guard lock(mutex);
+            alreadyDiscovered.clear();
+        }
+        auto request = *OSCMessage::make("/ZELTOorvel/control/ConnectRequest",
+                                         {OSCValue(std::int32_t(answerPort)), OSCValue(std::int32_t(50414)),
+                                          OSCValue(clientTag)});
+        for (const auto& entry : Interface::allInterfaces()) {
+            if (!entry.isUp() || !entry.isRunning() || entry.isLoopback() || entry.family == Interface::Family::ipv6) {
+                continue;
+            }
+            if (entry.broadcastAddress) {
+                client->sendMessage(request, *entry.broadcastAddress, devicePort, timings.sendTimeout);
+            } else {
+                std::printf("Skipping %s no valid broadcast address provided\n", entry.name.c_str());
+                std::fflush(stdout);
+            }
+        }
+        std::vector<std::string> hosts;
+        {
+            std::lock_guard lock(mutex);
+            hosts = unicastHosts;
+        }
+        for (const auto& host : hosts) client->sendMessage(request, host, devicePort, timings.sendTimeout);
+    }
+    void discover() { discover(answerPort); }
+
+    asio::io_context& io;
+    asio::any_io_executor queue;
+    ZeltoTimings timings;
+    std::shared_ptr<OSCClient> client;
+    std::shared_ptr<OSCServer> server;
+    std::optional<asio::steady_timer> timer;  // on `queue`
+    std::uint16_t answerPort = discoveryPort;
+
+    std::mutex mutex;
+    std::vector<std::string> alreadyDiscovered;
+    NewDeviceHandler handler;
+    std::vector<std::string> unicastHosts;
+};
+
+ZeltoDiscoverer::ZeltoDiscoverer(asio::io_context& io, asio::any_io_executor queue, NewDeviceHandler handler,
+                                 ZeltoTimings timings)
+    : state_(std::make_shared<State>(io, std::move(queue), std::move(handler), timings)) {}
+
+ZeltoDiscoverer::~ZeltoDiscoverer() { stop(); }
+
+void ZeltoDiscoverer::start(std::uint64_t timeout) {
+    state_->answerPort = listenPort_;
+    state_->server = std::make_shared<OSCServer>(listenPort_, state_, std::nullopt,
+                                                 decoderFunction<OSCStandardDecoder>(), std::nullopt);
+    state_->server->start(timeout);
+    auto state = state_;
+    asio::post(state->queue, [state] {
+        state->timer.emplace(state->queue);
+        state->scheduleTimer();
+    });
+}
+
+void ZeltoDiscoverer::discover() { state_->discover(listenPort_); }
+
+void ZeltoDiscoverer::stop() {
+    auto state = state_;
+    asio::post(state->queue, [state] {
+        if (state->timer) state->timer->cancel();
+    });
+    if (state->server) {
+        state->server->cancel();
+        state->server.reset();
+    }
+}
+
+ZeltoDiscoverer::NewDeviceHandler ZeltoDiscoverer::newDeviceHandler() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->handler;
+}
+
+void ZeltoDiscoverer::setNewDeviceHandler(NewDeviceHandler handler) {
+    std::lock_guard lock(state_->mutex);
+    state_->handler = std::move(handler);
+}
+
+std::vector<std::string> ZeltoDiscoverer::unicastHosts() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->unicastHosts;
+}
+
+void ZeltoDiscoverer::setUnicastHosts(std::vector<std::string> hosts) {
+    std::lock_guard lock(state_->mutex);
+    state_->unicastHosts = std::move(hosts);
+}
+
+}  // namespace zelto
