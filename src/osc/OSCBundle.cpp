@@ -116,8 +116,16 @@ std::string OSCBundle::description() const {
 OSCObject OSCObject::from(std::span<const std::uint8_t> data) {
     if (data.empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
     detail::OSCDecodeContext context(data);
-    if (data[0] == '/') return OSCObject(context.decodeMessage(data));
-    if (data[0] == '#') return OSCObject(context.decodeBundle(data, 1));
+    if (data[0] == '/') {
+        OSCObject object(std::in_place_type<OSCMessage>, detail::OSCDecodeKey());
+        context.decodeMessageInto(data, *object.message());
+        return object;
+    }
+    if (data[0] == '#') {
+        OSCObject object(std::in_place_type<OSCBundle>);
+        context.decodeBundleInto(data, *object.bundle(), 1);
+        return object;
+    }
     throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
 }
 

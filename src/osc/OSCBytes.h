@@ -8,6 +8,10 @@
 
 namespace zelto {
 
+namespace detail {
+struct OSCDecodeContext;
+}
+
 // An immutable byte string, the storage of string and blob values and of
 // address texts. Up to `inlineCapacity` bytes live inside the object; longer
 // contents live in a shared, reference-counted buffer, so copies are cheap and
@@ -58,6 +62,7 @@ public:
     static void release(Buffer* buffer) noexcept;
 
 private:
+    friend struct detail::OSCDecodeContext;
     static void retain(Buffer* buffer) noexcept;
     void copyFrom(const OSCBytes& other) noexcept {
         std::memcpy(static_cast<void*>(this), &other, sizeof *this);

@@ -3,6 +3,7 @@
 // Decoding state shared by message and bundle decoding (not installed API).
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "osc/OSCBytes.h"
@@ -20,14 +21,28 @@ struct OSCDecodeContext {
     OSCDecodeContext(const OSCDecodeContext&) = delete;
     OSCDecodeContext& operator=(const OSCDecodeContext&) = delete;
 
-    // `data` must lie inside `whole`.
-    OSCBytes slice(const std::uint8_t* data, std::size_t size) {
-        if (size <= OSCBytes::inlineCapacity) return OSCBytes(std::span<const std::uint8_t>(data, size));
+    // Makes the empty `target` hold [data, data + size), which lies inside
+    // `whole` with `available` readable bytes from `data` on.
+    void assign(OSCBytes& target, const std::uint8_t* data, std::size_t size, std::size_t available) {
+        target.size_ = static_cast<std::uint32_t>(size);
+        if (size <= OSCBytes::inlineCapacity) {
+            // A fixed-size copy is cheaper; bytes past `size` are never read.
+            if (available >= OSCBytes::inlineCapacity) {
+                std::memcpy(target.inl_, data, OSCBytes::inlineCapacity);
+            } else if (size) {
+                std::memcpy(target.inl_, data, size);
+            }
+            return;
+        }
         if (!buffer) buffer = OSCBytes::makeBuffer(whole);
-        return OSCBytes(buffer, OSCBytes::bufferData(buffer) + (data - whole.data()), size);
+        OSCBytes::retain(buffer);
+        target.inline_ = false;
+        target.ext_.buffer = buffer;
+        target.ext_.data = OSCBytes::bufferData(buffer) + (data - whole.data());
     }
 
-    OSCValue decodeValue(OSCValueKind kind, std::span<const std::uint8_t> data);
+    // Fills `value` (a fresh Int32 0) with a value of `kind` read from the front of `data`.
+    void decodeValueInto(OSCValue& value, OSCValueKind kind, std::span<const std::uint8_t> data);
 
     // The *Into forms decode straight into an object that already sits where
     // it will live (inside a shared object or a bundle's element list).

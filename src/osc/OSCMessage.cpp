@@ -20,26 +20,36 @@ std::optional<OSCMessage> OSCMessage::make(std::string_view address, std::span<c
 }
 
 OSCMessage::OSCMessage(OSCAddress address, std::initializer_list<OSCValue> values)
-    : address_(std::move(address)), values_(values) {}
+    : address_(std::move(address)), values_(values) {
+    measure();
+}
 
 OSCMessage::OSCMessage(OSCAddress address, std::span<const OSCValue> values)
-    : address_(std::move(address)), values_(values) {}
+    : address_(std::move(address)), values_(values) {
+    measure();
+}
 
 OSCMessage::OSCMessage(OSCAddress address, OSCValueList values) noexcept
-    : address_(std::move(address)), values_(std::move(values)) {}
+    : address_(std::move(address)), values_(std::move(values)) {
+    measure();
+}
+
+void OSCMessage::measure() noexcept {
+    size_ = address_.oscSize() + wire::padded(values_.size() + 2);
+    encodable_ = true;
+    for (const auto& v : values_) {
+        size_ += v.oscSize();
+        encodable_ = encodable_ && v.encodable();
+    }
+}
 
 OSCMessage OSCMessage::from(std::span<const std::uint8_t> data) {
     detail::OSCDecodeContext context(data);
     return context.decodeMessage(data);
 }
 
-std::size_t OSCMessage::oscSize() const noexcept {
-    std::size_t size = address_.oscSize() + wire::padded(values_.size() + 2);
-    for (const auto& v : values_) size += v.oscSize();
-    return size;
-}
-
 void OSCMessage::checkEncodable() const {
+    if (encodable_) return;
     for (const auto& v : values_) v.checkEncodable();
 }
 
@@ -49,7 +59,7 @@ std::size_t OSCMessage::encodeUnchecked(std::uint8_t* out) const noexcept {
     const std::size_t tagBytes = wire::padded(values_.size() + 2);
     std::memset(p + tagBytes - 4, 0, 4);
     p[0] = ',';
-    for (std::size_t i = 0; i < values_.size(); ++i) p[i + 1] = values_[i].typeTag().encode();
+    for (std::size_t i = 0; i < values_.size(); ++i) p[i + 1] = static_cast<std::uint8_t>(values_[i].tag_);
     p += tagBytes;
     for (const auto& v : values_) p += v.encodeUnchecked(p);
     return static_cast<std::size_t>(p - out);

@@ -50,7 +50,7 @@ public:
     void setReceiveTime(std::optional<std::uint64_t> time) noexcept { receiveTime_ = time; }
 
     // Equals the length of the encoding.
-    std::size_t oscSize() const noexcept;
+    std::size_t oscSize() const noexcept { return size_; }
     // Throws OSCValueError for a value that cannot be encoded.
     std::vector<std::uint8_t> encode() const;
     void encode(std::vector<std::uint8_t>& out) const;  // appends
@@ -67,11 +67,15 @@ private:
     friend class OSCBundle;
     std::size_t encodeUnchecked(std::uint8_t* out) const noexcept;
     void checkEncodable() const;
+    void measure() noexcept;
 
     OSCAddress address_;
     OSCValueList values_;
     std::optional<OSCEndpoint> endpoint_;
     std::optional<std::uint64_t> receiveTime_;
+    // Derived from the address and values, which never change after construction.
+    std::size_t size_ = 0;
+    bool encodable_ = false;
 };
 
 }  // namespace zelto

@@ -80,7 +80,7 @@ void appendEscaped(std::string& out, std::string_view text) {
 
 }  // namespace
 
-OSCValue::OSCValue(std::string_view text) : bytes_(text), kind_(OSCValueKind::String) {
+OSCValue::OSCValue(std::string_view text) : bytes_(text), kind_(OSCValueKind::String), tag_('s') {
     scalar_.u64 = 0;
     scalar_.b = encodableText(text);
 }
@@ -88,6 +88,7 @@ OSCValue::OSCValue(std::string_view text) : bytes_(text), kind_(OSCValueKind::St
 OSCValue OSCValue::integer(std::int64_t v) noexcept {
     OSCValue value(v);
     value.kind_ = OSCValueKind::Int;
+    value.tag_ = 'i';
     return value;
 }
 
@@ -109,7 +110,9 @@ OSCValue OSCValue::stringBytes(OSCBytes bytes) noexcept {
 
 OSCValue OSCValue::fromOSCData(OSCValueKind kind, std::span<const std::uint8_t> data) {
     detail::OSCDecodeContext context(data);
-    return context.decodeValue(kind, data);
+    OSCValue value(0);
+    context.decodeValueInto(value, kind, data);
+    return value;
 }
 
 void OSCValue::checkEncodable() const {

@@ -79,10 +79,10 @@ inline constexpr std::uint64_t OSCTimeTagNow = 1;
 // named makers for the platform Int and for time tags.
 class OSCValue {
 public:
-    OSCValue(std::int32_t v) noexcept : kind_(OSCValueKind::Int32) { scalar_.i64 = v; }
-    OSCValue(std::int64_t v) noexcept : kind_(OSCValueKind::Int64) { scalar_.i64 = v; }
-    OSCValue(float v) noexcept : kind_(OSCValueKind::Float) { scalar_.f32 = v; }
-    OSCValue(bool v) noexcept : kind_(OSCValueKind::Bool) { scalar_.b = v; }
+    OSCValue(std::int32_t v) noexcept : kind_(OSCValueKind::Int32), tag_('i') { scalar_.i64 = v; }
+    OSCValue(std::int64_t v) noexcept : kind_(OSCValueKind::Int64), tag_('h') { scalar_.i64 = v; }
+    OSCValue(float v) noexcept : kind_(OSCValueKind::Float), tag_('f') { scalar_.f32 = v; }
+    OSCValue(bool v) noexcept : kind_(OSCValueKind::Bool), tag_(v ? 'T' : 'F') { scalar_.b = v; }
     OSCValue(const char* text) : OSCValue(std::string_view(text)) {}
     OSCValue(const std::string& text) : OSCValue(std::string_view(text)) {}
     OSCValue(std::string_view text);
@@ -176,6 +176,12 @@ public:
 private:
     OSCValue(OSCValueKind kind, OSCBytes bytes) noexcept : bytes_(std::move(bytes)), kind_(kind) {
         scalar_.u64 = 0;
+        tag_ = kind == OSCValueKind::String ? 's' : kind == OSCValueKind::Data ? 'b' : 't';
+    }
+    // Encodable without error: strings are valid UTF-8 without NUL, blobs below 2^31 bytes.
+    bool encodable() const noexcept {
+        if (kind_ == OSCValueKind::String) return scalar_.b;
+        return kind_ != OSCValueKind::Data || bytes_.size() < (std::size_t{1} << 31);
     }
     friend class OSCMessage;
     friend struct detail::OSCDecodeContext;
@@ -190,6 +196,7 @@ private:
     } scalar_;
     OSCBytes bytes_;
     OSCValueKind kind_;
+    char tag_;  // the type tag character, kept for the encoder's tag loop
 };
 
 // The type tag string of a message: "," followed by one tag per value.

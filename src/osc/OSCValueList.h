@@ -47,6 +47,13 @@ public:
         new (data_ + size_) OSCValue(std::move(value));
         ++size_;
     }
+    // Appends an Int32 0 to be filled in place.
+    OSCValue& emplace_back() {
+        if (size_ == capacity_) reserve(capacity_ * 2);
+        OSCValue* value = new (data_ + size_) OSCValue(std::int32_t{0});
+        ++size_;
+        return *value;
+    }
     void clear() noexcept {
         for (std::size_t i = 0; i < size_; ++i) data_[i].~OSCValue();
         size_ = 0;
