@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <array>
 #include <climits>
 #include <memory>
 #include <optional>
@@ -28,15 +29,47 @@ bool isBlank(const std::string& text) noexcept {
     return true;
 }
 
+// Attribute names as std::string, keyed by the parser's pointer to the name: the parser keeps one
+// stored copy per distinct attribute name for the whole document, and a preset repeats a few dozen
+// names tens of thousands of times.
+class AttributeNameCache {
+public:
+    const std::string& name(const XML_Char* key) {
+        const std::size_t start = (reinterpret_cast<std::uintptr_t>(key) >> 4) % slots_.size();
+        for (std::size_t probe = 0; probe < 8; ++probe) {
+            Slot& slot = slots_[(start + probe) % slots_.size()];
+            if (slot.key == key) return slot.name;
+            if (!slot.key) {
+                slot.key = key;
+                slot.name = key;
+                return slot.name;
+            }
+        }
+        scratch_ = key;
+        return scratch_;
+    }
+
+private:
+    struct Slot {
+        const XML_Char* key = nullptr;
+        std::string name;
+    };
+    std::array<Slot, 128> slots_;
+    std::string scratch_;
+};
+
 // The state behind the three event handlers. Text of one element is joined across the chunks the
 // parser reports (it splits at entity references and buffer ends) and kept when it is not blank.
 struct TreeBuilder {
     XML_Parser parser = nullptr;
-    std::vector<QVXMLElement> stack;
+    // Open elements. Each is the last child of the one below it (or the root), and a parent gains no
+    // other child while one is open, so these pointers stay valid.
+    std::vector<QVXMLElement*> stack;
     std::vector<std::string> texts;  // one per open element; buffers are reused
     std::optional<QVXMLElement> root;
     std::optional<std::string> refusal;
     std::size_t nodes = 0;
+    AttributeNameCache names;
 
     void refuse(std::string why) {
         if (!refusal) refusal = std::move(why);
@@ -45,6 +78,8 @@ struct TreeBuilder {
 
     static void XMLCALL start(void* user, const XML_Char* name, const XML_Char** atts) {
         auto* self = static_cast<TreeBuilder*>(user);
+        // Once refused, the parser may still report the end of an empty element; nothing more is built.
+        if (self->refusal) return;
         if (self->stack.size() >= QVXMLParser::maxDepth) {
             self->refuse("elements nested deeper than " + std::to_string(QVXMLParser::maxDepth) + " levels");
             return;
@@ -56,32 +91,33 @@ struct TreeBuilder {
             self->refuse("more than " + std::to_string(QVXMLParser::maxNodes) + " elements and attributes");
             return;
         }
-        QVXMLElement& element = self->stack.emplace_back(std::string(name));
-        element.attributes.reserve(count / 2);
+        QVXMLElement* element;
+        if (self->stack.empty()) {
+            element = &self->root.emplace(name);
+        } else {
+            element = &self->stack.back()->children.emplace_back(name);
+        }
+        self->stack.push_back(element);
+        auto& entries = element->attributes.entries();
+        entries.reserve(count / 2);
         // The parser refuses duplicate attribute names, so no lookup is needed.
-        for (std::size_t i = 0; i < count; i += 2) element.attributes.appendUnique(atts[i], atts[i + 1]);
+        for (std::size_t i = 0; i < count; i += 2) entries.emplace_back(self->names.name(atts[i]), atts[i + 1]);
         if (self->texts.size() < self->stack.size()) self->texts.emplace_back();
         self->texts[self->stack.size() - 1].clear();
     }
 
     static void XMLCALL characters(void* user, const XML_Char* s, int len) {
         auto* self = static_cast<TreeBuilder*>(user);
-        if (self->stack.empty() || len <= 0) return;
+        if (self->refusal || self->stack.empty() || len <= 0) return;
         self->texts[self->stack.size() - 1].append(s, static_cast<std::size_t>(len));
     }
 
     static void XMLCALL end(void* user, const XML_Char*) {
         auto* self = static_cast<TreeBuilder*>(user);
-        const std::size_t depth = self->stack.size();
-        std::string& text = self->texts[depth - 1];
-        QVXMLElement element = std::move(self->stack.back());
+        if (self->refusal || self->stack.empty()) return;
+        const std::string& text = self->texts[self->stack.size() - 1];
+        if (!text.empty() && !isBlank(text)) self->stack.back()->stringValue = text;
         self->stack.pop_back();
-        if (!text.empty() && !isBlank(text)) element.stringValue = text;
-        if (self->stack.empty()) {
-            self->root = std::move(element);
-        } else {
-            self->stack.back().children.push_back(std::move(element));
-        }
     }
 
     static void XMLCALL doctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) {

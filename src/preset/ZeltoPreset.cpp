@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "preset/ElementReading.h"
 #include "preset/ElementWriting.h"
@@ -370,24 +371,39 @@ ZeltoPreset ZeltoPreset::defaultOff() {
 }
 
 void ZeltoPreset::regroupChannels() {
-    for (auto& user : userList.users) {
-        auto& channels = user.channelSettingsList.channelSettings;
-        std::vector<std::size_t> order;
-        std::vector<std::uint32_t> uses(channels.size(), 0);
+    // For each user, the positions of its channels by group id, in list order; then the new order.
+    // Built from buckets so the work grows with groups + channels, not their product.
+    std::vector<std::vector<std::size_t>> orders(userList.users.size());
+    std::size_t total = 0;
+    std::unordered_map<std::uint64_t, std::vector<std::size_t>> byGroup;
+    for (std::size_t u = 0; u < userList.users.size(); ++u) {
+        const auto& user = userList.users[u];
+        const auto& channels = user.channelSettingsList.channelSettings;
+        byGroup.clear();
+        for (std::size_t i = 0; i < channels.size(); ++i) byGroup[channels[i].groupID].push_back(i);
         for (const auto& group : user.groups) {
             if (group.id < 0) continue;
-            for (std::size_t i = 0; i < channels.size(); ++i)
-                if (channels[i].groupID == static_cast<std::uint64_t>(group.id)) {
-                    order.push_back(i);
-                    ++uses[i];
-                }
+            auto it = byGroup.find(static_cast<std::uint64_t>(group.id));
+            if (it == byGroup.end()) continue;
+            // Groups sharing an id repeat their channels, so a small document can ask for a huge one.
+            // Refuse, before changing anything, a result larger than a reader accepts.
+            total += it->second.size();
+            if (total > maxWrittenChannels) throw QVXMLEncodingError::encodingFailed();
+            orders[u].insert(orders[u].end(), it->second.begin(), it->second.end());
         }
+    }
+
+    for (std::size_t u = 0; u < userList.users.size(); ++u) {
+        auto& channels = userList.users[u].channelSettingsList.channelSettings;
+        const auto& order = orders[u];
         bool unchanged = order.size() == channels.size();
         for (std::size_t i = 0; unchanged && i < order.size(); ++i) unchanged = order[i] == i;
         if (unchanged) {
             for (std::size_t i = 0; i < channels.size(); ++i) channels[i].index = i;
             continue;
         }
+        std::vector<std::uint32_t> uses(channels.size(), 0);
+        for (std::size_t i : order) ++uses[i];
         std::vector<ZeltoChannelSettings> regrouped;
         regrouped.reserve(order.size());
         for (std::size_t i : order) {

@@ -130,6 +130,9 @@ public:
 class ZeltoPreset : public QVXMLElement {
 public:
     static constexpr std::string_view xmlDeclaration = R"(<?xml version="1.0" encoding="UTF-8"?>)";
+    // Writing refuses (QVXMLEncodingError) a preset whose regrouped channels would exceed this, so that
+    // whatever is written can be read back (each channel is 17 nodes of QVXMLParser::maxNodes).
+    static constexpr std::size_t maxWrittenChannels = QVXMLParser::maxNodes / 17;
 
     std::string name;
     std::string version;
@@ -148,7 +151,7 @@ public:
     static ZeltoPreset defaultOff();
 
     // Regroups every user's channels by group (dropping channels in no group and re-indexing from 0),
-    // then builds the tree. Changes the preset.
+    // then builds the tree. Changes the preset. Throws QVXMLEncodingError beyond maxWrittenChannels.
     QVXMLElement toElement();
     // Declaration + root element, UTF-8. Throws QVXMLEncodingError. Regroups as toElement().
     std::vector<std::uint8_t> toData();

@@ -196,6 +196,18 @@ TEST(ChannelRegrouping, ChannelsOfNoGroupAreDroppedAndSharedIdsDuplicate) {
     EXPECT_EQ(namesAndIndices(p), (V{{"B", 0}, {"C", 1}, {"B", 2}}));
 }
 
+// Every group sharing an id repeats its channels: a short document could ask for a huge one.
+TEST(ChannelRegrouping, AWriteThatWouldExplodeIsRefusedAndChangesNothing) {
+    std::string groups, channels;
+    for (int i = 0; i < 2000; ++i) groups += group(0);
+    for (int i = 0; i < 100; ++i) channels += channel("c" + std::to_string(i), 0, i);
+    ZeltoPreset p(parse(presetXML(groupsAndChannels(groups, channels))));
+    ASSERT_GT(2000u * 100u, ZeltoPreset::maxWrittenChannels);
+    EXPECT_THROW(p.toData(), QVXMLEncodingError);
+    EXPECT_EQ(p.userList.users[0].channelSettingsList.channelSettings.size(), 100u);
+    EXPECT_EQ(p.userList.users[0].channelSettingsList.channelSettings[7].index, 7u);
+}
+
 TEST(ChannelRegrouping, ListWriterSortsByIndexWithoutReorderingTheList) {
     ZeltoChannelSettingsList list;
     for (auto [name, index] : {std::pair{"x", 2}, {"y", 0}, {"z", 2}, {"w", 1}}) {
