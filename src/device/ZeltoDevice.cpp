@@ -3,12 +3,14 @@
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
+#include <atomic>
 #include <cstdio>
 
 #include "device/UserInfo.h"
 #include "device/ZeltoOSCDecoder.h"
 #include "osc/OSCBundle.h"
 #include "osc/OSCClient.h"
+#include "osc/OSCAddressPattern.h"
 #include "osc/OSCConnection.h"
 #include "osc/OSCServer.h"
 #include "preset/ZeltoPreset.h"
@@ -108,7 +110,7 @@ struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Se
     asio::steady_timer pingTimer;  // used on `queue` only
     bool wasOnline = false;        // on `queue` only
     std::mutex mutex;
-    bool closed = false;
+    std::atomic<bool> closed = false;
     std::shared_ptr<OSCConnection> connection;
     std::shared_ptr<detail::Waiter<bool>> connectionWaiter;
     std::vector<std::shared_ptr<MessageWaiter>> userInfoWaiters;
@@ -258,7 +260,7 @@ asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
     {
         std::lock_guard lock(sessionMutex_);
         if (session_) throw ZeltoDeviceError(ZeltoDeviceError::Case::connectionAlreadyStarted);
-        session->server = std::make_shared<OSCServer>(listenPort_, session, std::nullopt,
+        session->server = std::make_shared<OSCServer>(listenPort_, session, makeStrand(io_.get_executor()),
                                                       decoderFunction<ZeltoOSCDecoder>(), std::nullopt);
         session_ = session;
         client_ = std::make_shared<OSCClient>(ip_.to_string(), devicePort, queue_);

@@ -6,6 +6,7 @@
 
 #include "device/Interface.h"
 #include "device/UserInfo.h"
+#include "osc/OSCAddressPattern.h"
 #include "osc/OSCClient.h"
 #include "osc/OSCConnection.h"
 #include "osc/OSCServer.h"
@@ -17,7 +18,7 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
         : io(io),
           queue(std::move(queue)),
           timings(timings),
-          client(std::make_shared<OSCClient>("127.0.0.1", discoveryPort)),
+          client(std::make_shared<OSCClient>("127.0.0.1", discoveryPort, makeStrand(io.get_executor()))),
           handler(std::move(handler)) {}
 
     void newConnectionEstablished(std::shared_ptr<OSCConnection> connection) override {
@@ -112,7 +113,7 @@ ZeltoDiscoverer::~ZeltoDiscoverer() { stop(); }
 
 void ZeltoDiscoverer::start(std::uint64_t timeout) {
     state_->answerPort = listenPort_;
-    state_->server = std::make_shared<OSCServer>(listenPort_, state_, std::nullopt,
+    state_->server = std::make_shared<OSCServer>(listenPort_, state_, makeStrand(state_->io.get_executor()),
                                                  decoderFunction<OSCStandardDecoder>(), std::nullopt);
     state_->server->start(timeout);
     auto state = state_;
