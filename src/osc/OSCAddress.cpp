@@ -1,41 +1,10 @@
 #include "osc/OSCAddress.h"
 
-#include <array>
-
 #include "osc/OSCWire.h"
 
 namespace zelto {
 
-namespace {
-
-// Printable ASCII except space # * , / ? [ ] { }
-constexpr auto addressCharacters = [] {
-    std::array<bool, 256> table{};
-    for (int c = 33; c <= 126; ++c) table[static_cast<std::size_t>(c)] = true;
-    for (char c : {'#', '*', ',', '/', '?', '[', ']', '{', '}'}) table[static_cast<unsigned char>(c)] = false;
-    return table;
-}();
-
-bool isAddressCharacter(char c) noexcept { return addressCharacters[static_cast<unsigned char>(c)]; }
-
-}  // namespace
-
-bool OSCAddress::isValid(std::string_view text) noexcept {
-    if (text.empty() || text.front() != '/') return false;
-    bool partEmpty = true;
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '/') {
-            if (partEmpty) return false;
-            partEmpty = true;
-        } else if (!isAddressCharacter(c)) {
-            return false;
-        } else {
-            partEmpty = false;
-        }
-    }
-    return !partEmpty;
-}
+bool OSCAddress::isValid(std::string_view text) noexcept { return wire::isValidAddress(text); }
 
 std::optional<OSCAddress> OSCAddress::make(std::string_view text) {
     if (!isValid(text)) return std::nullopt;

@@ -115,18 +115,18 @@ std::string OSCBundle::description() const {
 
 OSCObject OSCObject::from(std::span<const std::uint8_t> data) {
     if (data.empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
+    const bool isMessage = data[0] == '/';
+    if (!isMessage && data[0] != '#') throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
     detail::OSCDecodeContext context(data);
-    if (data[0] == '/') {
-        OSCObject object(std::in_place_type<OSCMessage>, detail::OSCDecodeKey());
+    // One named result, built where it is returned.
+    OSCObject object = isMessage ? OSCObject(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
+                                 : OSCObject(std::in_place_type<OSCBundle>);
+    if (isMessage) {
         context.decodeMessageInto(data, *object.message());
-        return object;
-    }
-    if (data[0] == '#') {
-        OSCObject object(std::in_place_type<OSCBundle>);
+    } else {
         context.decodeBundleInto(data, *object.bundle(), 1);
-        return object;
     }
-    throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
+    return object;
 }
 
 const std::optional<OSCEndpoint>& OSCObject::endpoint() const noexcept {

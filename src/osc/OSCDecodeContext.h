@@ -34,6 +34,10 @@ struct OSCDecodeContext {
             }
             return;
         }
+        assignShared(target, data);
+    }
+    // The long-payload path of assign: a slice of the one shared copy.
+    [[gnu::noinline]] void assignShared(OSCBytes& target, const std::uint8_t* data) {
         if (!buffer) buffer = OSCBytes::makeBuffer(whole);
         OSCBytes::retain(buffer);
         target.inline_ = false;
@@ -41,8 +45,9 @@ struct OSCDecodeContext {
         target.ext_.data = OSCBytes::bufferData(buffer) + (data - whole.data());
     }
 
-    // Fills `value` (a fresh Int32 0) with a value of `kind` read from the front of `data`.
-    void decodeValueInto(OSCValue& value, OSCValueKind kind, std::span<const std::uint8_t> data);
+    // Fills `value` (a fresh Int32 0) with a value of `kind` read from the
+    // front of `data`; returns the bytes it occupies.
+    std::size_t decodeValueInto(OSCValue& value, OSCValueKind kind, std::span<const std::uint8_t> data);
 
     // The *Into forms decode straight into an object that already sits where
     // it will live (inside a shared object or a bundle's element list).

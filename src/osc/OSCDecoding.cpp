@@ -10,71 +10,79 @@
 
 namespace zelto {
 
+namespace {
+
+// Kept out of line so the decoding loops stay small enough to inline.
+[[noreturn, gnu::cold, gnu::noinline]] void throwValueError(OSCValueError::Case c) { throw OSCValueError(c); }
+
+}  // namespace
+
 // Each kind reads only what it needs from the front of `data`.
-void detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCValueKind kind, std::span<const std::uint8_t> data) {
+inline std::size_t detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCValueKind kind, std::span<const std::uint8_t> data) {
     const std::size_t n = data.size();
     const std::uint8_t* p = data.data();
-    auto sizeError = [] { return OSCValueError(OSCValueError::Case::sizeError); };
-    auto encodingError = [] { return OSCValueError(OSCValueError::Case::encodingError); };
     v.kind_ = kind;
     switch (kind) {
         case OSCValueKind::Int32:
         case OSCValueKind::Int:
-            if (n < 4) throw sizeError();
+            if (n < 4) throwValueError(OSCValueError::Case::sizeError);
             v.scalar_.i64 = static_cast<std::int32_t>(wire::loadU32(p));
             v.tag_ = 'i';
-            return;
+            return 4;
         case OSCValueKind::Float:
-            if (n < 4) throw sizeError();
+            if (n < 4) throwValueError(OSCValueError::Case::sizeError);
             v.scalar_.f32 = std::bit_cast<float>(wire::loadU32(p));
             v.tag_ = 'f';
-            return;
+            return 4;
         case OSCValueKind::Int64:
-            if (n < 8) throw sizeError();
+            if (n < 8) throwValueError(OSCValueError::Case::sizeError);
             v.scalar_.i64 = static_cast<std::int64_t>(wire::loadU64(p));
             v.tag_ = 'h';
-            return;
+            return 8;
         case OSCValueKind::UInt64:
-            if (n < 8) throw sizeError();
+            if (n < 8) throwValueError(OSCValueError::Case::sizeError);
             v.scalar_.u64 = wire::loadU64(p);
             v.tag_ = 't';
-            return;
+            return 8;
         case OSCValueKind::Bool:
             v.scalar_.u64 = 0;
             v.tag_ = 'F';
-            return;
+            return 0;
         case OSCValueKind::String: {
-            auto* nul = static_cast<const std::uint8_t*>(std::memchr(p, 0, n));
-            if (!nul) throw encodingError();
-            std::size_t length = static_cast<std::size_t>(nul - p);
+            const std::size_t length = wire::findNul(p, n);
+            if (length == n) throwValueError(OSCValueError::Case::encodingError);
             std::size_t total = wire::paddedText(length);
-            if (total > n) throw sizeError();
-            for (std::size_t i = length + 1; i < total; ++i) {
-                if (p[i]) throw encodingError();
-            }
-            if (!wire::isValidUTF8(p, length)) throw encodingError();
+            if (total > n) throwValueError(OSCValueError::Case::sizeError);
+            // The NUL and its padding fill the last word: total - 4 <= length < total.
+            if (!wire::zeroTail(p + total, total - length)) throwValueError(OSCValueError::Case::encodingError);
+            if (!wire::isValidUTF8(p, length)) throwValueError(OSCValueError::Case::encodingError);
             v.scalar_.u64 = 0;
             v.scalar_.b = true;
             v.tag_ = 's';
             assign(v.bytes_, p, length, n);
-            return;
+            return total;
         }
         case OSCValueKind::Data: {
-            if (n < 4) throw sizeError();
+            if (n < 4) throwValueError(OSCValueError::Case::sizeError);
             std::size_t length = wire::loadU32(p);
             // Checked in 64 bits so a length near 2^32 cannot wrap.
             std::uint64_t total = 4 + wire::padded(static_cast<std::uint64_t>(length));
-            if (total > n) throw sizeError();
-            for (std::size_t i = 4 + length; i < total; ++i) {
-                if (p[i]) throw encodingError();
-            }
+            if (total > n) throwValueError(OSCValueError::Case::sizeError);
+            if (!wire::zeroTail(p + total, static_cast<std::size_t>(total - 4 - length))) throwValueError(OSCValueError::Case::encodingError);
             v.scalar_.u64 = 0;
             v.tag_ = 'b';
             assign(v.bytes_, p + 4, length, n - 4);
-            return;
+            return static_cast<std::size_t>(total);
         }
     }
-    throw sizeError();
+    throwValueError(OSCValueError::Case::sizeError);
+}
+
+OSCValue OSCValue::fromOSCData(OSCValueKind kind, std::span<const std::uint8_t> data) {
+    detail::OSCDecodeContext context(data);
+    OSCValue value(0);
+    (void)context.decodeValueInto(value, kind, data);
+    return value;
 }
 
 namespace {
@@ -99,10 +107,9 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     const std::uint8_t* p = data.data();
     if (size % 4 != 0) throw OSCMessageError(MessageCase::invalidSize);
 
-    auto* addressEnd = static_cast<const std::uint8_t*>(std::memchr(p, 0, size));
-    const std::size_t addressLength = addressEnd ? static_cast<std::size_t>(addressEnd - p) : size;
+    const std::size_t addressLength = wire::findNul(p, size);
     std::string_view addressText(reinterpret_cast<const char*>(p), addressLength);
-    if (!OSCAddress::isValid(addressText)) {
+    if (!wire::isValidAddress(addressText)) {
         for (std::size_t i = 0; i < addressLength; ++i) {
             if (p[i] >= 0x80) {
                 throw OSCMessageError(MessageCase::malformedMessage, "OSC Address contains non ASCII Charachters");
@@ -117,8 +124,7 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     // Type tags: up to the next NUL or the end. One pass notes the first
     // problem of each kind; they are reported in the order of the rules.
     const std::uint8_t* tags = p + offset;
-    auto* tagsEnd = static_cast<const std::uint8_t*>(std::memchr(tags, 0, size - offset));
-    const std::size_t tagsLength = tagsEnd ? static_cast<std::size_t>(tagsEnd - tags) : size - offset;
+    const std::size_t tagsLength = wire::findNul(tags, size - offset);
     std::uint8_t highBits = 0;
     std::size_t unknown = 0;
     for (std::size_t i = tagsLength; i-- > 1;) {
@@ -135,7 +141,7 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     if (tagCount > 0) {
         offset += wire::padded(tagCount + 2);
         if (offset > size) throw OSCMessageError(MessageCase::invalidSize);
-        values.reserve(tagCount);
+        if (tagCount > values.capacity()) values.reserve(tagCount);
         for (std::size_t i = 1; i <= tagCount; ++i) {
             const std::uint8_t c = tags[i];
             OSCValue& value = values.emplace_back();
@@ -146,8 +152,7 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
                 value.tag_ = static_cast<char>(c);
                 continue;
             }
-            decodeValueInto(value, static_cast<OSCValueKind>(tagKinds[c] - 1), data.subspan(offset));
-            offset += value.oscSize();
+            offset += decodeValueInto(value, static_cast<OSCValueKind>(tagKinds[c] - 1), data.subspan(offset));
         }
     }
     assign(out.address_.text_, p, addressLength, size);

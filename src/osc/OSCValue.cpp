@@ -12,7 +12,7 @@ namespace zelto {
 
 namespace wire {
 
-bool isValidUTF8(const std::uint8_t* s, std::size_t n) noexcept {
+bool isValidUTF8Slow(const std::uint8_t* s, std::size_t n) noexcept {
     std::size_t i = 0;
     while (i < n) {
         // ASCII runs, eight bytes at a time.
@@ -105,13 +105,6 @@ OSCValue OSCValue::blob(OSCBytes bytes) noexcept { return OSCValue(OSCValueKind:
 OSCValue OSCValue::stringBytes(OSCBytes bytes) noexcept {
     OSCValue value(OSCValueKind::String, std::move(bytes));
     value.scalar_.b = encodableText(value.bytes_.view());
-    return value;
-}
-
-OSCValue OSCValue::fromOSCData(OSCValueKind kind, std::span<const std::uint8_t> data) {
-    detail::OSCDecodeContext context(data);
-    OSCValue value(0);
-    context.decodeValueInto(value, kind, data);
     return value;
 }
 

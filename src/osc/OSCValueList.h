@@ -60,6 +60,7 @@ public:
     }
 
     std::size_t size() const noexcept { return size_; }
+    std::size_t capacity() const noexcept { return capacity_; }
     bool empty() const noexcept { return size_ == 0; }
     const OSCValue& operator[](std::size_t i) const noexcept { return data_[i]; }
     const OSCValue* begin() const noexcept { return data_; }

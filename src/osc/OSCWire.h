@@ -2,11 +2,13 @@
 
 // Byte-order and padding helpers shared by the codec's sources (not installed API).
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string_view>
 
 namespace zelto::wire {
 
@@ -49,8 +51,74 @@ inline std::size_t writeText(std::uint8_t* out, const std::uint8_t* text, std::s
     return total;
 }
 
+// Index of the first NUL byte in [p, p + n), or n when there is none.
+// Eight bytes at a time: short texts are the common case and a library call
+// costs more than the search.
+inline std::size_t findNul(const std::uint8_t* p, std::size_t n) noexcept {
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            // Exact for the lowest zero byte, the first in memory.
+            std::uint64_t zero = (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull;
+            if (zero) return i + static_cast<std::size_t>(std::countr_zero(zero) >> 3);
+        }
+    }
+    while (i < n && p[i] != 0) ++i;
+    return i;
+}
+
 inline constexpr std::uint8_t bundlePrefix[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
 
-bool isValidUTF8(const std::uint8_t* data, std::size_t size) noexcept;
+// Printable ASCII except space # * , / ? [ ] { }
+inline constexpr auto addressCharacters = [] {
+    std::array<bool, 256> table{};
+    for (int c = 33; c <= 126; ++c) table[static_cast<std::size_t>(c)] = true;
+    for (char c : {'#', '*', ',', '/', '?', '[', ']', '{', '}'}) table[static_cast<unsigned char>(c)] = false;
+    return table;
+}();
+
+// Starts with "/", no empty part, only address characters in the parts.
+inline bool isValidAddress(std::string_view text) noexcept {
+    if (text.empty() || text.front() != '/') return false;
+    bool partEmpty = true;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '/') {
+            if (partEmpty) return false;
+            partEmpty = true;
+        } else if (!addressCharacters[c]) {
+            return false;
+        } else {
+            partEmpty = false;
+        }
+    }
+    return !partEmpty;
+}
+
+bool isValidUTF8Slow(const std::uint8_t* data, std::size_t size) noexcept;
+
+// ASCII, the usual case, is checked inline eight bytes at a time.
+inline bool isValidUTF8(const std::uint8_t* p, std::size_t n) noexcept {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ull) return isValidUTF8Slow(p + i, n - i);
+    }
+    for (; i < n; ++i) {
+        if (p[i] & 0x80) return isValidUTF8Slow(p + i, n - i);
+    }
+    return true;
+}
+
+// True when the `count` (0 to 4) bytes that end at `end` are all NUL;
+// `end` - 4 must be readable.
+inline bool zeroTail(const std::uint8_t* end, std::size_t count) noexcept {
+    if (count == 0) return true;
+    const std::uint32_t mask = count >= 4 ? 0xFFFFFFFFu : (std::uint32_t{1} << (count * 8)) - 1;
+    return (loadU32(end - 4) & mask) == 0;
+}
 
 }  // namespace zelto::wire
