@@ -55,6 +55,10 @@ class IoPool {
     Executor executor() { return context_.get_executor(); }
     Strand makeStrand() { return asio::make_strand(Executor(context_.get_executor())); }
 
+    // The process-wide pool, started on first use, for components that are
+    // given no executor (servers and clients without a queue).
+    static IoPool& shared();
+
     // Stops the context and joins the threads. Handlers that have not run yet
     // are destroyed with the pool, so owners finish their streams first.
     void stop();

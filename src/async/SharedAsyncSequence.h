@@ -44,7 +44,9 @@ namespace detail {
 template <class T>
 class Subscriber {
   public:
-    using Completion = PendingHandler<std::exception_ptr, std::optional<T>>;
+    // The element and its ticket.
+    using Delivery = std::pair<std::optional<T>, std::shared_ptr<void>>;
+    using Completion = PendingHandler<std::exception_ptr, Delivery>;
 
     explicit Subscriber(std::size_t limit) : limit_(limit == 0 ? 1 : limit) {}
 
@@ -55,8 +57,9 @@ class Subscriber {
         if (finished_) return;
         if (waiter_) {
             auto waiter = std::move(waiter_);
+            bool holdTicket = waiterHoldsTicket_;
             lock.unlock();
-            waiter.complete(std::move(ticket), nullptr, std::optional<T>(std::move(value)));
+            deliver(std::move(waiter), holdTicket, Delivery(std::move(value), std::move(ticket)));
             return;
         }
         if (buffer_.size() >= limit_) {
@@ -74,25 +77,37 @@ class Subscriber {
         if (waiter_) {
             auto waiter = std::move(waiter_);
             lock.unlock();
-            waiter.complete(nullptr, error, std::nullopt);
+            waiter.complete(nullptr, error, Delivery());
+        }
+    }
+
+    // With `holdTicket`, the reader's handler holds the element's ticket and
+    // releases it once it returned, i.e. once the reader's coroutine reached
+    // its next suspension; otherwise the ticket is handed to the reader.
+    static void deliver(Completion completion, bool holdTicket, Delivery delivery) {
+        if (holdTicket) {
+            auto ticket = std::move(delivery.second);
+            completion.complete(std::move(ticket), nullptr, std::move(delivery));
+        } else {
+            completion.complete(nullptr, nullptr, std::move(delivery));
         }
     }
 
     template <class Handler>
-    void park(Handler&& handler, const std::shared_ptr<Subscriber>& self) {
+    void park(Handler&& handler, const std::shared_ptr<Subscriber>& self, bool holdTicket) {
         std::unique_lock lock(mutex_);
         if (!buffer_.empty()) {
             Entry entry = std::move(buffer_.front());
             buffer_.pop_front();
             lock.unlock();
-            Completion(std::forward<Handler>(handler))
-                .complete(std::move(entry.ticket), nullptr, std::optional<T>(std::move(entry.value)));
+            deliver(Completion(std::forward<Handler>(handler)), holdTicket,
+                    Delivery(std::move(entry.value), std::move(entry.ticket)));
             return;
         }
         if (finished_) {
             auto error = error_;
             lock.unlock();
-            Completion(std::forward<Handler>(handler)).complete(nullptr, error, std::nullopt);
+            Completion(std::forward<Handler>(handler)).complete(nullptr, error, Delivery());
             return;
         }
         auto slot = asio::get_associated_cancellation_slot(handler);
@@ -105,6 +120,7 @@ class Subscriber {
         }
         waiter_ = Completion(std::forward<Handler>(handler));
         waiterId_ = id;
+        waiterHoldsTicket_ = holdTicket;
     }
 
     // Takes a buffered element without waiting.
@@ -148,7 +164,7 @@ class Subscriber {
         auto waiter = std::move(waiter_);
         lock.unlock();
         waiter.complete(nullptr, std::make_exception_ptr(std::system_error(asio::error::operation_aborted)),
-                        std::nullopt);
+                        Delivery());
     }
 
     mutable std::mutex mutex_;
@@ -158,6 +174,7 @@ class Subscriber {
     bool finished_ = false;
     std::exception_ptr error_;
     Completion waiter_;
+    bool waiterHoldsTicket_ = false;
     std::uint64_t waiterId_ = 0;
     std::uint64_t waiterSerial_ = 0;
 };
@@ -270,24 +287,30 @@ class AsyncIterator {
     // throws std::system_error with asio::error::operation_aborted).
     Task<std::optional<T>> next() {
         auto subscriber = subscriber_;
-        std::optional<T> value;
-        std::shared_ptr<void> ticket;
-        if (subscriber->tryPop(value, ticket)) {
-            if (ticket.use_count() != 0) {
-                // (GCC 12 mishandles a co_await inside a call's argument list.)
-                auto executor = co_await asio::this_coro::executor;
-                asio::post(executor, [t = std::move(ticket)] {});
-            }
-            co_return value;
+        Delivery delivery;
+        if (subscriber->tryPop(delivery.first, delivery.second)) {
+            if (delivery.second.use_count() == 0) co_return std::move(delivery.first);
+            // A ticketed element is handed over through a posted handler, which
+            // releases the ticket once this reader suspends again.
+            auto handOver = [&delivery](auto handler) {
+                detail::Subscriber<T>::deliver(Completion(std::move(handler)), true, std::move(delivery));
+            };
+            auto result = co_await asio::async_initiate<const asio::use_awaitable_t<Executor>,
+                                                        void(std::exception_ptr, Delivery)>(
+                std::move(handOver), asio::use_awaitable_t<Executor>{});
+            co_return std::move(result.first);
         }
-        if (auto end = subscriber->endIfDrained()) {
-            if (*end) std::rethrow_exception(*end);
-            co_return std::nullopt;
-        }
-        auto park = [subscriber](auto handler) { subscriber->park(std::move(handler), subscriber); };
-        co_return co_await asio::async_initiate<const asio::use_awaitable_t<Executor>,
-                                                void(std::exception_ptr, std::optional<T>)>(
-            std::move(park), asio::use_awaitable_t<Executor>{});
+        auto result = co_await wait(subscriber, true);
+        co_return std::move(result.first);
+    }
+
+    // Like next(), but hands the element's ticket (see SharedAsyncSequence::yield)
+    // to the caller, who decides when to release it.
+    Task<std::pair<std::optional<T>, std::shared_ptr<void>>> nextKeepingTicket() {
+        auto subscriber = subscriber_;
+        Delivery delivery;
+        if (subscriber->tryPop(delivery.first, delivery.second)) co_return delivery;
+        co_return co_await wait(subscriber, false);
     }
 
     // An element that is already buffered, without waiting.
@@ -304,6 +327,22 @@ class AsyncIterator {
   private:
     template <class>
     friend class SharedAsyncSequence;
+    using Delivery = typename detail::Subscriber<T>::Delivery;
+    using Completion = typename detail::Subscriber<T>::Completion;
+
+    static Task<Delivery> wait(std::shared_ptr<detail::Subscriber<T>> subscriber, bool holdTicket) {
+        if (auto end = subscriber->endIfDrained()) {
+            if (*end) std::rethrow_exception(*end);
+            co_return Delivery();
+        }
+        // (GCC 12 mishandles a temporary capturing lambda inside a co_await.)
+        auto park = [subscriber, holdTicket](auto handler) {
+            subscriber->park(std::move(handler), subscriber, holdTicket);
+        };
+        co_return co_await asio::async_initiate<const asio::use_awaitable_t<Executor>,
+                                                void(std::exception_ptr, Delivery)>(
+            std::move(park), asio::use_awaitable_t<Executor>{});
+    }
 
     AsyncIterator(std::shared_ptr<detail::SequenceCore<T>> core,
                   std::pair<std::uint64_t, std::shared_ptr<detail::Subscriber<T>>> registration)
@@ -341,6 +380,8 @@ class SharedAsyncSequence {
     void fail(std::exception_ptr error) const { core_->end(error); }
 
     bool isFinished() const { return core_->finished(); }
+    // True when this handle is the last one: no other handle, no reader.
+    bool isAbandoned() const { return core_.use_count() == 1; }
     std::size_t readerCount() const { return core_->readerCount(); }
 
     friend bool operator==(const SharedAsyncSequence& a, const SharedAsyncSequence& b) {

@@ -1,0 +1,82 @@
+#pragma once
+
+// One remote peer (host and port) of an OSCServer. Only a server creates
+// connections; the server keeps each one until it is cancelled.
+//
+// Threading: the server hands datagrams to the connection on the server's
+// strand; the connection decodes them there, stamps them (endpoint, receive
+// time), publishes them on its `objects` stream (and through the server on the
+// server's), then gives them to its `dispatcher`, whose callbacks run on the
+// dispatcher's own strand. Reads: see OSCMessageProvider.
+//
+// A new connection is announced before its first datagram is handed over:
+// `OSCServerDelegate::newConnectionEstablished` runs first, on the server's
+// strand, and readers of the server's connection stream get it next; the
+// datagrams wait until every such reader has taken the connection and run to
+// its next suspension (its next co_await). So callbacks registered, and reads
+// started, in reaction to the announcement see the peer's first datagram
+// (a read still returns only messages received after it began).
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "osc/OSCDecoder.h"
+#include "osc/OSCEndpoint.h"
+#include "osc/OSCMessageProvider.h"
+#include "osc/OSCObjectDispatcher.h"
+
+namespace zelto {
+
+class OSCServer;
+
+class OSCConnection : public OSCMessageProvider {
+  public:
+    // `taskExecutor` runs reads and the dispatcher's strand.
+    OSCConnection(OSCEndpoint endpoint, OSCDecoderFunction decoderType, Executor taskExecutor);
+    ~OSCConnection() override;
+
+    const OSCEndpoint& endpoint() const noexcept { return endpoint_; }
+    OSCDecoderFunction decoderType() const noexcept { return decoderType_; }
+    OSCObjectDispatcher& dispatcher() noexcept { return dispatcher_; }
+
+    // "OSCConnection@" + host + ":" + port.
+    std::string description() const;
+
+    // True until the objects stream was finished (by the server's cancel) or
+    // failed (a malformed datagram).
+    bool isActive() const;
+
+  private:
+    friend class OSCServer;
+
+    struct HeldDatagram {
+        std::vector<std::uint8_t> bytes;
+        std::uint64_t receiveTime;
+    };
+    static constexpr std::size_t heldLimit = 1024;
+
+    // On the server's strand. Returns the object to publish on the server's
+    // stream, or nullptr.
+    OSCObjectPtr handleDatagram(std::span<const std::uint8_t> data, std::uint64_t receiveTime);
+    // While held, datagrams are queued instead of handled.
+    void hold();
+    bool held() const { return held_; }
+    void keep(std::span<const std::uint8_t> data, std::uint64_t receiveTime);
+    std::deque<HeldDatagram> release();
+    void finish();
+
+    OSCEndpoint endpoint_;
+    OSCDecoderFunction decoderType_;
+    OSCObjectDispatcher dispatcher_;
+    SharedAsyncSequence<OSCObjectPtr> stream_;
+    std::atomic<bool> active_{true};
+    // Touched on the server's strand only.
+    bool held_ = false;
+    std::deque<HeldDatagram> heldDatagrams_;
+};
+
+}  // namespace zelto

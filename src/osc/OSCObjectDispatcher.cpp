@@ -1,0 +1,79 @@
+#include "osc/OSCObjectDispatcher.h"
+
+#include <asio/post.hpp>
+#include <cstdio>
+#include <exception>
+
+namespace zelto {
+
+struct OSCObjectDispatcher::State {
+    // On the strand only.
+    std::vector<DispatchObject> dispatchObjects;
+    // Entries registered or about to be: lets a dispatch with nothing to call
+    // skip the strand. Raised before addCallback returns, lowered on the strand.
+    std::atomic<std::size_t> registered{0};
+
+    void run(const OSCMessage& message) {
+        for (const auto& entry : dispatchObjects) {
+            if (!entry.addressPattern.matches(message.address())) continue;
+            try {
+                entry.callback(entry.addressPattern, message);
+            } catch (const std::exception& e) {
+                std::printf("callback for %s failed: %s\n", entry.addressPattern.pattern().c_str(), e.what());
+            } catch (...) {
+                std::printf("callback for %s failed\n", entry.addressPattern.pattern().c_str());
+            }
+        }
+    }
+
+    void runAll(const OSCObject& object) {
+        if (const auto* message = object.message()) {
+            run(*message);
+        } else if (const auto* bundle = object.bundle()) {
+            for (const auto& element : bundle->elements()) runAll(element);
+        }
+    }
+};
+
+OSCObjectDispatcher::OSCObjectDispatcher(Strand queue)
+    : queue_(std::move(queue)), state_(std::make_shared<State>()) {}
+
+void OSCObjectDispatcher::addCallback(OSCAddressPattern addressPattern, Callback callback) {
+    state_->registered.fetch_add(1);
+    asio::post(queue_, [state = state_,
+                        entry = DispatchObject{std::move(addressPattern), std::move(callback)}]() mutable {
+        state->dispatchObjects.push_back(std::move(entry));
+    });
+}
+
+void OSCObjectDispatcher::removeCallback(OSCAddressPattern addressPattern) {
+    asio::post(queue_, [state = state_, pattern = std::move(addressPattern)] {
+        auto removed = std::erase_if(state->dispatchObjects, [&](const DispatchObject& entry) {
+            return entry.addressPattern == pattern;
+        });
+        state->registered.fetch_sub(removed);
+    });
+}
+
+void OSCObjectDispatcher::post(OSCObjectPtr object) {
+    if (state_->registered.load() == 0) return;
+    asio::post(queue_, [state = state_, object = std::move(object)] { state->runAll(*object); });
+}
+
+void OSCObjectDispatcher::dispatchMessage(OSCMessage message) {
+    post(std::make_shared<const OSCObject>(std::move(message)));
+}
+
+void OSCObjectDispatcher::dispatchBundle(OSCBundle bundle) {
+    post(std::make_shared<const OSCObject>(std::move(bundle)));
+}
+
+void OSCObjectDispatcher::dispatchObject(OSCObject object) {
+    post(std::make_shared<const OSCObject>(std::move(object)));
+}
+
+void OSCObjectDispatcher::dispatchShared(OSCObjectPtr object) {
+    if (object) post(std::move(object));
+}
+
+}  // namespace zelto

@@ -1,0 +1,273 @@
+#include "osc/OSCServer.h"
+
+#include <asio/post.hpp>
+#include <asio/this_coro.hpp>
+#include <cstdio>
+#include <stdexcept>
+
+#include "async/MonotonicClock.h"
+#include "async/Timeout.h"
+
+namespace zelto {
+
+namespace {
+
+using ConnectionStream = SharedAsyncSequence<std::shared_ptr<OSCConnection>>;
+using Announcement = std::pair<std::shared_ptr<OSCConnection>, std::shared_ptr<void>>;
+
+Executor taskExecutorFor(const std::optional<Strand>& queue) {
+    return queue ? queue->get_inner_executor() : IoPool::shared().executor();
+}
+
+Task<std::optional<Announcement>> nextConnection(AsyncIterator<std::shared_ptr<OSCConnection>> connections) {
+    auto [connection, ticket] = co_await connections.nextKeepingTicket();
+    if (!connection) co_return std::nullopt;
+    co_return Announcement(std::move(*connection), std::move(ticket));
+}
+
+// Holds the new connection's datagrams back until the waiter's caller has run
+// to its next suspension.
+Task<std::shared_ptr<OSCConnection>> handOver(Task<Announcement> wait) {
+    auto announcement = co_await std::move(wait);
+    if (announcement.second) {
+        auto executor = co_await asio::this_coro::executor;
+        asio::post(executor, [ticket = std::move(announcement.second)] {});
+    }
+    co_return std::move(announcement.first);
+}
+
+}  // namespace
+
+// Released by every reader that received the announcement: then the held
+// datagrams of the connection are handed over, on the server's strand.
+struct OSCServer::Gate {
+    Gate(std::weak_ptr<OSCServer> server, std::shared_ptr<OSCConnection> connection, Strand queue)
+        : server(std::move(server)), connection(std::move(connection)), queue(std::move(queue)) {}
+    ~Gate() {
+        asio::post(queue, [server = std::move(server), connection = std::move(connection)] {
+            if (auto self = server.lock()) self->releaseHeld(connection);
+        });
+    }
+    std::weak_ptr<OSCServer> server;
+    std::shared_ptr<OSCConnection> connection;
+    Strand queue;
+};
+
+OSCServer::OSCServer(std::uint16_t port, std::weak_ptr<OSCServerDelegate> delegate,
+                     std::optional<Strand> queue, OSCDecoderFunction decoderType,
+                     std::optional<std::string> interface)
+    : OSCMessageProvider(taskExecutorFor(queue)),
+      port_(port),
+      interface_(std::move(interface)),
+      decoderType_(decoderType ? decoderType : decoderFunction<OSCStandardDecoder>()),
+      queue_(queue ? *queue : makeStrand(taskExecutor())),
+      delegate_(std::move(delegate)),
+      serverObjects_(replaceObjects()) {}
+
+OSCServer::~OSCServer() {
+    std::shared_ptr<AsyncUdpSocket> listener;
+    std::vector<std::shared_ptr<OSCConnection>> ended;
+    {
+        std::lock_guard lock(mutex_);
+        listener = std::move(listener_);
+        stopLocked(ended);
+    }
+    if (listener) listener->close();
+}
+
+OSCServer& OSCServer::start(std::uint64_t) {
+    std::lock_guard lock(mutex_);
+    if (listener_) throw OSCServerError(OSCServerError::Case::serverAlreadyStarted);
+    auto self = weak_from_this();
+    if (self.expired()) throw std::logic_error("an OSCServer must be owned by a std::shared_ptr");
+    listener_ = AsyncUdpSocket::make(self, queue_);
+    listener_->enableReusePort(true);
+    listener_->bindToPort(port_, interface_);
+    connectionStream_ = ConnectionStream(1, streamLimit);
+    serverObjects_ = replaceObjects();
+    lastConnection_.reset();
+    listener_->beginReceiving();
+    return *this;
+}
+
+void OSCServer::stopLocked(std::vector<std::shared_ptr<OSCConnection>>& ended) {
+    if (connectionStream_) connectionStream_->finish();
+    if (serverObjects_) serverObjects_->finish();
+    ended.swap(connections_);
+    for (auto& connection : ended) connection->finish();
+    lastConnection_.reset();
+}
+
+void OSCServer::cancel() {
+    std::shared_ptr<AsyncUdpSocket> listener;
+    std::vector<std::shared_ptr<OSCConnection>> ended;  // released outside the lock
+    {
+        std::lock_guard lock(mutex_);
+        listener = std::move(listener_);
+        stopLocked(ended);
+    }
+    if (listener) listener->close();
+}
+
+bool OSCServer::isConnected() const {
+    std::lock_guard lock(mutex_);
+    return listener_ != nullptr;
+}
+
+Task<std::shared_ptr<OSCConnection>> OSCServer::waitForConnection(std::optional<std::uint64_t> timeout) {
+    ConnectionStream source(1, 1);
+    if (auto stream = connectionStream())
+        source = *stream;
+    else
+        source.finish();
+    auto work = nextConnection(source.makeAsyncIterator());
+    auto wait = withCheckedThrowingContinuation<Announcement>(
+        "waitForConnection(timeout:)", timeout, OSCServerError(OSCServerError::Case::serverStopped),
+        OSCServerError(OSCServerError::Case::connectionTimeout), std::move(work), taskExecutor());
+    return handOver(std::move(wait));
+}
+
+std::optional<SharedAsyncSequence<std::shared_ptr<OSCConnection>>> OSCServer::connectionStream() const {
+    std::lock_guard lock(mutex_);
+    return connectionStream_;
+}
+
+std::vector<std::shared_ptr<OSCConnection>> OSCServer::connections() const {
+    std::lock_guard lock(mutex_);
+    return connections_;
+}
+
+void OSCServer::setDelegate(std::weak_ptr<OSCServerDelegate> delegate) {
+    std::lock_guard lock(mutex_);
+    delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<OSCServerDelegate> OSCServer::delegate() const {
+    std::lock_guard lock(mutex_);
+    return delegate_.lock();
+}
+
+std::optional<std::uint16_t> OSCServer::localPort() const {
+    std::shared_ptr<AsyncUdpSocket> listener;
+    {
+        std::lock_guard lock(mutex_);
+        listener = listener_;
+    }
+    return listener ? listener->localPort() : std::nullopt;
+}
+
+std::string OSCServer::queueLabel() const {
+    return "OSCServer " + std::to_string(port_);
+}
+
+std::string OSCServer::description() const {
+    return "OSCServer@" + std::to_string(port_) + ":" + interface_.value_or("");
+}
+
+// Under mutex_.
+std::shared_ptr<OSCConnection> OSCServer::connectionFor(const asio::ip::udp::endpoint& address, bool& isNew) {
+    isNew = false;
+    if (lastConnection_ && address == lastAddress_) return lastConnection_;
+    auto host = AsyncUdpSocket::hostFromAddress(address);
+    if (!host) return nullptr;
+    auto port = AsyncUdpSocket::portFromAddress(address);
+    std::shared_ptr<OSCConnection> found;
+    for (const auto& connection : connections_) {
+        if (connection->endpoint().host == *host && connection->endpoint().port == port) {
+            found = connection;
+            break;
+        }
+    }
+    if (!found) {
+        found = std::make_shared<OSCConnection>(OSCEndpoint{*host, port}, decoderType_, taskExecutor());
+        connections_.push_back(found);
+        isNew = true;
+    }
+    lastAddress_ = address;
+    lastConnection_ = found;
+    return found;
+}
+
+void OSCServer::didReceiveData(AsyncUdpSocket& socket, std::span<const std::uint8_t> data,
+                               const asio::ip::udp::endpoint& address) {
+    auto receiveTime = monotonicNanoseconds();
+    std::shared_ptr<OSCConnection> connection;
+    bool isNew = false;
+    std::shared_ptr<OSCServerDelegate> delegate;
+    std::optional<ConnectionStream> announce;
+    {
+        std::lock_guard lock(mutex_);
+        if (listener_.get() != &socket) return;
+        connection = connectionFor(address, isNew);
+        if (!connection) return;
+        if (isNew) {
+            delegate = delegate_.lock();
+            announce = connectionStream_;
+        }
+    }
+    if (isNew) {
+        if (delegate) {
+            try {
+                delegate->newConnectionEstablished(connection);
+            } catch (const std::exception& e) {
+                std::printf("newConnectionEstablished failed: %s\n", e.what());
+            } catch (...) {
+            }
+        }
+        if (announce) {
+            if (announce->readerCount() > 0) {
+                connection->hold();
+                announce->yield(connection, std::make_shared<Gate>(weak_from_this(), connection, queue_));
+            } else {
+                announce->yield(connection);
+            }
+        }
+    }
+    if (connection->held()) {
+        connection->keep(data, receiveTime);
+        return;
+    }
+    deliver(connection, data, receiveTime);
+}
+
+// On the strand.
+void OSCServer::deliver(const std::shared_ptr<OSCConnection>& connection, std::span<const std::uint8_t> data,
+                        std::uint64_t receiveTime) {
+    auto published = connection->handleDatagram(data, receiveTime);
+    if (!published) return;
+    std::optional<SharedAsyncSequence<OSCObjectPtr>> objects;
+    {
+        std::lock_guard lock(mutex_);
+        objects = serverObjects_;
+    }
+    if (objects) objects->yield(std::move(published));
+}
+
+void OSCServer::releaseHeld(const std::shared_ptr<OSCConnection>& connection) {
+    auto held = connection->release();
+    if (!connection->isActive()) return;
+    for (auto& datagram : held) deliver(connection, datagram.bytes, datagram.receiveTime);
+}
+
+void OSCServer::didNotSendDataWithTag(AsyncUdpSocket&, long, std::exception_ptr) {}
+
+void OSCServer::udpSocketDidClose(AsyncUdpSocket& socket, std::exception_ptr error) {
+    bool current;
+    {
+        std::lock_guard lock(mutex_);
+        current = listener_.get() == &socket;
+    }
+    if (current) cancel();
+    asio::post(queue_, [weak = weak_from_this(), error] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (auto delegate = self->delegate()) {
+            try {
+                delegate->serverDidStop(error);
+            } catch (...) {
+            }
+        }
+    });
+}
+
+}  // namespace zelto
