@@ -9,8 +9,11 @@ IoPool::IoPool(unsigned threads) {
     for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { context_.run(); });
 }
 
-IoPool::~IoPool() {
-    stop();
+IoPool::~IoPool() { stop(); }
+
+IoPool& IoPool::shared() {
+    static IoPool pool(2);
+    return pool;
 }
 
 void IoPool::stop() {
