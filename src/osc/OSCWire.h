@@ -71,30 +71,30 @@ inline std::size_t findNul(const std::uint8_t* p, std::size_t n) noexcept {
 
 inline constexpr std::uint8_t bundlePrefix[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
 
-// Printable ASCII except space # * , / ? [ ] { }
-inline constexpr auto addressCharacters = [] {
-    std::array<bool, 256> table{};
-    for (int c = 33; c <= 126; ++c) table[static_cast<std::size_t>(c)] = true;
-    for (char c : {'#', '*', ',', '/', '?', '[', ']', '{', '}'}) table[static_cast<unsigned char>(c)] = false;
+// Address character classes: 0 allowed in a part, 1 never allowed, 2 the
+// separator "/". Allowed: printable ASCII except space # * , / ? [ ] { }.
+inline constexpr auto addressClasses = [] {
+    std::array<std::uint8_t, 256> table{};
+    table.fill(1);
+    for (int c = 33; c <= 126; ++c) table[static_cast<std::size_t>(c)] = 0;
+    for (char c : {'#', '*', ',', '?', '[', ']', '{', '}'}) table[static_cast<unsigned char>(c)] = 1;
+    table['/'] = 2;
     return table;
 }();
 
-// Starts with "/", no empty part, only address characters in the parts.
+// Starts with "/", no empty part, only allowed characters in the parts.
+// Branch-free per character: addresses are short and slashes unpredictable.
 inline bool isValidAddress(std::string_view text) noexcept {
     if (text.empty() || text.front() != '/') return false;
-    bool partEmpty = true;
+    unsigned bad = 0;
+    unsigned previousSlash = 1;
     for (std::size_t i = 1; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '/') {
-            if (partEmpty) return false;
-            partEmpty = true;
-        } else if (!addressCharacters[c]) {
-            return false;
-        } else {
-            partEmpty = false;
-        }
+        const unsigned cls = addressClasses[static_cast<unsigned char>(text[i])];
+        const unsigned slash = cls >> 1;
+        bad |= (cls & 1) | (slash & previousSlash);
+        previousSlash = slash;
     }
-    return !partEmpty;
+    return (bad | previousSlash) == 0;
 }
 
 bool isValidUTF8Slow(const std::uint8_t* data, std::size_t size) noexcept;
