@@ -87,6 +87,8 @@ public:
             ++out;
         }
         entries.resize(out);
+        // Most elements keep no residual attribute; give the storage back now rather than carry it.
+        if (entries.empty()) std::vector<QVXMLAttributes::Entry>().swap(entries);
     }
 
 private:

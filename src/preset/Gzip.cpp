@@ -24,6 +24,10 @@ GzipError GzipError::fromZlib(int code, const char* message) {
     return GzipError(kind, code, message ? std::string(message) : std::string("Unknown gzip error"));
 }
 
+GzipError GzipError::inflatedTooLarge(std::size_t maxSize) {
+    return GzipError(Kind::memory, Z_MEM_ERROR, "inflated data exceeds " + std::to_string(maxSize) + " bytes");
+}
+
 const char* toString(GzipError::Kind kind) noexcept {
     switch (kind) {
         case GzipError::Kind::stream: return "stream";
@@ -81,61 +85,45 @@ std::vector<std::uint8_t> compress(std::span<const std::uint8_t> data, int level
     return out;
 }
 
-namespace {
-
-class Inflater {
-public:
-    Inflater(std::span<const std::uint8_t> data, int windowBits) : in_(data.data()), inLeft_(data.size()) {
-        const int status = inflateInit2(&stream_, windowBits);
-        if (status != Z_OK) throw GzipError::fromZlib(status, stream_.msg);
-    }
-    ~Inflater() { inflateEnd(&stream_); }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-
-    bool finished() const noexcept { return finished_; }
-
-    // Inflates into [out, out + room) (room > 0); returns the bytes produced. Throws GzipError,
-    // kind `buffer` when the input ends before the stream does.
-    std::size_t inflateInto(std::uint8_t* out, std::size_t room) {
-        std::size_t produced = 0;
-        while (room > 0 && !finished_) {
-            if (stream_.avail_in == 0 && inLeft_ > 0) {
-                stream_.next_in = const_cast<Bytef*>(in_);
-                stream_.avail_in = piece(inLeft_);
-                in_ += stream_.avail_in;
-                inLeft_ -= stream_.avail_in;
-            }
-            stream_.next_out = out;
-            stream_.avail_out = piece(room);
-            const uInt before = stream_.avail_out;
-            const int status = inflate(&stream_, Z_NO_FLUSH);
-            const std::size_t n = before - stream_.avail_out;
-            produced += n;
-            out += n;
-            room -= n;
-            if (status == Z_STREAM_END) {
-                finished_ = true;
-            } else if (status != Z_OK) {
-                // Z_BUF_ERROR with room left means no input is left: the stream is truncated.
-                throw GzipError::fromZlib(status, stream_.msg);
-            }
-        }
-        return produced;
-    }
-
-private:
-    z_stream stream_{};
-    const std::uint8_t* in_;
-    std::size_t inLeft_;
-    bool finished_ = false;
+struct Inflater::Stream {
+    z_stream z{};
 };
 
-GzipError tooLarge(std::size_t maxSize) {
-    return GzipError(GzipError::Kind::memory, Z_MEM_ERROR, "inflated data exceeds " + std::to_string(maxSize) + " bytes");
+Inflater::Inflater(std::span<const std::uint8_t> data, int windowBits)
+    : stream_(std::make_unique<Stream>()), in_(data.data()), inLeft_(data.size()) {
+    const int status = inflateInit2(&stream_->z, windowBits);
+    if (status != Z_OK) throw GzipError::fromZlib(status, stream_->z.msg);
 }
 
-}  // namespace
+Inflater::~Inflater() { inflateEnd(&stream_->z); }
+
+std::size_t Inflater::inflateInto(std::uint8_t* out, std::size_t room) {
+    z_stream& z = stream_->z;
+    std::size_t produced = 0;
+    while (room > 0 && !finished_) {
+        if (z.avail_in == 0 && inLeft_ > 0) {
+            z.next_in = const_cast<Bytef*>(in_);
+            z.avail_in = piece(inLeft_);
+            in_ += z.avail_in;
+            inLeft_ -= z.avail_in;
+        }
+        z.next_out = out;
+        z.avail_out = piece(room);
+        const uInt before = z.avail_out;
+        const int status = inflate(&z, Z_NO_FLUSH);
+        const std::size_t n = before - z.avail_out;
+        produced += n;
+        out += n;
+        room -= n;
+        if (status == Z_STREAM_END) {
+            finished_ = true;
+        } else if (status != Z_OK) {
+            // Z_BUF_ERROR with room left means no input is left: the stream is truncated.
+            throw GzipError::fromZlib(status, z.msg);
+        }
+    }
+    return produced;
+}
 
 std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int windowBits, std::size_t maxSize) {
     if (data.empty()) return {};
@@ -147,7 +135,7 @@ std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int win
     while (!inflater.finished()) {
         if (produced == out.size()) out.resize(std::min(limit, out.size() * 2));
         produced += inflater.inflateInto(out.data() + produced, out.size() - produced);
-        if (produced > maxSize) throw tooLarge(maxSize);
+        if (produced > maxSize) throw GzipError::inflatedTooLarge(maxSize);
     }
     out.resize(produced);
     return out;
@@ -162,7 +150,7 @@ void decompress(std::span<const std::uint8_t> data, int windowBits, std::size_t 
     while (!inflater.finished()) {
         const std::size_t n = inflater.inflateInto(buffer.data(), buffer.size());
         total += n;
-        if (total > maxSize) throw tooLarge(maxSize);
+        if (total > maxSize) throw GzipError::inflatedTooLarge(maxSize);
         if (n > 0) sink(std::span<const std::uint8_t>(buffer.data(), n));
     }
 }

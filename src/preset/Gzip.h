@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ public:
     GzipError(Kind kind, int code, std::string message);
     // Maps a zlib return code and zlib's message (may be null).
     static GzipError fromZlib(int code, const char* message);
+    // Kind `memory`: inflating would produce more than `maxSize` bytes.
+    static GzipError inflatedTooLarge(std::size_t maxSize);
 
     Kind kind() const noexcept { return kind_; }
     // The zlib return code (meaningful for `unknown`).
@@ -48,6 +51,27 @@ std::vector<std::uint8_t> compress(std::span<const std::uint8_t> data, int level
 // `maxSize` throws kind `memory`.
 std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int windowBits = 0,
                                      std::size_t maxSize = maxInflatedSize);
+
+// Inflates a zlib stream piece by piece into buffers the caller provides.
+class Inflater {
+public:
+    Inflater(std::span<const std::uint8_t> data, int windowBits);
+    ~Inflater();
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    bool finished() const noexcept { return finished_; }
+    // Inflates into [out, out + room) (room > 0); returns the bytes produced, fewer than `room` only at
+    // the end of the stream. Throws GzipError, kind `buffer` when the input ends before the stream does.
+    std::size_t inflateInto(std::uint8_t* out, std::size_t room);
+
+private:
+    struct Stream;
+    std::unique_ptr<Stream> stream_;
+    const std::uint8_t* in_;
+    std::size_t inLeft_;
+    bool finished_ = false;
+};
 
 // As decompress(), handing the inflated bytes to `sink` piece by piece instead of collecting them.
 void decompress(std::span<const std::uint8_t> data, int windowBits, std::size_t maxSize,

@@ -8,7 +8,9 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <locale.h>
 
 namespace zelto {
@@ -259,7 +261,24 @@ void appendEscaped(std::string& out, std::string_view value, bool attribute) {
 }
 
 
+namespace {
+
+// Names that were not read from a document could hold anything; refuse those that would break the
+// markup around them. (Not the full name production: parsed names already passed that.)
+void checkName(std::string_view name) {
+    if (name.empty()) throw QVXMLEncodingError::encodingFailed();
+    for (char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= ' ' || c == '<' || c == '>' || c == '&' || c == '"' || c == '\'' || c == '=' || c == '/' ||
+            c == 0x7F)
+            throw QVXMLEncodingError::encodingFailed();
+    }
+}
+
+}  // namespace
+
 void writeStartTag(std::string& out, int level, const QVXMLElement& residual, std::span<const KnownAttribute> known) {
+    checkName(residual.elementName);
     out.append(static_cast<std::size_t>(std::max(level, 0)), '\t');
     out += '<';
     out += residual.elementName;
@@ -279,6 +298,7 @@ void writeStartTag(std::string& out, int level, const QVXMLElement& residual, st
         bool replaced = false;
         for (const auto& k : known) replaced = replaced || k.name == entry.first;
         if (replaced) continue;
+        checkName(entry.first);
         if (count > 0 && entry.first < order[count - 1]->first) sorted = false;
         order[count++] = &entry;
     }
@@ -400,11 +420,13 @@ std::optional<T> parseDecimal(std::string_view text) noexcept {
         text.remove_prefix(1);
     }
     if (text.empty()) return std::nullopt;
-    for (char c : text)
-        if (c < '0' || c > '9') return std::nullopt;
     std::uint64_t magnitude = 0;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-    if (ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
+    for (char c : text) {
+        const unsigned digit = static_cast<unsigned char>(c) - static_cast<unsigned>('0');
+        if (digit > 9) return std::nullopt;
+        if (magnitude > (UINT64_MAX - digit) / 10) return std::nullopt;
+        magnitude = magnitude * 10 + digit;
+    }
     if constexpr (std::is_signed_v<T>) {
         constexpr std::uint64_t limit = std::uint64_t{1} << 63;
         if (negative) {

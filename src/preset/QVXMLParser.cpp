@@ -141,8 +141,8 @@ QVXMLParser::QVXMLParser(std::string_view text)
 QVXMLParser::QVXMLParser() = default;
 QVXMLParser::~QVXMLParser() = default;
 
-bool QVXMLParser::feed(std::span<const std::uint8_t> piece) {
-    if (!state_) {
+void QVXMLParser::start() {
+    {
         state_ = std::make_unique<State>();
         state_->parser.reset(XML_ParserCreate(nullptr));
         if (!state_->parser) throw QVXMLParserError(XML_ERROR_NO_MEMORY, 0, 0, XML_ErrorString(XML_ERROR_NO_MEMORY));
@@ -154,6 +154,28 @@ bool QVXMLParser::feed(std::span<const std::uint8_t> piece) {
         XML_SetStartDoctypeDeclHandler(p, &TreeBuilder::doctype);
         XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
     }
+}
+
+std::span<std::uint8_t> QVXMLParser::buffer(std::size_t size) {
+    if (!state_) start();
+    if (state_->failed || size > static_cast<std::size_t>(INT_MAX)) return {};
+    void* b = XML_GetBuffer(state_->parser.get(), static_cast<int>(size));
+    if (!b) {
+        state_->failed = true;
+        return {};
+    }
+    return {static_cast<std::uint8_t*>(b), size};
+}
+
+bool QVXMLParser::parseBuffer(std::size_t length) {
+    if (!state_ || state_->failed) return false;
+    if (XML_ParseBuffer(state_->parser.get(), static_cast<int>(length), XML_FALSE) != XML_STATUS_OK)
+        state_->failed = true;
+    return !state_->failed;
+}
+
+bool QVXMLParser::feed(std::span<const std::uint8_t> piece) {
+    if (!state_) start();
     if (state_->failed) return false;
     constexpr std::size_t chunk = std::size_t{1} << 30;
     while (!piece.empty()) {

@@ -51,10 +51,16 @@ public:
 
     // Returns false once the document has failed; later pieces are ignored and finish() throws.
     bool feed(std::span<const std::uint8_t> piece);
+    // Zero-copy feeding: fill up to `size` bytes of buffer(size), then hand `length` of them to
+    // parseBuffer(). Returns false (and an empty buffer) once the document has failed.
+    std::span<std::uint8_t> buffer(std::size_t size);
+    bool parseBuffer(std::size_t length);
     // Ends the document and returns its root. Throws QVXMLParserError.
     QVXMLElement finish();
 
 private:
+    void start();
+
     struct State;
     std::span<const std::uint8_t> data_;
     std::unique_ptr<State> state_;

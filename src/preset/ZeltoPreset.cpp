@@ -351,13 +351,27 @@ ZeltoPreset ZeltoPreset::fromData(std::span<const std::uint8_t> data) { return Z
 ZeltoPreset ZeltoPreset::fromData(std::string_view text) { return ZeltoPreset(QVXMLParser(text).parse()); }
 
 ZeltoPreset ZeltoPreset::fromCompressedData(std::span<const std::uint8_t> compressedData) {
-    // Inflated pieces go straight to the parser. Should the text fail to parse, inflating still runs
-    // to the end so that a damaged stream reports its compression error first.
+    // Inflated pieces go straight into the parser's own buffer. Should the text fail to parse,
+    // inflating still runs to the end so that a damaged stream reports its compression error first.
     QVXMLParser parser;
-    bool parsing = true;
-    gzip::decompress(compressedData, 0, gzip::maxInflatedSize, [&](std::span<const std::uint8_t> piece) {
-        if (parsing) parsing = parser.feed(piece);
-    });
+    if (!compressedData.empty()) {
+        constexpr std::size_t pieceSize = std::size_t{64} << 10;
+        gzip::Inflater inflater(compressedData, 0);
+        std::vector<std::uint8_t> discard;
+        std::size_t total = 0;
+        while (!inflater.finished()) {
+            std::span<std::uint8_t> target = parser.buffer(pieceSize);
+            if (target.empty()) {
+                discard.resize(pieceSize);
+                target = discard;
+            }
+            const std::size_t n = inflater.inflateInto(target.data(), target.size());
+            total += n;
+            if (total > gzip::maxInflatedSize)
+                throw GzipError::inflatedTooLarge(gzip::maxInflatedSize);
+            if (target.data() != discard.data()) parser.parseBuffer(n);
+        }
+    }
     return ZeltoPreset(parser.finish());
 }
 

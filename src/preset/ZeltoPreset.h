@@ -1,5 +1,6 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -172,6 +173,23 @@ private:
 
     std::size_t lastDataSize_ = 0;  // a capacity hint for the next toData()
 };
+
+// A type that is read from a parsed element and written as a new one.
+template <typename T>
+concept QVXMLCodable = requires(T value, const QVXMLElement& element) {
+    T(element);
+    { value.toElement() } -> std::convertible_to<QVXMLElement>;
+};
+
+// A preset class: an element that keeps the content it does not read.
+template <typename T>
+concept ZeltoXMLObject = std::derived_from<T, QVXMLElement>;
+
+static_assert(QVXMLCodable<ZeltoPreset> && QVXMLCodable<ZeltoUserList> && QVXMLCodable<ZeltoUser> &&
+              QVXMLCodable<ZeltoGroup> && QVXMLCodable<ZeltoChannelSettingsList> &&
+              QVXMLCodable<ZeltoChannelSettings> && QVXMLCodable<ZeltoRemoteSettings> &&
+              QVXMLCodable<ZeltoChannelMap>);
+static_assert(ZeltoXMLObject<ZeltoPreset> && ZeltoXMLObject<ZeltoChannelMap>);
 
 // The embedded resource text "Resources/EmptyPreset.xml".
 std::string_view emptyPresetResource() noexcept;

@@ -63,6 +63,14 @@ TEST(XMLWriting, ValuesXMLCannotCarryAreRefusedRatherThanWrittenCorrupt) {
     }
 }
 
+TEST(XMLWriting, NamesThatWouldBreakTheMarkupAreRefused) {
+    for (const char* name : {"", "a b", "a>b", "a=b", "a\"", "x/"}) {
+        EXPECT_THROW(QVXMLElement(name).serialize(), QVXMLEncodingError) << name;
+        EXPECT_THROW(QVXMLElement("E", {{name, "v"}}).serialize(), QVXMLEncodingError) << name;
+    }
+    EXPECT_EQ(QVXMLElement("p:a-b.c_d", {{"xml:lang", "de"}}).serialize(), R"(<p:a-b.c_d xml:lang="de"/>)");
+}
+
 // ---- parsing
 
 TEST(XMLParsing, BuildsTheTreeInDocumentOrder) {
