@@ -11,3 +11,8 @@ pkg_check_modules(LIBLO REQUIRED IMPORTED_TARGET liblo)
 zelto_add_test(NAME codec_liblo_interop_tests NETNS
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_liblo_interop_test.cpp
   LIBS osc_codec PkgConfig::LIBLO)
+
+# Replaces the global allocator to count allocations, so it is a binary of its own.
+zelto_add_test(NAME codec_allocation_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_allocation_test.cpp
+  LIBS osc_codec)
