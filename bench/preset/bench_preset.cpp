@@ -128,7 +128,7 @@ BENCHMARK(presetFromCompressedData)->Unit(benchmark::kMillisecond)->Repetitions(
 // Keeps the fastest repetition of every benchmark (the machine is shared; the minimum is the
 // least disturbed figure) so the ratios can be printed at the end.
 class RecordingReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> milliseconds;
 
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -159,8 +159,8 @@ int main(int argc, char** argv) {
     const double mb = static_cast<double>(presetText().size()) / 1e6;
     std::printf("\npreset of %.2f MB (%.1f KB compressed)\n", mb, compressedBytes().size() / 1e3);
     std::printf("%-26s %11s %9s\n", "operation", "min ms CPU", "MB/s");
-    for (const char* name : {"expatAlone", "presetFromData", "presetToData", "zlibCompressAlone", "zlibInflateAlone",
-                             "presetToCompressedData", "presetFromCompressedData"}) {
+    for (const char* name : {"expatAlone", "presetFromData", "presetToData", "zlibCompressAlone",
+                             "zlibInflateAlone", "presetToCompressedData", "presetFromCompressedData"}) {
         const double t = ms(name);
         std::printf("%-26s %11.3f %9.1f\n", name, t, t > 0 ? mb / (t / 1e3) : 0.0);
     }

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         ZeltoPreset again = ZeltoPreset::fromData(written);
-        if (again.name != preset->name || again.userList.users.size() != preset->userList.users.size()) std::abort();
+        if (again.name != preset->name || again.userList.users.size() != preset->userList.users.size())
+            std::abort();
     } catch (const std::exception&) {
         std::abort();
     }

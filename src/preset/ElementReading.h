@@ -32,66 +32,64 @@ struct AttributeNames {
     }
 };
 
+// Names are a few bytes long; a plain loop beats a call to memcmp for each of them.
+inline bool sameName(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// The values of the named attributes, found in one pass. Views into the element's attributes: convert
+// them before removeTaken().
 template <std::size_t N>
 class AttributeSlots {
-public:
-    AttributeSlots(QVXMLAttributes& attributes, const AttributeNames<N>& names) : attributes_(attributes) {
-        auto& entries = attributes.entries();
+  public:
+    AttributeSlots(QVXMLAttributes& attributes, const AttributeNames<N>& names)
+        : attributes_(attributes), names_(names) {
         std::size_t guess = names.firstSorted;
-        for (std::size_t e = 0; e < entries.size(); ++e) {
-            const std::string_view key = entries[e].first;
+        for (const QVXMLAttributes::Attribute a : attributes) {
             std::size_t slot = N;
-            if (names.names[guess] == key) {
+            if (sameName(names.names[guess], a.name)) {
                 slot = guess;
             } else {
                 for (std::size_t i = 0; i < N; ++i)
-                    if (names.names[i] == key) {
+                    if (sameName(names.names[i], a.name)) {
                         slot = i;
                         break;
                     }
             }
             if (slot == N) continue;
-            if (!values_[slot]) values_[slot] = &entries[e].second;
-            if (e < 64) {
-                taken_ |= std::uint64_t{1} << e;
-            } else {
-                overflow_ = true;
+            if (!found_[slot]) {
+                found_[slot] = true;
+                values_[slot] = {a.value.data(), a.value.size()};
             }
+            ++taken_;
             guess = names.following[slot];
         }
-        names_ = &names;
     }
 
-    std::string& require(std::size_t slot) const {
-        if (!values_[slot]) throw QVXMLDecodingError::attributeNotFound();
-        return *values_[slot];
+    std::string_view require(std::size_t slot) const {
+        if (!found_[slot]) throw QVXMLDecodingError::attributeNotFound();
+        return {values_[slot].data, values_[slot].size};
     }
-    std::string takeString(std::size_t slot) const { return std::move(require(slot)); }
+    std::string string(std::size_t slot) const { return std::string(require(slot)); }
     std::int64_t int64(std::size_t slot) const { return convert(parseXMLInt64(require(slot))); }
     std::uint64_t uint64(std::size_t slot) const { return convert(parseXMLUInt64(require(slot))); }
     float float32(std::size_t slot) const { return convert(parseXMLFloat(require(slot))); }
     bool boolean(std::size_t slot) const { return convert(parseXMLBool(require(slot))); }
 
-    // Drops the attributes that were read, leaving the residual ones.
+    // Drops the attributes that were read, leaving the residual ones. Invalidates the views.
     void removeTaken() {
-        auto& entries = attributes_.entries();
-        if (overflow_) {
-            attributes_.eraseAll(names_->names);
-            return;
-        }
         if (taken_ == 0) return;
-        std::size_t out = 0;
-        for (std::size_t e = 0; e < entries.size(); ++e) {
-            if (taken_ & (std::uint64_t{1} << e)) continue;
-            if (out != e) entries[out] = std::move(entries[e]);
-            ++out;
+        if (taken_ == attributes_.size()) {
+            attributes_.clear();
+        } else {
+            attributes_.eraseAll(names_.names);
         }
-        entries.resize(out);
-        // Most elements keep no residual attribute; give the storage back now rather than carry it.
-        if (entries.empty()) std::vector<QVXMLAttributes::Entry>().swap(entries);
     }
 
-private:
+  private:
     template <typename T>
     static T convert(std::optional<T> value) {
         if (!value) throw QVXMLDecodingError::attributeValueConversion();
@@ -99,10 +97,14 @@ private:
     }
 
     QVXMLAttributes& attributes_;
-    const AttributeNames<N>* names_ = nullptr;
-    std::array<std::string*, N> values_{};
-    std::uint64_t taken_ = 0;
-    bool overflow_ = false;
+    const AttributeNames<N>& names_;
+    struct Found {
+        const char* data;
+        std::size_t size;
+    };
+    std::array<Found, N> values_;  // meaningful where found_ is set
+    std::array<bool, N> found_{};
+    std::size_t taken_ = 0;
 };
 
 // Moves every child whose name is in `names` out of `children` (document order kept on both sides).

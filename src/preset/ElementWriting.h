@@ -25,7 +25,8 @@ std::size_t formatFloat(float value, char* buffer) noexcept;
 
 // Indent, "<", the element's name, then its residual attributes merged with `known` (which must be
 // sorted by name and wins over a residual attribute of the same name), all in name order.
-void writeStartTag(std::string& out, int level, const QVXMLElement& residual, std::span<const KnownAttribute> known);
+void writeStartTag(std::string& out, int level, const QVXMLElement& residual,
+                   std::span<const KnownAttribute> known);
 
 // Ends the start tag. Without children of either kind, closes the element ("/>" or its text and end
 // tag) and returns false. Otherwise writes ">", a line feed and the residual children (each followed by
@@ -36,12 +37,12 @@ void writeEndTag(std::string& out, int level, std::string_view name);
 
 // A small arena for the texts of numbers, so attribute values can be views.
 class NumberTexts {
-public:
+  public:
     std::string_view integer(std::int64_t value) noexcept;
     std::string_view unsignedInteger(std::uint64_t value) noexcept;
     std::string_view floating(float value) noexcept;
 
-private:
+  private:
     char buffer_[16 * 64];
     std::size_t used_ = 0;
 };

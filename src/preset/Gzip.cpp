@@ -14,28 +14,47 @@ GzipError::GzipError(Kind kind, int code, std::string message)
 GzipError GzipError::fromZlib(int code, const char* message) {
     Kind kind;
     switch (code) {
-        case Z_STREAM_ERROR: kind = Kind::stream; break;
-        case Z_DATA_ERROR: kind = Kind::data; break;
-        case Z_MEM_ERROR: kind = Kind::memory; break;
-        case Z_BUF_ERROR: kind = Kind::buffer; break;
-        case Z_VERSION_ERROR: kind = Kind::version; break;
-        default: kind = Kind::unknown; break;
+        case Z_STREAM_ERROR:
+            kind = Kind::stream;
+            break;
+        case Z_DATA_ERROR:
+            kind = Kind::data;
+            break;
+        case Z_MEM_ERROR:
+            kind = Kind::memory;
+            break;
+        case Z_BUF_ERROR:
+            kind = Kind::buffer;
+            break;
+        case Z_VERSION_ERROR:
+            kind = Kind::version;
+            break;
+        default:
+            kind = Kind::unknown;
+            break;
     }
     return GzipError(kind, code, message ? std::string(message) : std::string("Unknown gzip error"));
 }
 
 GzipError GzipError::inflatedTooLarge(std::size_t maxSize) {
-    return GzipError(Kind::memory, Z_MEM_ERROR, "inflated data exceeds " + std::to_string(maxSize) + " bytes");
+    return GzipError(Kind::memory, Z_MEM_ERROR,
+                     "inflated data exceeds " + std::to_string(maxSize) + " bytes");
 }
 
 const char* toString(GzipError::Kind kind) noexcept {
     switch (kind) {
-        case GzipError::Kind::stream: return "stream";
-        case GzipError::Kind::data: return "data";
-        case GzipError::Kind::memory: return "memory";
-        case GzipError::Kind::buffer: return "buffer";
-        case GzipError::Kind::version: return "version";
-        case GzipError::Kind::unknown: return "unknown";
+        case GzipError::Kind::stream:
+            return "stream";
+        case GzipError::Kind::data:
+            return "data";
+        case GzipError::Kind::memory:
+            return "memory";
+        case GzipError::Kind::buffer:
+            return "buffer";
+        case GzipError::Kind::version:
+            return "version";
+        case GzipError::Kind::unknown:
+            return "unknown";
     }
     return "unknown";
 }
@@ -47,7 +66,9 @@ namespace {
 // zlib counts in uInt; feed and drain in pieces it can describe.
 constexpr std::size_t maxPiece = UINT_MAX / 2;
 
-uInt piece(std::size_t n) noexcept { return static_cast<uInt>(std::min(n, maxPiece)); }
+uInt piece(std::size_t n) noexcept {
+    return static_cast<uInt>(std::min(n, maxPiece));
+}
 
 }  // namespace
 
@@ -95,7 +116,9 @@ Inflater::Inflater(std::span<const std::uint8_t> data, int windowBits)
     if (status != Z_OK) throw GzipError::fromZlib(status, stream_->z.msg);
 }
 
-Inflater::~Inflater() { inflateEnd(&stream_->z); }
+Inflater::~Inflater() {
+    inflateEnd(&stream_->z);
+}
 
 std::size_t Inflater::inflateInto(std::uint8_t* out, std::size_t room) {
     z_stream& z = stream_->z;
@@ -125,7 +148,8 @@ std::size_t Inflater::inflateInto(std::uint8_t* out, std::size_t room) {
     return produced;
 }
 
-std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int windowBits, std::size_t maxSize) {
+std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int windowBits,
+                                     std::size_t maxSize) {
     if (data.empty()) return {};
     Inflater inflater(data, windowBits);
     // One byte of room beyond the cap tells a stream that ends exactly there from one that goes on.

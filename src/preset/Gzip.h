@@ -14,7 +14,7 @@ namespace zelto {
 // A zlib failure: the kind follows zlib's return code; the message is zlib's own text when it gives
 // one, else "Unknown gzip error". what() is the message.
 class GzipError : public std::exception {
-public:
+  public:
     enum class Kind { stream, data, memory, buffer, version, unknown };
 
     GzipError(Kind kind, int code, std::string message);
@@ -29,7 +29,7 @@ public:
     const std::string& message() const noexcept { return message_; }
     const char* what() const noexcept override { return message_.c_str(); }
 
-private:
+  private:
     Kind kind_;
     int code_;
     std::string message_;
@@ -54,7 +54,7 @@ std::vector<std::uint8_t> decompress(std::span<const std::uint8_t> data, int win
 
 // Inflates a zlib stream piece by piece into buffers the caller provides.
 class Inflater {
-public:
+  public:
     Inflater(std::span<const std::uint8_t> data, int windowBits);
     ~Inflater();
     Inflater(const Inflater&) = delete;
@@ -65,7 +65,7 @@ public:
     // the end of the stream. Throws GzipError, kind `buffer` when the input ends before the stream does.
     std::size_t inflateInto(std::uint8_t* out, std::size_t room);
 
-private:
+  private:
     struct Stream;
     std::unique_ptr<Stream> stream_;
     const std::uint8_t* in_;

@@ -1,6 +1,6 @@
 #include "preset/QVXMLElement.h"
 
-#include "preset/ElementWriting.h"
+#include <locale.h>
 
 #include <algorithm>
 #include <array>
@@ -10,67 +10,139 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
-#include <locale.h>
+#include <stdexcept>
+
+#include "preset/ElementWriting.h"
 
 namespace zelto {
 
 const char* QVXMLDecodingError::what() const noexcept {
     switch (kind_) {
-        case Kind::attributeValueConversion: return "attributeValueConversion";
-        case Kind::attributeNotFound: return "attributeNotFound";
-        case Kind::childNotFound: return "childNotFound";
+        case Kind::attributeValueConversion:
+            return "attributeValueConversion";
+        case Kind::attributeNotFound:
+            return "attributeNotFound";
+        case Kind::childNotFound:
+            return "childNotFound";
     }
     return "QVXMLDecodingError";
 }
 
-const char* QVXMLEncodingError::what() const noexcept { return "encodingFailed"; }
+const char* QVXMLEncodingError::what() const noexcept {
+    return "encodingFailed";
+}
 
 // ---- attributes
 
-QVXMLAttributes::QVXMLAttributes(std::initializer_list<Entry> entries) {
-    for (const auto& e : entries) set(e.first, e.second);
+namespace {
+
+std::uint32_t readLength(const char* at) noexcept {
+    std::uint32_t n;
+    std::memcpy(&n, at, sizeof n);
+    return n;
 }
 
-const std::string* QVXMLAttributes::find(std::string_view name) const noexcept {
-    for (const auto& e : entries_)
-        if (e.first == name) return &e.second;
-    return nullptr;
+void appendLength(std::string& text, std::size_t n) {
+    if (n > UINT32_MAX) throw std::length_error("attribute text too long");
+    const auto length = static_cast<std::uint32_t>(n);
+    text.append(reinterpret_cast<const char*>(&length), sizeof length);
 }
 
-std::string* QVXMLAttributes::find(std::string_view name) noexcept {
-    for (auto& e : entries_)
-        if (e.first == name) return &e.second;
-    return nullptr;
+}  // namespace
+
+QVXMLAttributes::Attribute QVXMLAttributes::const_iterator::operator*() const noexcept {
+    const std::uint32_t nameLength = readLength(at_);
+    const char* name = at_ + 4;
+    const std::uint32_t valueLength = readLength(name + nameLength);
+    return {{name, nameLength}, {name + nameLength + 4, valueLength}};
 }
 
-void QVXMLAttributes::set(std::string name, std::string value) {
-    if (std::string* existing = find(name)) {
-        *existing = std::move(value);
-    } else {
-        entries_.emplace_back(std::move(name), std::move(value));
+QVXMLAttributes::const_iterator& QVXMLAttributes::const_iterator::operator++() noexcept {
+    const std::uint32_t nameLength = readLength(at_);
+    at_ += 8 + nameLength + readLength(at_ + 4 + nameLength);
+    return *this;
+}
+
+QVXMLAttributes::QVXMLAttributes(
+    std::initializer_list<std::pair<std::string_view, std::string_view>> attributes) {
+    for (const auto& [name, value] : attributes) set(name, value);
+}
+
+std::optional<std::string_view> QVXMLAttributes::find(std::string_view name) const noexcept {
+    for (const Attribute a : *this)
+        if (a.name == name) return a.value;
+    return std::nullopt;
+}
+
+void QVXMLAttributes::appendUnique(std::string_view name, std::string_view value) {
+    text_.reserve(text_.size() + 8 + name.size() + value.size());
+    appendLength(text_, name.size());
+    text_.append(name);
+    appendLength(text_, value.size());
+    text_.append(value);
+    ++count_;
+}
+
+void QVXMLAttributes::appendUnique(const char* const* texts, const std::size_t* lengths, std::size_t count) {
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < 2 * count; ++i) {
+        if (lengths[i] > UINT32_MAX) throw std::length_error("attribute text too long");
+        total += 4 + lengths[i];
     }
+    const std::size_t start = text_.size();
+    text_.resize(start + total);
+    char* out = text_.data() + start;
+    for (std::size_t i = 0; i < 2 * count; ++i) {
+        const auto length = static_cast<std::uint32_t>(lengths[i]);
+        std::memcpy(out, &length, 4);
+        std::memcpy(out + 4, texts[i], lengths[i]);
+        out += 4 + lengths[i];
+    }
+    count_ += count;
+}
+
+void QVXMLAttributes::set(std::string_view name, std::string_view value) {
+    if (!contains(name)) {
+        appendUnique(name, value);
+        return;
+    }
+    QVXMLAttributes replaced;
+    replaced.text_.reserve(text_.size() + value.size());
+    for (const Attribute a : *this) replaced.appendUnique(a.name, a.name == name ? value : a.value);
+    *this = std::move(replaced);
 }
 
 bool QVXMLAttributes::erase(std::string_view name) {
-    auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.first == name; });
-    if (it == entries_.end()) return false;
-    entries_.erase(it);
+    if (!contains(name)) return false;
+    const std::string_view names[] = {name};
+    eraseAll(names);
     return true;
 }
 
 void QVXMLAttributes::eraseAll(std::span<const std::string_view> names) {
-    if (names.empty() || entries_.empty()) return;
-    std::erase_if(entries_, [&](const Entry& e) {
-        return std::find(names.begin(), names.end(), std::string_view(e.first)) != names.end();
-    });
+    if (names.empty() || empty()) return;
+    QVXMLAttributes kept;
+    for (const Attribute a : *this)
+        if (std::find(names.begin(), names.end(), a.name) == names.end()) kept.appendUnique(a.name, a.value);
+    if (kept.empty()) {
+        clear();
+    } else {
+        *this = std::move(kept);
+    }
+}
+
+void QVXMLAttributes::clear() noexcept {
+    std::string().swap(text_);
+    count_ = 0;
 }
 
 bool operator==(const QVXMLAttributes& a, const QVXMLAttributes& b) {
     if (a.size() != b.size()) return false;
-    for (const auto& e : a.entries_) {
-        const std::string* other = b.find(e.first);
-        if (!other || *other != e.second) return false;
+    for (const QVXMLAttributes::Attribute x : a) {
+        const auto other = b.find(x.name);
+        if (!other || *other != x.value) return false;
     }
     return true;
 }
@@ -91,11 +163,10 @@ void removeChildren(std::vector<QVXMLElement>& children, std::span<const std::st
 QVXMLElement::QVXMLElement(const QVXMLElement& element, std::span<const std::string_view> removingAttributes,
                            std::span<const std::string_view> removingChildren)
     : elementName(element.elementName), stringValue(element.stringValue) {
-    attributes.reserve(element.attributes.size());
-    for (const auto& e : element.attributes)
-        if (std::find(removingAttributes.begin(), removingAttributes.end(), std::string_view(e.first)) ==
+    for (const QVXMLAttributes::Attribute a : element.attributes)
+        if (std::find(removingAttributes.begin(), removingAttributes.end(), a.name) ==
             removingAttributes.end())
-            attributes.appendUnique(e.first, e.second);
+            attributes.appendUnique(a.name, a.value);
     for (const auto& c : element.children)
         if (std::find(removingChildren.begin(), removingChildren.end(), std::string_view(c.elementName)) ==
             removingChildren.end())
@@ -133,8 +204,8 @@ QVXMLElement* QVXMLElement::findFirstChild(std::string_view name) noexcept {
 
 namespace {
 
-const std::string& requireAttribute(const QVXMLAttributes& attributes, std::string_view name) {
-    const std::string* value = attributes.find(name);
+const std::string_view requireAttribute(const QVXMLAttributes& attributes, std::string_view name) {
+    const auto value = attributes.find(name);
     if (!value) throw QVXMLDecodingError::attributeNotFound();
     return *value;
 }
@@ -147,7 +218,9 @@ T convertOrThrow(std::optional<T> value) {
 
 }  // namespace
 
-std::string QVXMLElement::readString(std::string_view name) const { return requireAttribute(attributes, name); }
+std::string QVXMLElement::readString(std::string_view name) const {
+    return std::string(requireAttribute(attributes, name));
+}
 
 std::int64_t QVXMLElement::readInt64(std::string_view name) const {
     return convertOrThrow(parseXMLInt64(requireAttribute(attributes, name)));
@@ -236,18 +309,29 @@ void appendEscaped(std::string& out, std::string_view value, bool attribute) {
         }
         std::string_view replacement;
         switch (*p) {
-            case '&': replacement = "&amp;"; break;
-            case '<': replacement = "&lt;"; break;
-            case '>': replacement = "&gt;"; break;
-            case '"': replacement = "&quot;"; break;
-            case '\r': replacement = "&#13;"; break;
+            case '&':
+                replacement = "&amp;";
+                break;
+            case '<':
+                replacement = "&lt;";
+                break;
+            case '>':
+                replacement = "&gt;";
+                break;
+            case '"':
+                replacement = "&quot;";
+                break;
+            case '\r':
+                replacement = "&#13;";
+                break;
             case '\t':
                 if (attribute) replacement = "&#9;";
                 break;
             case '\n':
                 if (attribute) replacement = "&#10;";
                 break;
-            default: throw QVXMLEncodingError::encodingFailed();
+            default:
+                throw QVXMLEncodingError::encodingFailed();
         }
         if (replacement.empty()) {
             ++p;
@@ -259,7 +343,6 @@ void appendEscaped(std::string& out, std::string_view value, bool attribute) {
     }
     out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
 }
-
 
 namespace {
 
@@ -277,33 +360,35 @@ void checkName(std::string_view name) {
 
 }  // namespace
 
-void writeStartTag(std::string& out, int level, const QVXMLElement& residual, std::span<const KnownAttribute> known) {
+void writeStartTag(std::string& out, int level, const QVXMLElement& residual,
+                   std::span<const KnownAttribute> known) {
     checkName(residual.elementName);
     out.append(static_cast<std::size_t>(std::max(level, 0)), '\t');
     out += '<';
     out += residual.elementName;
 
     // Residual attributes, sorted (documents we wrote are sorted already), minus those `known` replaces.
-    const auto& entries = residual.attributes.entries();
-    const QVXMLAttributes::Entry* small[32];
-    std::vector<const QVXMLAttributes::Entry*> large;
-    const QVXMLAttributes::Entry** order = small;
-    if (entries.size() > std::size(small)) {
-        large.resize(entries.size());
+    using Attribute = QVXMLAttributes::Attribute;
+    Attribute small[32];
+    std::vector<Attribute> large;
+    Attribute* order = small;
+    if (residual.attributes.size() > std::size(small)) {
+        large.resize(residual.attributes.size());
         order = large.data();
     }
     std::size_t count = 0;
     bool sorted = true;
-    for (const auto& entry : entries) {
+    for (const Attribute a : residual.attributes) {
         bool replaced = false;
-        for (const auto& k : known) replaced = replaced || k.name == entry.first;
+        for (const auto& k : known) replaced = replaced || k.name == a.name;
         if (replaced) continue;
-        checkName(entry.first);
-        if (count > 0 && entry.first < order[count - 1]->first) sorted = false;
-        order[count++] = &entry;
+        checkName(a.name);
+        if (count > 0 && a.name < order[count - 1].name) sorted = false;
+        order[count++] = a;
     }
     if (!sorted)
-        std::sort(order, order + count, [](const auto* a, const auto* b) { return a->first < b->first; });
+        std::sort(order, order + count,
+                  [](const Attribute& a, const Attribute& b) { return a.name < b.name; });
 
     auto emit = [&out](std::string_view name, std::string_view value) {
         out += ' ';
@@ -314,8 +399,8 @@ void writeStartTag(std::string& out, int level, const QVXMLElement& residual, st
     };
     std::size_t r = 0, k = 0;
     while (r < count || k < known.size()) {
-        if (k == known.size() || (r < count && std::string_view(order[r]->first) < known[k].name)) {
-            emit(order[r]->first, order[r]->second);
+        if (k == known.size() || (r < count && order[r].name < known[k].name)) {
+            emit(order[r].name, order[r].value);
             ++r;
         } else {
             emit(known[k].name, known[k].value);
@@ -386,13 +471,16 @@ std::string QVXMLElement::serialize(int level) const {
 
 std::string QVXMLElement::description() const {
     std::string text = elementName + " [";
-    std::vector<const QVXMLAttributes::Entry*> order;
-    for (const auto& e : attributes) order.push_back(&e);
-    std::sort(order.begin(), order.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    std::vector<QVXMLAttributes::Attribute> order(attributes.begin(), attributes.end());
+    std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     if (order.empty()) text += ':';
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (i) text += ", ";
-        text += '"' + order[i]->first + "\": \"" + order[i]->second + '"';
+        text += '"';
+        text += order[i].name;
+        text += "\": \"";
+        text += order[i].value;
+        text += '"';
     }
     text += "] ";
     if (stringValue) {
@@ -446,11 +534,15 @@ locale_t cLocale() noexcept {
     return locale;
 }
 
-bool isSpace(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isSpace(char c) noexcept {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 }  // namespace
 
-std::optional<std::int64_t> parseXMLInt64(std::string_view text) noexcept { return parseDecimal<std::int64_t>(text); }
+std::optional<std::int64_t> parseXMLInt64(std::string_view text) noexcept {
+    return parseDecimal<std::int64_t>(text);
+}
 
 std::optional<std::uint64_t> parseXMLUInt64(std::string_view text) noexcept {
     return parseDecimal<std::uint64_t>(text);
@@ -491,8 +583,8 @@ std::size_t detail::formatFloat(float value, char* buffer) noexcept {
     char* const end = buffer + 64;
     const float magnitude = std::fabs(value);
     if (std::isfinite(value) && magnitude != 0 && (magnitude < 1e-4f || magnitude >= 1e16f))
-        return static_cast<std::size_t>(
-            std::to_chars(buffer, end, value, std::chars_format::scientific).ptr - buffer);
+        return static_cast<std::size_t>(std::to_chars(buffer, end, value, std::chars_format::scientific).ptr -
+                                        buffer);
     char* stop = std::to_chars(buffer, end, value, std::chars_format::fixed).ptr;
     if (std::isfinite(value) && std::find(buffer, stop, '.') == stop) {
         *stop++ = '.';

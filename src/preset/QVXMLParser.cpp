@@ -4,15 +4,17 @@
 
 #include <array>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace zelto {
 
-QVXMLParserError::QVXMLParserError(int code, std::uint64_t line, std::uint64_t column, const std::string& message)
-    : std::runtime_error("XML parse error at line " + std::to_string(line) + ", column " + std::to_string(column) +
-                         ": " + message),
+QVXMLParserError::QVXMLParserError(int code, std::uint64_t line, std::uint64_t column,
+                                   const std::string& message)
+    : std::runtime_error("XML parse error at line " + std::to_string(line) + ", column " +
+                         std::to_string(column) + ": " + message),
       code_(code),
       line_(line),
       column_(column) {}
@@ -29,33 +31,31 @@ bool isBlank(const std::string& text) noexcept {
     return true;
 }
 
-// Attribute names as std::string, keyed by the parser's pointer to the name: the parser keeps one
-// stored copy per distinct attribute name for the whole document, and a preset repeats a few dozen
-// names tens of thousands of times.
-class AttributeNameCache {
-public:
-    const std::string& name(const XML_Char* key) {
+// Lengths of attribute names, keyed by the parser's pointer to the name: the parser keeps one stored
+// copy per distinct attribute name for the whole document, and a preset repeats a few dozen names
+// tens of thousands of times.
+class AttributeNameLengths {
+  public:
+    std::size_t length(const XML_Char* key) noexcept {
         const std::size_t start = (reinterpret_cast<std::uintptr_t>(key) >> 4) % slots_.size();
         for (std::size_t probe = 0; probe < 8; ++probe) {
             Slot& slot = slots_[(start + probe) % slots_.size()];
-            if (slot.key == key) return slot.name;
+            if (slot.key == key) return slot.length;
             if (!slot.key) {
                 slot.key = key;
-                slot.name = key;
-                return slot.name;
+                slot.length = std::strlen(key);
+                return slot.length;
             }
         }
-        scratch_ = key;
-        return scratch_;
+        return std::strlen(key);
     }
 
-private:
+  private:
     struct Slot {
         const XML_Char* key = nullptr;
-        std::string name;
+        std::size_t length = 0;
     };
-    std::array<Slot, 128> slots_;
-    std::string scratch_;
+    std::array<Slot, 128> slots_{};
 };
 
 // The state behind the three event handlers. Text of one element is joined across the chunks the
@@ -69,7 +69,8 @@ struct TreeBuilder {
     std::optional<QVXMLElement> root;
     std::optional<std::string> refusal;
     std::size_t nodes = 0;
-    AttributeNameCache names;
+    AttributeNameLengths nameLengths;
+    std::vector<std::size_t> lengths;  // of the current element's attribute names and values
 
     void refuse(std::string why) {
         if (!refusal) refusal = std::move(why);
@@ -98,10 +99,16 @@ struct TreeBuilder {
             element = &self->stack.back()->children.emplace_back(name);
         }
         self->stack.push_back(element);
-        auto& entries = element->attributes.entries();
-        entries.reserve(count / 2);
-        // The parser refuses duplicate attribute names, so no lookup is needed.
-        for (std::size_t i = 0; i < count; i += 2) entries.emplace_back(self->names.name(atts[i]), atts[i + 1]);
+        if (count > 0) {
+            auto& lengths = self->lengths;
+            lengths.resize(count);
+            for (std::size_t i = 0; i < count; i += 2) {
+                lengths[i] = self->nameLengths.length(atts[i]);
+                lengths[i + 1] = std::strlen(atts[i + 1]);
+            }
+            // The parser refuses duplicate attribute names, so no lookup is needed.
+            element->attributes.appendUnique(atts, lengths.data(), count / 2);
+        }
         if (self->texts.size() < self->stack.size()) self->texts.emplace_back();
         self->texts[self->stack.size() - 1].clear();
     }
@@ -145,7 +152,8 @@ void QVXMLParser::start() {
     {
         state_ = std::make_unique<State>();
         state_->parser.reset(XML_ParserCreate(nullptr));
-        if (!state_->parser) throw QVXMLParserError(XML_ERROR_NO_MEMORY, 0, 0, XML_ErrorString(XML_ERROR_NO_MEMORY));
+        if (!state_->parser)
+            throw QVXMLParserError(XML_ERROR_NO_MEMORY, 0, 0, XML_ErrorString(XML_ERROR_NO_MEMORY));
         XML_Parser p = state_->parser.get();
         state_->builder.parser = p;
         XML_SetUserData(p, &state_->builder);

@@ -14,14 +14,14 @@ namespace zelto {
 // The XML parser's own error: malformed input, a document type declaration, nesting beyond
 // QVXMLParser::maxDepth, or a document without a root element.
 class QVXMLParserError : public std::runtime_error {
-public:
+  public:
     // `code` is the parser library's error number; 0 for the limits this layer adds.
     QVXMLParserError(int code, std::uint64_t line, std::uint64_t column, const std::string& message);
     int code() const noexcept { return code_; }
     std::uint64_t line() const noexcept { return line_; }
     std::uint64_t column() const noexcept { return column_; }
 
-private:
+  private:
     int code_;
     std::uint64_t line_;
     std::uint64_t column_;
@@ -30,7 +30,7 @@ private:
 // Turns document bytes into a QVXMLElement tree. Namespace processing is off; a DOCTYPE is refused,
 // so no entity is ever declared and nothing external is loaded.
 class QVXMLParser {
-public:
+  public:
     // Preset documents nest about six levels; anything this deep is hostile or broken, and would
     // otherwise make the recursive writer and destructor run out of stack.
     static constexpr std::size_t maxDepth = 256;
@@ -58,7 +58,7 @@ public:
     // Ends the document and returns its root. Throws QVXMLParserError.
     QVXMLElement finish();
 
-private:
+  private:
     void start();
 
     struct State;

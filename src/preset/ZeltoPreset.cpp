@@ -12,15 +12,15 @@ namespace zelto {
 
 namespace {
 
-constexpr std::string_view kChannelNames[] = {"InputChannel", "Index",       "Name",        "Icon",
-                                              "Color",        "Visible",     "LinkedStereoChannel",
-                                              "R",            "Theta",       "Phi",         "WidthOffset",
-                                              "ChannelMode",  "ChannelGaindB", "Solo",      "Mute",
-                                              "GroupID"};
-constexpr detail::AttributeNames<16> kChannelAttributes({
-    kChannelNames[0], kChannelNames[1], kChannelNames[2], kChannelNames[3], kChannelNames[4], kChannelNames[5],
-    kChannelNames[6], kChannelNames[7], kChannelNames[8], kChannelNames[9], kChannelNames[10], kChannelNames[11],
-    kChannelNames[12], kChannelNames[13], kChannelNames[14], kChannelNames[15]});
+constexpr std::string_view kChannelNames[] = {
+    "InputChannel",        "Index", "Name",  "Icon",   "Color",       "Visible",
+    "LinkedStereoChannel", "R",     "Theta", "Phi",    "WidthOffset", "ChannelMode",
+    "ChannelGaindB",       "Solo",  "Mute",  "GroupID"};
+constexpr detail::AttributeNames<16> kChannelAttributes(
+    {kChannelNames[0], kChannelNames[1], kChannelNames[2], kChannelNames[3], kChannelNames[4],
+     kChannelNames[5], kChannelNames[6], kChannelNames[7], kChannelNames[8], kChannelNames[9],
+     kChannelNames[10], kChannelNames[11], kChannelNames[12], kChannelNames[13], kChannelNames[14],
+     kChannelNames[15]});
 constexpr detail::AttributeNames<4> kGroupAttributes({"ID", "Name", "Icon", "Colour"});
 constexpr detail::AttributeNames<4> kUserAttributes({"Name", "Icon", "MixHide", "PhaseInvert"});
 constexpr detail::AttributeNames<2> kPresetAttributes({"Name", "Version"});
@@ -28,16 +28,22 @@ constexpr detail::AttributeNames<2> kPresetAttributes({"Name", "Version"});
 // The float one step below the float nearest to pi.
 constexpr float kPi = 3.1415925f;
 
-const char* boolText(bool value) noexcept { return value ? "1" : "0"; }
+const char* boolText(bool value) noexcept {
+    return value ? "1" : "0";
+}
 
 }  // namespace
 
 std::string_view rawValue(ZeltoChannelMode mode) noexcept {
     switch (mode) {
-        case ZeltoChannelMode::mono: return "1";
-        case ZeltoChannelMode::stereo: return "2";
-        case ZeltoChannelMode::threeD: return "3";
-        case ZeltoChannelMode::iThreeD: return "4";
+        case ZeltoChannelMode::mono:
+            return "1";
+        case ZeltoChannelMode::stereo:
+            return "2";
+        case ZeltoChannelMode::threeD:
+            return "3";
+        case ZeltoChannelMode::iThreeD:
+            return "4";
     }
     return "1";
 }
@@ -53,16 +59,20 @@ std::optional<ZeltoChannelMode> channelModeFromRawValue(std::string_view raw) no
 // ---- ZeltoGroup
 
 ZeltoGroup::ZeltoGroup(std::int64_t id, std::string name, std::string icon, std::string colour)
-    : QVXMLElement("Group"), id(id), name(std::move(name)), icon(std::move(icon)), colour(std::move(colour)) {}
+    : QVXMLElement("Group"),
+      id(id),
+      name(std::move(name)),
+      icon(std::move(icon)),
+      colour(std::move(colour)) {}
 
 ZeltoGroup::ZeltoGroup(const QVXMLElement& element) : ZeltoGroup(QVXMLElement(element)) {}
 
 ZeltoGroup::ZeltoGroup(QVXMLElement&& element) {
     detail::AttributeSlots slots(element.attributes, kGroupAttributes);
     id = slots.int64(0);
-    name = slots.takeString(1);
-    icon = slots.takeString(2);
-    colour = slots.takeString(3);
+    name = slots.string(1);
+    icon = slots.string(2);
+    colour = slots.string(3);
     slots.removeTaken();
     static_cast<QVXMLElement&>(*this) = std::move(element);
 }
@@ -95,9 +105,9 @@ ZeltoChannelSettings::ZeltoChannelSettings(QVXMLElement&& element) {
     detail::AttributeSlots slots(element.attributes, kChannelAttributes);
     inputChannel = slots.uint64(0);
     index = slots.uint64(1);
-    name = slots.takeString(2);
-    icon = slots.takeString(3);
-    color = slots.takeString(4);
+    name = slots.string(2);
+    icon = slots.string(3);
+    color = slots.string(4);
     visible = slots.boolean(5);
     linkedStereoChannel = slots.int64(6);
     r = slots.float32(7);
@@ -115,17 +125,24 @@ ZeltoChannelSettings::ZeltoChannelSettings(QVXMLElement&& element) {
     static_cast<QVXMLElement&>(*this) = std::move(element);
 }
 
-float ZeltoChannelSettings::elevation() const noexcept { return 90.0f - theta * 180.0f / kPi; }
+float ZeltoChannelSettings::elevation() const noexcept {
+    return 90.0f - theta * 180.0f / kPi;
+}
 
-void ZeltoChannelSettings::setElevation(float degrees) noexcept { theta = (90.0f - degrees) * kPi / 180.0f; }
+void ZeltoChannelSettings::setElevation(float degrees) noexcept {
+    theta = (90.0f - degrees) * kPi / 180.0f;
+}
 
-float ZeltoChannelSettings::azimuth() const noexcept { return phi * 180.0f / kPi; }
+float ZeltoChannelSettings::azimuth() const noexcept {
+    return phi * 180.0f / kPi;
+}
 
-void ZeltoChannelSettings::setAzimuth(float degrees) noexcept { phi = degrees * kPi / 180.0f; }
+void ZeltoChannelSettings::setAzimuth(float degrees) noexcept {
+    phi = degrees * kPi / 180.0f;
+}
 
 QVXMLElement ZeltoChannelSettings::toElement() const {
     QVXMLElement element(*this, {}, {});
-    element.attributes.reserve(element.attributes.size() + 16);
     element.setAttribute("InputChannel", std::to_string(inputChannel));
     element.setAttribute("Index", std::to_string(index));
     element.setAttribute("Name", name);
@@ -189,7 +206,8 @@ QVXMLElement ZeltoChannelSettingsList::toElement() const {
     std::vector<const ZeltoChannelSettings*> sorted;
     sorted.reserve(channelSettings.size());
     for (const auto& c : channelSettings) sorted.push_back(&c);
-    std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->index < b->index; });
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto* a, const auto* b) { return a->index < b->index; });
     element.children.reserve(element.children.size() + sorted.size());
     for (const auto* c : sorted) element.children.push_back(c->toElement());
     return element;
@@ -209,7 +227,8 @@ void ZeltoChannelSettingsList::writeXML(std::string& out, int level) const {
         std::vector<const ZeltoChannelSettings*> sorted;
         sorted.reserve(channelSettings.size());
         for (const auto& c : channelSettings) sorted.push_back(&c);
-        std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->index < b->index; });
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const auto* a, const auto* b) { return a->index < b->index; });
         for (const auto* c : sorted) {
             c->writeXML(out, level + 1);
             out += '\n';
@@ -231,10 +250,10 @@ ZeltoUser::ZeltoUser(const QVXMLElement& element) : ZeltoUser(QVXMLElement(eleme
 
 ZeltoUser::ZeltoUser(QVXMLElement&& element) {
     detail::AttributeSlots slots(element.attributes, kUserAttributes);
-    name = slots.takeString(0);
-    icon = slots.takeString(1);
+    name = slots.string(0);
+    icon = slots.string(1);
     hideMix = slots.int64(2);
-    phaseInvert = slots.takeString(3);
+    phaseInvert = slots.string(3);
     auto known = detail::extractChildren(element.children, {"Groups", "ChannelSettingsList"});
     QVXMLElement* groupsElement = detail::firstNamed(known, "Groups");
     if (!groupsElement) throw QVXMLDecodingError::childNotFound();
@@ -337,8 +356,8 @@ ZeltoPreset::ZeltoPreset(const QVXMLElement& element) : ZeltoPreset(QVXMLElement
 
 ZeltoPreset::ZeltoPreset(QVXMLElement&& element) {
     detail::AttributeSlots slots(element.attributes, kPresetAttributes);
-    name = slots.takeString(0);
-    version = slots.takeString(1);
+    name = slots.string(0);
+    version = slots.string(1);
     auto known = detail::extractChildren(element.children, {"UserList"});
     if (known.empty()) throw QVXMLDecodingError::childNotFound();
     userList = ZeltoUserList(std::move(known.front()));
@@ -346,9 +365,13 @@ ZeltoPreset::ZeltoPreset(QVXMLElement&& element) {
     static_cast<QVXMLElement&>(*this) = std::move(element);
 }
 
-ZeltoPreset ZeltoPreset::fromData(std::span<const std::uint8_t> data) { return ZeltoPreset(QVXMLParser(data).parse()); }
+ZeltoPreset ZeltoPreset::fromData(std::span<const std::uint8_t> data) {
+    return ZeltoPreset(QVXMLParser(data).parse());
+}
 
-ZeltoPreset ZeltoPreset::fromData(std::string_view text) { return ZeltoPreset(QVXMLParser(text).parse()); }
+ZeltoPreset ZeltoPreset::fromData(std::string_view text) {
+    return ZeltoPreset(QVXMLParser(text).parse());
+}
 
 ZeltoPreset ZeltoPreset::fromCompressedData(std::span<const std::uint8_t> compressedData) {
     // Inflated pieces go straight into the parser's own buffer. Should the text fail to parse,
@@ -367,8 +390,7 @@ ZeltoPreset ZeltoPreset::fromCompressedData(std::span<const std::uint8_t> compre
             }
             const std::size_t n = inflater.inflateInto(target.data(), target.size());
             total += n;
-            if (total > gzip::maxInflatedSize)
-                throw GzipError::inflatedTooLarge(gzip::maxInflatedSize);
+            if (total > gzip::maxInflatedSize) throw GzipError::inflatedTooLarge(gzip::maxInflatedSize);
             if (target.data() != discard.data()) parser.parseBuffer(n);
         }
     }
@@ -457,7 +479,9 @@ std::vector<std::uint8_t> ZeltoPreset::toData() {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-std::vector<std::uint8_t> ZeltoPreset::toCompressedData() { return gzip::compress(toData(), -1, 15); }
+std::vector<std::uint8_t> ZeltoPreset::toCompressedData() {
+    return gzip::compress(toData(), -1, 15);
+}
 
 void ZeltoPreset::applyGroupColorsToChannelColors() {
     for (auto& user : userList.users) {
@@ -465,7 +489,8 @@ void ZeltoPreset::applyGroupColorsToChannelColors() {
         if (channels.empty()) continue;
         std::vector<const ZeltoGroup*> sorted;
         for (const auto& g : user.groups) sorted.push_back(&g);
-        std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->id < b->id; });
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const auto* a, const auto* b) { return a->id < b->id; });
         for (auto& channel : channels)
             if (channel.groupID < sorted.size()) channel.color = sorted[channel.groupID]->colour;
     }

@@ -23,7 +23,7 @@ std::optional<ZeltoChannelMode> channelModeFromRawValue(std::string_view raw) no
 
 // A channel group of one user, element "Group".
 class ZeltoGroup : public QVXMLElement {
-public:
+  public:
     std::int64_t id = 0;
     std::string name;
     std::string icon;
@@ -40,7 +40,7 @@ public:
 
 // The settings of one input channel in one user's mix, element "ChannelSettings".
 class ZeltoChannelSettings : public QVXMLElement {
-public:
+  public:
     std::uint64_t inputChannel = 0;
     std::uint64_t index = 0;
     std::string name;
@@ -76,7 +76,7 @@ public:
 
 // Element "ChannelSettingsList".
 class ZeltoChannelSettingsList : public QVXMLElement {
-public:
+  public:
     std::vector<ZeltoChannelSettings> channelSettings;
 
     ZeltoChannelSettingsList();
@@ -91,7 +91,7 @@ public:
 
 // One mix, element "User".
 class ZeltoUser : public QVXMLElement {
-public:
+  public:
     std::string name;
     std::string icon;
     std::int64_t hideMix = 0;
@@ -114,7 +114,7 @@ public:
 
 // Element "UserList".
 class ZeltoUserList : public QVXMLElement {
-public:
+  public:
     std::vector<ZeltoUser> users;
     ZeltoRemoteSettings remoteSettings;
 
@@ -129,7 +129,7 @@ public:
 
 // A preset document. Reading keeps everything it does not understand and writes it back.
 class ZeltoPreset : public QVXMLElement {
-public:
+  public:
     static constexpr std::string_view xmlDeclaration = R"(<?xml version="1.0" encoding="UTF-8"?>)";
     // Writing refuses (QVXMLEncodingError) a preset whose regrouped channels would exceed this, so that
     // whatever is written can be read back (each channel is 17 nodes of QVXMLParser::maxNodes).
@@ -168,7 +168,7 @@ public:
     // Presets are the same preset when their names are equal; nothing else is compared.
     friend bool operator==(const ZeltoPreset& a, const ZeltoPreset& b) noexcept { return a.name == b.name; }
 
-private:
+  private:
     void regroupChannels();
 
     std::size_t lastDataSize_ = 0;  // a capacity hint for the next toData()

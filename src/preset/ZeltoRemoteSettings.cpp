@@ -53,7 +53,8 @@ std::vector<const ZeltoChannelMap*> sortedByLocal(const Map& map) {
     std::vector<const ZeltoChannelMap*> sorted;
     sorted.reserve(map.size());
     for (const auto& entry : map) sorted.push_back(&entry);
-    std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->local < b->local; });
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto* a, const auto* b) { return a->local < b->local; });
     return sorted;
 }
 
@@ -78,7 +79,8 @@ QVXMLElement writeMap(std::string name, const Map& map) {
     std::vector<const ZeltoChannelMap*> sorted;
     sorted.reserve(map.size());
     for (const auto& entry : map) sorted.push_back(&entry);
-    std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) { return a->local < b->local; });
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto* a, const auto* b) { return a->local < b->local; });
     element.children.reserve(sorted.size());
     for (const auto* entry : sorted) element.children.push_back(entry->toElement());
     return element;
@@ -114,13 +116,19 @@ void ZeltoChannelMap::writeXML(std::string& out, int level) const {
     if (detail::writeBodyStart(out, level, *this, false)) detail::writeEndTag(out, level, elementName);
 }
 
-std::string ZeltoChannelMap::description() const { return std::to_string(local) + " -> " + std::to_string(remote); }
+std::string ZeltoChannelMap::description() const {
+    return std::to_string(local) + " -> " + std::to_string(remote);
+}
 
 ZeltoRemoteSettings::ZeltoRemoteSettings() : QVXMLElement("RemoteSettings") {}
 
-ZeltoRemoteSettings::ZeltoRemoteSettings(const QVXMLElement& element) { read(QVXMLElement(element)); }
+ZeltoRemoteSettings::ZeltoRemoteSettings(const QVXMLElement& element) {
+    read(QVXMLElement(element));
+}
 
-ZeltoRemoteSettings::ZeltoRemoteSettings(QVXMLElement&& element) { read(std::move(element)); }
+ZeltoRemoteSettings::ZeltoRemoteSettings(QVXMLElement&& element) {
+    read(std::move(element));
+}
 
 void ZeltoRemoteSettings::read(QVXMLElement&& element) {
     auto maps = detail::extractChildren(element.children, {"InputMap", "OutputMap"});

@@ -11,7 +11,7 @@ namespace zelto {
 
 // One routing entry, element "Channel": local channel -> remote channel (999: not routed).
 class ZeltoChannelMap : public QVXMLElement {
-public:
+  public:
     static constexpr std::uint64_t notRouted = 999;
 
     std::uint64_t local = 0;
@@ -30,7 +30,7 @@ public:
 
 // The input and output routing maps, element "RemoteSettings".
 class ZeltoRemoteSettings : public QVXMLElement {
-public:
+  public:
     ZeltoRemoteSettings();
     explicit ZeltoRemoteSettings(const QVXMLElement& element);
     explicit ZeltoRemoteSettings(QVXMLElement&& element);
@@ -53,7 +53,7 @@ public:
     // Appends exactly what toElement().serialize(level) gives, without building the tree.
     void writeXML(std::string& out, int level);
 
-private:
+  private:
     void read(QVXMLElement&& element);
     void addLocalZero();
 

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <zlib.h>
 
 #include <string>
@@ -13,8 +12,12 @@ namespace {
 using testing::generatePreset;
 using testing::PresetShape;
 
-std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-std::vector<std::uint8_t> bytes(std::string_view s) { return std::vector<std::uint8_t>(s.begin(), s.end()); }
+std::string text(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+std::vector<std::uint8_t> bytes(std::string_view s) {
+    return std::vector<std::uint8_t>(s.begin(), s.end());
+}
 
 GzipError::Kind gzipKind(auto run) {
     try {
@@ -56,7 +59,8 @@ TEST(PresetRoundTrip, TheFastWriterAgreesWithTheElementTree) {
 }
 
 TEST(PresetRoundTrip, EmptyShapesAndMissingPiecesStillRoundTrip) {
-    for (auto [users, groups, channels, entries] : {std::tuple{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 3, 0, 5}, {1, 1, 1, 1}}) {
+    for (auto [users, groups, channels, entries] :
+         {std::tuple{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 3, 0, 5}, {1, 1, 1, 1}}) {
         PresetShape shape{users, groups, channels, entries, true, false, 7};
         const std::string xml = generatePreset(shape);
         EXPECT_EQ(text(ZeltoPreset::fromData(xml).toData()), xml) << users << groups << channels << entries;
@@ -70,11 +74,12 @@ TEST(PresetRoundTrip, UnknownContentSurvivesEdits) {
     preset.name = "Renamed & <co>";
     preset.userList.users[0].name = "Solo \"Mix\"";
     const std::string written = text(preset.toData());
-    for (const char* kept : {R"(Venue="Hall &amp; Stage")", "<Notes Author=\"FOH\">Line check at 5 &lt;pm&gt;</Notes>",
-                             R"(<Template Kind="band"/>)", R"(Extra="user-0")", "<Meta Key=\"k0\"/>",
-                             R"(Color="legacy")", R"(<Badge Shape="round"/>)", R"(Colour="residual")",
-                             "<Comment>a &amp; b</Comment>", R"(Label="patch 7")", R"(<Device Uid="00:11:22"/>)",
-                             R"(Name="Renamed &amp; &lt;co&gt;")", R"(Name="Solo &quot;Mix&quot;")"})
+    for (const char* kept :
+         {R"(Venue="Hall &amp; Stage")", "<Notes Author=\"FOH\">Line check at 5 &lt;pm&gt;</Notes>",
+          R"(<Template Kind="band"/>)", R"(Extra="user-0")", "<Meta Key=\"k0\"/>", R"(Color="legacy")",
+          R"(<Badge Shape="round"/>)", R"(Colour="residual")", "<Comment>a &amp; b</Comment>",
+          R"(Label="patch 7")", R"(<Device Uid="00:11:22"/>)", R"(Name="Renamed &amp; &lt;co&gt;")",
+          R"(Name="Solo &quot;Mix&quot;")"})
         EXPECT_NE(written.find(kept), std::string::npos) << kept;
     ZeltoPreset back = ZeltoPreset::fromData(written);
     EXPECT_EQ(back.name, "Renamed & <co>");
@@ -146,7 +151,8 @@ TEST(PresetBytes, BadCompressedInputGivesTheZlibErrorKind) {
     auto corrupt = compressed;
     corrupt[corrupt.size() / 2] ^= 0x55;
     corrupt[corrupt.size() / 2 + 1] ^= 0xAA;
-    std::vector<std::uint8_t> gzipMember = {0x1F, 0x8B, 0x08, 0x00, 0, 0, 0, 0, 0, 0x03, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> gzipMember = {0x1F, 0x8B, 0x08, 0x00, 0, 0, 0, 0, 0, 0x03,
+                                            0x03, 0,    0,    0,    0, 0, 0, 0, 0, 0};
     using K = GzipError::Kind;
     EXPECT_EQ(gzipKind([&] { ZeltoPreset::fromCompressedData(truncated); }), K::buffer);
     EXPECT_EQ(gzipKind([&] { ZeltoPreset::fromCompressedData(corrupt); }), K::data);
@@ -193,7 +199,8 @@ TEST(PresetBytes, ZlibWrapperMapsCodesAndHandlesEmptyInput) {
     EXPECT_EQ(GzipError::fromZlib(Z_VERSION_ERROR, "v").kind(), GzipError::Kind::version);
     EXPECT_EQ(GzipError::fromZlib(Z_MEM_ERROR, "m").message(), "m");
     // A raw window (no zlib header) read with window bits 0 is refused.
-    EXPECT_EQ(gzipKind([] { gzip::decompress(gzip::compress(bytes("hello"), -1, -15), 0); }), GzipError::Kind::data);
+    EXPECT_EQ(gzipKind([] { gzip::decompress(gzip::compress(bytes("hello"), -1, -15), 0); }),
+              GzipError::Kind::data);
 }
 
 // ---- the built-in preset, colours, equality

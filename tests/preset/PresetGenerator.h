@@ -28,7 +28,7 @@ struct PresetShape {
 };
 
 class PresetGenerator {
-public:
+  public:
     explicit PresetGenerator(PresetShape shape) : shape_(shape), random_(shape.seed) {}
 
     std::string generate() {
@@ -46,7 +46,7 @@ public:
         return out_;
     }
 
-private:
+  private:
     using Attributes = std::map<std::string, std::string>;
 
     void user(int u) {
@@ -147,7 +147,8 @@ private:
         std::shuffle(remotes.begin(), remotes.end(), random_);
         for (int local = 0; local < shape_.mapEntries; ++local) {
             const int r = remotes[static_cast<std::size_t>(local)];
-            Attributes a{{"Local", std::to_string(local)}, {"Remote", r % 9 == 4 ? "999" : std::to_string(r)}};
+            Attributes a{{"Local", std::to_string(local)},
+                         {"Remote", r % 9 == 4 ? "999" : std::to_string(r)}};
             if (shape_.unknownContent && local % 16 == 7) a["Label"] = "patch " + std::to_string(local);
             leaf(4, "Channel", a);
         }
@@ -156,7 +157,8 @@ private:
 
     std::string name(const std::string& plain) {
         if (!shape_.awkwardNames) return plain;
-        static const char* decorations[] = {" & Co", " <L>", " \"quoted\"", " Grüße", " 日本", " a>b", " 'x'"};
+        static const char* decorations[] = {" & Co", " <L>", " \"quoted\"", " Grüße",
+                                            " 日本", " a>b", " 'x'"};
         return plain + decorations[random_() % std::size(decorations)];
     }
 
@@ -169,7 +171,8 @@ private:
 
     // A value with at most two decimals, written as the shortest text that reads back to its float.
     std::string decimal(int lowUnits, int highUnits) {
-        const int hundredths = lowUnits + static_cast<int>(random_() % static_cast<unsigned>(highUnits - lowUnits + 1));
+        const int hundredths =
+            lowUnits + static_cast<int>(random_() % static_cast<unsigned>(highUnits - lowUnits + 1));
         const int whole = std::abs(hundredths) / 100;
         const int frac = std::abs(hundredths) % 100;
         std::string text = (hundredths < 0 ? "-" : "") + std::to_string(whole);
@@ -184,11 +187,20 @@ private:
         std::string out;
         for (char c : value) {
             switch (c) {
-                case '&': out += "&amp;"; break;
-                case '<': out += "&lt;"; break;
-                case '>': out += "&gt;"; break;
-                case '"': out += "&quot;"; break;
-                default: out += c;
+                case '&':
+                    out += "&amp;";
+                    break;
+                case '<':
+                    out += "&lt;";
+                    break;
+                case '>':
+                    out += "&gt;";
+                    break;
+                case '"':
+                    out += "&quot;";
+                    break;
+                default:
+                    out += c;
             }
         }
         return out;
@@ -222,6 +234,8 @@ private:
     std::string out_;
 };
 
-inline std::string generatePreset(PresetShape shape = {}) { return PresetGenerator(shape).generate(); }
+inline std::string generatePreset(PresetShape shape = {}) {
+    return PresetGenerator(shape).generate();
+}
 
 }  // namespace zelto::testing

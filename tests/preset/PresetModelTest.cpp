@@ -9,7 +9,9 @@ namespace {
 
 using Kind = QVXMLDecodingError::Kind;
 
-QVXMLElement parse(std::string_view text) { return QVXMLParser(text).parse(); }
+QVXMLElement parse(std::string_view text) {
+    return QVXMLParser(text).parse();
+}
 
 std::string channelXML(const std::string& replace = "", const std::string& with = "") {
     std::string xml =
@@ -100,23 +102,30 @@ TEST(ChannelSettingsAngles, ElevationAndAzimuthAreDegreesOverThetaAndPhi) {
 // ---- users, groups, lists
 
 TEST(UserReading, RequiredChildrenAreChecked) {
-    EXPECT_EQ(decodingKind([] { ZeltoUser u(parse(kUser + "<ChannelSettingsList/></User>")); }), Kind::childNotFound);
-    EXPECT_EQ(decodingKind([] { ZeltoUser u(parse(kUser + "<Groups/></User>")); }), Kind::childNotFound);
-    EXPECT_EQ(decodingKind([] { ZeltoUser u(parse(R"(<User Icon="i" Name="n" PhaseInvert="0"><Groups/>)"
-                                                  "<ChannelSettingsList/></User>")); }),
-              Kind::attributeNotFound);
-    EXPECT_EQ(decodingKind([] { ZeltoUserList l(parse("<UserList>" + kUser +
-                                                      "<Groups/><ChannelSettingsList/></User></UserList>")); }),
+    EXPECT_EQ(decodingKind([] { ZeltoUser u(parse(kUser + "<ChannelSettingsList/></User>")); }),
               Kind::childNotFound);
-    EXPECT_EQ(decodingKind([] { ZeltoPreset p(parse(R"(<Preset Name="a" Version="1"/>)")); }), Kind::childNotFound);
+    EXPECT_EQ(decodingKind([] { ZeltoUser u(parse(kUser + "<Groups/></User>")); }), Kind::childNotFound);
+    EXPECT_EQ(decodingKind([] {
+                  ZeltoUser u(parse(R"(<User Icon="i" Name="n" PhaseInvert="0"><Groups/>)"
+                                    "<ChannelSettingsList/></User>"));
+              }),
+              Kind::attributeNotFound);
+    EXPECT_EQ(decodingKind([] {
+                  ZeltoUserList l(
+                      parse("<UserList>" + kUser + "<Groups/><ChannelSettingsList/></User></UserList>"));
+              }),
+              Kind::childNotFound);
+    EXPECT_EQ(decodingKind([] { ZeltoPreset p(parse(R"(<Preset Name="a" Version="1"/>)")); }),
+              Kind::childNotFound);
     const ZeltoUserList empty(parse("<UserList>" + kRemote + "</UserList>"));
     EXPECT_TRUE(empty.users.empty());
 }
 
 TEST(UserReading, GroupsReadInOrderAndOtherContentOfGroupsIsDropped) {
-    const ZeltoUser u(parse(kUser + R"(<Groups><Group Colour="c" ID="-3" Icon="g" Name="A" Color="old"/><Note/>)"
-                                    R"(<Group Colour="d" ID="2" Icon="h" Name="B"/></Groups>)"
-                                    "<ChannelSettingsList/></User>"));
+    const ZeltoUser u(parse(kUser +
+                            R"(<Groups><Group Colour="c" ID="-3" Icon="g" Name="A" Color="old"/><Note/>)"
+                            R"(<Group Colour="d" ID="2" Icon="h" Name="B"/></Groups>)"
+                            "<ChannelSettingsList/></User>"));
     ASSERT_EQ(u.groups.size(), 2u);
     EXPECT_EQ(u.groups[0].id, -3);
     EXPECT_EQ(u.groups[1].name, "B");
@@ -139,8 +148,9 @@ TEST(UserReading, BuiltUsersCompareByTheirFourFieldsOnly) {
 }
 
 TEST(ResidualContent, UnknownAttributesAndChildrenSurviveAndComeFirst) {
-    const std::string xml = R"(<Preset Name="Show" Version="1" Zeta="z"><Info/><UserList Mode="m"><Tpl/>)" + kUser +
-                            R"(<Extra/><Groups/><ChannelSettingsList/></User>)" + kRemote + "</UserList></Preset>";
+    const std::string xml = R"(<Preset Name="Show" Version="1" Zeta="z"><Info/><UserList Mode="m"><Tpl/>)" +
+                            kUser + R"(<Extra/><Groups/><ChannelSettingsList/></User>)" + kRemote +
+                            "</UserList></Preset>";
     ZeltoPreset p(parse(xml));
     EXPECT_EQ(p.name, "Show");
     EXPECT_EQ(p.attributes.size(), 1u);
@@ -176,21 +186,23 @@ std::string channel(const std::string& name, int groupID, int index) {
 
 std::vector<std::pair<std::string, std::uint64_t>> namesAndIndices(const ZeltoPreset& p) {
     std::vector<std::pair<std::string, std::uint64_t>> out;
-    for (const auto& c : p.userList.users.at(0).channelSettingsList.channelSettings) out.emplace_back(c.name, c.index);
+    for (const auto& c : p.userList.users.at(0).channelSettingsList.channelSettings)
+        out.emplace_back(c.name, c.index);
     return out;
 }
 
 TEST(ChannelRegrouping, ChannelsFollowGroupOrderAndAreReindexed) {
-    ZeltoPreset p(parse(presetXML(
-        groupsAndChannels(group(1) + group(0), channel("A", 0, 9) + channel("B", 1, 3) + channel("C", 0, 0)))));
+    ZeltoPreset p(parse(presetXML(groupsAndChannels(
+        group(1) + group(0), channel("A", 0, 9) + channel("B", 1, 3) + channel("C", 0, 0)))));
     p.toElement();
     using V = std::vector<std::pair<std::string, std::uint64_t>>;
     EXPECT_EQ(namesAndIndices(p), (V{{"B", 0}, {"A", 1}, {"C", 2}}));
 }
 
 TEST(ChannelRegrouping, ChannelsOfNoGroupAreDroppedAndSharedIdsDuplicate) {
-    ZeltoPreset p(parse(presetXML(groupsAndChannels(
-        group(0) + group(-1) + group(1) + group(0), channel("A", 7, 0) + channel("B", 0, 1) + channel("C", 1, 2)))));
+    ZeltoPreset p(
+        parse(presetXML(groupsAndChannels(group(0) + group(-1) + group(1) + group(0),
+                                          channel("A", 7, 0) + channel("B", 0, 1) + channel("C", 1, 2)))));
     p.toElement();
     using V = std::vector<std::pair<std::string, std::uint64_t>>;
     EXPECT_EQ(namesAndIndices(p), (V{{"B", 0}, {"C", 1}, {"B", 2}}));
@@ -259,8 +271,9 @@ TEST(RoutingMaps, WritingAddsLocalZeroToNonEmptyMapsAndSortsByLocal) {
 }
 
 TEST(RoutingMaps, DocumentsAreTakenAsTheyAreAndEditingRepairsDuplicates) {
-    const ZeltoRemoteSettings read(parse(R"(<RemoteSettings><InputMap><Channel Local="1" Remote="4" Tag="t"/>)"
-                                         R"(<Channel Local="2" Remote="4"/><Junk/></InputMap><OutputMap/></RemoteSettings>)"));
+    const ZeltoRemoteSettings read(
+        parse(R"(<RemoteSettings><InputMap><Channel Local="1" Remote="4" Tag="t"/>)"
+              R"(<Channel Local="2" Remote="4"/><Junk/></InputMap><OutputMap/></RemoteSettings>)"));
     ZeltoRemoteSettings s = read;
     ASSERT_EQ(s.inputMap().size(), 2u);
     EXPECT_EQ(*s.inputMap()[0].attributes.find("Tag"), "t");
@@ -269,10 +282,12 @@ TEST(RoutingMaps, DocumentsAreTakenAsTheyAreAndEditingRepairsDuplicates) {
     EXPECT_EQ(s.lin2rin(2), std::nullopt);
     EXPECT_EQ(s.rin2lin(4), 3u);
 
-    EXPECT_EQ(decodingKind([] { ZeltoRemoteSettings r(parse("<RemoteSettings><InputMap/></RemoteSettings>")); }),
-              Kind::childNotFound);
-    EXPECT_EQ(decodingKind([] { ZeltoRemoteSettings r(parse("<RemoteSettings><OutputMap/></RemoteSettings>")); }),
-              Kind::childNotFound);
+    EXPECT_EQ(
+        decodingKind([] { ZeltoRemoteSettings r(parse("<RemoteSettings><InputMap/></RemoteSettings>")); }),
+        Kind::childNotFound);
+    EXPECT_EQ(
+        decodingKind([] { ZeltoRemoteSettings r(parse("<RemoteSettings><OutputMap/></RemoteSettings>")); }),
+        Kind::childNotFound);
     EXPECT_EQ(decodingKind([] {
                   ZeltoRemoteSettings r(parse(R"(<RemoteSettings><InputMap><Channel Local="1" Remote="-2"/>)"
                                               "</InputMap><OutputMap/></RemoteSettings>"));

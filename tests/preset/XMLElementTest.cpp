@@ -9,7 +9,9 @@
 namespace zelto {
 namespace {
 
-QVXMLElement parse(std::string_view text) { return QVXMLParser(text).parse(); }
+QVXMLElement parse(std::string_view text) {
+    return QVXMLParser(text).parse();
+}
 
 // ---- layout of written elements
 
@@ -39,8 +41,9 @@ TEST(XMLWriting, TextOfAnElementWithChildrenIsNotWritten) {
 
 // Unescaped markup made any preset holding such a name unreadable.
 TEST(XMLWriting, MarkupAndWhitespaceInValuesSurviveARoundTrip) {
-    const std::string values[] = {"Bass & Keys", "<L>", "say \"hi\"", "a>b", "]]>", "tab\there",
-                                  "two\nlines",  "cr\rlf\r\n", "  padded  ", "Grüße 日本 🎸", "&amp;"};
+    const std::string values[] = {"Bass & Keys", "<L>",          "say \"hi\"", "a>b",
+                                  "]]>",         "tab\there",    "two\nlines", "cr\rlf\r\n",
+                                  "  padded  ",  "Grüße 日本 🎸", "&amp;"};
     for (const std::string& value : values) {
         QVXMLElement e("E", {{"v", value}});
         QVXMLElement text("T");
@@ -53,8 +56,9 @@ TEST(XMLWriting, MarkupAndWhitespaceInValuesSurviveARoundTrip) {
 }
 
 TEST(XMLWriting, ValuesXMLCannotCarryAreRefusedRatherThanWrittenCorrupt) {
-    const std::string bad[] = {std::string("nul\0x", 5), "bell\x07", "\xff", "\xc3", "\xed\xa0\x80" /* surrogate */,
-                               "\xef\xbf\xbe" /* U+FFFE */, "\xc0\x80" /* overlong */};
+    const std::string bad[] = {
+        std::string("nul\0x", 5),    "bell\x07", "\xff", "\xc3", "\xed\xa0\x80" /* surrogate */,
+        "\xef\xbf\xbe" /* U+FFFE */, "\xc0\x80" /* overlong */};
     for (const std::string& value : bad) {
         EXPECT_THROW(QVXMLElement("E", {{"v", value}}).serialize(), QVXMLEncodingError);
         QVXMLElement text("T");
@@ -100,7 +104,14 @@ TEST(XMLParsing, NamespacesAreNotProcessed) {
 }
 
 TEST(XMLParsing, MalformedInputThrowsTheParserError) {
-    const char* bad[] = {"", "<", "<A>", "<A></B>", "<A x='1' x='2'/>", "<A/><B/>", "text", "<A>&undefined;</A>",
+    const char* bad[] = {"",
+                         "<",
+                         "<A>",
+                         "<A></B>",
+                         "<A x='1' x='2'/>",
+                         "<A/><B/>",
+                         "text",
+                         "<A>&undefined;</A>",
                          "\xef\xbb\xbf<A>\xff</A>"};
     for (const char* text : bad) EXPECT_THROW(parse(text), QVXMLParserError) << text;
 }
@@ -193,16 +204,30 @@ TEST(XMLTypedReaders, MissingAttributesAndBadTextHaveDistinctErrors) {
 
 TEST(XMLTypedReaders, IntegersAcceptSignedDecimalInRangeOnly) {
     const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
-        {"0", 0}, {"-7", -7}, {"+7", 7}, {"9223372036854775807", INT64_MAX},
-        {"-9223372036854775808", INT64_MIN}, {"9223372036854775808", std::nullopt},
-        {"-9223372036854775809", std::nullopt}, {"", std::nullopt}, {"-", std::nullopt}, {" 1", std::nullopt},
-        {"1 ", std::nullopt}, {"1.0", std::nullopt}, {"0x10", std::nullopt}, {"1e3", std::nullopt},
+        {"0", 0},
+        {"-7", -7},
+        {"+7", 7},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"", std::nullopt},
+        {"-", std::nullopt},
+        {" 1", std::nullopt},
+        {"1 ", std::nullopt},
+        {"1.0", std::nullopt},
+        {"0x10", std::nullopt},
+        {"1e3", std::nullopt},
         {"--1", std::nullopt}};
     for (const auto& [text, expected] : cases) EXPECT_EQ(parseXMLInt64(text), expected) << text;
 
     const std::pair<const char*, std::optional<std::uint64_t>> unsignedCases[] = {
-        {"18446744073709551615", UINT64_MAX}, {"18446744073709551616", std::nullopt}, {"-1", std::nullopt},
-        {"+3", 3}, {"-0", 0}, {"", std::nullopt}};
+        {"18446744073709551615", UINT64_MAX},
+        {"18446744073709551616", std::nullopt},
+        {"-1", std::nullopt},
+        {"+3", 3},
+        {"-0", 0},
+        {"", std::nullopt}};
     for (const auto& [text, expected] : unsignedCases) EXPECT_EQ(parseXMLUInt64(text), expected) << text;
 }
 
@@ -217,9 +242,9 @@ TEST(XMLTypedReaders, BooleansAcceptOnlyDigitsAndTheFourWords) {
 
 TEST(XMLTypedReaders, FloatsFollowTheCLocaleSyntaxWithNothingLeftOver) {
     const std::pair<const char*, float> accepted[] = {
-        {"1.5", 1.5f},      {"-6", -6.0f},    {"+2.5", 2.5f},  {"1e-05", 0.00001f}, {"1E3", 1000.0f},
-        {".5", 0.5f},       {"5.", 5.0f},     {"0x1p3", 8.0f}, {"1e999", INFINITY}, {"-inf", -INFINITY},
-        {"Infinity", INFINITY}, {"1e-999", 0.0f}};
+        {"1.5", 1.5f},       {"-6", -6.0f},       {"+2.5", 2.5f},         {"1e-05", 0.00001f},
+        {"1E3", 1000.0f},    {".5", 0.5f},        {"5.", 5.0f},           {"0x1p3", 8.0f},
+        {"1e999", INFINITY}, {"-inf", -INFINITY}, {"Infinity", INFINITY}, {"1e-999", 0.0f}};
     for (const auto& [text, value] : accepted) EXPECT_EQ(parseXMLFloat(text), value) << text;
     for (const char* text : {"nan", "NAN", "-nan", "nan(123)"}) {
         const auto v = parseXMLFloat(text);
@@ -233,16 +258,26 @@ TEST(XMLTypedReaders, FloatsFollowTheCLocaleSyntaxWithNothingLeftOver) {
 
 TEST(XMLFloatText, ShortestFormKeepsPointZeroOnIntegralValues) {
     const std::pair<float, const char*> cases[] = {
-        {0.0f, "0.0"},   {-6.0f, "-6.0"},     {2.5f, "2.5"},       {0.1f, "0.1"},  {100000.0f, "100000.0"},
-        {-0.0f, "-0.0"}, {1e-05f, "1e-05"},   {INFINITY, "inf"},   {1.0f / 3.0f, "0.33333334"}};
+        {0.0f, "0.0"},     {-6.0f, "-6.0"},         {2.5f, "2.5"},
+        {0.1f, "0.1"},     {100000.0f, "100000.0"}, {-0.0f, "-0.0"},
+        {1e-05f, "1e-05"}, {INFINITY, "inf"},       {1.0f / 3.0f, "0.33333334"}};
     for (const auto& [value, text] : cases) EXPECT_EQ(formatXMLFloat(value), text);
 }
 
 TEST(XMLFloatText, EveryFormReadsBackToTheSameBits) {
-    const float values[] = {std::numeric_limits<float>::max(),        std::numeric_limits<float>::lowest(),
-                            std::numeric_limits<float>::min(),        std::numeric_limits<float>::denorm_min(),
-                            -std::numeric_limits<float>::denorm_min(), 1e16f, 9.999999e15f, 1e-4f, 9.9999e-5f,
-                            16777217.0f, 3.1415925f, -0.0f, -INFINITY};
+    const float values[] = {std::numeric_limits<float>::max(),
+                            std::numeric_limits<float>::lowest(),
+                            std::numeric_limits<float>::min(),
+                            std::numeric_limits<float>::denorm_min(),
+                            -std::numeric_limits<float>::denorm_min(),
+                            1e16f,
+                            9.999999e15f,
+                            1e-4f,
+                            9.9999e-5f,
+                            16777217.0f,
+                            3.1415925f,
+                            -0.0f,
+                            -INFINITY};
     for (float value : values) {
         const auto back = parseXMLFloat(formatXMLFloat(value));
         ASSERT_TRUE(back) << formatXMLFloat(value);
