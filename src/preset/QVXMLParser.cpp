@@ -2,6 +2,11 @@
 
 #include <expat.h>
 
+// Older versions expand entity references without limit.
+#if XML_MAJOR_VERSION < 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION < 4)
+#error "expat 2.4 or later is required"
+#endif
+
 #include <array>
 #include <climits>
 #include <cstring>

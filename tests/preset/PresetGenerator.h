@@ -122,6 +122,8 @@ class PresetGenerator {
             open(4, "ChannelSettings", a);
             textElement(5, "Comment", {}, "a & b");
             close(4, "ChannelSettings");
+        } else if (shape_.unknownContent && input % 13 == 6) {
+            textElement(4, "ChannelSettings", a, "  spare mic  ");
         } else {
             leaf(4, "ChannelSettings", a);
         }

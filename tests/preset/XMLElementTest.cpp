@@ -165,15 +165,6 @@ TEST(XMLEditing, CopyConstructionRemovesEveryNamedChildAndAttribute) {
     EXPECT_TRUE(moved.sameContent(copy));
 }
 
-TEST(XMLEditing, SetAttributeReplacesAndAppendAddsAtTheEnd) {
-    QVXMLElement e("E", {{"a", "1"}});
-    e.setAttribute("a", "2");
-    e.setAttribute("b", "3");
-    e.appendChild(QVXMLElement("X"));
-    e.appendChild(QVXMLElement("Y"));
-    EXPECT_EQ(e.serialize(), "<E a=\"2\" b=\"3\">\n\t<X/>\n\t<Y/>\n</E>");
-}
-
 // ---- typed readers
 
 struct ReaderCase {
@@ -296,11 +287,6 @@ TEST(XMLFloatText, EveryFormReadsBackToTheSameBits) {
         const auto back = parseXMLFloat(formatXMLFloat(value));
         ASSERT_TRUE(back && *back == value) << formatXMLFloat(value);
     }
-}
-
-TEST(XMLDescription, NamesAttributesThenTextOrChildren) {
-    const QVXMLElement e = parse(R"(<E b="2" a="1"><C>t</C></E>)");
-    EXPECT_EQ(e.description(), R"(E ["a": "1", "b": "2"] [C [:] t])");
 }
 
 }  // namespace
