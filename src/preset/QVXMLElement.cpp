@@ -77,6 +77,15 @@ std::optional<std::string_view> QVXMLAttributes::find(std::string_view name) con
 }
 
 void QVXMLAttributes::appendUnique(std::string_view name, std::string_view value) {
+    // Growing the buffer would pull it from under a name or value that is a view into it.
+    const auto inside = [this](std::string_view v) {
+        return !v.empty() && v.data() >= text_.data() && v.data() < text_.data() + text_.capacity();
+    };
+    if (inside(name) || inside(value)) {
+        const std::string ownName(name), ownValue(value);
+        appendUnique(std::string_view(ownName), std::string_view(ownValue));
+        return;
+    }
     text_.reserve(text_.size() + 8 + name.size() + value.size());
     appendLength(text_, name.size());
     text_.append(name);

@@ -76,13 +76,8 @@ void writeMapXML(std::string& out, int level, std::string_view name, const Map& 
 
 QVXMLElement writeMap(std::string name, const Map& map) {
     QVXMLElement element(std::move(name));
-    std::vector<const ZeltoChannelMap*> sorted;
-    sorted.reserve(map.size());
-    for (const auto& entry : map) sorted.push_back(&entry);
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const auto* a, const auto* b) { return a->local < b->local; });
-    element.children.reserve(sorted.size());
-    for (const auto* entry : sorted) element.children.push_back(entry->toElement());
+    element.children.reserve(map.size());
+    for (const auto* entry : sortedByLocal(map)) element.children.push_back(entry->toElement());
     return element;
 }
 

@@ -165,6 +165,15 @@ TEST(XMLEditing, CopyConstructionRemovesEveryNamedChildAndAttribute) {
     EXPECT_TRUE(moved.sameContent(copy));
 }
 
+// Values are views into the element's own storage; copying one onto a new name must not read freed memory.
+TEST(XMLEditing, SettingAnAttributeFromAnotherOfTheSameElementIsSafe) {
+    QVXMLElement e("E", {{"a", std::string(100, 'x')}});
+    for (int i = 0; i < 20; ++i) e.setAttribute("n" + std::to_string(i), *e.attributes.find("a"));
+    e.setAttribute("a", *e.attributes.find("n3"));
+    EXPECT_EQ(e.attributes.size(), 21u);
+    EXPECT_EQ(*e.attributes.find("n19"), std::string(100, 'x'));
+}
+
 // ---- typed readers
 
 struct ReaderCase {
