@@ -37,8 +37,12 @@ struct Case {
     bool inBundle = false;
 };
 
-Arg I(std::int32_t v) { return {'i', v, {}, {}}; }
-Arg S(std::string v) { return {'s', 0, std::move(v), {}}; }
+Arg I(std::int32_t v) {
+    return {'i', v, {}, {}};
+}
+Arg S(std::string v) {
+    return {'s', 0, std::move(v), {}};
+}
 Arg B(std::size_t n) {
     std::vector<std::uint8_t> data(n);
     for (std::size_t k = 0; k < n; ++k) data[k] = static_cast<std::uint8_t>(k * 31 + 7);
@@ -53,8 +57,8 @@ std::vector<Case> cases() {
     Case userInfo{"b UserInfo",
                   "/ZELTOapp/control/UserInfo",
                   {S("Stage Left"), S("icon3"), I(2), I(0), S("ZS123456"), I(1), I(0), S("ZELTO:orvel"),
-                   S("2.4.1"), I(0), I(0), S("Monitor Rack A"), I(16), I(8), I(0), I(0), S("00000000"), S("x"),
-                   S("uid-5f3a9c21-77b0")}};
+                   S("2.4.1"), I(0), I(0), S("Monitor Rack A"), I(16), I(8), I(0), I(0), S("00000000"),
+                   S("x"), S("uid-5f3a9c21-77b0")}};
     Case ping{"c Ping", "/Zo/Ping", {I(9112), S("qv42")}};
     Case bundle = ping;
     bundle.name = "d Bundle(Ping)";
@@ -91,9 +95,12 @@ void readOurs(const OSCObject& object, Sink& sink) {
     const auto& message = *object.message();
     sink.take(message.address().address().data(), message.address().address().size());
     for (const auto& v : message.values()) {
-        if (auto i = v.asInt32()) sink.take(*i);
-        else if (auto s = v.asString()) sink.take(s->data(), s->size());
-        else if (auto b = v.asData()) sink.take(reinterpret_cast<const char*>(b->data()), b->size());
+        if (auto i = v.asInt32())
+            sink.take(*i);
+        else if (auto s = v.asString())
+            sink.take(s->data(), s->size());
+        else if (auto b = v.asData())
+            sink.take(reinterpret_cast<const char*>(b->data()), b->size());
     }
 }
 
@@ -184,9 +191,9 @@ void readOscpack(const osc::ReceivedPacket& packet, Sink& sink) {
 // Registers a benchmark that also reports the minimum over its repetitions.
 template <class F>
 void registerTimed(const char* name, F&& body) {
-    benchmark::RegisterBenchmark(name, std::forward<F>(body))->ComputeStatistics("min", [](const std::vector<double>& v) {
-        return *std::min_element(v.begin(), v.end());
-    });
+    benchmark::RegisterBenchmark(name, std::forward<F>(body))
+        ->ComputeStatistics(
+            "min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
 }
 
 void registerCase(const Case& c) {
@@ -306,7 +313,7 @@ void registerCase(const Case& c) {
 // Keeps the console output and collects CPU ns per object by name, the best
 // of the repetitions: on a shared machine the minimum is the stable figure.
 class CollectingReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, double> nanoseconds;
 
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -327,8 +334,8 @@ void printTable(const std::vector<Case>& all, const std::map<std::string, double
         auto it = ns.find(key);
         return it == ns.end() ? -1.0 : it->second;
     };
-    std::printf("\n%-8s %-16s %9s %9s %9s %9s %7s %5s\n", "op", "object", "ours ns", "liblo ns", "oscpack", "memcpy",
-                "ratio", "goal");
+    std::printf("\n%-8s %-16s %9s %9s %9s %9s %7s %5s\n", "op", "object", "ours ns", "liblo ns", "oscpack",
+                "memcpy", "ratio", "goal");
     for (const char* op : {"encode", "decode"}) {
         const double goal = std::string(op) == "encode" ? 0.5 : 0.8;
         for (const auto& c : all) {
@@ -336,8 +343,9 @@ void printTable(const std::vector<Case>& all, const std::map<std::string, double
             double ours = at(base + "ours"), lo = at(base + "liblo"), pack = at(base + "oscpack");
             double peer = lo < 0 ? pack : pack < 0 ? lo : std::min(lo, pack);
             double ratio = peer > 0 && ours > 0 ? ours / peer : -1;
-            std::printf("%-8s %-16s %9.1f %9.1f %9.1f %9.1f %7.2f %5.1f%s\n", op, c.name.c_str(), ours, lo, pack,
-                        at(base + "memcpy"), ratio, goal, ratio >= 0 && ratio <= goal ? "" : "  (missed)");
+            std::printf("%-8s %-16s %9.1f %9.1f %9.1f %9.1f %7.2f %5.1f%s\n", op, c.name.c_str(), ours, lo,
+                        pack, at(base + "memcpy"), ratio, goal,
+                        ratio >= 0 && ratio <= goal ? "" : "  (missed)");
         }
     }
     std::printf("ratio = ours / faster peer; CPU time, best of the repetitions\n");

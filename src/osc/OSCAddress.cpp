@@ -4,7 +4,9 @@
 
 namespace zelto {
 
-bool OSCAddress::isValid(std::string_view text) noexcept { return wire::isValidAddress(text); }
+bool OSCAddress::isValid(std::string_view text) noexcept {
+    return wire::isValidAddress(text);
+}
 
 std::optional<OSCAddress> OSCAddress::make(std::string_view text) {
     if (!isValid(text)) return std::nullopt;
@@ -29,7 +31,8 @@ std::optional<std::string_view> OSCAddress::partView(std::size_t index) const no
     std::size_t start = 0;
     for (std::size_t i = 0;; ++i) {
         std::size_t slash = text.find('/', start);
-        if (i == index) return text.substr(start, slash == std::string_view::npos ? text.npos : slash - start);
+        if (i == index)
+            return text.substr(start, slash == std::string_view::npos ? text.npos : slash - start);
         if (slash == std::string_view::npos) return std::nullopt;
         start = slash + 1;
     }

@@ -19,7 +19,7 @@ struct OSCDecodeContext;
 
 // A valid OSC address such as "/ZELTOapp/control/PresetList".
 class OSCAddress {
-public:
+  public:
     // The address for `text`, or none when the text is not a valid address.
     static std::optional<OSCAddress> make(std::string_view text);
     // Not empty, starts with "/", no empty part, printable ASCII, none of ` #*,/?[]{}` in a part.
@@ -40,7 +40,7 @@ public:
 
     friend bool operator==(const OSCAddress& a, const OSCAddress& b) noexcept { return a.text_ == b.text_; }
 
-private:
+  private:
     OSCAddress() noexcept = default;
     explicit OSCAddress(OSCBytes text) noexcept : text_(std::move(text)) {}
     std::optional<std::string_view> partView(std::size_t index) const noexcept;

@@ -135,8 +135,8 @@ bool OSCAddressPattern::matches(std::string_view a, std::string_view p) noexcept
             std::size_t from = 0;
             for (;;) {
                 std::size_t comma = alternatives.find(',', from);
-                auto alternative = alternatives.substr(from, comma == std::string_view::npos ? alternatives.npos
-                                                                                              : comma - from);
+                auto alternative = alternatives.substr(
+                    from, comma == std::string_view::npos ? alternatives.npos : comma - from);
                 if (a.substr(i, alternative.size()) == alternative) {
                     taken = alternative.size();
                     break;

@@ -12,7 +12,7 @@ namespace zelto {
 // An OSC 1.0 address pattern ("?", "*", "[a-z]", "[!a-z]", "{foo,bar}"),
 // matched part by part between slashes.
 class OSCAddressPattern {
-public:
+  public:
     // The pattern, or none when `text` is not a valid pattern.
     static std::optional<OSCAddressPattern> make(std::string_view text);
     static bool isValid(std::string_view text) noexcept;
@@ -27,7 +27,7 @@ public:
 
     friend bool operator==(const OSCAddressPattern&, const OSCAddressPattern&) = default;
 
-private:
+  private:
     explicit OSCAddressPattern(std::string_view text);
 
     std::string pattern_;

@@ -30,9 +30,13 @@ OSCBundle OSCBundle::from(std::span<const std::uint8_t> data) {
     return context.decodeBundle(data, 1);
 }
 
-void OSCBundle::add(OSCMessage message) { elements_.emplace_back(std::move(message)); }
+void OSCBundle::add(OSCMessage message) {
+    elements_.emplace_back(std::move(message));
+}
 
-void OSCBundle::add(OSCBundle bundle) { elements_.emplace_back(std::move(bundle)); }
+void OSCBundle::add(OSCBundle bundle) {
+    elements_.emplace_back(std::move(bundle));
+}
 
 void OSCBundle::setEndpoint(const std::optional<OSCEndpoint>& endpoint) {
     endpoint_ = endpoint;
@@ -75,7 +79,8 @@ std::size_t OSCBundle::encodeUnchecked(std::uint8_t* out) const noexcept {
     for (const auto& element : elements_) {
         std::uint8_t* sizeField = p;
         p += 4;
-        std::size_t n = element.message() ? element.message()->encodeUnchecked(p) : element.bundle()->encodeUnchecked(p);
+        std::size_t n =
+            element.message() ? element.message()->encodeUnchecked(p) : element.bundle()->encodeUnchecked(p);
         wire::storeU32(sizeField, static_cast<std::uint32_t>(n));
         p += n;
     }
@@ -153,7 +158,9 @@ void OSCObject::setReceiveTime(std::optional<std::uint64_t> time) noexcept {
     }
 }
 
-std::size_t OSCObject::oscSize() const noexcept { return isMessage() ? message()->oscSize() : bundle()->oscSize(); }
+std::size_t OSCObject::oscSize() const noexcept {
+    return isMessage() ? message()->oscSize() : bundle()->oscSize();
+}
 
 std::vector<std::uint8_t> OSCObject::encode() const {
     return isMessage() ? message()->encode() : bundle()->encode();

@@ -9,7 +9,7 @@
 namespace zelto {
 
 class OSCBytes::Buffer {
-public:
+  public:
     std::atomic<std::uint32_t> refs{1};
 };
 
@@ -18,12 +18,15 @@ constexpr std::size_t headerSize = 16;  // keeps the payload 16-byte aligned
 static_assert(sizeof(OSCBytes::Buffer) <= headerSize);
 }  // namespace
 
-void OSCBytes::retain(Buffer* buffer) noexcept { buffer->refs.fetch_add(1, std::memory_order_relaxed); }
+void OSCBytes::retain(Buffer* buffer) noexcept {
+    buffer->refs.fetch_add(1, std::memory_order_relaxed);
+}
 
 OSCBytes::Buffer* OSCBytes::makeBuffer(std::span<const std::uint8_t> bytes) {
     void* memory = ::operator new(headerSize + bytes.size());
     auto* buffer = new (memory) Buffer;
-    if (!bytes.empty()) std::memcpy(static_cast<std::uint8_t*>(memory) + headerSize, bytes.data(), bytes.size());
+    if (!bytes.empty())
+        std::memcpy(static_cast<std::uint8_t*>(memory) + headerSize, bytes.data(), bytes.size());
     return buffer;
 }
 
@@ -52,7 +55,8 @@ OSCBytes::OSCBytes(std::span<const std::uint8_t> bytes) {
 }
 
 OSCBytes::OSCBytes(std::string_view text)
-    : OSCBytes(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) {}
+    : OSCBytes(
+          std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) {}
 
 OSCBytes::OSCBytes(Buffer* buffer, const std::uint8_t* data, std::size_t size) {
     if (size > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCBytes");

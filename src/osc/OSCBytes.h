@@ -17,7 +17,7 @@ struct OSCDecodeContext;
 // contents live in a shared, reference-counted buffer, so copies are cheap and
 // every long payload of one decoded datagram points into a single copy of it.
 class OSCBytes {
-public:
+  public:
     static constexpr std::size_t inlineCapacity = 24;
 
     // A reference-counted heap buffer; slices of it keep it alive.
@@ -61,7 +61,7 @@ public:
     static const std::uint8_t* bufferData(const Buffer* buffer) noexcept;
     static void release(Buffer* buffer) noexcept;
 
-private:
+  private:
     friend struct detail::OSCDecodeContext;
     static void retain(Buffer* buffer) noexcept;
     void copyFrom(const OSCBytes& other) noexcept {

@@ -47,7 +47,8 @@ struct OSCDecodeContext {
 
     // Fills `value` (a fresh Int32 0) with a value of `kind` read from the
     // front of `data`; returns the bytes it occupies.
-    [[gnu::always_inline]] inline std::size_t decodeValueInto(OSCValue& value, OSCValueKind kind, std::span<const std::uint8_t> data);
+    [[gnu::always_inline]] inline std::size_t decodeValueInto(OSCValue& value, OSCValueKind kind,
+                                                              std::span<const std::uint8_t> data);
 
     // The *Into forms decode straight into an object that already sits where
     // it will live (inside a shared object or a bundle's element list).

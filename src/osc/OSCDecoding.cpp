@@ -13,12 +13,15 @@ namespace zelto {
 namespace {
 
 // Kept out of line so the decoding loops stay small enough to inline.
-[[noreturn, gnu::cold, gnu::noinline]] void throwValueError(OSCValueError::Case c) { throw OSCValueError(c); }
+[[noreturn, gnu::cold, gnu::noinline]] void throwValueError(OSCValueError::Case c) {
+    throw OSCValueError(c);
+}
 
 }  // namespace
 
 // Each kind reads only what it needs from the front of `data`.
-inline std::size_t detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCValueKind kind, std::span<const std::uint8_t> data) {
+inline std::size_t detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCValueKind kind,
+                                                             std::span<const std::uint8_t> data) {
     const std::size_t n = data.size();
     const std::uint8_t* p = data.data();
     v.kind_ = kind;
@@ -54,7 +57,8 @@ inline std::size_t detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCVal
             std::size_t total = wire::paddedText(length);
             if (total > n) throwValueError(OSCValueError::Case::sizeError);
             // The NUL and its padding fill the last word: total - 4 <= length < total.
-            if (!wire::zeroTail(p + total, total - length)) throwValueError(OSCValueError::Case::encodingError);
+            if (!wire::zeroTail(p + total, total - length))
+                throwValueError(OSCValueError::Case::encodingError);
             if (!wire::isValidUTF8(p, length)) throwValueError(OSCValueError::Case::encodingError);
             v.scalar_.u64 = 0;
             v.scalar_.b = true;
@@ -68,7 +72,8 @@ inline std::size_t detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCVal
             // Checked in 64 bits so a length near 2^32 cannot wrap.
             std::uint64_t total = 4 + wire::padded(static_cast<std::uint64_t>(length));
             if (total > n) throwValueError(OSCValueError::Case::sizeError);
-            if (!wire::zeroTail(p + total, static_cast<std::size_t>(total - 4 - length))) throwValueError(OSCValueError::Case::encodingError);
+            if (!wire::zeroTail(p + total, static_cast<std::size_t>(total - 4 - length)))
+                throwValueError(OSCValueError::Case::encodingError);
             v.scalar_.u64 = 0;
             v.tag_ = 'b';
             assign(v.bytes_, p + 4, length, n - 4);
@@ -92,7 +97,8 @@ constexpr auto tagKinds = [] {
     std::array<std::uint8_t, 256> table{};
     for (int c = 0; c < 256; ++c) {
         if (auto tag = OSCTypeTag::from(static_cast<char>(c))) {
-            table[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(1 + static_cast<int>(tag->valueType()));
+            table[static_cast<std::size_t>(c)] =
+                static_cast<std::uint8_t>(1 + static_cast<int>(tag->valueType()));
         }
     }
     return table;
@@ -112,7 +118,8 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     if (!wire::isValidAddress(addressText)) {
         for (std::size_t i = 0; i < addressLength; ++i) {
             if (p[i] >= 0x80) {
-                throw OSCMessageError(MessageCase::malformedMessage, "OSC Address contains non ASCII Charachters");
+                throw OSCMessageError(MessageCase::malformedMessage,
+                                      "OSC Address contains non ASCII Charachters");
             }
         }
         throw OSCMessageError(MessageCase::malformedAddress, std::string(addressText));
@@ -152,7 +159,8 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
                 value.tag_ = static_cast<char>(c);
                 continue;
             }
-            offset += decodeValueInto(value, static_cast<OSCValueKind>(tagKinds[c] - 1), data.subspan(offset));
+            offset +=
+                decodeValueInto(value, static_cast<OSCValueKind>(tagKinds[c] - 1), data.subspan(offset));
         }
     }
     assign(out.address_.text_, p, addressLength, size);
@@ -162,7 +170,8 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     out.encodable_ = size < (std::size_t{1} << 31);
 }
 
-void detail::OSCDecodeContext::decodeBundleInto(std::span<const std::uint8_t> data, OSCBundle& bundle, int depth) {
+void detail::OSCDecodeContext::decodeBundleInto(std::span<const std::uint8_t> data, OSCBundle& bundle,
+                                                int depth) {
     using Case = OSCBundleError::Case;
     const std::size_t size = data.size();
     const std::uint8_t* p = data.data();

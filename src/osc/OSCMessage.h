@@ -28,9 +28,10 @@ struct OSCDecodeKey {
 // An OSC message: an address and its argument values. `endpoint` and
 // `receiveTime` are set by the receiver and are not part of the encoding.
 class OSCMessage {
-public:
+  public:
     // The message, or none when `address` is not a valid address.
-    static std::optional<OSCMessage> make(std::string_view address, std::initializer_list<OSCValue> values = {});
+    static std::optional<OSCMessage> make(std::string_view address,
+                                          std::initializer_list<OSCValue> values = {});
     static std::optional<OSCMessage> make(std::string_view address, std::span<const OSCValue> values);
     OSCMessage(OSCAddress address, std::initializer_list<OSCValue> values = {});
     OSCMessage(OSCAddress address, std::span<const OSCValue> values);
@@ -62,7 +63,7 @@ public:
 
     friend bool operator==(const OSCMessage&, const OSCMessage&) = default;
 
-private:
+  private:
     friend struct detail::OSCDecodeContext;
     friend class OSCBundle;
     std::size_t encodeUnchecked(std::uint8_t* out) const noexcept;

@@ -19,7 +19,7 @@ class OSCObject;
 
 // A time tag and an ordered list of messages and nested bundles.
 class OSCBundle {
-public:
+  public:
     explicit OSCBundle(std::uint64_t timetag = OSCTimeTagNow);
     OSCBundle(std::uint64_t timetag, std::vector<OSCObject> elements);
     OSCBundle(const OSCBundle&);
@@ -57,7 +57,7 @@ public:
 
     friend bool operator==(const OSCBundle&, const OSCBundle&);
 
-private:
+  private:
     friend struct detail::OSCDecodeContext;
     friend class OSCObject;
     std::size_t encodeUnchecked(std::uint8_t* out) const noexcept;
@@ -73,11 +73,12 @@ private:
 // many: the transport hands it around as `OSCObjectPtr`
 // (std::shared_ptr<const OSCObject>), stamped before it is shared.
 class OSCObject {
-public:
+  public:
     OSCObject(OSCMessage message) noexcept : value_(std::move(message)) {}
     OSCObject(OSCBundle bundle) noexcept : value_(std::move(bundle)) {}
     template <class T, class... Args>
-    explicit OSCObject(std::in_place_type_t<T> kind, Args&&... args) : value_(kind, std::forward<Args>(args)...) {}
+    explicit OSCObject(std::in_place_type_t<T> kind, Args&&... args)
+        : value_(kind, std::forward<Args>(args)...) {}
 
     // "/..." decodes a message, "#..." a bundle; anything else, or no bytes,
     // throws OSCDecoderError.
@@ -106,7 +107,7 @@ public:
 
     friend bool operator==(const OSCObject&, const OSCObject&) = default;
 
-private:
+  private:
     friend class OSCBundle;
     std::variant<OSCMessage, OSCBundle> value_;
 };

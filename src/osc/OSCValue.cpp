@@ -66,13 +66,26 @@ void appendEscaped(std::string& out, std::string_view text) {
     out += '"';
     for (char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
-            default: out += c;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\0':
+                out += "\\0";
+                break;
+            default:
+                out += c;
         }
     }
     out += '"';
@@ -98,9 +111,13 @@ OSCValue OSCValue::timeTag(std::uint64_t v) noexcept {
     return value;
 }
 
-OSCValue OSCValue::blob(std::span<const std::uint8_t> bytes) { return OSCValue(OSCValueKind::Data, OSCBytes(bytes)); }
+OSCValue OSCValue::blob(std::span<const std::uint8_t> bytes) {
+    return OSCValue(OSCValueKind::Data, OSCBytes(bytes));
+}
 
-OSCValue OSCValue::blob(OSCBytes bytes) noexcept { return OSCValue(OSCValueKind::Data, std::move(bytes)); }
+OSCValue OSCValue::blob(OSCBytes bytes) noexcept {
+    return OSCValue(OSCValueKind::Data, std::move(bytes));
+}
 
 OSCValue OSCValue::stringBytes(OSCBytes bytes) noexcept {
     OSCValue value(OSCValueKind::String, std::move(bytes));
@@ -132,9 +149,12 @@ std::string OSCValue::description() const {
     switch (kind_) {
         case OSCValueKind::Int32:
         case OSCValueKind::Int:
-        case OSCValueKind::Int64: return std::to_string(scalar_.i64);
-        case OSCValueKind::UInt64: return std::to_string(scalar_.u64);
-        case OSCValueKind::Bool: return scalar_.b ? "true" : "false";
+        case OSCValueKind::Int64:
+            return std::to_string(scalar_.i64);
+        case OSCValueKind::UInt64:
+            return std::to_string(scalar_.u64);
+        case OSCValueKind::Bool:
+            return scalar_.b ? "true" : "false";
         case OSCValueKind::Float: {
             char text[32];
             auto result = std::to_chars(text, text + sizeof text, scalar_.f32);
@@ -147,7 +167,8 @@ std::string OSCValue::description() const {
             appendEscaped(s, bytes_.view());
             return s;
         }
-        case OSCValueKind::Data: return std::to_string(bytes_.size()) + " bytes";
+        case OSCValueKind::Data:
+            return std::to_string(bytes_.size()) + " bytes";
     }
     return {};
 }
@@ -157,12 +178,17 @@ bool operator==(const OSCValue& a, const OSCValue& b) noexcept {
     switch (a.kind_) {
         case OSCValueKind::Int32:
         case OSCValueKind::Int:
-        case OSCValueKind::Int64: return a.scalar_.i64 == b.scalar_.i64;
-        case OSCValueKind::UInt64: return a.scalar_.u64 == b.scalar_.u64;
-        case OSCValueKind::Float: return a.scalar_.f32 == b.scalar_.f32;
-        case OSCValueKind::Bool: return a.scalar_.b == b.scalar_.b;
+        case OSCValueKind::Int64:
+            return a.scalar_.i64 == b.scalar_.i64;
+        case OSCValueKind::UInt64:
+            return a.scalar_.u64 == b.scalar_.u64;
+        case OSCValueKind::Float:
+            return a.scalar_.f32 == b.scalar_.f32;
+        case OSCValueKind::Bool:
+            return a.scalar_.b == b.scalar_.b;
         case OSCValueKind::String:
-        case OSCValueKind::Data: return a.bytes_ == b.bytes_;
+        case OSCValueKind::Data:
+            return a.bytes_ == b.bytes_;
     }
     return false;
 }

@@ -23,7 +23,7 @@ enum class OSCValueKind : std::uint8_t { Int32, Int, Int64, Float, Bool, String,
 
 // One supported type tag character.
 class OSCTypeTag {
-public:
+  public:
     // The tag for `character`, or none when it is not one of i h f s b t T F.
     static constexpr std::optional<OSCTypeTag> from(char character) noexcept;
 
@@ -32,16 +32,16 @@ public:
     constexpr std::uint8_t encode() const noexcept { return static_cast<std::uint8_t>(raw_); }
     friend constexpr bool operator==(OSCTypeTag, OSCTypeTag) noexcept = default;
 
-    static const OSCTypeTag int32;    // "i"
-    static const OSCTypeTag int64;    // "h"
-    static const OSCTypeTag float32;  // "f"
-    static const OSCTypeTag string;   // "s"
-    static const OSCTypeTag blob;     // "b"
-    static const OSCTypeTag timeTag;  // "t"
-    static const OSCTypeTag trueTag;  // "T"
-    static const OSCTypeTag falseTag; // "F"
+    static const OSCTypeTag int32;     // "i"
+    static const OSCTypeTag int64;     // "h"
+    static const OSCTypeTag float32;   // "f"
+    static const OSCTypeTag string;    // "s"
+    static const OSCTypeTag blob;      // "b"
+    static const OSCTypeTag timeTag;   // "t"
+    static const OSCTypeTag trueTag;   // "T"
+    static const OSCTypeTag falseTag;  // "F"
 
-private:
+  private:
     constexpr OSCTypeTag(char raw, OSCValueKind kind) noexcept : raw_(raw), kind_(kind) {}
     char raw_;
     OSCValueKind kind_;
@@ -58,15 +58,24 @@ inline constexpr OSCTypeTag OSCTypeTag::falseTag{'F', OSCValueKind::Bool};
 
 constexpr std::optional<OSCTypeTag> OSCTypeTag::from(char character) noexcept {
     switch (character) {
-        case 'i': return int32;
-        case 'h': return int64;
-        case 'f': return float32;
-        case 's': return string;
-        case 'b': return blob;
-        case 't': return timeTag;
-        case 'T': return trueTag;
-        case 'F': return falseTag;
-        default: return std::nullopt;
+        case 'i':
+            return int32;
+        case 'h':
+            return int64;
+        case 'f':
+            return float32;
+        case 's':
+            return string;
+        case 'b':
+            return blob;
+        case 't':
+            return timeTag;
+        case 'T':
+            return trueTag;
+        case 'F':
+            return falseTag;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -78,7 +87,7 @@ inline constexpr std::uint64_t OSCTimeTagNow = 1;
 // Plain C++ integers become Int32 (int) or Int64 (std::int64_t); use the
 // named makers for the platform Int and for time tags.
 class OSCValue {
-public:
+  public:
     OSCValue(std::int32_t v) noexcept : kind_(OSCValueKind::Int32), tag_('i') { scalar_.i64 = v; }
     OSCValue(std::int64_t v) noexcept : kind_(OSCValueKind::Int64), tag_('h') { scalar_.i64 = v; }
     OSCValue(float v) noexcept : kind_(OSCValueKind::Float), tag_('f') { scalar_.f32 = v; }
@@ -105,13 +114,20 @@ public:
     OSCTypeTag typeTag() const noexcept {
         switch (kind_) {
             case OSCValueKind::Int32:
-            case OSCValueKind::Int: return OSCTypeTag::int32;
-            case OSCValueKind::Int64: return OSCTypeTag::int64;
-            case OSCValueKind::Float: return OSCTypeTag::float32;
-            case OSCValueKind::Bool: return scalar_.b ? OSCTypeTag::trueTag : OSCTypeTag::falseTag;
-            case OSCValueKind::String: return OSCTypeTag::string;
-            case OSCValueKind::Data: return OSCTypeTag::blob;
-            case OSCValueKind::UInt64: return OSCTypeTag::timeTag;
+            case OSCValueKind::Int:
+                return OSCTypeTag::int32;
+            case OSCValueKind::Int64:
+                return OSCTypeTag::int64;
+            case OSCValueKind::Float:
+                return OSCTypeTag::float32;
+            case OSCValueKind::Bool:
+                return scalar_.b ? OSCTypeTag::trueTag : OSCTypeTag::falseTag;
+            case OSCValueKind::String:
+                return OSCTypeTag::string;
+            case OSCValueKind::Data:
+                return OSCTypeTag::blob;
+            case OSCValueKind::UInt64:
+                return OSCTypeTag::timeTag;
         }
         return OSCTypeTag::int32;
     }
@@ -119,12 +135,17 @@ public:
         switch (kind_) {
             case OSCValueKind::Int32:
             case OSCValueKind::Int:
-            case OSCValueKind::Float: return 4;
+            case OSCValueKind::Float:
+                return 4;
             case OSCValueKind::Int64:
-            case OSCValueKind::UInt64: return 8;
-            case OSCValueKind::Bool: return 0;
-            case OSCValueKind::String: return (bytes_.size() / 4 + 1) * 4;
-            case OSCValueKind::Data: return 4 + ((bytes_.size() + 3) & ~std::size_t{3});
+            case OSCValueKind::UInt64:
+                return 8;
+            case OSCValueKind::Bool:
+                return 0;
+            case OSCValueKind::String:
+                return (bytes_.size() / 4 + 1) * 4;
+            case OSCValueKind::Data:
+                return 4 + ((bytes_.size() + 3) & ~std::size_t{3});
         }
         return 0;
     }
@@ -173,7 +194,7 @@ public:
 
     friend bool operator==(const OSCValue& a, const OSCValue& b) noexcept;
 
-private:
+  private:
     OSCValue(OSCValueKind kind, OSCBytes bytes) noexcept : bytes_(std::move(bytes)), kind_(kind) {
         scalar_.u64 = 0;
         tag_ = kind == OSCValueKind::String ? 's' : kind == OSCValueKind::Data ? 'b' : 't';
@@ -201,7 +222,7 @@ private:
 
 // The type tag string of a message: "," followed by one tag per value.
 class OSCTypeTagString {
-public:
+  public:
     OSCTypeTagString() = default;
     explicit OSCTypeTagString(std::span<const OSCValue> values);
     // Throws OSCTypeTagStringError: text must start with ","; reading stops at the first NUL.
@@ -215,7 +236,7 @@ public:
 
     friend bool operator==(const OSCTypeTagString&, const OSCTypeTagString&) = default;
 
-private:
+  private:
     std::vector<OSCTypeTag> typeTags_;
 };
 

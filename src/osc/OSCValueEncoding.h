@@ -13,12 +13,22 @@ namespace zelto {
 inline std::size_t OSCValue::encodeUnchecked(std::uint8_t* out) const noexcept {
     switch (kind_) {
         case OSCValueKind::Int32:
-        case OSCValueKind::Int: wire::storeU32(out, static_cast<std::uint32_t>(scalar_.i64)); return 4;
-        case OSCValueKind::Float: wire::storeU32(out, std::bit_cast<std::uint32_t>(scalar_.f32)); return 4;
-        case OSCValueKind::Int64: wire::storeU64(out, static_cast<std::uint64_t>(scalar_.i64)); return 8;
-        case OSCValueKind::UInt64: wire::storeU64(out, scalar_.u64); return 8;
-        case OSCValueKind::Bool: return 0;
-        case OSCValueKind::String: return wire::writeText(out, bytes_.data(), bytes_.size());
+        case OSCValueKind::Int:
+            wire::storeU32(out, static_cast<std::uint32_t>(scalar_.i64));
+            return 4;
+        case OSCValueKind::Float:
+            wire::storeU32(out, std::bit_cast<std::uint32_t>(scalar_.f32));
+            return 4;
+        case OSCValueKind::Int64:
+            wire::storeU64(out, static_cast<std::uint64_t>(scalar_.i64));
+            return 8;
+        case OSCValueKind::UInt64:
+            wire::storeU64(out, scalar_.u64);
+            return 8;
+        case OSCValueKind::Bool:
+            return 0;
+        case OSCValueKind::String:
+            return wire::writeText(out, bytes_.data(), bytes_.size());
         case OSCValueKind::Data: {
             std::size_t n = bytes_.size();
             wire::storeU32(out, static_cast<std::uint32_t>(n));

@@ -7,7 +7,8 @@ namespace zelto {
 
 void OSCValueList::reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
-    auto* fresh = static_cast<OSCValue*>(::operator new(capacity * sizeof(OSCValue), std::align_val_t{alignof(OSCValue)}));
+    auto* fresh = static_cast<OSCValue*>(
+        ::operator new (capacity * sizeof(OSCValue), std::align_val_t{alignof(OSCValue)}));
     for (std::size_t i = 0; i < size_; ++i) {
         new (fresh + i) OSCValue(std::move(data_[i]));
         data_[i].~OSCValue();
@@ -43,7 +44,7 @@ void OSCValueList::steal(OSCValueList& other) noexcept {
 
 void OSCValueList::release() noexcept {
     if (!isInline()) {
-        ::operator delete(data_, std::align_val_t{alignof(OSCValue)});
+        ::operator delete (data_, std::align_val_t{alignof(OSCValue)});
         data_ = inlineData();
         capacity_ = inlineCapacity;
     }

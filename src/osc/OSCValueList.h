@@ -13,7 +13,7 @@ namespace zelto {
 // The argument list of a message: the first `inlineCapacity` values live
 // inside the list, so typical messages are built and decoded without heap.
 class OSCValueList {
-public:
+  public:
     static constexpr std::size_t inlineCapacity = 8;
 
     OSCValueList() noexcept {}  // user-provided: value-initialisation must not zero the inline storage
@@ -69,7 +69,7 @@ public:
 
     friend bool operator==(const OSCValueList& a, const OSCValueList& b) noexcept;
 
-private:
+  private:
     OSCValue* inlineData() noexcept { return std::launder(reinterpret_cast<OSCValue*>(storage_)); }
     bool isInline() const noexcept { return capacity_ == inlineCapacity; }
     void assign(std::span<const OSCValue> values);

@@ -37,10 +37,14 @@ inline void storeU64(std::uint8_t* p, std::uint64_t v) noexcept {
 }
 
 // Rounds up to a multiple of 4.
-constexpr std::size_t padded(std::size_t n) noexcept { return (n + 3) & ~std::size_t{3}; }
+constexpr std::size_t padded(std::size_t n) noexcept {
+    return (n + 3) & ~std::size_t{3};
+}
 
 // Size of a NUL-terminated, padded text of `length` characters: at least one NUL.
-constexpr std::size_t paddedText(std::size_t length) noexcept { return (length / 4 + 1) * 4; }
+constexpr std::size_t paddedText(std::size_t length) noexcept {
+    return (length / 4 + 1) * 4;
+}
 
 // Writes `text`, then NUL bytes up to paddedText(text.size()); returns the bytes written.
 inline std::size_t writeText(std::uint8_t* out, const std::uint8_t* text, std::size_t length) noexcept {

@@ -20,8 +20,12 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace zelto {
 namespace {
@@ -48,14 +52,15 @@ TEST(CodecAllocation, SmallMessagesAreBuiltEncodedAndDecodedWithoutHeap) {
               }),
               0);
     // The receiver's form: one shared object.
-    EXPECT_EQ(allocationsDuring([&] { OSCStandardDecoder::parse(std::span<const std::uint8_t>(encoded)); }), 1);
+    EXPECT_EQ(allocationsDuring([&] { OSCStandardDecoder::parse(std::span<const std::uint8_t>(encoded)); }),
+              1);
 }
 
 TEST(CodecAllocation, LongPayloadsShareOneCopyOfTheDatagram) {
     const std::vector<std::uint8_t> blob(1000, 7);
     auto encoded = OSCMessage::make("/ZELTOapp/control/PresetSeg",
-                                    {"Show *[2021-05-01T10:00:00.000Z].ZELTOshow", OSCValue::blob(blob), 3, 12,
-                                     "a second string longer than the inline buffer"})
+                                    {"Show *[2021-05-01T10:00:00.000Z].ZELTOshow", OSCValue::blob(blob), 3,
+                                     12, "a second string longer than the inline buffer"})
                        ->encode();
     EXPECT_EQ(allocationsDuring([&] {
                   auto decoded = OSCMessage::from(encoded);

@@ -82,7 +82,7 @@ TEST(CodecBundle, RejectsMalformedFraming) {
         {bytes("#bundlX\0\0\0\0\0\0\0\0\1"sv), Case::invalidPrefix},
         {with("\0\0\0\x10/a\0\0,\0\0\0"sv), Case::sizeExceedsDataProvided},
         {with("\x7F\xFF\xFF\xF0/a\0\0,\0\0\0"sv), Case::sizeExceedsDataProvided},
-        {with("\xFF\xFF\xFF\xF8/a\0\0,\0\0\0"sv), Case::invalidSize},  // negative size
+        {with("\xFF\xFF\xFF\xF8/a\0\0,\0\0\0"sv), Case::invalidSize},    // negative size
         {with("\0\0\0\x08/a\0\0,\0\0\0\0\0\0\0"sv), Case::invalidSize},  // size field with nothing after
         {with("\0\0\0\x0C#bundle\0\0\0\0\0"sv), Case::invalidSize},
         {with("\0\0\0\x10xbundle\0\0\0\0\0\0\0\0\0"sv), Case::invalidPrefix},
@@ -108,7 +108,8 @@ TEST(CodecBundle, ElementErrorsPassThroughUnchanged) {
 TEST(CodecBundle, NestingIsCappedToBoundTheDecodersStack) {
     auto deepest = nested(OSCBundle::maxNestingDepth);
     EXPECT_EQ(OSCBundle::from(deepest.encode()), deepest);
-    EXPECT_EQ(bundleErrorOf(nested(OSCBundle::maxNestingDepth + 1).encode()), OSCBundleError::Case::invalidSize);
+    EXPECT_EQ(bundleErrorOf(nested(OSCBundle::maxNestingDepth + 1).encode()),
+              OSCBundleError::Case::invalidSize);
     EXPECT_EQ(bundleErrorOf(nested(1000).encode()), OSCBundleError::Case::invalidSize);
 }
 
@@ -167,7 +168,8 @@ TEST(CodecStandardDecoder, DispatchesOnTheFirstByte) {
 TEST(CodecErrors, WhatIsTheCaseName) {
     EXPECT_STREQ(OSCValueError(OSCValueError::Case::sizeError).what(), "sizeError");
     EXPECT_STREQ(OSCValueError(OSCValueError::Case::encodingError).what(), "encodingError");
-    EXPECT_STREQ(OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownTypeTag, 'x').what(), "unkownTypeTag");
+    EXPECT_STREQ(OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownTypeTag, 'x').what(),
+                 "unkownTypeTag");
     EXPECT_STREQ(OSCTypeTagStringError(OSCTypeTagStringError::Case::malformedData).what(), "malformedData");
     EXPECT_STREQ(OSCTypeTagStringError(OSCTypeTagStringError::Case::unkownBeginningCharacter).what(),
                  "unkownBeginningCharacter");
@@ -178,7 +180,8 @@ TEST(CodecErrors, WhatIsTheCaseName) {
     EXPECT_STREQ(OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC).what(), "dataIsNotOSC");
     EXPECT_STREQ(OSCBundleError(OSCBundleError::Case::invalidPrefix).what(), "invalidPrefix");
     EXPECT_STREQ(OSCBundleError(OSCBundleError::Case::invalidSize).what(), "invalidSize");
-    EXPECT_STREQ(OSCBundleError(OSCBundleError::Case::sizeExceedsDataProvided).what(), "sizeExceedsDataProvided");
+    EXPECT_STREQ(OSCBundleError(OSCBundleError::Case::sizeExceedsDataProvided).what(),
+                 "sizeExceedsDataProvided");
 }
 
 }  // namespace

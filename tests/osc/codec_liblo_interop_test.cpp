@@ -32,19 +32,33 @@ lo_timetag toLiblo(std::uint64_t t) {
     return lo_timetag{static_cast<std::uint32_t>(t >> 32), static_cast<std::uint32_t>(t)};
 }
 
-std::uint64_t fromLiblo(lo_timetag t) { return (std::uint64_t{t.sec} << 32) | t.frac; }
+std::uint64_t fromLiblo(lo_timetag t) {
+    return (std::uint64_t{t.sec} << 32) | t.frac;
+}
 
 lo_message toLiblo(const OSCMessage& message) {
     lo_message m = lo_message_new();
     for (const auto& v : message.values()) {
         switch (v.kind()) {
             case OSCValueKind::Int32:
-            case OSCValueKind::Int: lo_message_add_int32(m, static_cast<std::int32_t>(*v.asInt())); break;
-            case OSCValueKind::Int64: lo_message_add_int64(m, *v.asInt64()); break;
-            case OSCValueKind::Float: lo_message_add_float(m, *v.asFloat()); break;
-            case OSCValueKind::Bool: *v.asBool() ? lo_message_add_true(m) : lo_message_add_false(m); break;
-            case OSCValueKind::String: lo_message_add_string(m, std::string(*v.asString()).c_str()); break;
-            case OSCValueKind::UInt64: lo_message_add_timetag(m, toLiblo(*v.asUInt64())); break;
+            case OSCValueKind::Int:
+                lo_message_add_int32(m, static_cast<std::int32_t>(*v.asInt()));
+                break;
+            case OSCValueKind::Int64:
+                lo_message_add_int64(m, *v.asInt64());
+                break;
+            case OSCValueKind::Float:
+                lo_message_add_float(m, *v.asFloat());
+                break;
+            case OSCValueKind::Bool:
+                *v.asBool() ? lo_message_add_true(m) : lo_message_add_false(m);
+                break;
+            case OSCValueKind::String:
+                lo_message_add_string(m, std::string(*v.asString()).c_str());
+                break;
+            case OSCValueKind::UInt64:
+                lo_message_add_timetag(m, toLiblo(*v.asUInt64()));
+                break;
             case OSCValueKind::Data: {
                 auto data = *v.asData();
                 lo_blob blob = lo_blob_new(static_cast<std::int32_t>(data.size()), data.data());
@@ -69,20 +83,35 @@ OSCMessage fromLiblo(const char* path, const char* types, lo_arg** argv, int arg
     std::vector<OSCValue> values;
     for (int i = 0; i < argc; ++i) {
         switch (types[i]) {
-            case 'i': values.emplace_back(read<std::int32_t>(argv[i])); break;
-            case 'h': values.emplace_back(read<std::int64_t>(argv[i])); break;
-            case 'f': values.emplace_back(read<float>(argv[i])); break;
-            case 's': values.emplace_back(reinterpret_cast<const char*>(argv[i])); break;
-            case 'T': values.emplace_back(true); break;
-            case 'F': values.emplace_back(false); break;
-            case 't': values.push_back(OSCValue::timeTag(fromLiblo(read<lo_timetag>(argv[i])))); break;
+            case 'i':
+                values.emplace_back(read<std::int32_t>(argv[i]));
+                break;
+            case 'h':
+                values.emplace_back(read<std::int64_t>(argv[i]));
+                break;
+            case 'f':
+                values.emplace_back(read<float>(argv[i]));
+                break;
+            case 's':
+                values.emplace_back(reinterpret_cast<const char*>(argv[i]));
+                break;
+            case 'T':
+                values.emplace_back(true);
+                break;
+            case 'F':
+                values.emplace_back(false);
+                break;
+            case 't':
+                values.push_back(OSCValue::timeTag(fromLiblo(read<lo_timetag>(argv[i]))));
+                break;
             case 'b': {
                 auto blob = reinterpret_cast<lo_blob>(argv[i]);
                 auto* data = static_cast<const std::uint8_t*>(lo_blob_dataptr(blob));
                 values.push_back(OSCValue::blob(std::span<const std::uint8_t>(data, lo_blob_datasize(blob))));
                 break;
             }
-            default: ADD_FAILURE() << "unexpected tag " << types[i];
+            default:
+                ADD_FAILURE() << "unexpected tag " << types[i];
         }
     }
     return *OSCMessage::make(path, values);
@@ -129,14 +158,30 @@ std::vector<std::uint8_t> sequence(std::size_t n) {
 }
 
 TEST(CodecLibloInterop, EachArgumentKind) {
-    const std::vector<OSCValue> values{
-        0, -1, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
-        OSCValue::integer((std::int64_t{7} << 32) | 9), OSCValue(std::int64_t{-1}),
-        OSCValue(std::numeric_limits<std::int64_t>::min()), 0.0f, -0.5f, 3.4e38f,
-        std::numeric_limits<float>::denorm_min(), true, false, "", "abc", "abcd",
-        "Stage Left \xC3\xA9\xE2\x82\xAC", OSCValue::blob(sequence(0)), OSCValue::blob(sequence(1)),
-        OSCValue::blob(sequence(3)), OSCValue::blob(sequence(4)), OSCValue::blob(sequence(1000)),
-        OSCValue::timeTag(OSCTimeTagNow), OSCValue::timeTag(0x83AA7E8012345678ull)};
+    const std::vector<OSCValue> values{0,
+                                       -1,
+                                       std::numeric_limits<std::int32_t>::min(),
+                                       std::numeric_limits<std::int32_t>::max(),
+                                       OSCValue::integer((std::int64_t{7} << 32) | 9),
+                                       OSCValue(std::int64_t{-1}),
+                                       OSCValue(std::numeric_limits<std::int64_t>::min()),
+                                       0.0f,
+                                       -0.5f,
+                                       3.4e38f,
+                                       std::numeric_limits<float>::denorm_min(),
+                                       true,
+                                       false,
+                                       "",
+                                       "abc",
+                                       "abcd",
+                                       "Stage Left \xC3\xA9\xE2\x82\xAC",
+                                       OSCValue::blob(sequence(0)),
+                                       OSCValue::blob(sequence(1)),
+                                       OSCValue::blob(sequence(3)),
+                                       OSCValue::blob(sequence(4)),
+                                       OSCValue::blob(sequence(1000)),
+                                       OSCValue::timeTag(OSCTimeTagNow),
+                                       OSCValue::timeTag(0x83AA7E8012345678ull)};
     for (const auto& v : values) expectInterop(*OSCMessage::make("/ZELTOapp/value", {v}));
 }
 
@@ -157,7 +202,8 @@ TEST(CodecLibloInterop, ManyArguments) {
 struct Walk {
     std::vector<std::string> events;
 
-    static int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* self) {
+    static int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message,
+                         void* self) {
         static_cast<Walk*>(self)->events.push_back(fromLiblo(path, types, argv, argc).description());
         return 0;
     }

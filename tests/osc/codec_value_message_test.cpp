@@ -178,9 +178,9 @@ TEST(CodecAddress, Validity) {
         EXPECT_TRUE(OSCAddress::isValid(text)) << text;
         EXPECT_TRUE(OSCAddress::make(text).has_value()) << text;
     }
-    for (auto text : {""sv, "a"sv, "/"sv, "//a"sv, "/a//b"sv, "/a/"sv, "/a b"sv, "/a#"sv, "/a*"sv, "/a,b"sv,
-                      "/a?"sv, "/a["sv, "/a]"sv, "/a{"sv, "/a}"sv, "/a\x7F"sv, "/a\x1F"sv, "/\xC3\xA9"sv,
-                      "/a\0b"sv}) {
+    for (auto text :
+         {""sv, "a"sv, "/"sv, "//a"sv, "/a//b"sv, "/a/"sv, "/a b"sv, "/a#"sv, "/a*"sv, "/a,b"sv, "/a?"sv,
+          "/a["sv, "/a]"sv, "/a{"sv, "/a}"sv, "/a\x7F"sv, "/a\x1F"sv, "/\xC3\xA9"sv, "/a\0b"sv}) {
         EXPECT_FALSE(OSCAddress::isValid(text)) << text;
         EXPECT_FALSE(OSCAddress::make(text).has_value()) << text;
         EXPECT_FALSE(OSCMessage::make(text).has_value()) << text;
@@ -229,9 +229,16 @@ TEST(CodecMessage, EncodesAddressTagsAndValues) {
 TEST(CodecMessage, RoundTripsEveryKindByteForByte) {
     std::vector<std::uint8_t> blob(1000);
     for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(i * 7);
-    std::vector<OSCValue> values{-1, OSCValue(std::int64_t{-3}), 2.5f, true, false,
-                                 "Show *[2021-05-01T10:00:00.000Z].ZELTOshow", OSCValue::blob(blob),
-                                 OSCValue::timeTag(42), "", OSCValue::blob(std::span<const std::uint8_t>{})};
+    std::vector<OSCValue> values{-1,
+                                 OSCValue(std::int64_t{-3}),
+                                 2.5f,
+                                 true,
+                                 false,
+                                 "Show *[2021-05-01T10:00:00.000Z].ZELTOshow",
+                                 OSCValue::blob(blob),
+                                 OSCValue::timeTag(42),
+                                 "",
+                                 OSCValue::blob(std::span<const std::uint8_t>{})};
     for (int i = 0; i < 12; ++i) values.push_back(i);  // past the inline capacity of the value list
     auto message = *OSCMessage::make("/ZELTOapp/control/PresetSeg", values);
     auto encoded = message.encode();
@@ -248,10 +255,11 @@ TEST(CodecMessage, DecodedValuesOutliveTheDatagramTheyCameFrom) {
     OSCMessage copy = *OSCMessage::make("/x");
     OSCValue kept(0);
     {
-        auto datagram = OSCMessage::make("/a/rather/long/address/for/inline",
-                                         {"a string too long for the inline buffer", OSCValue::blob(bytes(
-                                                                                         "0123456789012345678901234567890123456789"sv))})
-                            ->encode();
+        auto datagram =
+            OSCMessage::make("/a/rather/long/address/for/inline",
+                             {"a string too long for the inline buffer",
+                              OSCValue::blob(bytes("0123456789012345678901234567890123456789"sv))})
+                ->encode();
         auto decoded = OSCMessage::from(datagram);
         copy = decoded;
         kept = decoded.values()[1];
@@ -300,7 +308,8 @@ TEST(CodecMessage, RejectsMalformedDatagrams) {
     const std::pair<std::string_view, std::function<void(const std::exception&)>> cases[] = {
         {"/a\0\0,\0"sv, messageError(M::invalidSize)},
         {"/a*\0,\0\0\0"sv, messageError(M::malformedAddress, "/a*")},
-        {"/\xC3\0\0,\0\0\0"sv, messageError(M::malformedMessage, "OSC Address contains non ASCII Charachters")},
+        {"/\xC3\0\0,\0\0\0"sv,
+         messageError(M::malformedMessage, "OSC Address contains non ASCII Charachters")},
         {"/abc"sv, messageError(M::invalidSize)},
         {"\0\0\0\0"sv, messageError(M::malformedAddress, "")},
         {"/a\0\0,ix\0"sv, tagError(T::unkownTypeTag)},
