@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "codec_test_support.h"
@@ -249,6 +250,29 @@ TEST(CodecMessage, RoundTripsEveryKindByteForByte) {
     EXPECT_EQ(decoded.encode(), encoded);
     EXPECT_FALSE(decoded.endpoint());
     EXPECT_FALSE(decoded.receiveTime());
+}
+
+// Lengths around the inline buffer, last in the datagram so that any read
+// past the payload leaves the buffer (the sanitizer build reports it).
+TEST(CodecMessage, PayloadsAroundTheInlineCapacityRoundTrip) {
+    for (std::size_t length = 0; length <= OSCBytes::inlineCapacity + 9; ++length) {
+        SCOPED_TRACE(length);
+        std::string text(length, 'x');
+        std::vector<std::uint8_t> blob(length);
+        for (std::size_t i = 0; i < length; ++i) blob[i] = static_cast<std::uint8_t>(i + 1);
+        std::string address = "/" + std::string(length + 1, 'a');
+        for (const auto& message :
+             {*OSCMessage::make("/s", {text}), *OSCMessage::make("/b", {OSCValue::blob(blob)}),
+              *OSCMessage::make(address)}) {
+            auto encoded = message.encode();
+            auto exact = std::make_unique<std::uint8_t[]>(encoded.size());
+            std::memcpy(exact.get(), encoded.data(), encoded.size());
+            auto decoded = OSCMessage::from(std::span<const std::uint8_t>(exact.get(), encoded.size()));
+            exact.reset();
+            EXPECT_EQ(decoded, message);
+            EXPECT_EQ(decoded.encode(), encoded);
+        }
+    }
 }
 
 TEST(CodecMessage, DecodedValuesOutliveTheDatagramTheyCameFrom) {
