@@ -172,7 +172,8 @@ void AsyncUdpSocket::beginReceiving() {
         createSocketsLocked();
         if (receiving_) return;
         receiving_ = true;
-        buffer_ = std::make_unique<std::array<std::uint8_t, maxDatagramSize + 1>>();
+        for (auto& buffer : buffers_)
+            buffer = std::make_unique<std::array<std::uint8_t, maxDatagramSize + 1>>();
         for (auto& socket : sockets_) {
             if (!socket) continue;
             std::error_code ec;
@@ -195,34 +196,42 @@ void AsyncUdpSocket::beginReceiving() {
 void AsyncUdpSocket::receive(std::size_t family) {
     std::lock_guard lock(mutex_);
     if (closed_ || !sockets_[family]) return;
-    sockets_[family]->async_wait(
-        udp::socket::wait_read,
-        asio::bind_executor(queue_, [self = shared_from_this(), family](std::error_code ec) {
-            if (ec == asio::error::operation_aborted) return;
-            auto delegate = self->delegate_.lock();
-            for (int i = 0; i < receiveBatch && !ec; ++i) {
-                std::size_t size = 0;
-                std::error_code received;
-                {
-                    std::lock_guard lock(self->mutex_);
-                    if (self->closed_ || !self->sockets_[family]) return;
-                    size = self->sockets_[family]->receive_from(asio::buffer(*self->buffer_),
-                                                                self->senders_[family], 0, received);
+    // Asio reads at once when a datagram is waiting; the handler then drains
+    // what else has queued up without going back to the reactor.
+    sockets_[family]->async_receive_from(
+        asio::buffer(*buffers_[family]), senders_[family],
+        asio::bind_executor(
+            queue_, [self = shared_from_this(), family](std::error_code ec, std::size_t size) {
+                if (ec == asio::error::operation_aborted) return;
+                auto delegate = self->delegate_.lock();
+                if (!ec) self->hand(delegate, family, size);
+                for (int i = 1; i < receiveBatch; ++i) {
+                    std::error_code received;
+                    {
+                        std::lock_guard lock(self->mutex_);
+                        if (self->closed_ || !self->sockets_[family]) return;
+                        size = self->sockets_[family]->receive_from(asio::buffer(*self->buffers_[family]),
+                                                                    self->senders_[family], 0, received);
+                    }
+                    if (received == asio::error::would_block || received == asio::error::try_again) break;
+                    // Otherwise an error queued by ICMP for an earlier send: not about this socket.
+                    if (!received) self->hand(delegate, family, size);
                 }
-                if (received == asio::error::would_block || received == asio::error::try_again) break;
-                if (received) continue;  // an error queued by ICMP for an earlier send: not about this socket
-                if (!delegate) continue;
-                try {
-                    delegate->didReceiveData(*self, std::span(self->buffer_->data(), size),
-                                             self->senders_[family]);
-                } catch (const std::exception& e) {
-                    std::printf("datagram handling failed: %s\n", e.what());
-                } catch (...) {
-                    std::printf("datagram handling failed\n");
-                }
-            }
-            self->receive(family);
-        }));
+                self->receive(family);
+            }));
+}
+
+// On the strand.
+void AsyncUdpSocket::hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family,
+                          std::size_t size) {
+    if (!delegate) return;
+    try {
+        delegate->didReceiveData(*this, std::span(buffers_[family]->data(), size), senders_[family]);
+    } catch (const std::exception& e) {
+        std::printf("datagram handling failed: %s\n", e.what());
+    } catch (...) {
+        std::printf("datagram handling failed\n");
+    }
 }
 
 void AsyncUdpSocket::sendData(std::vector<std::uint8_t> bytes, std::string host, std::uint16_t port,

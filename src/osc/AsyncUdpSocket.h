@@ -81,6 +81,7 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     struct Receiver;
     void createSocketsLocked();
     void receive(std::size_t family);
+    void hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family, std::size_t size);
     void send(std::shared_ptr<std::vector<std::uint8_t>> bytes, asio::ip::udp::endpoint to,
               double timeoutSeconds, long tag);
     void reportSendFailure(long tag, std::exception_ptr error);
@@ -93,7 +94,8 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     bool created_ = false;
     bool closed_ = false;
     bool receiving_ = false;
-    std::unique_ptr<std::array<std::uint8_t, maxDatagramSize + 1>> buffer_;
+    // One per family: both receives may be in flight at once.
+    std::array<std::unique_ptr<std::array<std::uint8_t, maxDatagramSize + 1>>, 2> buffers_;
     std::array<asio::ip::udp::endpoint, 2> senders_;
 };
 
