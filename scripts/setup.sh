@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libasio-dev libexpat1-dev zlib1g-dev libcli11-dev nlohmann-json3-dev
+  libasio-dev libexpat1-dev zlib1g-dev libicu-dev libcli11-dev nlohmann-json3-dev
   liblo-dev liblo-tools liboscpack-dev
   iproute2 util-linux
 )

@@ -304,8 +304,9 @@ void ZeltoUser::writeXML(std::string& out, int level) const {
     detail::writeEndTag(out, level, elementName);
 }
 
-bool operator==(const ZeltoUser& a, const ZeltoUser& b) noexcept {
-    return a.name == b.name && a.icon == b.icon && a.hideMix == b.hideMix && a.phaseInvert == b.phaseInvert;
+bool operator==(const ZeltoUser& a, const ZeltoUser& b) {
+    return a.hideMix == b.hideMix && canonicallyEqual(a.name, b.name) && canonicallyEqual(a.icon, b.icon) &&
+           canonicallyEqual(a.phaseInvert, b.phaseInvert);
 }
 
 // ---- ZeltoUserList

@@ -11,6 +11,7 @@
 #include "preset/Gzip.h"
 #include "preset/QVXMLElement.h"
 #include "preset/QVXMLParser.h"
+#include "preset/UnicodeText.h"
 #include "preset/ZeltoRemoteSettings.h"
 
 namespace zelto {
@@ -108,8 +109,9 @@ class ZeltoUser : public QVXMLElement {
     void writeXML(std::string& out, int level) const;
     std::string description() const override { return name; }
 
-    // Equal when name, icon, hideMix and phaseInvert are; groups and channels are not compared.
-    friend bool operator==(const ZeltoUser& a, const ZeltoUser& b) noexcept;
+    // Equal when name, icon, hideMix and phaseInvert are (texts by canonical equivalence); groups and
+    // channels are not compared.
+    friend bool operator==(const ZeltoUser& a, const ZeltoUser& b);
 };
 
 // Element "UserList".
@@ -165,8 +167,10 @@ class ZeltoPreset : public QVXMLElement {
 
     std::string description() const override { return name; }
 
-    // Presets are the same preset when their names are equal; nothing else is compared.
-    friend bool operator==(const ZeltoPreset& a, const ZeltoPreset& b) noexcept { return a.name == b.name; }
+    // Presets are the same preset when their names are canonically equivalent; nothing else is compared.
+    friend bool operator==(const ZeltoPreset& a, const ZeltoPreset& b) {
+        return canonicallyEqual(a.name, b.name);
+    }
 
   private:
     void regroupChannels();

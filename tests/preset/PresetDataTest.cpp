@@ -255,5 +255,25 @@ TEST(GroupColours, ChannelsTakeTheColourAtTheirGroupIDInIdOrder) {
     EXPECT_EQ(other.channelSettingsList.channelSettings[0].color, "X") << "each user uses its own groups";
 }
 
+// A name typed on one system and stored decomposed on another is still the same preset.
+TEST(PresetEquality, NamesCompareByCanonicalEquivalenceOnly) {
+    ZeltoPreset a = ZeltoPreset::defaultOff();
+    ZeltoPreset b = ZeltoPreset::defaultOff();
+    b.userList.users.clear();
+    b.version = "9";
+    EXPECT_EQ(a, b) << "content and version do not count";
+    a.name = "Caf\xc3\xa9 Show";   // precomposed e-acute
+    b.name = "Cafe\xcc\x81 Show";  // e + combining acute
+    EXPECT_EQ(a, b);
+    b.name = "Cafe Show";
+    EXPECT_FALSE(a == b);
+    b.name = "caf\xc3\xa9 show";
+    EXPECT_FALSE(a == b) << "letter case counts";
+    a.name = "bad \xff";
+    b.name = "bad \xfe";
+    EXPECT_FALSE(a == b) << "invalid text compares by bytes";
+    EXPECT_EQ(ZeltoUser("Ren\xc3\xa9", "i", 0, "0"), ZeltoUser("Rene\xcc\x81", "i", 0, "0"));
+}
+
 }  // namespace
 }  // namespace zelto
