@@ -8,15 +8,15 @@
 
 namespace zelto {
 
+namespace {
+constexpr std::size_t headerSize = 16;  // keeps the payload 16-byte aligned
+}  // namespace
+
 class OSCBytes::Buffer {
   public:
     std::atomic<std::uint32_t> refs{1};
 };
-
-namespace {
-constexpr std::size_t headerSize = 16;  // keeps the payload 16-byte aligned
-static_assert(sizeof(OSCBytes::Buffer) <= headerSize);
-}  // namespace
+static_assert(sizeof(std::atomic<std::uint32_t>) <= headerSize);
 
 void OSCBytes::retain(Buffer* buffer) noexcept {
     buffer->refs.fetch_add(1, std::memory_order_relaxed);
@@ -57,19 +57,5 @@ OSCBytes::OSCBytes(std::span<const std::uint8_t> bytes) {
 OSCBytes::OSCBytes(std::string_view text)
     : OSCBytes(
           std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) {}
-
-OSCBytes::OSCBytes(Buffer* buffer, const std::uint8_t* data, std::size_t size) {
-    if (size > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCBytes");
-    size_ = static_cast<std::uint32_t>(size);
-    if (size <= inlineCapacity) {
-        inline_ = true;
-        if (size) std::memcpy(inl_, data, size);
-    } else {
-        inline_ = false;
-        retain(buffer);
-        ext_.buffer = buffer;
-        ext_.data = data;
-    }
-}
 
 }  // namespace zelto

@@ -20,14 +20,9 @@ class OSCBytes {
   public:
     static constexpr std::size_t inlineCapacity = 24;
 
-    // A reference-counted heap buffer; slices of it keep it alive.
-    class Buffer;
-
     OSCBytes() noexcept : size_(0), inline_(true) {}
     explicit OSCBytes(std::span<const std::uint8_t> bytes);
     explicit OSCBytes(std::string_view text);
-    // A slice of `buffer` (which must hold [data, data + size)); short slices are copied inline.
-    OSCBytes(Buffer* buffer, const std::uint8_t* data, std::size_t size);
 
     OSCBytes(const OSCBytes& other) noexcept { copyFrom(other); }
     OSCBytes(OSCBytes&& other) noexcept { moveFrom(other); }
@@ -55,14 +50,17 @@ class OSCBytes {
 
     friend bool operator==(const OSCBytes& a, const OSCBytes& b) noexcept { return a.view() == b.view(); }
 
+  private:
+    friend struct detail::OSCDecodeContext;
+
+    // A reference-counted heap buffer; slices of it keep it alive.
+    class Buffer;
     // Buffer management for decoders: a new buffer holding a copy of `bytes`,
     // owned by the caller's one reference.
     static Buffer* makeBuffer(std::span<const std::uint8_t> bytes);
     static const std::uint8_t* bufferData(const Buffer* buffer) noexcept;
     static void release(Buffer* buffer) noexcept;
 
-  private:
-    friend struct detail::OSCDecodeContext;
     static void retain(Buffer* buffer) noexcept;
     void copyFrom(const OSCBytes& other) noexcept {
         std::memcpy(static_cast<void*>(this), &other, sizeof *this);
