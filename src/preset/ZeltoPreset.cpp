@@ -195,9 +195,21 @@ ZeltoChannelSettingsList::ZeltoChannelSettingsList(const QVXMLElement& element)
     : ZeltoChannelSettingsList(QVXMLElement(element)) {}
 
 ZeltoChannelSettingsList::ZeltoChannelSettingsList(QVXMLElement&& element) {
-    auto channels = detail::extractChildren(element.children, {"ChannelSettings"});
-    channelSettings.reserve(channels.size());
-    for (auto& channel : channels) channelSettings.emplace_back(std::move(channel));
+    // Channels are read where they stand and the rest closes up behind them: a list holds dozens.
+    auto& children = element.children;
+    std::size_t count = 0;
+    for (const auto& child : children) count += child.elementName == "ChannelSettings";
+    channelSettings.reserve(count);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (children[i].elementName == "ChannelSettings") {
+            channelSettings.emplace_back(std::move(children[i]));
+        } else {
+            if (kept != i) children[kept] = std::move(children[i]);
+            ++kept;
+        }
+    }
+    children.resize(kept);
     static_cast<QVXMLElement&>(*this) = std::move(element);
 }
 
