@@ -181,6 +181,17 @@ void detail::OSCDecodeContext::decodeBundleInto(std::span<const std::uint8_t> da
     if (depth > OSCBundle::maxNestingDepth) throw OSCBundleError(Case::invalidSize);
 
     bundle.timetag_ = wire::loadU64(p + 8);
+
+    // Size the element list once: counting hops over the size fields, up to
+    // the first one that the loop below will reject.
+    std::size_t count = 0;
+    for (std::size_t at = 16; size - at > 4; ++count) {
+        const auto n = static_cast<std::int32_t>(wire::loadU32(p + at));
+        if (n < 8 || static_cast<std::size_t>(n) > size - at - 4) break;
+        at += 4 + static_cast<std::size_t>(n);
+    }
+    bundle.elements_.reserve(count);
+
     std::size_t offset = 16;
     while (offset < size) {
         if (size - offset <= 4) throw OSCBundleError(Case::invalidSize);
