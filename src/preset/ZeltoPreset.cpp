@@ -391,7 +391,7 @@ ZeltoPreset ZeltoPreset::fromCompressedData(std::span<const std::uint8_t> compre
     // inflating still runs to the end so that a damaged stream reports its compression error first.
     QVXMLParser parser;
     if (!compressedData.empty()) {
-        constexpr std::size_t pieceSize = std::size_t{64} << 10;
+        constexpr std::size_t pieceSize = std::size_t{1} << 20;  // few pieces: the parser pays per piece
         gzip::Inflater inflater(compressedData, 0);
         std::vector<std::uint8_t> discard;
         std::size_t total = 0;
@@ -477,7 +477,7 @@ QVXMLElement ZeltoPreset::toElement() {
     return element;
 }
 
-std::vector<std::uint8_t> ZeltoPreset::toData() {
+std::string ZeltoPreset::toText() {
     regroupChannels();
     std::string text;
     text.reserve(lastDataSize_ + lastDataSize_ / 8 + 4096);
@@ -489,11 +489,17 @@ std::vector<std::uint8_t> ZeltoPreset::toData() {
     text += '\n';
     detail::writeEndTag(text, 0, elementName);
     lastDataSize_ = text.size();
+    return text;
+}
+
+std::vector<std::uint8_t> ZeltoPreset::toData() {
+    const std::string text = toText();
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
 std::vector<std::uint8_t> ZeltoPreset::toCompressedData() {
-    return gzip::compress(toData(), -1, 15);
+    const std::string text = toText();
+    return gzip::compress(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), -1, 15);
 }
 
 void ZeltoPreset::applyGroupColorsToChannelColors() {

@@ -174,6 +174,7 @@ class ZeltoPreset : public QVXMLElement {
 
   private:
     void regroupChannels();
+    std::string toText();
 
     std::size_t lastDataSize_ = 0;  // a capacity hint for the next toData()
 };
