@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -213,7 +211,7 @@ QVXMLElement* QVXMLElement::findFirstChild(std::string_view name) noexcept {
 
 namespace {
 
-const std::string_view requireAttribute(const QVXMLAttributes& attributes, std::string_view name) {
+std::string_view requireAttribute(const QVXMLAttributes& attributes, std::string_view name) {
     const auto value = attributes.find(name);
     if (!value) throw QVXMLDecodingError::attributeNotFound();
     return *value;

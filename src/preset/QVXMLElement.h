@@ -96,10 +96,6 @@ class QVXMLAttributes {
     bool erase(std::string_view name);
     void eraseAll(std::span<const std::string_view> names);
     void clear() noexcept;
-    // Room for `bytes` of names and values in total.
-    void reserve(std::size_t attributes, std::size_t bytes) {
-        text_.reserve(text_.size() + 8 * attributes + bytes);
-    }
 
     std::size_t size() const noexcept { return count_; }
     bool empty() const noexcept { return count_ == 0; }
