@@ -59,6 +59,9 @@ void BM_SyncThreeMixers(benchmark::State& state) {
         state.ResumeTiming();
 
         rig.run(manager.syncDevices());
+        // Sends are unacknowledged: the sync is over once every mixer has
+        // taken in what was sent, which a list request queued behind shows.
+        for (auto& device : rig.devices()) rig.run(device->requestPresetList(10'000'000'000));
 
         state.PauseTiming();
         state.counters["fetched"] = counting->fetched;

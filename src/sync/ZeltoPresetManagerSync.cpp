@@ -110,8 +110,9 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
     send([&](auto& d) { d.presetManagerDidDetermineRequiredPresets(required); });
 
     std::vector<RemoteZeltoPreset> received;
-    for (const auto& [device, presets] : required) {
-        for (const auto& preset : presets) {
+    for (const auto& entry : required) {
+        const DevicePtr& device = entry.first;
+        for (const auto& preset : entry.second) {
             if (holdsName(localList, preset.name)) continue;
             send([&](auto& d) { d.presetManagerDidRequestPreset(preset, device); });
             auto fetched = co_await fetchPreset(device, preset);
@@ -151,8 +152,9 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
             break;
         }
         if (!preset.bytes || preset.bytes->empty()) break;
-        for (const auto& [device, list] : deviceLists) {
-            if (holdsName(list, preset.name)) continue;
+        for (const auto& entry : deviceLists) {
+            const DevicePtr& device = entry.first;
+            if (holdsName(entry.second, preset.name)) continue;
             device->sendPreset(preset, false);
             send([&](auto& d) { d.presetManagerDidSendPreset(preset, device, false); });
         }

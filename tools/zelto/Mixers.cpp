@@ -31,14 +31,21 @@ class Mixers::Watcher : public ZeltoDeviceDelegate {
 };
 
 Mixers::Mixers(NetworkOptions options)
-    : options_(std::move(options)), queue_(pool_.makeStrand()), watcher_(std::make_shared<Watcher>(*this)) {}
+    : options_(std::move(options)),
+      pool_(std::make_unique<IoPool>(2)),
+      queue_(pool_->makeStrand()),
+      watcher_(std::make_shared<Watcher>(*this)) {}
 
 Mixers::~Mixers() {
-    for (auto& device : devices_) device->disconnect();
-    devices_.clear();
-    if (discoverer_) discoverer_->stop();
-    discoverer_.reset();
-    pool_.stop();
+    // The sessions stay open: the program ends right after the command (see
+    // main), and the operating system closes the sockets. Taking the
+    // transport down while its handlers are pending is not safe.
+    for (auto& device : devices_) new DevicePtr(std::move(device));
+    if (discoverer_) {
+        discoverer_->setNewDeviceHandler({});
+        (void)discoverer_.release();
+    }
+    (void)pool_.release();
 }
 
 std::uint64_t Mixers::timeoutNanoseconds() const {
@@ -46,7 +53,7 @@ std::uint64_t Mixers::timeoutNanoseconds() const {
 }
 
 bool Mixers::resolveHosts() {
-    asio::ip::udp::resolver resolver(pool_.context());
+    asio::ip::udp::resolver resolver(pool_->context());
     for (const auto& host : options_.hosts) {
         std::error_code ec;
         auto address = asio::ip::make_address_v4(host, ec);
@@ -72,7 +79,7 @@ void Mixers::askHostsDirectly() {
         {OSCValue(std::int32_t(ZeltoDiscoverer::discoveryPort)),
          OSCValue(std::int32_t(ZeltoDevice::connectRequestMagic)), OSCValue(ZeltoDiscoverer::clientTag)});
     auto bytes = message->encode();
-    asio::ip::udp::socket socket(pool_.context());
+    asio::ip::udp::socket socket(pool_->context());
     std::error_code ec;
     socket.open(asio::ip::udp::v4(), ec);
     if (ec) return;
@@ -111,7 +118,7 @@ bool Mixers::discover() {
         found_.push_back({sender, uid});
         changed_.notify_all();
     };
-    discoverer_ = std::make_unique<ZeltoDiscoverer>(pool_.context(), queue_, handler);
+    discoverer_ = std::make_unique<ZeltoDiscoverer>(pool_->context(), queue_, handler);
     try {
         discoverer_->start(1'000'000'000);
     } catch (const std::exception& e) {
@@ -150,7 +157,7 @@ const std::vector<DevicePtr>& Mixers::connectAll() {
     auto mixers = found();
     std::uint16_t port = kFirstListenPort;
     for (const auto& f : mixers) {
-        auto device = ZeltoDevice::make(pool_.context(), f.endpoint, port++, f.uid);
+        auto device = ZeltoDevice::make(pool_->context(), f.endpoint, port++, f.uid);
         if (!device) {
             std::cerr << "zelto: mixer " << f.uid << " answered from " << f.endpoint.host
                       << ", which is not an IPv4 address; it is left out\n";
@@ -185,6 +192,19 @@ const std::vector<DevicePtr>& Mixers::connectAll() {
         it = devices_.erase(it);
     }
     return devices_;
+}
+
+void Mixers::flush(const std::vector<DevicePtr>& devices) {
+    for (const auto& device : devices) {
+        if (!device) continue;
+        try {
+            run(device->requestPresetList(std::max<std::uint64_t>(timeoutNanoseconds(), 1'000'000'000)));
+        } catch (const std::exception& e) {
+            std::cerr << "zelto: " << label(device) << " did not confirm that it took everything in ("
+                      << e.what() << "); check its preset list with 'zelto list " << device->ip().to_string()
+                      << "'\n";
+        }
+    }
 }
 
 DevicePtr Mixers::resolve(const std::string& source) const {

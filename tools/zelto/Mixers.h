@@ -41,14 +41,18 @@ class Mixers {
     const std::vector<DevicePtr>& devices() const { return devices_; }
     // A connected mixer by address, uid or name; none when no mixer matches.
     DevicePtr resolve(const std::string& source) const;
+    // Sends to a mixer go out asynchronously and unacknowledged. A list
+    // request queued behind them is answered only after the mixer has taken
+    // them all in, so waiting for it keeps the program alive until then.
+    void flush(const std::vector<DevicePtr>& devices);
     // The mixer's address and its name, for messages.
     static std::string label(const DevicePtr& device);
 
     template <class T>
     T run(Task<T> task) {
-        return blockOn(pool_.executor(), std::move(task));
+        return blockOn(pool_->executor(), std::move(task));
     }
-    void run(Task<void> task) { blockOn(pool_.executor(), std::move(task)); }
+    void run(Task<void> task) { blockOn(pool_->executor(), std::move(task)); }
 
     std::uint64_t timeoutNanoseconds() const;
 
@@ -60,7 +64,7 @@ class Mixers {
 
     NetworkOptions options_;
     std::vector<std::string> hostAddresses_;
-    IoPool pool_{2};
+    std::unique_ptr<IoPool> pool_;
     Strand queue_;
     std::shared_ptr<Watcher> watcher_;
     std::unique_ptr<ZeltoDiscoverer> discoverer_;

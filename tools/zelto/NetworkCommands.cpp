@@ -116,6 +116,9 @@ int runDiscover(const DiscoverArgs& args) {
     Mixers mixers(args.net);
     if (!findMixers(mixers)) return kFailure;
     const auto& devices = mixers.devices();
+    // A mixer introduces each mix in a message of its own; they have all
+    // arrived once a later answer has.
+    mixers.flush(devices);
     if (args.json) {
         json list = json::array();
         for (auto& d : devices) list.push_back(deviceJson(d));
@@ -239,8 +242,10 @@ int runSync(const SyncArgs& args) {
         mixers.run(manager.syncDevices());
     } catch (const std::exception& e) {
         printer->errorLine(std::string("failed! ") + e.what());
+        mixers.flush(mixers.devices());
         return kFailure;
     }
+    mixers.flush(mixers.devices());
     printer->line("sync finished");
     if (printer->anyFailure()) {
         std::cerr << "zelto: " << printer->failureCount()
@@ -268,6 +273,7 @@ int runCopy(const CopyArgs& args) {
                   deviceDescription(to));
     try {
         mixers.run(manager.copyPreset(args.name, from, to));
+        mixers.flush({to});
     } catch (const ZeltoPresetManagerError& e) {
         if (e.errorCase() == ZeltoPresetManagerError::Case::presetDoesNotExistAtSource) {
             std::cerr << "zelto: " << args.from << " holds no preset named '" << args.name
@@ -323,6 +329,7 @@ int runLoad(const LoadArgs& args) {
         }
     }
     device->loadPreset(args.name);
+    mixers.flush({device});
     std::cout << "loaded " << args.name << " on " << Mixers::label(device) << "\n";
     return kSuccess;
 }
@@ -377,6 +384,7 @@ int runIdentify(const SourceArgs& args) {
     auto device = needMixer(mixers, args.source);
     if (!device) return kFailure;
     device->identify();
+    mixers.flush({device});
     std::cout << "asked " << Mixers::label(device) << " to blink its display\n";
     return kSuccess;
 }
@@ -390,6 +398,7 @@ int runInfo(const SourceArgs& args) {
     if (!findMixers(mixers)) return kFailure;
     auto device = needMixer(mixers, args.source);
     if (!device) return kFailure;
+    mixers.flush({device});
     json info = deviceJson(device);
     info["inputs"] = device->numberOfInputs().value_or(0);
     info["outputs"] = device->numberOfOutputs().value_or(0);

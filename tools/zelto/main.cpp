@@ -1,5 +1,6 @@
 // zelto: the mixers' presets from the command line.
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -16,6 +17,16 @@ void addNetworkOptions(CLI::App* cmd, NetworkOptions& net) {
         ->capture_default_str()
         ->check(CLI::Range(0.1, 600.0))
         ->type_name("SECONDS");
+}
+
+template <class F>
+int run(F&& command) {
+    try {
+        return command();
+    } catch (const std::exception& e) {
+        std::cerr << "zelto: " << e.what() << "\n";
+        return kFailure;
+    }
 }
 
 }  // namespace
@@ -99,7 +110,7 @@ int main(int argc, char** argv) {
         return code == 0 ? kSuccess : kUsage;
     }
 
-    try {
+    int status = run([&] {
         if (*discoverCmd) return runDiscover(discover);
         if (*listCmd) return runList(list);
         if (*syncCmd) return runSync(sync);
@@ -110,9 +121,11 @@ int main(int argc, char** argv) {
         if (*infoCmd) return runInfo(info);
         if (*showCmd) return runShow(showFile);
         if (*packCmd) return runPack(packFile, packOut);
-    } catch (const std::exception& e) {
-        std::cerr << "zelto: " << e.what() << "\n";
-        return kFailure;
-    }
-    return kUsage;
+        return int(kUsage);
+    });
+    // Sessions with mixers are not taken down one by one: the process ends
+    // here and the system closes its sockets.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(status);
 }
