@@ -15,7 +15,8 @@
 // keeps the newest `readerLimit` elements it has not read yet.
 //
 // A reader that registers after the stream finished ends at once (with the
-// stream's error, if it failed), instead of waiting forever.
+// stream's error, if it failed), instead of waiting forever. A stream whose
+// last handle is dropped ends normally for its readers.
 #include <asio/associated_cancellation_slot.hpp>
 #include <asio/async_result.hpp>
 #include <asio/error.hpp>
@@ -184,6 +185,7 @@ class SequenceCore {
   public:
     SequenceCore(std::size_t bufferLimit, std::size_t readerLimit)
         : bufferLimit_(bufferLimit == 0 ? 1 : bufferLimit), readerLimit_(readerLimit) {}
+    ~SequenceCore() { end(nullptr); }
 
     void yield(T value, std::shared_ptr<void> ticket) {
         std::lock_guard lock(mutex_);
@@ -349,11 +351,13 @@ class AsyncIterator {
         : core_(std::move(core)), subscriber_(std::move(registration.second)), id_(registration.first) {}
 
     void release() {
-        if (core_) core_->unsubscribe(id_);
+        if (auto core = core_.lock()) core->unsubscribe(id_);
         core_.reset();
     }
 
-    std::shared_ptr<detail::SequenceCore<T>> core_;
+    // Weak: a reader does not keep a stream alive. When the producer's last
+    // handle goes, the stream ends for its readers.
+    std::weak_ptr<detail::SequenceCore<T>> core_;
     std::shared_ptr<detail::Subscriber<T>> subscriber_;
     std::uint64_t id_ = 0;
 };
@@ -380,8 +384,8 @@ class SharedAsyncSequence {
     void fail(std::exception_ptr error) const { core_->end(error); }
 
     bool isFinished() const { return core_->finished(); }
-    // True when this handle is the last one: no other handle, no reader.
-    bool isAbandoned() const { return core_.use_count() == 1; }
+    // True when this handle is the last one and nobody reads.
+    bool isAbandoned() const { return core_.use_count() == 1 && core_->readerCount() == 0; }
     std::size_t readerCount() const { return core_->readerCount(); }
 
     friend bool operator==(const SharedAsyncSequence& a, const SharedAsyncSequence& b) {

@@ -96,6 +96,7 @@ void OSCServer::stopLocked(std::vector<std::shared_ptr<OSCConnection>>& ended) {
     ended.swap(connections_);
     for (auto& connection : ended) connection->finish();
     lastConnection_.reset();
+    reportedFull_ = false;
 }
 
 void OSCServer::cancel() {
@@ -179,6 +180,12 @@ std::shared_ptr<OSCConnection> OSCServer::connectionFor(const asio::ip::udp::end
         }
     }
     if (!found) {
+        if (connections_.size() >= maxConnections) {
+            if (!reportedFull_)
+                std::printf("%s: %zu peers, ignoring new ones\n", description().c_str(), maxConnections);
+            reportedFull_ = true;
+            return nullptr;
+        }
         found = std::make_shared<OSCConnection>(OSCEndpoint{*host, port}, decoderType_, taskExecutor());
         connections_.push_back(found);
         isNew = true;

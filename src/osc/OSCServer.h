@@ -48,6 +48,10 @@ class OSCServer : public OSCMessageProvider,
                   public AsyncUdpSocketDelegate,
                   public std::enable_shared_from_this<OSCServer> {
   public:
+    // Peers are never forgotten while the server runs, and each may buffer a
+    // stream's worth of objects: datagrams from further new peers are dropped.
+    static constexpr std::size_t maxConnections = 256;
+
     // Nothing is bound until `start`. The delegate is held weakly.
     explicit OSCServer(std::uint16_t port, std::weak_ptr<OSCServerDelegate> delegate = {},
                        std::optional<Strand> queue = std::nullopt,
@@ -118,6 +122,7 @@ class OSCServer : public OSCMessageProvider,
     // The last sender, on `queue` only: most datagrams come from the peer before.
     asio::ip::udp::endpoint lastAddress_;
     std::shared_ptr<OSCConnection> lastConnection_;
+    bool reportedFull_ = false;
 };
 
 }  // namespace zelto

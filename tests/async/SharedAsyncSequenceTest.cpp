@@ -115,6 +115,17 @@ TEST_F(SharedAsyncSequenceTest, EndAndFailureReachWaitingAndLateReaders) {
     }
 }
 
+TEST_F(SharedAsyncSequenceTest, DroppingTheLastHandleEndsTheStreamForItsReaders) {
+    std::optional<SharedAsyncSequence<int>> stream(std::in_place);
+    auto reader = stream->makeAsyncIterator();
+    stream->yield(1);
+    auto result = std::async(std::launch::async, [&] {
+        return runWithDeadline(pool.executor(), collectToEnd(std::move(reader)));
+    });
+    stream.reset();
+    EXPECT_EQ(result.get(), std::vector<int>{1});
+}
+
 TEST_F(SharedAsyncSequenceTest, CancelledWaitLeavesTheStreamUsable) {
     SharedAsyncSequence<int> stream;
     auto it = std::make_shared<AsyncIterator<int>>(stream.makeAsyncIterator());

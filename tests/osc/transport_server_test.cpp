@@ -270,6 +270,22 @@ TEST_F(ServerTest, ThrowingDelegateAndCallbacksDoNotStopReceiving) {
     EXPECT_EQ(runWithDeadline(pool.executor(), take(std::move(objects), 2)).size(), 2u);
 }
 
+TEST_F(ServerTest, NewPeersBeyondTheLimitAreIgnored) {
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (std::size_t i = 0; i <= OSCServer::maxConnections; ++i) peers.push_back(std::make_unique<Peer>());
+    testing::internal::CaptureStdout();
+    auto objects = server->objects()->makeAsyncIterator();
+    for (auto& peer : peers) peer->send(port, message("/hi"));
+    peers.front()->send(port, message("/known/peer"));
+    // Everything up to the known peer's second datagram went through first.
+    auto received = runWithDeadline(pool.executor(), take(std::move(objects), OSCServer::maxConnections + 1));
+    auto printed = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(received.size(), OSCServer::maxConnections + 1);
+    EXPECT_EQ(addressOf(received.back()), "/known/peer");
+    EXPECT_EQ(server->connections().size(), OSCServer::maxConnections);
+    EXPECT_NE(printed.find("ignoring new ones"), std::string::npos);
+}
+
 TEST_F(ServerTest, IPv6LoopbackPeersAndClients) {
     {
         asio::io_context io;
