@@ -95,19 +95,6 @@ TEST_F(TimeoutTest, TimedOutWorkIsCancelledAndUnsubscribed) {
     EXPECT_EQ(stream.readerCount(), 0u);
 }
 
-TEST_F(TimeoutTest, ConcurrentWaitsOnOneStreamEachGetTheElement) {
-    SharedAsyncSequence<int> stream;
-    std::vector<std::future<std::string>> waits;
-    for (int i = 0; i < 4; ++i)
-        waits.push_back(std::async(std::launch::async, [&] {
-            return runWithDeadline(pool.executor(),
-                                   outcomeOf(wait(5'000'000'000, firstOf(stream.makeAsyncIterator()))));
-        }));
-    while (stream.readerCount() < 4) std::this_thread::yield();
-    stream.yield(3);
-    for (auto& w : waits) EXPECT_EQ(w.get(), "3");
-}
-
 TEST_F(TimeoutTest, CallerResumesOnItsOwnExecutor) {
     auto strand = pool.makeStrand();
     SharedAsyncSequence<int> stream;
