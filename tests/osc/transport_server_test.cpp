@@ -4,7 +4,9 @@
 
 #include <asio/detached.hpp>
 #include <asio/ip/udp.hpp>
+#include <cstring>
 #include <future>
+#include <random>
 #include <set>
 #include <stdexcept>
 
@@ -253,6 +255,31 @@ TEST_F(ServerTest, BadDatagramsNeverStopTheServer) {
     ASSERT_EQ(next.size(), 1u);
     EXPECT_EQ(addressOf(next[0]), "/healthy");
     EXPECT_EQ(dispatched.waitFor(1), std::vector<std::string>{"/broken/later"});
+}
+
+TEST_F(ServerTest, RandomDatagramsFromManyPeersLeaveTheServerServing) {
+    std::mt19937 random(7);
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int i = 0; i < 8; ++i) peers.push_back(std::make_unique<Peer>());
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 400; ++i) {
+        std::vector<std::uint8_t> bytes(random() % 64);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+        if (!bytes.empty()) bytes[0] = "/#x"[random() % 3];
+        if (bytes.size() > 8 && bytes[0] == '#') std::memcpy(bytes.data(), "#bundle", 8);
+        peers[random() % peers.size()]->send(port, bytes);
+    }
+    auto objects = server->objects()->makeAsyncIterator();
+    Peer healthy;
+    healthy.send(port, message("/still/here"));
+    bool found = false;
+    while (!found) {
+        auto next = runWithDeadline(pool.executor(), objects.next());
+        ASSERT_TRUE(next);
+        found = (*next)->endpoint()->port == healthy.port();
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(server->isConnected());
 }
 
 TEST_F(ServerTest, ThrowingDelegateAndCallbacksDoNotStopReceiving) {
