@@ -119,7 +119,10 @@ std::shared_ptr<PresetSegmentHandler::PresetWaiter> PresetSegmentHandler::subscr
 }
 
 asio::awaitable<RemoteZeltoPreset> PresetSegmentHandler::awaitPreset(std::optional<std::uint64_t> timeout) {
-    co_return co_await awaitPreset(subscribe(), timeout);
+    auto waiter = subscribe();
+    auto wait = awaitPreset(std::move(waiter), timeout);
+    RemoteZeltoPreset preset = co_await std::move(wait);
+    co_return preset;
 }
 
 asio::awaitable<RemoteZeltoPreset> PresetSegmentHandler::awaitPreset(std::shared_ptr<PresetWaiter> waiter,
@@ -128,7 +131,8 @@ asio::awaitable<RemoteZeltoPreset> PresetSegmentHandler::awaitPreset(std::shared
     // Clamped so that the deadline cannot overflow the clock.
     constexpr std::uint64_t longest = 100ull * 365 * 24 * 3600 * 1'000'000'000ull;
     if (timeout) limit = std::chrono::nanoseconds(static_cast<std::int64_t>(std::min(*timeout, longest)));
-    auto outcome = co_await waiter->wait(limit);
+    auto wait = waiter->wait(limit);
+    auto outcome = co_await std::move(wait);
     switch (outcome.status) {
         case PresetWaiter::Status::value:
             co_return std::move(*outcome.value);

@@ -48,7 +48,11 @@ std::string RemoteZeltoPreset::description() const {
 
 std::optional<ZeltoPreset> RemoteZeltoPreset::parse() const {
     if (!bytes) return std::nullopt;
-    return ZeltoPreset::fromData(std::span<const std::uint8_t>(*bytes));
+    // Mixers keep their presets compressed; plain XML is read as it is.
+    const auto& b = *bytes;
+    bool zlib = b.size() >= 2 && (b[0] & 0x0F) == 8 && ((b[0] << 8) | b[1]) % 31 == 0;
+    if (zlib) return ZeltoPreset::fromCompressedData(std::span<const std::uint8_t>(b));
+    return ZeltoPreset::fromData(std::span<const std::uint8_t>(b));
 }
 
 bool operator==(const RemoteZeltoPreset& a, const RemoteZeltoPreset& b) {

@@ -31,8 +31,8 @@ public:
     // extendedName, a blank, the byte count and " bytes".
     std::string description() const;
 
-    // The preset document read from `bytes` as XML; none without bytes.
-    // The XML layer's errors are thrown unchanged.
+    // The preset document read from `bytes` (a zlib stream is inflated
+    // first); none without bytes. The XML and zlib errors are thrown unchanged.
     std::optional<ZeltoPreset> parse() const;
 
     // Same name and same date (two absent dates are equal); version and bytes are ignored.

@@ -274,14 +274,16 @@ asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
     startTimeoutTimer(session);
 
     auto deadline = Clock::now() + *toDuration(timeout);
-    auto connected = co_await session->connectionWaiter->wait(toDuration(timeout));
+    auto connectionWait = session->connectionWaiter->wait(toDuration(timeout));
+    auto connected = co_await std::move(connectionWait);
     if (connected.status != detail::Waiter<bool>::Status::value) {
         throw OSCServerError(connected.status == detail::Waiter<bool>::Status::ended
                                  ? OSCServerError::Case::serverStopped
                                  : OSCServerError::Case::connectionTimeout);
     }
     auto remaining = std::max(Clock::duration::zero(), deadline - Clock::now());
-    auto first = co_await userInfo->wait(remaining);
+    auto userInfoWait = userInfo->wait(remaining);
+    auto first = co_await std::move(userInfoWait);
     if (first.status != Session::MessageWaiter::Status::value) {
         throw OSCConnectionError(first.status == Session::MessageWaiter::Status::ended
                                      ? OSCConnectionError::Case::connectionCanceled
@@ -487,7 +489,8 @@ asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoDevice::requestPresetList(s
     OSCBundle request(OSCTimeTagNow);
     request.add(makeMessage("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue(clientTag)}));
     if (auto client = currentClient()) client->sendBundle(request, timings_.sendTimeout);
-    auto reply = co_await waiter->wait(toDuration(timeout));
+    auto replyWait = waiter->wait(toDuration(timeout));
+    auto reply = co_await std::move(replyWait);
     if (reply.status != Session::MessageWaiter::Status::value) {
         throw OSCConnectionError(reply.status == Session::MessageWaiter::Status::ended
                                      ? OSCConnectionError::Case::connectionCanceled
@@ -505,7 +508,9 @@ asio::awaitable<RemoteZeltoPreset> ZeltoDevice::transferPreset(std::string prese
     // Subscribed before asking: the whole preset may arrive before we would wait.
     auto waiter = segmentHandler_->subscribe(RemoteZeltoPreset(presetName).name);
     send(makeMessage("/ZELTOorvel/control/presetCopyToUSB", {OSCValue(presetName), OSCValue(clientTag)}));
-    co_return co_await PresetSegmentHandler::awaitPreset(waiter, timeout);
+    auto wait = PresetSegmentHandler::awaitPreset(waiter, timeout);
+    RemoteZeltoPreset preset = co_await std::move(wait);
+    co_return preset;
 }
 
 asio::awaitable<RemoteZeltoPreset> ZeltoDevice::transferPreset(const RemoteZeltoPreset& preset,

@@ -14,7 +14,7 @@
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
 #include "support/NetNamespace.h"
-#include "osc/OSCErrors.h"
+#include "osc/OSCTransportErrors.h"
 #include "preset/Gzip.h"
 #include "preset/ZeltoPreset.h"
 
@@ -197,12 +197,14 @@ TEST_F(DeviceSession, FetchesPresetsOfEverySegmentBoundary) {
         connect(device);
         for (std::size_t size : {0u, 1u, 999u, 1000u, 1001u, 1'000'000u}) {
             std::string name = "Size " + std::to_string(size);
+            SCOPED_TRACE(name);
             auto bytes = randomBytes(size, static_cast<unsigned>(size));
             sim.writePreset(name, bytes);
-            auto preset = runner.run(device->transferPreset(name, 10 * kSecond));
+            RemoteZeltoPreset preset;
+            ASSERT_NO_THROW(preset = runner.run(device->transferPreset(name, 10 * kSecond)));
             EXPECT_EQ(preset.name, name);
             ASSERT_TRUE(preset.bytes);
-            EXPECT_TRUE(*preset.bytes == bytes) << name;
+            EXPECT_TRUE(*preset.bytes == bytes);
         }
         EXPECT_EQ(device->presetSegmentHandler().pendingPresetCount(), 0u);
         device->disconnect();
@@ -234,7 +236,7 @@ TEST_F(DeviceSession, SendsPresetsTheSimulatorStoresByteForByte) {
         // Arbitrary bytes reassemble but are refused; a real preset is stored.
         preset.bytes = randomBytes(size, 3);
         ASSERT_TRUE(device->sendPreset(preset, false));
-        EXPECT_TRUE(sim.waitForLine("rejected preset " + name));
+        ASSERT_TRUE(sim.waitForLine("rejected preset " + name)) << testing::PrintToString(sim.lines());
         preset.bytes = presetBytes(name, size);
         ASSERT_TRUE(device->sendPreset(preset, false));
         ASSERT_TRUE(sim.waitForLine("stored preset " + name + " ("));

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,7 @@ SimProcess::SimProcess(const std::string& address, std::vector<std::string> extr
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
         dup2(pipeFds[1], STDOUT_FILENO);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());

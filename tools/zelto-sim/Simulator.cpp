@@ -1,6 +1,7 @@
 #include "Simulator.h"
 
 #include <asio/ip/address_v4.hpp>
+#include <sys/socket.h>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -71,6 +72,16 @@ bool isReadablePreset(std::span<const std::uint8_t> bytes) {
     return false;
 }
 
+// A preset arrives as a burst of up to a thousand datagrams: room for all of them.
+void enlargeReceiveBuffer(asio::ip::udp::socket& socket) {
+    int size = 8 << 20;
+    std::error_code ec;
+    socket.set_option(asio::socket_base::receive_buffer_size(size), ec);
+    asio::socket_base::receive_buffer_size granted;
+    socket.get_option(granted, ec);
+    if (granted.value() < size) ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+}
+
 }  // namespace
 
 Simulator::Simulator(asio::io_context& io, Options options)
@@ -90,6 +101,7 @@ void Simulator::start() {
     socket_.set_option(asio::socket_base::reuse_address(true));
     socket_.set_option(asio::socket_base::broadcast(true));
     socket_.bind({address, options_.port});
+    enlargeReceiveBuffer(socket_);
     if (!address.is_unspecified()) {
         // Bound to one address, the socket misses broadcasts: listen on the
         // interface's broadcast address too.
@@ -99,6 +111,7 @@ void Simulator::start() {
             broadcastSocket_->open(asio::ip::udp::v4());
             broadcastSocket_->set_option(asio::socket_base::reuse_address(true));
             broadcastSocket_->bind({asio::ip::make_address_v4(*entry.broadcastAddress), options_.port});
+            enlargeReceiveBuffer(*broadcastSocket_);
             receive(*broadcastSocket_, broadcastBuffer_, broadcastSender_);
             break;
         }

@@ -38,9 +38,13 @@ public:
 
     // Waits for the outcome; a time-out of none waits without limit.
     asio::awaitable<Outcome> wait(std::optional<std::chrono::nanoseconds> timeout) {
+        // Named before the co_await: GCC 12 mishandles capturing temporaries inside one.
         auto self = this->shared_from_this();
-        co_return co_await asio::async_initiate<decltype(asio::use_awaitable), void(Outcome)>(
-            [self, timeout](auto handler) { self->start(std::move(handler), timeout); }, asio::use_awaitable);
+        auto initiation = [self, timeout](auto handler) { self->start(std::move(handler), timeout); };
+        auto operation = asio::async_initiate<decltype(asio::use_awaitable), void(Outcome)>(std::move(initiation),
+                                                                                         asio::use_awaitable);
+        Outcome outcome = co_await std::move(operation);
+        co_return outcome;
     }
 
 private:
