@@ -332,6 +332,21 @@ TEST_F(ServerTest, IPv6LoopbackPeersAndClients) {
     for (const auto& object : received) EXPECT_EQ(object->endpoint()->host, "::1");
 }
 
+TEST_F(ServerTest, LargestDatagramsArriveWhole) {
+    auto objects = server->objects()->makeAsyncIterator();
+    std::vector<std::uint8_t> payload(65'400);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 7);
+    auto big = message("/big", {OSCValue::blob(payload)});
+    ASSERT_GT(big.oscSize(), 65'400u);
+    Peer peer;
+    peer.send(port, big);
+    auto received = runWithDeadline(pool.executor(), take(std::move(objects), 1));
+    ASSERT_EQ(received.size(), 1u);
+    auto blob = received[0]->message()->values()[0].asData();
+    ASSERT_TRUE(blob);
+    EXPECT_TRUE(std::equal(blob->begin(), blob->end(), payload.begin(), payload.end()));
+}
+
 TEST_F(ServerTest, BurstOfAThousandKilobyteDatagramsArrivesWhole) {
     constexpr std::size_t count = 1000;
     auto objects = server->objects()->makeAsyncIterator();
