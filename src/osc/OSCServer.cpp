@@ -1,5 +1,6 @@
 #include "osc/OSCServer.h"
 
+#include <algorithm>
 #include <asio/post.hpp>
 #include <asio/this_coro.hpp>
 #include <cstdio>
@@ -202,11 +203,13 @@ void OSCServer::didReceiveData(AsyncUdpSocket& socket, std::span<const std::uint
     bool isNew = false;
     std::shared_ptr<OSCServerDelegate> delegate;
     std::optional<ConnectionStream> announce;
+    std::optional<SharedAsyncSequence<OSCObjectPtr>> objects;
     {
         std::lock_guard lock(mutex_);
         if (listener_.get() != &socket) return;
         connection = connectionFor(address, isNew);
         if (!connection) return;
+        objects = serverObjects_;
         if (isNew) {
             delegate = delegate_.lock();
             announce = connectionStream_;
@@ -234,26 +237,28 @@ void OSCServer::didReceiveData(AsyncUdpSocket& socket, std::span<const std::uint
         connection->keep(data, receiveTime);
         return;
     }
-    deliver(connection, data, receiveTime);
+    deliver(connection, data, receiveTime, objects);
 }
 
-// On the strand.
+// On the strand. `objects` is the server's stream of the session that the
+// connection belongs to, taken with the connection, so that nothing of an
+// earlier session reaches the stream of a later one.
 void OSCServer::deliver(const std::shared_ptr<OSCConnection>& connection, std::span<const std::uint8_t> data,
-                        std::uint64_t receiveTime) {
+                        std::uint64_t receiveTime,
+                        const std::optional<SharedAsyncSequence<OSCObjectPtr>>& objects) {
     auto published = connection->handleDatagram(data, receiveTime);
-    if (!published) return;
-    std::optional<SharedAsyncSequence<OSCObjectPtr>> objects;
-    {
-        std::lock_guard lock(mutex_);
-        objects = serverObjects_;
-    }
-    if (objects) objects->yield(std::move(published));
+    if (published && objects) objects->yield(std::move(published));
 }
 
 void OSCServer::releaseHeld(const std::shared_ptr<OSCConnection>& connection) {
     auto held = connection->release();
-    if (!connection->isActive()) return;
-    for (auto& datagram : held) deliver(connection, datagram.bytes, datagram.receiveTime);
+    std::optional<SharedAsyncSequence<OSCObjectPtr>> objects;
+    {
+        std::lock_guard lock(mutex_);
+        if (std::find(connections_.begin(), connections_.end(), connection) == connections_.end()) return;
+        objects = serverObjects_;
+    }
+    for (auto& datagram : held) deliver(connection, datagram.bytes, datagram.receiveTime, objects);
 }
 
 void OSCServer::didNotSendDataWithTag(AsyncUdpSocket&, long, std::exception_ptr) {}

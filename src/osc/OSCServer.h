@@ -104,7 +104,7 @@ class OSCServer : public OSCMessageProvider,
     struct Gate;
     std::shared_ptr<OSCConnection> connectionFor(const asio::ip::udp::endpoint& address, bool& isNew);
     void deliver(const std::shared_ptr<OSCConnection>& connection, std::span<const std::uint8_t> data,
-                 std::uint64_t receiveTime);
+                 std::uint64_t receiveTime, const std::optional<SharedAsyncSequence<OSCObjectPtr>>& objects);
     void releaseHeld(const std::shared_ptr<OSCConnection>& connection);
     void stopLocked(std::vector<std::shared_ptr<OSCConnection>>& ended);
 
