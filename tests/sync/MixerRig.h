@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -45,7 +46,7 @@ class MixerRig {
     std::vector<std::string> presetNames(Mixer& mixer,
                                          const std::function<bool(const std::vector<std::string>&)>& done);
 
-    std::vector<Mixer> mixers;
+    std::deque<Mixer> mixers;  // a deque: add() hands out references that stay valid
 
   private:
     IoPool pool_{2};
