@@ -120,7 +120,7 @@ TEST_F(DeviceSession, LearnsIdentityAndEveryUserFromTheFirstBurst) {
         SimProcess sim("127.0.0.2", {"--name", "Stage", "--serial", "SN-9", "--uid", "uid-9", "--type", "XMI-ZELTO",
                                      "--version", "3.2", "--users", "3", "--userinfo-args", std::to_string(args)});
         recorder = std::make_shared<Recorder>();
-        auto device = makeDevice("127.0.0.2");
+        auto device = makeDevice("127.0.0.2", 9112, ZeltoTimings{});
         connect(device);
         EXPECT_EQ(device->name(), "Stage");
         EXPECT_EQ(device->serialNumber(), "SN-9");
@@ -201,7 +201,7 @@ TEST_F(DeviceSession, FetchesPresetsOfEverySegmentBoundary) {
             auto bytes = randomBytes(size, static_cast<unsigned>(size));
             sim.writePreset(name, bytes);
             RemoteZeltoPreset preset;
-            ASSERT_NO_THROW(preset = runner.run(device->transferPreset(name, 10 * kSecond)));
+            ASSERT_NO_THROW(preset = runner.run(device->transferPreset(name, 30 * kSecond)));
             EXPECT_EQ(preset.name, name);
             ASSERT_TRUE(preset.bytes);
             EXPECT_TRUE(*preset.bytes == bytes);
