@@ -130,7 +130,10 @@ std::error_code writeFileAtomically(const std::string& folderIn, const std::stri
     };
     if (::fchmod(fd, 0644) != 0) return fail(lastError());
     if (auto ec = writeAll(fd, bytes)) return fail(ec);
-    if (::fsync(fd) != 0) return fail(lastError());
+    // Only a replacement needs the data on disk before the rename: otherwise a
+    // crash could leave an empty file where the old preset was. A new file
+    // lost in a crash is fetched again by the next sync.
+    if (replaced && ::fsync(fd) != 0) return fail(lastError());
     timespec times[2] = {{0, UTIME_NOW}, toTimespec(modified)};
     if (::futimens(fd, times) != 0) return fail(lastError());
     if (::close(fd) != 0) {
