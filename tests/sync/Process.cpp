@@ -175,11 +175,16 @@ std::string SimProcess::output() const {
 
 namespace zelto::test {
 
-bool SimProcess::waitForOutput(const std::string& text, std::chrono::milliseconds limit) const {
+bool SimProcess::waitForOutput(const std::string& text, std::chrono::milliseconds limit, int times) const {
+    auto count = [&] {
+        int n = 0;
+        for (auto at = drain_->text.find(text); at != std::string::npos; at = drain_->text.find(text, at + 1))
+            ++n;
+        return n;
+    };
     std::unique_lock lock(drain_->mutex);
-    return drain_->changed.wait_for(lock, limit, [&] {
-        return drain_->closed || drain_->text.find(text) != std::string::npos;
-    }) && drain_->text.find(text) != std::string::npos;
+    drain_->changed.wait_for(lock, limit, [&] { return drain_->closed || count() >= times; });
+    return count() >= times;
 }
 
 }  // namespace zelto::test

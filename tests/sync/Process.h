@@ -38,9 +38,9 @@ class SimProcess {
     void resume();
     // Everything the simulator printed so far.
     std::string output() const;
-    // Waits until the output holds `text`; false after `limit`.
-    bool waitForOutput(const std::string& text,
-                       std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+    // Waits until the output holds `text` (`times` times); false after `limit`.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10),
+                       int times = 1) const;
 
   private:
     struct Drain;
