@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <asio/bind_cancellation_slot.hpp>
-#include <asio/cancellation_signal.hpp>
 #include <asio/use_awaitable.hpp>
 #include <atomic>
 #include <stdexcept>
@@ -112,42 +110,6 @@ TEST_F(SharedAsyncSequenceTest, DroppingTheLastHandleEndsTheStreamForItsReaders)
     });
     stream.reset();
     EXPECT_EQ(result.get(), std::vector<int>{1});
-}
-
-TEST_F(SharedAsyncSequenceTest, CancelledWaitLeavesTheStreamUsable) {
-    SharedAsyncSequence<int> stream;
-    auto it = std::make_shared<AsyncIterator<int>>(stream.makeAsyncIterator());
-    auto strand = pool.makeStrand();
-    asio::cancellation_signal signal;
-    std::promise<std::string> outcome;
-    auto done = outcome.get_future();
-    asio::co_spawn(
-        strand,
-        [](std::shared_ptr<AsyncIterator<int>> it) -> Task<std::string> {
-            try {
-                co_await it->next();
-                co_return "value";
-            } catch (const std::system_error& e) {
-                co_return e.code() == asio::error::operation_aborted ? "aborted" : "other";
-            }
-        }(it),
-        asio::bind_cancellation_slot(signal.slot(),
-                                     [&](std::exception_ptr, std::string s) { outcome.set_value(s); }));
-    // Cancel from the reader's strand once it is parked.
-    while (true) {
-        std::promise<void> tick;
-        asio::post(strand, [&] {
-            signal.emit(asio::cancellation_type::terminal);
-            tick.set_value();
-        });
-        tick.get_future().get();
-        if (done.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready) break;
-    }
-    EXPECT_EQ(done.get(), "aborted");
-
-    stream.yield(42);
-    auto value = runWithDeadline(pool.executor(), it->next());
-    EXPECT_EQ(value, 42);
 }
 
 TEST_F(SharedAsyncSequenceTest, TicketIsHeldWhileTheReaderReacts) {

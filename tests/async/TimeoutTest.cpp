@@ -93,6 +93,14 @@ TEST_F(TimeoutTest, TimedOutWorkIsCancelledAndUnsubscribed) {
     while (stream.readerCount() != 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
     EXPECT_EQ(stream.readerCount(), 0u);
+    // A cancelled wait leaves the stream usable for the next one.
+    auto next = std::async(std::launch::async, [&] {
+        return runWithDeadline(pool.executor(),
+                               outcomeOf(wait(5'000'000'000, firstOf(stream.makeAsyncIterator()))));
+    });
+    while (stream.readerCount() == 0) std::this_thread::yield();
+    stream.yield(9);
+    EXPECT_EQ(next.get(), "9");
 }
 
 TEST_F(TimeoutTest, CallerResumesOnItsOwnExecutor) {
