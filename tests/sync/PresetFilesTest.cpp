@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 
 #include "sync/PresetFiles.h"
 #include "sync/TempFolder.h"
@@ -57,20 +56,6 @@ TEST(FolderListing, KeepsOnlyTheExactExtensionWithDates) {
     EXPECT_THROW(listFolder(dir.path() + "missing/"), std::filesystem::filesystem_error);
 }
 
-TEST(AtomicWrite, ReplacesContentAndSetsTheDate) {
-    TempFolder dir;
-    dir.write("P.ZELTOshow", "old content");
-    auto date = Clock::time_point(std::chrono::milliseconds(1619863200123));
-    bool replaced = false;
-    ASSERT_FALSE(writeFileAtomically(dir.path(), "P.ZELTOshow", bytesOf("new"), date, replaced));
-    EXPECT_TRUE(replaced);
-    auto content = readFile(dir.path() + "P.ZELTOshow");
-    ASSERT_TRUE(content && content->bytes);
-    EXPECT_EQ(*content->bytes, bytesOf("new"));
-    EXPECT_EQ(content->modified, date);
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"P.ZELTOshow"}) << "no temporary file is left";
-}
-
 TEST(AtomicWrite, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
     TempFolder dir, outside;
     outside.write("victim", "precious");
@@ -94,19 +79,6 @@ TEST(AtomicWrite, FailureLeavesTheOldFileAndNoDebris) {
         writeFileAtomically(dir.path() + "missing/", "P.ZELTOshow", bytesOf("x"), Clock::now(), replaced));
     EXPECT_EQ(dir.read("P.ZELTOshow"), "old");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"D.ZELTOshow", "P.ZELTOshow"}));
-}
-
-TEST(FileRead, MissingFileIsNoneAndOversizedFileHasNoBytes) {
-    TempFolder dir;
-    EXPECT_FALSE(readFile(dir.path() + "nothing.ZELTOshow"));
-    {
-        std::ofstream big(dir.path() + "big.ZELTOshow", std::ios::binary);
-        big.seekp(static_cast<std::streamoff>(kMaxPresetFileSize));
-        big.put('x');
-    }
-    auto content = readFile(dir.path() + "big.ZELTOshow");
-    ASSERT_TRUE(content);
-    EXPECT_FALSE(content->bytes);
 }
 
 }  // namespace

@@ -37,13 +37,5 @@ TEST_F(SyncPlanning, EachMissingNameIsFetchedOnceFromItsFirstHolder) {
     EXPECT_EQ(sends(plan), (std::vector<std::string>{"Local->a", "Local->b", "OnlyA->b", "OnlyB->a"}));
 }
 
-TEST_F(SyncPlanning, EqualSidesPlanNothingWhateverTheDates) {
-    auto local = presets({"X *[2021-05-01T10:00:00.000Z]"});
-    auto remote = presets({"X *[2022-01-01T00:00:00.000Z]"});
-    auto plan = planSync(local, {{a, remote}});
-    EXPECT_TRUE(plan.fetches.empty());
-    EXPECT_TRUE(plan.sends.empty());
-}
-
 }  // namespace
 }  // namespace zelto
