@@ -22,9 +22,10 @@ void OSCBytes::retain(Buffer* buffer) noexcept {
     buffer->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
-OSCBytes::Buffer* OSCBytes::makeBuffer(std::span<const std::uint8_t> bytes) {
+OSCBytes::Buffer* OSCBytes::makeBuffer(std::span<const std::uint8_t> bytes, std::uint32_t references) {
     void* memory = ::operator new(headerSize + bytes.size());
     auto* buffer = new (memory) Buffer;
+    buffer->refs.store(references, std::memory_order_relaxed);
     if (!bytes.empty())
         std::memcpy(static_cast<std::uint8_t*>(memory) + headerSize, bytes.data(), bytes.size());
     return buffer;
@@ -34,8 +35,8 @@ const std::uint8_t* OSCBytes::bufferData(const Buffer* buffer) noexcept {
     return reinterpret_cast<const std::uint8_t*>(buffer) + headerSize;
 }
 
-void OSCBytes::release(Buffer* buffer) noexcept {
-    if (buffer->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+void OSCBytes::release(Buffer* buffer, std::uint32_t references) noexcept {
+    if (buffer->refs.fetch_sub(references, std::memory_order_acq_rel) == references) {
         buffer->~Buffer();
         ::operator delete(buffer);
     }

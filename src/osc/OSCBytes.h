@@ -56,10 +56,10 @@ class OSCBytes {
     // A reference-counted heap buffer; slices of it keep it alive.
     class Buffer;
     // Buffer management for decoders: a new buffer holding a copy of `bytes`,
-    // owned by the caller's one reference.
-    static Buffer* makeBuffer(std::span<const std::uint8_t> bytes);
+    // with `references` references owned by the caller.
+    static Buffer* makeBuffer(std::span<const std::uint8_t> bytes, std::uint32_t references = 1);
     static const std::uint8_t* bufferData(const Buffer* buffer) noexcept;
-    static void release(Buffer* buffer) noexcept;
+    static void release(Buffer* buffer, std::uint32_t references = 1) noexcept;
 
     static void retain(Buffer* buffer) noexcept;
     void copyFrom(const OSCBytes& other) noexcept {

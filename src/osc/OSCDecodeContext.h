@@ -15,8 +15,10 @@ namespace zelto::detail {
 // copy of it, made on first need.
 struct OSCDecodeContext {
     explicit OSCDecodeContext(std::span<const std::uint8_t> whole) noexcept : whole(whole) {}
+    // Hands the provisional references back in one step: what remains is one
+    // per slice made, however many of them were already dropped.
     ~OSCDecodeContext() {
-        if (buffer) OSCBytes::release(buffer);
+        if (buffer) OSCBytes::release(buffer, provisionalReferences - slices);
     }
     OSCDecodeContext(const OSCDecodeContext&) = delete;
     OSCDecodeContext& operator=(const OSCDecodeContext&) = delete;
@@ -38,8 +40,8 @@ struct OSCDecodeContext {
     }
     // The long-payload path of assign: a slice of the one shared copy.
     [[gnu::noinline]] void assignShared(OSCBytes& target, const std::uint8_t* data) {
-        if (!buffer) buffer = OSCBytes::makeBuffer(whole);
-        OSCBytes::retain(buffer);
+        if (!buffer) buffer = OSCBytes::makeBuffer(whole, provisionalReferences);
+        ++slices;
         target.inline_ = false;
         target.ext_.buffer = buffer;
         target.ext_.data = OSCBytes::bufferData(buffer) + (data - whole.data());
@@ -65,8 +67,13 @@ struct OSCDecodeContext {
         return bundle;
     }
 
+    // The buffer starts with more references than any datagram has slices, so
+    // each slice costs no atomic operation while decoding.
+    static constexpr std::uint32_t provisionalReferences = std::uint32_t{1} << 30;
+
     std::span<const std::uint8_t> whole;
     OSCBytes::Buffer* buffer = nullptr;
+    std::uint32_t slices = 0;
 };
 
 }  // namespace zelto::detail
