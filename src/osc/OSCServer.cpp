@@ -45,6 +45,7 @@ struct OSCServer::Gate {
     Gate(std::weak_ptr<OSCServer> server, std::shared_ptr<OSCConnection> connection, Strand queue)
         : server(std::move(server)), connection(std::move(connection)), queue(std::move(queue)) {}
     ~Gate() {
+        if (server.expired()) return;  // also the case while a pool shuts down after its servers
         asio::post(queue, [server = std::move(server), connection = std::move(connection)] {
             if (auto self = server.lock()) self->releaseHeld(connection);
         });
