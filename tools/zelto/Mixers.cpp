@@ -194,6 +194,15 @@ const std::vector<DevicePtr>& Mixers::connectAll() {
     return devices_;
 }
 
+bool Mixers::everyHostConnected() const {
+    for (const auto& host : hostAddresses_) {
+        bool connected = false;
+        for (const auto& device : devices_) connected = connected || device->ip().to_string() == host;
+        if (!connected) return false;
+    }
+    return true;
+}
+
 void Mixers::flush(const std::vector<DevicePtr>& devices) {
     for (const auto& device : devices) {
         if (!device) continue;

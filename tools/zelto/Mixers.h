@@ -39,6 +39,9 @@ class Mixers {
     // Mixers that cannot be reached are reported on standard error and left out.
     const std::vector<DevicePtr>& connectAll();
     const std::vector<DevicePtr>& devices() const { return devices_; }
+    // False when a mixer asked for with --host has no session (it was
+    // reported on standard error): the command then cannot succeed fully.
+    bool everyHostConnected() const;
     // A connected mixer by address, uid or name; none when no mixer matches.
     DevicePtr resolve(const std::string& source) const;
     // Sends to a mixer go out asynchronously and unacknowledged. A list

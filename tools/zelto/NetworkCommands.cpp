@@ -138,7 +138,7 @@ int runDiscover(const DiscoverArgs& args) {
                      "--timeout\n";
         return kFailure;
     }
-    return kSuccess;
+    return mixers.everyHostConnected() ? kSuccess : kFailure;
 }
 
 int runList(const ListArgs& args) {
@@ -188,6 +188,7 @@ int runList(const ListArgs& args) {
         }
     }
     if (args.json) std::cout << json{{"sources", out}}.dump(2) << "\n";
+    if (network && !mixers.everyHostConnected()) status = kFailure;
     return status;
 }
 
@@ -247,6 +248,11 @@ int runSync(const SyncArgs& args) {
     }
     mixers.flush(mixers.devices());
     printer->line("sync finished");
+    if (!mixers.everyHostConnected()) {
+        std::cerr << "zelto: not every mixer given with --host took part; run the sync again once it is "
+                     "reachable\n";
+        return kFailure;
+    }
     if (printer->anyFailure()) {
         std::cerr << "zelto: " << printer->failureCount()
                   << " step(s) failed (see above); run the sync again to retry them\n";
