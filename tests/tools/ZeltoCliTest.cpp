@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "preset/Gzip.h"
+#include "support/NetNamespace.h"
 #include "sync/MixerRig.h"
 #include "sync/PresetBytes.h"
 #include "sync/Process.h"
@@ -128,6 +129,20 @@ TEST_F(ZeltoCli, DiscoverReportsEachMixerOnce) {
     auto table = run({"discover"});
     ASSERT_EQ(table.exitCode, 0) << table.err;
     EXPECT_TRUE(contains(table.out, "127.0.0.2\tuid-1\tZELTO:orvel\tSim1\tSN1\t")) << table.out;
+}
+
+TEST_F(ZeltoCli, BroadcastFindsAMixerOnAnotherNetwork) {
+    // A veth pair inside this test's own network namespace: the tool on one end, a mixer on the other.
+    ASSERT_EQ(test::runCommand("ip link add va type veth peer name vb && "
+                               "ip addr add 10.9.0.1/24 broadcast 10.9.0.255 dev va && "
+                               "ip addr add 10.9.0.2/24 broadcast 10.9.0.255 dev vb && "
+                               "ip link set va up && ip link set vb up"),
+              0);
+    test::TempFolder folder;
+    test::SimProcess sim("10.9.0.2", folder.path(), {"--name", "Far"});
+    auto r = zelto({"discover", "--timeout", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "10.9.0.2\tsim-0001\tZELTO:orvel\tFar\t")) << r.out;
 }
 
 TEST_F(ZeltoCli, NoAnswerIsAFailureWithAHint) {

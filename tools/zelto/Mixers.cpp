@@ -1,6 +1,7 @@
 #include "Mixers.h"
 
 #include <asio/ip/udp.hpp>
+#include <asio/post.hpp>
 #include <chrono>
 #include <iostream>
 
@@ -129,7 +130,8 @@ bool Mixers::discover() {
     }
     if (!options_.noBroadcast) {
         discoverer_->setUnicastHosts(hostAddresses_);
-        discoverer_->discover();
+        // A pass runs on the queue that processes the answers.
+        asio::post(queue_, [d = discoverer_.get()] { d->discover(); });
     }
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::nanoseconds(timeoutNanoseconds());
