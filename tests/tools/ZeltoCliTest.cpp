@@ -100,6 +100,9 @@ class ZeltoCli : public ::testing::Test {
     ProcessResult run(std::vector<std::string> args) {
         auto h = hosts();
         args.insert(args.end(), h.begin(), h.end());
+        // Generous for loaded machines: with --no-broadcast the wait ends once every host answered.
+        if (std::find(args.begin(), args.end(), "--timeout") == args.end())
+            args.insert(args.end(), {"--timeout", "15"});
         return zelto(args);
     }
     ProcessResult runIn(std::vector<std::string> args) {
