@@ -23,7 +23,7 @@ using test::ProcessResult;
 
 ProcessResult zelto(std::vector<std::string> args, const std::string& input = {}) {
     args.insert(args.begin(), test::builtProgram("zelto"));
-    return test::runProcess(args, input);
+    return test::runProcess(args, input, std::chrono::seconds(120));
 }
 
 bool contains(const std::string& text, const std::string& part) {
