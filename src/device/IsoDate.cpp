@@ -18,7 +18,9 @@ bool readDigits(std::string_view text, std::size_t pos, std::size_t count, int& 
     return true;
 }
 
-bool expect(std::string_view text, std::size_t pos, char c) { return pos < text.size() && text[pos] == c; }
+bool expect(std::string_view text, std::size_t pos, char c) {
+    return pos < text.size() && text[pos] == c;
+}
 
 }  // namespace
 
@@ -52,7 +54,8 @@ std::optional<PresetDate> parseIsoDate(std::string_view text) {
         offsetMinutes = 0;
     } else if (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') && zone[3] == ':') {
         int oh, om;
-        if (!readDigits(zone, 1, 2, oh) || !readDigits(zone, 4, 2, om) || oh > 23 || om > 59) return std::nullopt;
+        if (!readDigits(zone, 1, 2, oh) || !readDigits(zone, 4, 2, om) || oh > 23 || om > 59)
+            return std::nullopt;
         offsetMinutes = (oh * 60 + om) * (zone[0] == '-' ? -1 : 1);
     } else {
         return std::nullopt;

@@ -32,12 +32,13 @@ std::optional<RemoteZeltoPreset> PresetSegmentAssembler::add(PresetSegment segme
     if (fresh) {
         std::size_t size = segment.bytes.size();
         while (pendingBytes_ + size > limits_.maxPendingBytes && pending_.size() > 1) {
-            auto oldest = std::min_element(pending_.begin(), pending_.end(), [&](const auto& a, const auto& b) {
-                // Never pick the preset this segment belongs to while others remain.
-                if (a.first == segment.presetName) return false;
-                if (b.first == segment.presetName) return true;
-                return a.second.firstSeen < b.second.firstSeen;
-            });
+            auto oldest =
+                std::min_element(pending_.begin(), pending_.end(), [&](const auto& a, const auto& b) {
+                    // Never pick the preset this segment belongs to while others remain.
+                    if (a.first == segment.presetName) return false;
+                    if (b.first == segment.presetName) return true;
+                    return a.second.firstSeen < b.second.firstSeen;
+                });
             erase(oldest->first);
         }
         found = pending_.find(segment.presetName);
@@ -88,7 +89,9 @@ void PresetSegmentAssembler::erase(const std::string& name) {
 PresetSegmentHandler::PresetSegmentHandler(asio::any_io_executor executor, Limits limits)
     : executor_(std::move(executor)), assembler_(limits) {}
 
-PresetSegmentHandler::~PresetSegmentHandler() { close(); }
+PresetSegmentHandler::~PresetSegmentHandler() {
+    close();
+}
 
 void PresetSegmentHandler::addSegment(PresetSegment segment) {
     std::lock_guard lock(mutex_);

@@ -4,11 +4,11 @@
 #include <asio/awaitable.hpp>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -28,13 +28,15 @@ struct PresetSegment {
 };
 
 class PresetSegmentHandlerError : public std::exception {
-public:
+  public:
     enum class Case { timeout, incompleteReceive };
     explicit PresetSegmentHandlerError(Case c) noexcept : case_(c) {}
     Case errorCase() const noexcept { return case_; }
-    const char* what() const noexcept override { return case_ == Case::timeout ? "timeout" : "incompleteReceive"; }
+    const char* what() const noexcept override {
+        return case_ == Case::timeout ? "timeout" : "incompleteReceive";
+    }
 
-private:
+  private:
     Case case_;
 };
 
@@ -44,7 +46,7 @@ private:
 // presets and bytes may be pending at once (the oldest goes first). Not
 // thread-safe.
 class PresetSegmentAssembler {
-public:
+  public:
     struct Limits {
         std::int32_t maxSegments = 65536;
         std::size_t maxPendingPresets = 8;
@@ -62,7 +64,7 @@ public:
     std::size_t pendingPresetCount() const { return pending_.size(); }
     std::size_t pendingByteCount() const { return pendingBytes_; }
 
-private:
+  private:
     struct Pending {
         std::int32_t totalCount = 0;
         std::map<std::int32_t, std::vector<std::uint8_t>> parts;
@@ -84,7 +86,7 @@ private:
 // One device's reassembly: completed presets go to the coroutines waiting at
 // that moment (a preset completed while nobody waits is not kept).
 class PresetSegmentHandler {
-public:
+  public:
     using Limits = PresetSegmentAssembler::Limits;
     using PresetWaiter = detail::Waiter<RemoteZeltoPreset>;
 
@@ -111,7 +113,7 @@ public:
     std::size_t pendingPresetCount() const;
     std::size_t pendingByteCount() const;
 
-private:
+  private:
     struct Subscriber {
         std::weak_ptr<PresetWaiter> waiter;
         std::optional<std::string> name;

@@ -10,11 +10,10 @@
 
 namespace zelto {
 
-
 // A preset as a source names it: plain name, optional date (carried in listed
 // names as the suffix " *[<ISO 8601 date>]"), optional version, optional bytes.
 class RemoteZeltoPreset {
-public:
+  public:
     using Bytes = std::vector<std::uint8_t>;
 
     RemoteZeltoPreset() = default;

@@ -8,9 +8,9 @@
 
 #include "device/UserInfo.h"
 #include "device/ZeltoOSCDecoder.h"
+#include "osc/OSCAddressPattern.h"
 #include "osc/OSCBundle.h"
 #include "osc/OSCClient.h"
-#include "osc/OSCAddressPattern.h"
 #include "osc/OSCConnection.h"
 #include "osc/OSCServer.h"
 #include "preset/ZeltoPreset.h"
@@ -179,10 +179,10 @@ void ZeltoDevice::setDelegate(std::weak_ptr<ZeltoDeviceDelegate> delegate) {
     identity_->delegate = std::move(delegate);
 }
 
-#define ZELTO_IDENTITY_GETTER(type, field)              \
-    type ZeltoDevice::field() const {                   \
-        std::lock_guard lock(identity_->mutex);         \
-        return identity_->field;                        \
+#define ZELTO_IDENTITY_GETTER(type, field)      \
+    type ZeltoDevice::field() const {           \
+        std::lock_guard lock(identity_->mutex); \
+        return identity_->field;                \
     }
 ZELTO_IDENTITY_GETTER(std::optional<std::string>, serialNumber)
 ZELTO_IDENTITY_GETTER(std::optional<ZeltoDeviceType>, type)
@@ -269,8 +269,9 @@ asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
     // Both waits exist before the request goes out: the answer may be one burst.
     auto userInfo = session->waitFor(session->userInfoWaiters);
     session->server->start(timeout);
-    send(makeMessage("/ZELTOorvel/control/ConnectRequest",
-                     {OSCValue(std::int32_t(listenPort_)), OSCValue(connectRequestMagic), OSCValue(clientTag)}));
+    send(makeMessage(
+        "/ZELTOorvel/control/ConnectRequest",
+        {OSCValue(std::int32_t(listenPort_)), OSCValue(connectRequestMagic), OSCValue(clientTag)}));
     startTimeoutTimer(session);
 
     auto deadline = Clock::now() + *toDuration(timeout);
@@ -289,7 +290,8 @@ asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
                                      ? OSCConnectionError::Case::connectionCanceled
                                      : OSCConnectionError::Case::readTimeout);
     }
-    send(makeMessage("/ZELTOorvel/control/SwitchUser", {OSCValue(std::int32_t(1)), OSCValue(""), OSCValue(clientTag)}));
+    send(makeMessage("/ZELTOorvel/control/SwitchUser",
+                     {OSCValue(std::int32_t(1)), OSCValue(""), OSCValue(clientTag)}));
 }
 
 void ZeltoDevice::registerCallbacks(const std::shared_ptr<Session>& session) {
@@ -366,10 +368,13 @@ void ZeltoDevice::markSeen() {
         cameOnline = !identity_->lastSeen || *identity_->lastSeen < now - timings_.onlineWindow;
         identity_->lastSeen = now;
     }
-    if (cameOnline) notify([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidComeOnline(device); });
+    if (cameOnline)
+        notify([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidComeOnline(device); });
 }
 
-void ZeltoDevice::handlePing(const OSCMessage&) { markSeen(); }
+void ZeltoDevice::handlePing(const OSCMessage&) {
+    markSeen();
+}
 
 void ZeltoDevice::handleUserInfo(const OSCMessage& message) {
     auto info = UserInfo::fromMessage(message);
@@ -448,15 +453,24 @@ void ZeltoDevice::handlePresetList(const OSCMessage& message) {
 void ZeltoDevice::loadPreset(const std::string& name) {
     send(makeMessage("/ZELTOorvel/control/presetSelect", {OSCValue(name), OSCValue(clientTag)}));
 }
-void ZeltoDevice::loadPreset(const RemoteZeltoPreset& preset) { loadPreset(preset.name); }
+void ZeltoDevice::loadPreset(const RemoteZeltoPreset& preset) {
+    loadPreset(preset.name);
+}
 
 void ZeltoDevice::deletePreset(const std::string& name) {
-    send(makeMessage("/ZELTOorvel/control/presetDelete", {OSCValue(true), OSCValue(name), OSCValue(clientTag)}));
+    send(makeMessage("/ZELTOorvel/control/presetDelete",
+                     {OSCValue(true), OSCValue(name), OSCValue(clientTag)}));
 }
-void ZeltoDevice::deletePreset(const ZeltoPreset& preset) { deletePreset(preset.name); }
-void ZeltoDevice::deletePreset(const RemoteZeltoPreset& preset) { deletePreset(preset.name); }
+void ZeltoDevice::deletePreset(const ZeltoPreset& preset) {
+    deletePreset(preset.name);
+}
+void ZeltoDevice::deletePreset(const RemoteZeltoPreset& preset) {
+    deletePreset(preset.name);
+}
 
-void ZeltoDevice::identify() { send(makeMessage("/ZELTOorvel/Hardware/DisplayBlink", {OSCValue(clientTag)})); }
+void ZeltoDevice::identify() {
+    send(makeMessage("/ZELTOorvel/Hardware/DisplayBlink", {OSCValue(clientTag)}));
+}
 
 bool ZeltoDevice::switchUser(const ZeltoUser& user) {
     std::optional<std::uint32_t> number;
@@ -487,7 +501,8 @@ asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoDevice::requestPresetList(s
     if (!session || !session->connected()) throw ZeltoDeviceError(ZeltoDeviceError::Case::deviceIsOffline);
     auto waiter = session->waitFor(session->presetListWaiters);
     OSCBundle request(OSCTimeTagNow);
-    request.add(makeMessage("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue(clientTag)}));
+    request.add(
+        makeMessage("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue(clientTag)}));
     if (auto client = currentClient()) client->sendBundle(request, timings_.sendTimeout);
     auto replyWait = waiter->wait(toDuration(timeout));
     auto reply = co_await std::move(replyWait);
@@ -504,7 +519,8 @@ asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoDevice::requestPresetList(s
     co_return presets;
 }
 
-asio::awaitable<RemoteZeltoPreset> ZeltoDevice::transferPreset(std::string presetName, std::uint64_t timeout) {
+asio::awaitable<RemoteZeltoPreset> ZeltoDevice::transferPreset(std::string presetName,
+                                                               std::uint64_t timeout) {
     // Subscribed before asking: the whole preset may arrive before we would wait.
     auto waiter = segmentHandler_->subscribe(RemoteZeltoPreset(presetName).name);
     send(makeMessage("/ZELTOorvel/control/presetCopyToUSB", {OSCValue(presetName), OSCValue(clientTag)}));
@@ -529,9 +545,9 @@ bool ZeltoDevice::sendPreset(const RemoteZeltoPreset& preset, bool load) {
     for (std::int32_t index = 0; index < total; ++index) {
         std::size_t begin = static_cast<std::size_t>(index) * segmentSize;
         std::size_t size = std::min(segmentSize, bytes.size() - begin);
-        OSCMessage segment(address, {OSCValue(name), OSCValue::blob(std::span(bytes.data() + begin, size)),
-                                     OSCValue(index), OSCValue(total), OSCValue(""), OSCValue(load),
-                                     OSCValue(clientTag)});
+        OSCMessage segment(
+            address, {OSCValue(name), OSCValue::blob(std::span(bytes.data() + begin, size)), OSCValue(index),
+                      OSCValue(total), OSCValue(""), OSCValue(load), OSCValue(clientTag)});
         client->sendMessage(segment, timings_.sendTimeout);
     }
     return true;

@@ -33,7 +33,7 @@ class OSCClient;
 // The owner's view of one device's session. Every call runs on the device's
 // own serial queue; all operations have empty defaults.
 class ZeltoDeviceDelegate {
-public:
+  public:
     virtual ~ZeltoDeviceDelegate() = default;
     // The session ended; `error` is null when it ended by itself or on request.
     virtual void deviceDidDisconnect(ZeltoDevice& /*device*/, std::exception_ptr /*error*/) {}
@@ -50,7 +50,7 @@ public:
 // Threads: `io` runs the sockets, the timers and the coroutines; identity,
 // users and lastSeen are guarded and may be read from any thread.
 class ZeltoDevice : public std::enable_shared_from_this<ZeltoDevice> {
-public:
+  public:
     static constexpr std::uint16_t devicePort = 9110;
     static constexpr std::int32_t connectRequestMagic = 50414;
     static constexpr const char* clientTag = "qv42";
@@ -133,7 +133,7 @@ public:
 
     static constexpr std::size_t segmentSize = 1000;
 
-private:
+  private:
     struct Session;
     struct Identity;
 

@@ -5,7 +5,7 @@
 namespace zelto {
 
 class ZeltoDeviceError : public std::exception {
-public:
+  public:
     enum class Case { deviceIsOffline, connectionAlreadyStarted };
 
     explicit ZeltoDeviceError(Case c) noexcept : case_(c) {}
@@ -14,7 +14,7 @@ public:
         return case_ == Case::deviceIsOffline ? "deviceIsOffline" : "connectionAlreadyStarted";
     }
 
-private:
+  private:
     Case case_;
 };
 

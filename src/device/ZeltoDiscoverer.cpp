@@ -25,15 +25,14 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
         // Registered before the peer's first datagram is dispatched, so a
         // device's first answer counts.
         std::weak_ptr<State> weak = weak_from_this();
-        connection->dispatcher().addCallback(
-            *OSCAddressPattern::make("/ZELTOapp/control/UserInfo"),
-            [weak](const OSCAddressPattern&, const OSCMessage& message) {
-                auto self = weak.lock();
-                if (!self) return;
-                asio::post(self->queue, [weak, message] {
-                    if (auto self = weak.lock()) self->processReply(message);
-                });
-            });
+        connection->dispatcher().addCallback(*OSCAddressPattern::make("/ZELTOapp/control/UserInfo"),
+                                             [weak](const OSCAddressPattern&, const OSCMessage& message) {
+                                                 auto self = weak.lock();
+                                                 if (!self) return;
+                                                 asio::post(self->queue, [weak, message] {
+                                                     if (auto self = weak.lock()) self->processReply(message);
+                                                 });
+                                             });
     }
     void serverDidStop(std::exception_ptr) override {}
 
@@ -68,11 +67,12 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
             std::lock_guard lock(mutex);
             alreadyDiscovered.clear();
         }
-        auto request = *OSCMessage::make("/ZELTOorvel/control/ConnectRequest",
-                                         {OSCValue(std::int32_t(answerPort)), OSCValue(std::int32_t(50414)),
-                                          OSCValue(clientTag)});
+        auto request = *OSCMessage::make(
+            "/ZELTOorvel/control/ConnectRequest",
+            {OSCValue(std::int32_t(answerPort)), OSCValue(std::int32_t(50414)), OSCValue(clientTag)});
         for (const auto& entry : Interface::allInterfaces()) {
-            if (!entry.isUp() || !entry.isRunning() || entry.isLoopback() || entry.family == Interface::Family::ipv6) {
+            if (!entry.isUp() || !entry.isRunning() || entry.isLoopback() ||
+                entry.family == Interface::Family::ipv6) {
                 continue;
             }
             if (entry.broadcastAddress) {
@@ -109,7 +109,9 @@ ZeltoDiscoverer::ZeltoDiscoverer(asio::io_context& io, asio::any_io_executor que
                                  ZeltoTimings timings)
     : state_(std::make_shared<State>(io, std::move(queue), std::move(handler), timings)) {}
 
-ZeltoDiscoverer::~ZeltoDiscoverer() { stop(); }
+ZeltoDiscoverer::~ZeltoDiscoverer() {
+    stop();
+}
 
 void ZeltoDiscoverer::start(std::uint64_t timeout) {
     state_->answerPort = listenPort_;
@@ -123,7 +125,9 @@ void ZeltoDiscoverer::start(std::uint64_t timeout) {
     });
 }
 
-void ZeltoDiscoverer::discover() { state_->discover(listenPort_); }
+void ZeltoDiscoverer::discover() {
+    state_->discover(listenPort_);
+}
 
 void ZeltoDiscoverer::stop() {
     auto state = state_;

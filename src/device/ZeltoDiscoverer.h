@@ -20,7 +20,7 @@ class OSCMessage;
 // each usable IPv4 interface (and to each unicast host given), and reports each
 // answering device once per pass.
 class ZeltoDiscoverer {
-public:
+  public:
     using NewDeviceHandler = std::function<void(const OSCEndpoint& sender, const std::string& uid)>;
 
     static constexpr std::uint16_t discoveryPort = 9999;
@@ -53,7 +53,7 @@ public:
     std::uint16_t listenPort() const { return listenPort_; }
     void setListenPort(std::uint16_t port) { listenPort_ = port; }
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
     std::uint16_t listenPort_ = discoveryPort;

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <map>
-#include <filesystem>
 #include <random>
 #include <set>
 
@@ -13,10 +13,10 @@
 #include "device/SimProcess.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
-#include "support/NetNamespace.h"
 #include "osc/OSCTransportErrors.h"
 #include "preset/Gzip.h"
 #include "preset/ZeltoPreset.h"
+#include "support/NetNamespace.h"
 
 namespace zelto {
 namespace {
@@ -56,7 +56,7 @@ std::vector<std::uint8_t> presetBytes(const std::string& name, std::size_t size)
 
 // Records the delegate calls; tests wait on them.
 class Recorder : public ZeltoDeviceDelegate {
-public:
+  public:
     void deviceDidDisconnect(ZeltoDevice&, std::exception_ptr error) override {
         record("disconnect", error ? "error" : "");
     }
@@ -82,7 +82,7 @@ public:
         return out;
     }
 
-private:
+  private:
     void record(std::string kind, std::string detail) {
         std::lock_guard lock(mutex_);
         events_.emplace_back(std::move(kind), std::move(detail));
@@ -99,7 +99,7 @@ private:
 };
 
 class DeviceSession : public testing::Test {
-protected:
+  protected:
     std::shared_ptr<ZeltoDevice> makeDevice(const std::string& host, std::uint16_t listenPort = 9112,
                                             ZeltoTimings timings = fastTimings()) {
         auto device = ZeltoDevice::make(runner.io, {host, 9110}, listenPort, std::nullopt, timings);
@@ -117,8 +117,9 @@ protected:
 TEST_F(DeviceSession, LearnsIdentityAndEveryUserFromTheFirstBurst) {
     for (int args : {18, 19, 20}) {
         SCOPED_TRACE(args);
-        SimProcess sim("127.0.0.2", {"--name", "Stage", "--serial", "SN-9", "--uid", "uid-9", "--type", "XMI-ZELTO",
-                                     "--version", "3.2", "--users", "3", "--userinfo-args", std::to_string(args)});
+        SimProcess sim("127.0.0.2",
+                       {"--name", "Stage", "--serial", "SN-9", "--uid", "uid-9", "--type", "XMI-ZELTO",
+                        "--version", "3.2", "--users", "3", "--userinfo-args", std::to_string(args)});
         recorder = std::make_shared<Recorder>();
         auto device = makeDevice("127.0.0.2", 9112, ZeltoTimings{});
         connect(device);
@@ -192,7 +193,8 @@ TEST_F(DeviceSession, PresetListCarriesFileDates) {
 TEST_F(DeviceSession, FetchesPresetsOfEverySegmentBoundary) {
     for (bool compress : {false, true}) {
         SCOPED_TRACE(compress);
-        SimProcess sim("127.0.0.2", compress ? std::vector<std::string>{"--compress"} : std::vector<std::string>{});
+        SimProcess sim("127.0.0.2",
+                       compress ? std::vector<std::string>{"--compress"} : std::vector<std::string>{});
         auto device = makeDevice("127.0.0.2");
         connect(device);
         for (std::size_t size : {0u, 1u, 999u, 1000u, 1001u, 1'000'000u}) {
@@ -315,7 +317,7 @@ TEST_F(DeviceSession, RepeatedFetchesFillTheGapsOfALossyLink) {
 }
 
 class Discovery : public testing::Test {
-protected:
+  protected:
     struct Seen {
         std::mutex mutex;
         std::condition_variable changed;
@@ -388,8 +390,8 @@ TEST_F(Discovery, BroadcastFindsThreeDevicesOnAVirtualLink) {
     discoverer.start(kSecond);
     discoverer.discover();
     ASSERT_TRUE(waitForReports(*seen, 3));
-    EXPECT_EQ(hostsAndUids(*seen), (std::set<std::string>{"10.9.0.2:9110 uid-a", "10.9.0.3:9110 uid-b",
-                                                          "10.9.0.4:9110 uid-c"}));
+    EXPECT_EQ(hostsAndUids(*seen),
+              (std::set<std::string>{"10.9.0.2:9110 uid-a", "10.9.0.3:9110 uid-b", "10.9.0.4:9110 uid-c"}));
     test::runCommand("ip link del zva");
 }
 

@@ -15,7 +15,7 @@ namespace zelto::test {
 
 // An io_context run by two threads for the life of a test.
 class IoRunner {
-public:
+  public:
     IoRunner() : guard_(io.get_executor()) {
         for (int i = 0; i < 2; ++i) threads_.emplace_back([this] { io.run(); });
     }
@@ -34,13 +34,14 @@ public:
     template <class T>
     T run(asio::awaitable<T> work, std::chrono::seconds deadline = std::chrono::seconds(20)) {
         auto future = spawn(std::move(work));
-        if (future.wait_for(deadline) != std::future_status::ready) throw std::runtime_error("deadline passed");
+        if (future.wait_for(deadline) != std::future_status::ready)
+            throw std::runtime_error("deadline passed");
         return future.get();
     }
 
     asio::io_context io;
 
-private:
+  private:
     asio::executor_work_guard<asio::io_context::executor_type> guard_;
     std::vector<std::thread> threads_;
 };

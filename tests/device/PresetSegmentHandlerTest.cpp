@@ -1,10 +1,9 @@
-#include "device/PresetSegmentHandler.h"
-
 #include <gtest/gtest.h>
 
 #include <numeric>
 
 #include "device/IoRunner.h"
+#include "device/PresetSegmentHandler.h"
 
 namespace zelto {
 namespace {
@@ -28,7 +27,7 @@ std::vector<std::uint8_t> iota(std::size_t n, std::uint8_t start = 0) {
 }
 
 class SegmentHandlerTest : public testing::Test {
-protected:
+  protected:
     test::IoRunner runner;
     PresetSegmentHandler handler{runner.io.get_executor()};
 

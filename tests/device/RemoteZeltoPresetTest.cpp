@@ -8,7 +8,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
-PresetDate at(const char* text) { return *parseIsoDate(text); }
+PresetDate at(const char* text) {
+    return *parseIsoDate(text);
+}
 
 struct SuffixCase {
     const char* text;
@@ -32,26 +34,24 @@ TEST_P(DateSuffix, SplitsOnlyAValidTrailingSuffix) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, DateSuffix,
-    testing::Values(SuffixCase{"Stage *[2021-05-01T10:00:00.000Z]", "Stage", "2021-05-01T10:00:00.000Z"},
-                    // The character before "*[" is dropped whatever it is.
-                    SuffixCase{"Stage*[2021-05-01T10:00:00.000Z]", "Stag", "2021-05-01T10:00:00.000Z"},
-                    SuffixCase{"Stage *[2021-05-01]", "Stage *[2021-05-01]", std::nullopt},
-                    SuffixCase{"Stage *[2021-05-01T10:00:00.000Z] copy", "Stage *[2021-05-01T10:00:00.000Z] copy",
-                               std::nullopt},
-                    SuffixCase{"Stage *[2021-05-01T12:00:00.000+02:00]", "Stage", "2021-05-01T10:00:00.000Z"},
-                    SuffixCase{"Stage *[2021-05-01T08:30:00.000-01:30]", "Stage", "2021-05-01T10:00:00.000Z"},
-                    // Matches the pattern but is no calendar date: the text stays whole.
-                    SuffixCase{"Stage *[2021-13-01T10:00:00.000Z]", "Stage *[2021-13-01T10:00:00.000Z]",
-                               std::nullopt},
-                    SuffixCase{"Stage *[2021-02-30T10:00:00.000Z]", "Stage *[2021-02-30T10:00:00.000Z]",
-                               std::nullopt},
-                    SuffixCase{"Stage *[2021-05-01T10:00:00Z]", "Stage *[2021-05-01T10:00:00Z]", std::nullopt},
-                    SuffixCase{"*[2021-05-01T10:00:00.000Z]", "", "2021-05-01T10:00:00.000Z"},
-                    SuffixCase{"a*[2021-05-01T10:00:00.000Z]", "", "2021-05-01T10:00:00.000Z"},
-                    // A multi-byte character before the marker goes as a whole, leaving valid UTF-8.
-                    SuffixCase{"B\xC3\xBC\xC3\xBC*[2021-05-01T10:00:00.000Z]", "B\xC3\xBC",
-                               "2021-05-01T10:00:00.000Z"},
-                    SuffixCase{"", "", std::nullopt}));
+    testing::Values(
+        SuffixCase{"Stage *[2021-05-01T10:00:00.000Z]", "Stage", "2021-05-01T10:00:00.000Z"},
+        // The character before "*[" is dropped whatever it is.
+        SuffixCase{"Stage*[2021-05-01T10:00:00.000Z]", "Stag", "2021-05-01T10:00:00.000Z"},
+        SuffixCase{"Stage *[2021-05-01]", "Stage *[2021-05-01]", std::nullopt},
+        SuffixCase{"Stage *[2021-05-01T10:00:00.000Z] copy", "Stage *[2021-05-01T10:00:00.000Z] copy",
+                   std::nullopt},
+        SuffixCase{"Stage *[2021-05-01T12:00:00.000+02:00]", "Stage", "2021-05-01T10:00:00.000Z"},
+        SuffixCase{"Stage *[2021-05-01T08:30:00.000-01:30]", "Stage", "2021-05-01T10:00:00.000Z"},
+        // Matches the pattern but is no calendar date: the text stays whole.
+        SuffixCase{"Stage *[2021-13-01T10:00:00.000Z]", "Stage *[2021-13-01T10:00:00.000Z]", std::nullopt},
+        SuffixCase{"Stage *[2021-02-30T10:00:00.000Z]", "Stage *[2021-02-30T10:00:00.000Z]", std::nullopt},
+        SuffixCase{"Stage *[2021-05-01T10:00:00Z]", "Stage *[2021-05-01T10:00:00Z]", std::nullopt},
+        SuffixCase{"*[2021-05-01T10:00:00.000Z]", "", "2021-05-01T10:00:00.000Z"},
+        SuffixCase{"a*[2021-05-01T10:00:00.000Z]", "", "2021-05-01T10:00:00.000Z"},
+        // A multi-byte character before the marker goes as a whole, leaving valid UTF-8.
+        SuffixCase{"B\xC3\xBC\xC3\xBC*[2021-05-01T10:00:00.000Z]", "B\xC3\xBC", "2021-05-01T10:00:00.000Z"},
+        SuffixCase{"", "", std::nullopt}));
 
 TEST(ExtendedName, RoundTripsNameAndDateToTheMillisecond) {
     RemoteZeltoPreset original("Show");
@@ -59,7 +59,8 @@ TEST(ExtendedName, RoundTripsNameAndDateToTheMillisecond) {
     RemoteZeltoPreset again(original.extendedName());
     EXPECT_EQ(again.name, "Show");
     EXPECT_EQ(again.extendedName(), "Show *[2021-05-01T10:00:00.123Z]");
-    EXPECT_EQ(std::chrono::floor<milliseconds>(*again.date), std::chrono::floor<milliseconds>(*original.date));
+    EXPECT_EQ(std::chrono::floor<milliseconds>(*again.date),
+              std::chrono::floor<milliseconds>(*original.date));
 }
 
 TEST(ExtendedName, WritesAnOffsetDateInUtc) {
@@ -111,7 +112,9 @@ TEST(IsoDate, FormatsMillisecondsAndFarDates) {
     EXPECT_FALSE(parseIsoDate("2021-05-01T10:00:00.000+24:00"));
 }
 
-TEST(Parse, NoneWithoutBytes) { EXPECT_FALSE(RemoteZeltoPreset("Show").parse()); }
+TEST(Parse, NoneWithoutBytes) {
+    EXPECT_FALSE(RemoteZeltoPreset("Show").parse());
+}
 
 }  // namespace
 }  // namespace zelto

@@ -50,7 +50,8 @@ SimProcess::SimProcess(const std::string& address, std::vector<std::string> extr
     }
     close(pipeFds[1]);
     reader_ = std::thread([this, fd = pipeFds[0]] { readOutput(fd); });
-    if (!waitForLine("zelto-sim listening on")) throw std::runtime_error("zelto-sim did not start on " + address);
+    if (!waitForLine("zelto-sim listening on"))
+        throw std::runtime_error("zelto-sim did not start on " + address);
 }
 
 SimProcess::~SimProcess() {
@@ -94,6 +95,16 @@ bool SimProcess::waitForLine(const std::string& text, std::chrono::milliseconds 
         }
         return ended_;
     }) && !(ended_ && checked == lines_.size());
+}
+
+bool SimProcess::waitForCount(const std::string& text, int count, std::chrono::milliseconds deadline) {
+    std::unique_lock lock(mutex_);
+    std::size_t checked = 0;
+    int seen = 0;
+    return changed_.wait_for(lock, deadline, [&] {
+        for (; checked < lines_.size(); ++checked) seen += lines_[checked].find(text) != std::string::npos;
+        return seen >= count || ended_;
+    }) && seen >= count;
 }
 
 int SimProcess::countLines(const std::string& text) {

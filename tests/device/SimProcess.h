@@ -16,7 +16,7 @@ namespace zelto::test {
 // A zelto-sim child process with its own temporary preset folder. Its
 // standard output is read continuously, so tests can wait for its log lines.
 class SimProcess {
-public:
+  public:
     // Starts the simulator on `address` with extra arguments; waits until it listens.
     explicit SimProcess(const std::string& address, std::vector<std::string> extraArguments = {});
     ~SimProcess();
@@ -28,6 +28,9 @@ public:
 
     // True once a line containing `text` was printed (waits up to `deadline`).
     bool waitForLine(const std::string& text, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+    // True once `count` lines containing `text` were printed.
+    bool waitForCount(const std::string& text, int count,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(10));
     // How many lines printed so far contain `text`.
     int countLines(const std::string& text);
     std::vector<std::string> lines();
@@ -35,7 +38,7 @@ public:
     // Writes a preset file into the simulator's folder.
     void writePreset(const std::string& name, const std::vector<std::uint8_t>& bytes);
 
-private:
+  private:
     void readOutput(int fd);
 
     std::string address_;
@@ -50,12 +53,12 @@ private:
 
 // A fresh empty temporary folder, removed at destruction.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

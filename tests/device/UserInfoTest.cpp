@@ -1,8 +1,7 @@
-#include "device/UserInfo.h"
-
 #include <gtest/gtest.h>
 
 #include "device/Interface.h"
+#include "device/UserInfo.h"
 #include "osc/OSCMessage.h"
 
 namespace zelto {
@@ -100,7 +99,8 @@ TEST(DeviceType, ExactRawValuesOnly) {
         EXPECT_EQ(zeltoDeviceTypeFromRawValue(text), type);
         EXPECT_EQ(rawValue(type), text);
     }
-    for (const char* text : {"", "zelto:marut", "ZELTO:marut ", "XMI"}) EXPECT_FALSE(zeltoDeviceTypeFromRawValue(text));
+    for (const char* text : {"", "zelto:marut", "ZELTO:marut ", "XMI"})
+        EXPECT_FALSE(zeltoDeviceTypeFromRawValue(text));
 }
 
 TEST(Interfaces, LoopbackIsListedWithItsFlags) {

@@ -1,19 +1,18 @@
 // The parts of a device that need no peer: identity text, equality, and the
 // commands before any session exists.
-#include "device/ZeltoDevice.h"
-
 #include <gtest/gtest.h>
 
 #include <unordered_set>
 
 #include "device/IoRunner.h"
+#include "device/ZeltoDevice.h"
 #include "preset/ZeltoPreset.h"
 
 namespace zelto {
 namespace {
 
 class UnconnectedDevice : public testing::Test {
-protected:
+  protected:
     std::shared_ptr<ZeltoDevice> make(const std::string& host, std::optional<std::string> uid = "u1") {
         return ZeltoDevice::make(runner.io, {host, 1234}, 9112, uid);
     }
@@ -35,8 +34,8 @@ TEST_F(UnconnectedDevice, DescribesItselfByAddressBeforeUserInfo) {
 }
 
 TEST_F(UnconnectedDevice, EqualityFollowsIpAndIdentity) {
-    auto a = make("10.0.0.1"), same = make("10.0.0.1"), otherIp = make("10.0.0.2"), otherUid = make("10.0.0.1", "u2"),
-         noUid = make("10.0.0.1", std::nullopt);
+    auto a = make("10.0.0.1"), same = make("10.0.0.1"), otherIp = make("10.0.0.2"),
+         otherUid = make("10.0.0.1", "u2"), noUid = make("10.0.0.1", std::nullopt);
     EXPECT_TRUE(*a == *same);
     EXPECT_EQ(a->hash(), same->hash());
     EXPECT_FALSE(*a == *otherIp);

@@ -1,16 +1,19 @@
-#include "device/ZeltoOSCDecoder.h"
-
 #include <gtest/gtest.h>
 
+#include "device/ZeltoOSCDecoder.h"
 #include "osc/OSCBundle.h"
 #include "preset/Gzip.h"
 
 namespace zelto {
 namespace {
 
-std::vector<std::uint8_t> ping() { return OSCMessage(*OSCAddress::make("/Za/Ping"), {OSCValue(7)}).encode(); }
+std::vector<std::uint8_t> ping() {
+    return OSCMessage(*OSCAddress::make("/Za/Ping"), {OSCValue(7)}).encode();
+}
 
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
 
 TEST(DeviceDecoder, InflatesTheDeviceZlibHeaders) {
     for (int level : {1, 9}) {

@@ -1,7 +1,8 @@
 #include "Simulator.h"
 
-#include <asio/ip/address_v4.hpp>
 #include <sys/socket.h>
+
+#include <asio/ip/address_v4.hpp>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -21,13 +22,16 @@ constexpr const char* kSuffix = ".ZELTOshow";
 constexpr std::size_t kSegmentSize = 1000;
 constexpr const char* kBuiltIn[] = {"default (PRESET)", "defaultOFF (PRESET)"};
 
+// Lines are flushed once the socket has nothing more waiting, so a burst of
+// segments costs one write, not a thousand.
 void logLine(const std::string& line) {
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
-    std::fflush(stdout);
 }
 
-bool isBuiltIn(const std::string& name) { return name == kBuiltIn[0] || name == kBuiltIn[1]; }
+bool isBuiltIn(const std::string& name) {
+    return name == kBuiltIn[0] || name == kBuiltIn[1];
+}
 
 std::optional<std::string> stringAt(const OSCMessage& m, std::size_t i) {
     if (i >= m.values().size()) return std::nullopt;
@@ -79,7 +83,8 @@ void enlargeReceiveBuffer(asio::ip::udp::socket& socket) {
     socket.set_option(asio::socket_base::receive_buffer_size(size), ec);
     asio::socket_base::receive_buffer_size granted;
     socket.get_option(granted, ec);
-    if (granted.value() < size) ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    if (granted.value() < size)
+        ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
 }
 
 }  // namespace
@@ -119,6 +124,7 @@ void Simulator::start() {
     receive(socket_, buffer_, sender_);
     schedulePings();
     logLine("zelto-sim listening on " + options_.address + ":" + std::to_string(options_.port));
+    std::fflush(stdout);
 }
 
 void Simulator::receive(asio::ip::udp::socket& socket, std::vector<std::uint8_t>& buffer, Endpoint& sender) {
@@ -132,6 +138,8 @@ void Simulator::receive(asio::ip::udp::socket& socket, std::vector<std::uint8_t>
                                           logLine(std::string("dropped datagram: ") + e.what());
                                       }
                                   }
+                                  std::error_code availableError;
+                                  if (socket.available(availableError) == 0) std::fflush(stdout);
                                   receive(socket, buffer, sender);
                               });
 }
@@ -247,8 +255,8 @@ void Simulator::copyPresetOut(const std::string& name, const Endpoint& to) {
         std::size_t begin = std::min(bytes.size(), static_cast<std::size_t>(index) * kSegmentSize);
         std::size_t end = std::min(bytes.size(), begin + kSegmentSize);
         std::span<const std::uint8_t> part(bytes.data() + begin, end - begin);
-        send(OSCMessage(address, {OSCValue(name + kSuffix), OSCValue::blob(part), OSCValue(index), OSCValue(total),
-                                  OSCValue(options_.name), OSCValue(options_.uid)}),
+        send(OSCMessage(address, {OSCValue(name + kSuffix), OSCValue::blob(part), OSCValue(index),
+                                  OSCValue(total), OSCValue(options_.name), OSCValue(options_.uid)}),
              to);
     }
 }
@@ -269,6 +277,8 @@ void Simulator::takeSegment(const OSCMessage& message, const Endpoint& to) {
     segment.totalCount = *total;
     auto preset = assembler_.add(std::move(segment));
     if (!preset) return;
+    logLine("reassembled preset " + preset->name + " (" + std::to_string(preset->bytes->size()) + " bytes)");
+    std::fflush(stdout);
     auto path = presetPath(preset->name);
     if (!path || !isReadablePreset(*preset->bytes)) {
         logLine("rejected preset " + preset->name);
@@ -313,7 +323,8 @@ void Simulator::send(const OSCObject& object, const Endpoint& to) {
 }
 
 void Simulator::confirm(const std::string& text, std::int32_t code, const Endpoint& to) {
-    send(OSCMessage(*OSCAddress::make("/ZELTOapp/confirmation"), {OSCValue(text), OSCValue(code), OSCValue("qv")}),
+    send(OSCMessage(*OSCAddress::make("/ZELTOapp/confirmation"),
+                    {OSCValue(text), OSCValue(code), OSCValue("qv")}),
          to);
 }
 
@@ -338,7 +349,8 @@ void Simulator::schedulePings() {
     pingTimer_.async_wait([this](std::error_code ec) {
         if (ec) return;
         if (!silent()) {
-            for (const auto& [host, port] : sessions_) send(OSCMessage(*OSCAddress::make("/Za/Ping")), {host, port});
+            for (const auto& [host, port] : sessions_)
+                send(OSCMessage(*OSCAddress::make("/Za/Ping")), {host, port});
         }
         schedulePings();
     });

@@ -36,12 +36,12 @@ struct Options {
 
 // One simulated mixer on one UDP port.
 class Simulator {
-public:
+  public:
     Simulator(asio::io_context& io, Options options);
     // Binds, creates the built-in presets, starts receiving and pinging.
     void start();
 
-private:
+  private:
     using Endpoint = asio::ip::udp::endpoint;
 
     void receive(asio::ip::udp::socket& socket, std::vector<std::uint8_t>& buffer, Endpoint& sender);

@@ -18,7 +18,7 @@ namespace zelto::detail {
 // an answer that arrives before the coroutine suspends is kept, not lost.
 template <class T>
 class Waiter : public std::enable_shared_from_this<Waiter<T>> {
-public:
+  public:
     enum class Status { value, timeout, ended };
     struct Outcome {
         Status status = Status::timeout;
@@ -41,13 +41,13 @@ public:
         // Named before the co_await: GCC 12 mishandles capturing temporaries inside one.
         auto self = this->shared_from_this();
         auto initiation = [self, timeout](auto handler) { self->start(std::move(handler), timeout); };
-        auto operation = asio::async_initiate<decltype(asio::use_awaitable), void(Outcome)>(std::move(initiation),
-                                                                                         asio::use_awaitable);
+        auto operation = asio::async_initiate<decltype(asio::use_awaitable), void(Outcome)>(
+            std::move(initiation), asio::use_awaitable);
         Outcome outcome = co_await std::move(operation);
         co_return outcome;
     }
 
-private:
+  private:
     struct PendingBase {
         virtual ~PendingBase() = default;
         virtual void complete(Outcome outcome) = 0;
@@ -57,7 +57,8 @@ private:
         explicit Pending(Handler h) : handler(std::move(h)) {}
         void complete(Outcome outcome) override {
             auto executor = asio::get_associated_executor(handler);
-            asio::post(executor, [h = std::move(handler), o = std::move(outcome)]() mutable { h(std::move(o)); });
+            asio::post(executor,
+                       [h = std::move(handler), o = std::move(outcome)]() mutable { h(std::move(o)); });
         }
         Handler handler;
     };
