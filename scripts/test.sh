@@ -28,7 +28,7 @@ if [ -f build-sanitize/fuzzers.txt ]; then
     seeds=fuzz/corpus/$name
     echo "-- $name"
     args=("$work"); [ -d "$seeds" ] && args+=("$seeds")
-    if ! build-sanitize/fuzzers/"$name" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 \
+    if ! build-sanitize/fuzzers/"$name" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -artifact_prefix="$work/" \
         -print_final_stats=0 "${args[@]}" > "$work.log" 2>&1; then
       echo "fuzz target $name failed:"; tail -40 "$work.log"; fuzz_failed=1
     else
