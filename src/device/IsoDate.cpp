@@ -62,8 +62,11 @@ std::optional<PresetDate> parseIsoDate(std::string_view text) {
     }
     year_month_day ymd{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
     if (!ymd.ok() || h > 23 || mi > 59 || s > 59) return std::nullopt;
-    auto local = sys_days{ymd} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
-    return PresetDate{local - minutes{offsetMinutes}};
+    auto utc = sys_days{ymd} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms} - minutes{offsetMinutes};
+    // The clock counts nanoseconds in 64 bits: about 292 years either side of 1970.
+    constexpr auto limit = duration_cast<milliseconds>(PresetDate::duration::max()) - days{1};
+    if (utc.time_since_epoch() > limit || utc.time_since_epoch() < -limit) return std::nullopt;
+    return PresetDate{utc};
 }
 
 }  // namespace zelto

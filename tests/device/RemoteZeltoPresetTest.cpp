@@ -47,6 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
         SuffixCase{"Stage *[2021-13-01T10:00:00.000Z]", "Stage *[2021-13-01T10:00:00.000Z]", std::nullopt},
         SuffixCase{"Stage *[2021-02-30T10:00:00.000Z]", "Stage *[2021-02-30T10:00:00.000Z]", std::nullopt},
         SuffixCase{"Stage *[2021-05-01T10:00:00Z]", "Stage *[2021-05-01T10:00:00Z]", std::nullopt},
+        // Beyond what the clock holds: no date rather than an overflow.
+        SuffixCase{"Old *[0001-01-01T00:00:00.000Z]", "Old *[0001-01-01T00:00:00.000Z]", std::nullopt},
         SuffixCase{"*[2021-05-01T10:00:00.000Z]", "", "2021-05-01T10:00:00.000Z"},
         SuffixCase{"a*[2021-05-01T10:00:00.000Z]", "", "2021-05-01T10:00:00.000Z"},
         // A multi-byte character before the marker goes as a whole, leaving valid UTF-8.
