@@ -2,6 +2,7 @@
 // processes on loopback addresses of this test's private network namespace.
 #include <gtest/gtest.h>
 
+#include <asio/ip/udp.hpp>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include "device/SimProcess.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
+#include "osc/OSCMessage.h"
 #include "osc/OSCTransportErrors.h"
 #include "preset/Gzip.h"
 #include "preset/ZeltoPreset.h"
@@ -314,6 +316,37 @@ TEST_F(DeviceSession, RepeatedFetchesFillTheGapsOfALossyLink) {
     EXPECT_GE(timeouts, 1);  // 30 segments at 20 % loss: the first try all but surely misses some
     ASSERT_TRUE(fetched);
     EXPECT_TRUE(*fetched->bytes == bytes);
+}
+
+TEST_F(DeviceSession, SimulatorSurvivesHostileDatagrams) {
+    SimProcess sim("127.0.0.2");
+    asio::ip::udp::socket raw(runner.io, asio::ip::udp::v4());
+    asio::ip::udp::endpoint to(asio::ip::make_address_v4("127.0.0.2"), 9110);
+    auto seg = [](const char* name, std::int32_t index, std::int32_t total) {
+        return OSCMessage(*OSCAddress::make("/ZELTOorvel/control/presetSeg"),
+                          {OSCValue(name), OSCValue::blob(std::vector<std::uint8_t>(10, 1)), OSCValue(index),
+                           OSCValue(total), OSCValue(""), OSCValue(false), OSCValue("qv42")})
+            .encode();
+    };
+    std::vector<std::vector<std::uint8_t>> hostile = {
+        {},
+        {'/', 'x'},
+        {0x78, 0xDA, 0xFF, 0xFF},
+        randomBytes(3000, 4),
+        seg("Bogus.ZELTOshow", 0, INT32_MAX),
+        seg("Bogus.ZELTOshow", -5, 3),
+        seg("../../escape.ZELTOshow", 0, 1),
+        OSCMessage(*OSCAddress::make("/ZELTOorvel/control/ConnectRequest"), {OSCValue("not a port")})
+            .encode(),
+        OSCMessage(*OSCAddress::make("/ZELTOorvel/control/presetCopyToUSB"), {OSCValue(std::int32_t(3))})
+            .encode(),
+    };
+    for (auto& datagram : hostile) raw.send_to(asio::buffer(datagram), to);
+    ASSERT_TRUE(sim.waitForLine("rejected preset ../../escape"));
+    EXPECT_FALSE(std::filesystem::exists(sim.presets().parent_path() / "escape.ZELTOshow"));
+    auto device = makeDevice("127.0.0.2");
+    connect(device);  // still answering
+    EXPECT_EQ(runner.run(device->requestPresetList(kSecond)).size(), 2u);
 }
 
 class Discovery : public testing::Test {
