@@ -11,7 +11,7 @@
 #include <set>
 
 #include "device/IoRunner.h"
-#include "device/SimProcess.h"
+#include "support/SimProcess.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
 #include "osc/OSCMessage.h"

@@ -9,7 +9,7 @@
 
 #include "async/Executor.h"
 #include "device/ZeltoDevice.h"
-#include "sync/Process.h"
+#include "support/SimProcess.h"
 #include "sync/TempFolder.h"
 #include "sync/ZeltoPresetManager.h"
 

@@ -9,7 +9,7 @@
 #include "support/NetNamespace.h"
 #include "sync/MixerRig.h"
 #include "sync/PresetBytes.h"
-#include "sync/Process.h"
+#include "support/SimProcess.h"
 #include "sync/ScratchMount.h"
 #include "sync/TempFolder.h"
 
@@ -180,9 +180,9 @@ TEST_F(ZeltoCli, SyncFillsTheFolderAndEveryMixerThenHasNothingLeftToDo) {
     EXPECT_EQ(local.entries(),
               (std::vector<std::string>{"FromA.ZELTOshow", "FromB.ZELTOshow", "Mine.ZELTOshow"}));
     EXPECT_EQ(fileBytes(local.path() + "FromA.ZELTOshow"), fileBytes(a.folder->path() + "FromA.ZELTOshow"));
-    ASSERT_TRUE(b.sim->waitForOutput("stored preset FromA"));
-    ASSERT_TRUE(a.sim->waitForOutput("stored preset Mine"));
-    ASSERT_TRUE(b.sim->waitForOutput("stored preset Mine"));
+    ASSERT_TRUE(b.sim->waitForLine("stored preset FromA"));
+    ASSERT_TRUE(a.sim->waitForLine("stored preset Mine"));
+    ASSERT_TRUE(b.sim->waitForLine("stored preset Mine"));
 
     auto again = runIn({"sync", "--dry-run"});
     EXPECT_TRUE(contains(again.out, "nothing to do")) << again.out;
@@ -215,12 +215,12 @@ TEST_F(ZeltoCli, CopiesGoEveryWayAndReplaceAnExistingName) {
 
     auto toMixer = runIn({"copy", "Solo", "--from", "local", "--to", "uid-2"});
     ASSERT_EQ(toMixer.exitCode, 0) << toMixer.err;
-    ASSERT_TRUE(b.sim->waitForOutput("stored preset Solo"));
+    ASSERT_TRUE(b.sim->waitForLine("stored preset Solo"));
     EXPECT_EQ(fileBytes(b.folder->path() + "Solo.ZELTOshow"), presetBytes("Solo"));
 
     auto across = runIn({"copy", "Show", "--from", "Sim2", "--to", "Sim1"});
     ASSERT_EQ(across.exitCode, 0) << across.err;
-    ASSERT_TRUE(a.sim->waitForOutput("stored preset Show"));
+    ASSERT_TRUE(a.sim->waitForLine("stored preset Show"));
     EXPECT_EQ(fileBytes(a.folder->path() + "Show.ZELTOshow"), presetBytes("Show on B"));
 
     auto missing = runIn({"copy", "Nope", "--from", "Sim1", "--to", "local"});
@@ -235,14 +235,14 @@ TEST_F(ZeltoCli, LoadDeleteIdentifyAndInfoReachTheMixer) {
     EXPECT_TRUE(contains(refused.err, "--yes")) << refused.err;
 
     EXPECT_EQ(run({"load", "Gig", "--on", "Sim1", "--yes"}).exitCode, 0);
-    EXPECT_TRUE(a.sim->waitForOutput("current preset Gig"));
+    EXPECT_TRUE(a.sim->waitForLine("current preset Gig"));
 
     auto del = run({"delete", "Old", "--from", "127.0.0.2"});
     EXPECT_EQ(del.exitCode, 0) << del.err;
     EXPECT_FALSE(std::filesystem::exists(a.folder->path() + "Old.ZELTOshow"));
 
     EXPECT_EQ(run({"identify", "uid-1"}).exitCode, 0);
-    EXPECT_TRUE(a.sim->waitForOutput("display blinks"));
+    EXPECT_TRUE(a.sim->waitForLine("display blinks"));
 
     auto info = run({"info", "Sim1", "--json"});
     ASSERT_EQ(info.exitCode, 0) << info.err;

@@ -1,47 +1,54 @@
-#include "sync/Process.h"
+#include "support/SimProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace zelto::test {
 
-namespace {
+namespace fs = std::filesystem;
 
-pid_t spawn(const std::vector<std::string>& argv, int in, int out, int err) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-    return pid;
-}
+namespace {
 
 void makePipe(int fds[2]) {
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
 }
 
+// Starts `argv` with the given descriptors as stdin (-1: inherited), stdout
+// and stderr. The child never outlives a test that died.
+pid_t spawn(const std::vector<std::string>& argv, int in, int out, int err) {
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (in >= 0) ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
 }  // namespace
 
 std::string builtProgram(const std::string& name) {
+#ifdef ZELTO_SIM_PATH
+    if (name == "zelto-sim") return ZELTO_SIM_PATH;  // for programs run outside ctest
+#endif
     const char* build = std::getenv("ZELTO_BUILD_DIR");
     return std::string(build ? build : ".") + "/tools/" + name + "/" + name;
 }
@@ -95,68 +102,86 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
-// Reads the simulator's output for its whole life, so it never blocks on a
-// full pipe, and tells the constructor when it listens.
+// Reads the simulator's output line by line for its whole life, so it never
+// blocks on a full pipe.
 struct SimProcess::Drain {
     int fd = -1;
     std::thread thread;
     mutable std::mutex mutex;
-    std::condition_variable changed;
-    std::string text;
+    mutable std::condition_variable changed;
+    std::vector<std::string> lines;
     bool closed = false;
 
     void run() {
+        std::string pending;
         char buffer[4096];
         for (;;) {
             ssize_t n = ::read(fd, buffer, sizeof buffer);
             std::lock_guard lock(mutex);
             if (n <= 0) {
+                if (!pending.empty()) lines.push_back(pending);
                 closed = true;
                 changed.notify_all();
                 return;
             }
-            text.append(buffer, static_cast<std::size_t>(n));
+            pending.append(buffer, static_cast<std::size_t>(n));
+            for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
+                lines.push_back(pending.substr(0, end));
             changed.notify_all();
         }
     }
 };
 
+SimProcess::SimProcess(const std::string& address, std::vector<std::string> extra) : address_(address) {
+    std::string pattern = (fs::temp_directory_path() / "zelto-sim-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    presets_ = pattern;
+    ownsPresets_ = true;
+    start(std::move(extra));
+}
+
 SimProcess::SimProcess(const std::string& address, const std::string& presetFolder,
                        std::vector<std::string> extra)
-    : address_(address), drain_(std::make_unique<Drain>()) {
-    std::vector<std::string> argv = {builtProgram("zelto-sim"), "--address", address, "--presets",
-                                     presetFolder};
+    : address_(address), presets_(presetFolder) {
+    start(std::move(extra));
+}
+
+void SimProcess::start(std::vector<std::string> extra) {
+    std::vector<std::string> argv = {builtProgram("zelto-sim"), "--address", address_, "--presets",
+                                     presets_.string()};
     argv.insert(argv.end(), extra.begin(), extra.end());
+    drain_ = std::make_unique<Drain>();
     int out[2];
     makePipe(out);
     pid_ = spawn(argv, -1, out[1], out[1]);
     ::close(out[1]);
     drain_->fd = out[0];
     drain_->thread = std::thread([d = drain_.get()] { d->run(); });
-    std::unique_lock lock(drain_->mutex);
-    bool ready = drain_->changed.wait_for(lock, std::chrono::seconds(10), [&] {
-        return drain_->closed || drain_->text.find("listening on") != std::string::npos;
-    });
-    if (!ready || drain_->text.find("listening on") == std::string::npos) {
-        std::string text = drain_->text;
-        lock.unlock();
+    if (!waitForLine("listening on")) {
+        std::string text;
+        for (auto& line : lines()) text += line + "\n";
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
         drain_->thread.join();
         ::close(drain_->fd);
-        throw std::runtime_error("zelto-sim on " + address + " did not start: " + text);
+        if (ownsPresets_) fs::remove_all(presets_);
+        throw std::runtime_error("zelto-sim on " + address_ + " did not start: " + text);
     }
 }
 
 SimProcess::~SimProcess() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGCONT);
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
+    ::kill(pid_, SIGCONT);
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
     if (drain_->thread.joinable()) drain_->thread.join();
     ::close(drain_->fd);
+    std::error_code ec;
+    if (ownsPresets_) fs::remove_all(presets_, ec);
+}
+
+void SimProcess::writePreset(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+    std::ofstream(presets_ / (name + ".ZELTOshow"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 void SimProcess::pause() {
@@ -166,25 +191,27 @@ void SimProcess::resume() {
     ::kill(pid_, SIGCONT);
 }
 
-std::string SimProcess::output() const {
-    std::lock_guard lock(drain_->mutex);
-    return drain_->text;
+bool SimProcess::waitForCount(const std::string& text, int count, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(drain_->mutex);
+    std::size_t checked = 0;
+    int seen = 0;
+    drain_->changed.wait_for(lock, limit, [&] {
+        for (; checked < drain_->lines.size(); ++checked)
+            seen += drain_->lines[checked].find(text) != std::string::npos;
+        return seen >= count || drain_->closed;
+    });
+    return seen >= count;
 }
 
-}  // namespace zelto::test
+int SimProcess::countLines(const std::string& text) const {
+    int count = 0;
+    for (const auto& line : lines()) count += line.find(text) != std::string::npos;
+    return count;
+}
 
-namespace zelto::test {
-
-bool SimProcess::waitForOutput(const std::string& text, std::chrono::milliseconds limit, int times) const {
-    auto count = [&] {
-        int n = 0;
-        for (auto at = drain_->text.find(text); at != std::string::npos; at = drain_->text.find(text, at + 1))
-            ++n;
-        return n;
-    };
-    std::unique_lock lock(drain_->mutex);
-    drain_->changed.wait_for(lock, limit, [&] { return drain_->closed || count() >= times; });
-    return count() >= times;
+std::vector<std::string> SimProcess::lines() const {
+    std::lock_guard lock(drain_->mutex);
+    return drain_->lines;
 }
 
 }  // namespace zelto::test

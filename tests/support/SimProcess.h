@@ -1,0 +1,68 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zelto::test {
+
+// A built program of this project: $ZELTO_BUILD_DIR/tools/<name>/<name>.
+std::string builtProgram(const std::string& name);
+
+struct ProcessResult {
+    int exitCode = -1;  // -1 when killed or timed out
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end (killed after `limit`), feeding `input` on stdin.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input = {},
+                         std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+// A zelto-sim child on one address. Its output (both streams) is read for its
+// whole life, so tests can wait for its log lines; the constructor returns
+// once it listens.
+class SimProcess {
+  public:
+    // With a temporary preset folder of its own, removed at destruction.
+    explicit SimProcess(const std::string& address, std::vector<std::string> extra = {});
+    // With the caller's preset folder.
+    SimProcess(const std::string& address, const std::string& presetFolder, std::vector<std::string> extra);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    const std::string& address() const { return address_; }
+    const std::filesystem::path& presets() const { return presets_; }
+    void writePreset(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
+
+    // Freezes and thaws the process (it stops answering, nothing is lost).
+    void pause();
+    void resume();
+
+    // True once `count` lines holding `text` were printed; false after `limit`.
+    bool waitForCount(const std::string& text, int count,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+    bool waitForLine(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
+        return waitForCount(text, 1, limit);
+    }
+    int countLines(const std::string& text) const;
+    std::vector<std::string> lines() const;
+
+  private:
+    struct Drain;
+    void start(std::vector<std::string> extra);
+
+    std::string address_;
+    std::filesystem::path presets_;
+    bool ownsPresets_ = false;
+    pid_t pid_ = -1;
+    std::unique_ptr<Drain> drain_;
+};
+
+}  // namespace zelto::test
