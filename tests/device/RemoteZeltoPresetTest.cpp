@@ -71,13 +71,6 @@ TEST(ExtendedName, WritesAnOffsetDateInUtc) {
     EXPECT_EQ(RemoteZeltoPreset("Plain").extendedName(), "Plain");
 }
 
-TEST(Description, CountsBytes) {
-    EXPECT_EQ(RemoteZeltoPreset("Show").description(), "Show 0 bytes");
-    RemoteZeltoPreset withBytes("Show *[2021-05-01T10:00:00.000Z]");
-    withBytes.bytes = std::vector<std::uint8_t>(1234);
-    EXPECT_EQ(withBytes.description(), "Show *[2021-05-01T10:00:00.000Z] 1234 bytes");
-}
-
 TEST(Equality, NameAndDateOnly) {
     RemoteZeltoPreset a("Show *[2021-05-01T10:00:00.000Z]");
     RemoteZeltoPreset b("Show *[2021-05-01T12:00:00.000+02:00]");

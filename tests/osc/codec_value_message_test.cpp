@@ -357,12 +357,5 @@ TEST(CodecMessage, RejectsMalformedDatagrams) {
     }
 }
 
-TEST(CodecMessage, Description) {
-    EXPECT_EQ(OSCMessage::make("/a")->description(), "OSCMessage(/a)");
-    const std::vector<std::uint8_t> blob(3);
-    EXPECT_EQ(OSCMessage::make("/a", {1, 2.5f, "s", true, OSCValue::blob(blob)})->description(),
-              "OSCMessage(/a, values: [1, 2.5, \"s\", true, 3 bytes])");
-}
-
 }  // namespace
 }  // namespace zelto
