@@ -23,8 +23,11 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/strand.hpp>
+#include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -62,11 +65,21 @@ class IoPool {
     // Stops the context and joins the threads. Handlers that have not run yet
     // are destroyed with the pool, so owners finish their streams first.
     void stop();
+    // The orderly end, once the owner has closed its sockets and cancelled its
+    // timers: lets every pending handler and coroutine run to its end, then
+    // joins. True when the pool ran out of work in time; otherwise it falls
+    // back to `stop`. Like `stop`, never called from a thread of the pool.
+    bool drain(std::chrono::steady_clock::duration deadline);
 
   private:
+    void join();
+
     asio::io_context context_;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard_;
     std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    unsigned running_ = 0;
 };
 
 // Runs `task` on `executor` and blocks the calling thread until it ends,

@@ -46,7 +46,10 @@ struct ZeltoDevice::Identity {
 struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Session> {
     using MessageWaiter = detail::Waiter<OSCMessage>;
 
-    explicit Session(Strand strand) : queue(strand), pingTimer(strand) {}
+    explicit Session(Strand strand)
+        : queue(strand),
+          pingTimer(strand),
+          connectionWaiter(std::make_shared<detail::Waiter<bool>>(strand)) {}
 
     void newConnectionEstablished(std::shared_ptr<OSCConnection> connection) override {
         // Runs before the peer's first datagram is dispatched, so callbacks
@@ -59,7 +62,7 @@ struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Se
             this->connection = connection;
         }
         owner->registerCallbacks(shared_from_this());
-        if (auto waiter = connectionWaiter) waiter->deliver(true);
+        connectionWaiter->deliver(true);
     }
     void serverDidStop(std::exception_ptr error) override {
         if (auto owner = device.lock()) owner->disconnectSession(shared_from_this(), error);
@@ -101,7 +104,7 @@ struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Se
             presetListWaiters.clear();
         }
         for (auto& waiter : all) waiter->end();
-        if (auto waiter = connectionWaiter) waiter->end();
+        connectionWaiter->end();
     }
 
     Strand queue;
@@ -112,7 +115,8 @@ struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Se
     std::mutex mutex;
     std::atomic<bool> closed = false;
     std::shared_ptr<OSCConnection> connection;
-    std::shared_ptr<detail::Waiter<bool>> connectionWaiter;
+    // Made with the session, before anyone else can see it: read without a lock.
+    const std::shared_ptr<detail::Waiter<bool>> connectionWaiter;
     std::vector<std::shared_ptr<MessageWaiter>> userInfoWaiters;
     std::vector<std::shared_ptr<MessageWaiter>> presetListWaiters;
 };
@@ -265,7 +269,6 @@ asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
         session_ = session;
         client_ = std::make_shared<OSCClient>(ip_.to_string(), devicePort, queue_);
     }
-    session->connectionWaiter = std::make_shared<detail::Waiter<bool>>(queue_);
     // Both waits exist before the request goes out: the answer may be one burst.
     auto userInfo = session->waitFor(session->userInfoWaiters);
     session->server->start(timeout);

@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::uint16_t kFirstListenPort = 9112;
 constexpr auto kRetryInterval = std::chrono::milliseconds(250);
+constexpr auto kShutdownDeadline = std::chrono::seconds(5);
 
 }  // namespace
 
@@ -38,15 +39,16 @@ Mixers::Mixers(NetworkOptions options)
       watcher_(std::make_shared<Watcher>(*this)) {}
 
 Mixers::~Mixers() {
-    // The sessions stay open: the program ends right after the command (see
-    // main), and the operating system closes the sockets. Taking the
-    // transport down while its handlers are pending is not safe.
-    for (auto& device : devices_) new DevicePtr(std::move(device));
+    for (auto& device : devices_) device->disconnect();
+    devices_.clear();
     if (discoverer_) {
         discoverer_->setNewDeviceHandler({});
-        (void)discoverer_.release();
+        discoverer_->stop();
     }
-    (void)pool_.release();
+    // The closed sockets and cancelled timers complete on the pool; it is
+    // destroyed only once nothing of the sessions is left on it.
+    pool_->drain(kShutdownDeadline);
+    discoverer_.reset();
 }
 
 std::uint64_t Mixers::timeoutNanoseconds() const {

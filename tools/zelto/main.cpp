@@ -1,6 +1,5 @@
 // zelto: the mixers' presets from the command line.
 #include <CLI/CLI.hpp>
-#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -123,9 +122,5 @@ int main(int argc, char** argv) {
         if (*packCmd) return runPack(packFile, packOut);
         return int(kUsage);
     });
-    // Sessions with mixers are not taken down one by one: the process ends
-    // here and the system closes its sockets.
-    std::cout.flush();
-    std::cerr.flush();
-    std::_Exit(status);
+    return status;
 }
