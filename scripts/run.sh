@@ -35,7 +35,7 @@ start_sim() {  # address name serial uid folder
   "$SIM" --address "$1" --name "$2" --serial "$3" --uid "$4" --presets "$5" > "$work/$2.log" 2>&1 &
   pids+=($!)
   # Ready once it says it listens.
-  if ! grep -q -m1 "listening on" <(timeout 10 tail -n +1 -f "$work/$2.log"); then
+  if ! grep -q -m1 "listening on" <(timeout 30 tail -n +1 -f "$work/$2.log"); then
     echo "zelto-sim $2 did not start:"; cat "$work/$2.log"; exit 1
   fi
 }
