@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "device/IoRunner.h"
-#include "device/SimProcess.h"
+#include "support/SimProcess.h"
 #include "device/ZeltoDevice.h"
 #include "preset/Gzip.h"
 #include "preset/ZeltoPreset.h"
