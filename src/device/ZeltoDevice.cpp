@@ -271,6 +271,12 @@ asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
     }
     // Both waits exist before the request goes out: the answer may be one burst.
     auto userInfo = session->waitFor(session->userInfoWaiters);
+    // Forget the previous session's last datagram before this one can answer: an
+    // answer arriving on loopback before the ping timer starts still counts.
+    {
+        std::lock_guard lock(identity_->mutex);
+        identity_->lastSeen.reset();
+    }
     session->server->start(timeout);
     send(makeMessage(
         "/ZELTOorvel/control/ConnectRequest",
@@ -314,10 +320,6 @@ void ZeltoDevice::registerCallbacks(const std::shared_ptr<Session>& session) {
 }
 
 void ZeltoDevice::startTimeoutTimer(const std::shared_ptr<Session>& session) {
-    {
-        std::lock_guard lock(identity_->mutex);
-        identity_->lastSeen.reset();
-    }
     asio::post(queue_, [weak = weak_from_this(), session] {
         if (auto self = weak.lock()) self->scheduleTick(session);
     });
