@@ -446,6 +446,10 @@ void ZeltoDevice::handlePresetSegment(const OSCMessage& message) {
     segment.deviceName = std::string(*deviceName);
     segment.deviceUid = std::string(*deviceUid);
     segment.received = Clock::now();
+    // A device streaming a preset is alive. Its pings queue behind the burst,
+    // so a receiver slower than the device would otherwise see them too late
+    // and end the session in the middle of the transfer.
+    markSeen();
     segmentHandler_->addSegment(std::move(segment));
 }
 

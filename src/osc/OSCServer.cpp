@@ -21,7 +21,8 @@ Executor taskExecutorFor(const std::optional<Strand>& queue) {
 }
 
 Task<std::optional<Announcement>> nextConnection(AsyncIterator<std::shared_ptr<OSCConnection>> connections) {
-    auto [connection, ticket] = co_await connections.nextKeepingTicket();
+    auto next = connections.nextKeepingTicket();
+    auto [connection, ticket] = co_await std::move(next);
     if (!connection) co_return std::nullopt;
     co_return Announcement(std::move(*connection), std::move(ticket));
 }
@@ -64,7 +65,7 @@ OSCServer::OSCServer(std::uint16_t port, std::weak_ptr<OSCServerDelegate> delega
       decoderType_(decoderType ? decoderType : decoderFunction<OSCStandardDecoder>()),
       queue_(queue ? *queue : makeStrand(taskExecutor())),
       delegate_(std::move(delegate)),
-      serverObjects_(replaceObjects()) {}
+      serverObjects_(replaceObjects(description())) {}
 
 OSCServer::~OSCServer() {
     std::shared_ptr<AsyncUdpSocket> listener;
@@ -85,11 +86,66 @@ OSCServer& OSCServer::start(std::uint64_t) {
     listener_ = AsyncUdpSocket::make(self, queue_);
     listener_->enableReusePort(true);
     listener_->bindToPort(port_, interface_);
-    connectionStream_ = ConnectionStream(1, streamLimit);
-    serverObjects_ = replaceObjects();
+    StreamLimits<std::shared_ptr<OSCConnection>> announcements;
+    announcements.early = 0;
+    announcements.unread = queueLimit;
+    announcements.label = description() + " connections";
+    connectionStream_ = ConnectionStream(std::move(announcements));
+    serverObjects_ = replaceObjects(description());
     lastConnection_.reset();
     listener_->beginReceiving();
+    sweepTimer_ = std::make_unique<asio::steady_timer>(queue_);
+    armSweepLocked();
     return *this;
+}
+
+void OSCServer::setPeerIdleTime(std::chrono::steady_clock::duration idleTime) {
+    std::lock_guard lock(mutex_);
+    peerIdleTime_ = idleTime;
+    if (sweepTimer_) armSweepLocked();
+}
+
+std::chrono::steady_clock::duration OSCServer::peerIdleTime() const {
+    std::lock_guard lock(mutex_);
+    return peerIdleTime_;
+}
+
+// Under mutex_, while listening.
+void OSCServer::armSweepLocked() {
+    if (peerIdleTime_ <= std::chrono::steady_clock::duration::zero()) {
+        sweepTimer_->cancel();
+        return;
+    }
+    // A forgotten peer has been silent for between one and one and a half idle times.
+    sweepTimer_->expires_after(std::max<std::chrono::steady_clock::duration>(peerIdleTime_ / 2,
+                                                                             std::chrono::milliseconds(1)));
+    sweepTimer_->async_wait([weak = weak_from_this()](std::error_code ec) {
+        if (ec) return;
+        if (auto self = weak.lock()) self->forgetSilentPeers();
+    });
+}
+
+// On the strand, where connections are stamped with their last datagram.
+void OSCServer::forgetSilentPeers() {
+    std::vector<std::shared_ptr<OSCConnection>> forgotten;  // finished outside the lock
+    {
+        std::lock_guard lock(mutex_);
+        if (!sweepTimer_) return;
+        auto now = monotonicNanoseconds();
+        auto idle = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(peerIdleTime_).count());
+        std::erase_if(connections_, [&](const std::shared_ptr<OSCConnection>& connection) {
+            if (now - connection->lastReceived_ < idle) return false;
+            forgotten.push_back(connection);
+            return true;
+        });
+        if (!forgotten.empty()) {
+            lastConnection_.reset();
+            reportedFull_ = false;
+        }
+        armSweepLocked();
+    }
+    for (auto& connection : forgotten) connection->finish();
 }
 
 void OSCServer::stopLocked(std::vector<std::shared_ptr<OSCConnection>>& ended) {
@@ -99,6 +155,7 @@ void OSCServer::stopLocked(std::vector<std::shared_ptr<OSCConnection>>& ended) {
     for (auto& connection : ended) connection->finish();
     lastConnection_.reset();
     reportedFull_ = false;
+    sweepTimer_.reset();
 }
 
 void OSCServer::cancel() {
@@ -118,7 +175,7 @@ bool OSCServer::isConnected() const {
 }
 
 Task<std::shared_ptr<OSCConnection>> OSCServer::waitForConnection(std::optional<std::uint64_t> timeout) {
-    ConnectionStream source(1, 1);
+    ConnectionStream source(0, 1);
     if (auto stream = connectionStream())
         source = *stream;
     else
@@ -210,6 +267,7 @@ void OSCServer::didReceiveData(AsyncUdpSocket& socket, std::span<const std::uint
         if (listener_.get() != &socket) return;
         connection = connectionFor(address, isNew);
         if (!connection) return;
+        connection->lastReceived_ = receiveTime;
         objects = serverObjects_;
         if (isNew) {
             delegate = delegate_.lock();

@@ -17,12 +17,15 @@ struct Ended : std::exception {};
 struct TimedOut : std::exception {};
 
 Task<std::optional<int>> firstOf(AsyncIterator<int> it) {
-    co_return co_await it.next();
+    auto next = it.next();
+    auto value = co_await std::move(next);
+    co_return value;
 }
 
 Task<std::string> outcomeOf(Task<int> wait) {
     try {
-        co_return std::to_string(co_await std::move(wait));
+        int value = co_await std::move(wait);
+        co_return std::to_string(value);
     } catch (const Ended&) {
         co_return "ended";
     } catch (const TimedOut&) {
@@ -109,7 +112,9 @@ TEST_F(TimeoutTest, CallerResumesOnItsOwnExecutor) {
     stream.yield(1);
     bool onStrand = runWithDeadline(
         strand, [](TimeoutTest* self, SharedAsyncSequence<int> stream, Strand strand) -> Task<bool> {
-            co_await self->wait(1'000'000'000, firstOf(stream.makeAsyncIterator()));
+            auto first = firstOf(stream.makeAsyncIterator());
+            auto wait = self->wait(1'000'000'000, std::move(first));
+            co_await std::move(wait);
             co_return strand.running_in_this_thread();
         }(this, stream, strand));
     EXPECT_TRUE(onStrand);

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <asio/ip/udp.hpp>
+#include <asio/post.hpp>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 
@@ -213,6 +215,71 @@ TEST_F(DeviceSession, FetchesPresetsOfEverySegmentBoundary) {
         EXPECT_EQ(device->presetSegmentHandler().pendingPresetCount(), 0u);
         device->disconnect();
     }
+}
+
+// The receiving side is stalled while the mixer sends a whole megabyte: the
+// burst waits in the socket, nothing is lost on the way to the reassembly, and
+// the segments themselves show that the device is alive (this simulator never
+// pings, and pings would queue behind the burst anyway).
+TEST_F(DeviceSession, StalledReceiverStillGetsAWholeMegabyteAndSeesTheDeviceAlive) {
+    SimProcess sim("127.0.0.2", {"--silent-after", "0", "--users", "1"});
+    auto bytes = randomBytes(1'000'000, 11);
+    sim.writePreset("Big", bytes);
+    auto device = makeDevice("127.0.0.2", 9112, ZeltoTimings{});
+    connect(device);
+    auto seenBefore = device->lastSeen();
+    ASSERT_TRUE(seenBefore);
+    auto waiter = device->presetSegmentHandler().subscribe("Big");
+
+    // Occupy both threads of the runner: no strand of the session runs.
+    struct Stall {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int stalled = 0;
+        bool released = false;
+        void release() {
+            std::lock_guard lock(mutex);
+            released = true;
+            changed.notify_all();
+        }
+        ~Stall() { release(); }
+    } stall;
+    for (int i = 0; i < 2; ++i) {
+        asio::post(runner.io, [&stall] {
+            std::unique_lock lock(stall.mutex);
+            ++stall.stalled;
+            stall.changed.notify_all();
+            stall.changed.wait(lock, [&] { return stall.released; });
+        });
+    }
+    {
+        std::unique_lock lock(stall.mutex);
+        ASSERT_TRUE(stall.changed.wait_for(lock, 10s, [&] { return stall.stalled == 2; }));
+    }
+    // Asked from this thread, as the session's own client cannot run; the
+    // simulator answers the session's port. It handles datagrams in order, so
+    // once the blink is logged every segment has been sent.
+    asio::io_context io;
+    asio::ip::udp::socket raw(io, asio::ip::udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
+    asio::ip::udp::endpoint to(asio::ip::make_address_v4("127.0.0.2"), 9110);
+    raw.send_to(asio::buffer(OSCMessage(*OSCAddress::make("/ZELTOorvel/control/presetCopyToUSB"),
+                                        {OSCValue("Big"), OSCValue("qv42")})
+                                 .encode()),
+                to);
+    raw.send_to(
+        asio::buffer(OSCMessage(*OSCAddress::make("/ZELTOorvel/Hardware/DisplayBlink"), {OSCValue("qv42")}).encode()),
+        to);
+    bool sent = sim.waitForLine("display blinks", 30s);
+    stall.release();
+    ASSERT_TRUE(sent);
+
+    RemoteZeltoPreset preset;
+    ASSERT_NO_THROW(preset = runner.run(PresetSegmentHandler::awaitPreset(waiter, 30 * kSecond), 30s));
+    ASSERT_TRUE(preset.bytes);
+    EXPECT_TRUE(*preset.bytes == bytes);
+    EXPECT_GT(*device->lastSeen(), *seenBefore);
+    EXPECT_TRUE(device->connected());
+    EXPECT_EQ(recorder->count("disconnect"), 0);
 }
 
 TEST_F(DeviceSession, UnknownPresetEndsInTimeout) {
