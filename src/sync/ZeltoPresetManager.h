@@ -21,7 +21,9 @@ class ZeltoPresetManagerError : public std::exception {
         emptyPreset,
         presetDoesNotExistAtSource,
         presetDoesNotExist,
-        invalidPath
+        invalidPath,
+        // The caller cancelled the operation (asio per-operation cancellation).
+        cancelled
     };
 
     explicit ZeltoPresetManagerError(Case c) noexcept : case_(c) {}
