@@ -8,17 +8,16 @@
 #include <asio/steady_timer.hpp>
 #include <asio/use_future.hpp>
 #include <condition_variable>
-#include <functional>
-#include <future>
-#include <thread>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "device/IoRunner.h"
-#include "support/SimProcess.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
 #include "osc/OSCMessage.h"
@@ -26,6 +25,7 @@
 #include "preset/Gzip.h"
 #include "preset/ZeltoPreset.h"
 #include "support/NetNamespace.h"
+#include "support/SimProcess.h"
 
 namespace zelto {
 namespace {
@@ -389,12 +389,24 @@ TEST_F(DeviceSession, SimulatorSurvivesHostileDatagrams) {
 
 // One UserInfo as a mixer sends it, for a mixer played by the test itself.
 std::vector<std::uint8_t> userInfoDatagram(int user) {
-    std::vector<OSCValue> values = {
-        OSCValue("Mix " + std::to_string(user)), OSCValue("icon"), OSCValue(std::int32_t(user)),
-        OSCValue(std::int32_t(0)), OSCValue("SN-raw"), OSCValue(""), OSCValue(std::int32_t(0)),
-        OSCValue("ZELTO:orvel"), OSCValue("1.0"), OSCValue(""), OSCValue(std::int32_t(0)), OSCValue("Raw"),
-        OSCValue(std::int32_t(32)), OSCValue(std::int32_t(16)), OSCValue(std::int32_t(0)),
-        OSCValue(std::int32_t(0)), OSCValue("0000"), OSCValue("uid-raw")};
+    std::vector<OSCValue> values = {OSCValue("Mix " + std::to_string(user)),
+                                    OSCValue("icon"),
+                                    OSCValue(std::int32_t(user)),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue("SN-raw"),
+                                    OSCValue(""),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue("ZELTO:orvel"),
+                                    OSCValue("1.0"),
+                                    OSCValue(""),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue("Raw"),
+                                    OSCValue(std::int32_t(32)),
+                                    OSCValue(std::int32_t(16)),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue("0000"),
+                                    OSCValue("uid-raw")};
     return OSCMessage(*OSCAddress::make("/ZELTOapp/control/UserInfo"), values).encode();
 }
 
