@@ -174,8 +174,9 @@ TEST_F(Sync, ASecondSyncOfRealisticNamesMovesNothing) {
     std::filesystem::last_write_time(a.folder->path() + markup + ".ZELTOshow",
                                      std::chrono::file_clock::from_sys(listed));
     // This mixer names the segments of a preset with its date.
-    auto& b = rig.add({{"Gig *[2019-03-03T03:03:03.000Z]", presetBytes("Gig")}, {"Plain", presetBytes("Plain")}},
-                      {"--dated-segments"});
+    auto& b =
+        rig.add({{"Gig *[2019-03-03T03:03:03.000Z]", presetBytes("Gig")}, {"Plain", presetBytes("Plain")}},
+                {"--dated-segments"});
     writeLocal("default (PRESET)", presetBytes("my own default"));
     writeLocal("Mine *[2021-05-01T10:00:00.000Z]", presetBytes("Mine"));
     rig.connectAll();
@@ -185,8 +186,9 @@ TEST_F(Sync, ASecondSyncOfRealisticNamesMovesNothing) {
     rig.run(m.syncDevices());
     auto log = events->snapshot();
     EXPECT_EQ(matching(log, "fail"), std::vector<std::string>{});
-    EXPECT_EQ(matching(log, "write "), sorted({"write " + dated, "write " + markup, "write Old.ZELTOshow copy",
-                                               "write Gig *[2019-03-03T03:03:03.000Z]", "write Plain"}));
+    EXPECT_EQ(matching(log, "write "),
+              sorted({"write " + dated, "write " + markup, "write Old.ZELTOshow copy",
+                      "write Gig *[2019-03-03T03:03:03.000Z]", "write Plain"}));
     EXPECT_EQ(modifiedAt(local.path() + markup + ".ZELTOshow"), listed) << "the date its mixer listed";
     EXPECT_EQ(fileBytes(local.path() + "Old.ZELTOshow copy.ZELTOshow"), presetBytes("Old"));
     EXPECT_EQ(fileBytes(local.path() + "default (PRESET).ZELTOshow"), presetBytes("my own default"));

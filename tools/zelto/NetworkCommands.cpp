@@ -215,10 +215,7 @@ int runSync(const SyncArgs& args) {
             auto list = requestList(mixers, device);
             if (!list) return kFailure;
             std::erase_if(*list, [](const RemoteZeltoPreset& p) {
-                for (const char* builtIn : ZeltoPresetManager::kBuiltInPresets) {
-                    if (p.name == builtIn) return true;
-                }
-                return false;
+                return ZeltoPresetManager::isBuiltInPreset(p.name);
             });
             lists.emplace_back(device, std::move(*list));
         }
