@@ -2,18 +2,24 @@
 // processes on loopback addresses of this test's private network namespace.
 #include <gtest/gtest.h>
 
+#include <asio/bind_cancellation_slot.hpp>
+#include <asio/cancellation_signal.hpp>
 #include <asio/ip/udp.hpp>
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_future.hpp>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "device/IoRunner.h"
-#include "support/SimProcess.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
 #include "osc/OSCMessage.h"
@@ -21,6 +27,7 @@
 #include "preset/Gzip.h"
 #include "preset/ZeltoPreset.h"
 #include "support/NetNamespace.h"
+#include "support/SimProcess.h"
 
 namespace zelto {
 namespace {
@@ -61,6 +68,9 @@ std::vector<std::uint8_t> presetBytes(const std::string& name, std::size_t size)
 // Records the delegate calls; tests wait on them.
 class Recorder : public ZeltoDeviceDelegate {
   public:
+    // Called on the device's queue after each event was recorded.
+    std::function<void(const std::string& kind, const std::string& detail)> onEvent;
+
     void deviceDidDisconnect(ZeltoDevice&, std::exception_ptr error) override {
         record("disconnect", error ? "error" : "");
     }
@@ -72,6 +82,16 @@ class Recorder : public ZeltoDeviceDelegate {
     bool waitFor(const std::string& kind, int count = 1, std::chrono::milliseconds deadline = 10s) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, deadline, [&] { return countLocked(kind) >= count; });
+    }
+    // The kinds recorded after the first event of `kind`.
+    std::vector<std::string> kindsAfter(const std::string& kind) {
+        std::lock_guard lock(mutex_);
+        auto first = std::find_if(events_.begin(), events_.end(), [&](auto& e) { return e.first == kind; });
+        std::vector<std::string> out;
+        if (first != events_.end()) {
+            for (++first; first != events_.end(); ++first) out.push_back(first->first);
+        }
+        return out;
     }
     int count(const std::string& kind) {
         std::lock_guard lock(mutex_);
@@ -88,9 +108,12 @@ class Recorder : public ZeltoDeviceDelegate {
 
   private:
     void record(std::string kind, std::string detail) {
-        std::lock_guard lock(mutex_);
-        events_.emplace_back(std::move(kind), std::move(detail));
-        changed_.notify_all();
+        {
+            std::lock_guard lock(mutex_);
+            events_.emplace_back(kind, detail);
+            changed_.notify_all();
+        }
+        if (onEvent) onEvent(kind, detail);
     }
     int countLocked(const std::string& kind) {
         int n = 0;
@@ -112,6 +135,21 @@ class DeviceSession : public testing::Test {
     }
     void connect(const std::shared_ptr<ZeltoDevice>& device, std::uint64_t timeout = 3 * kSecond) {
         runner.run(device->connect(timeout));
+    }
+
+    // Starts `work` on a strand and returns once it waits.
+    template <class T>
+    std::future<void> waiting(Task<T> work) {
+        auto strand = asio::make_strand(runner.io);
+        auto future = asio::co_spawn(strand, discard(std::move(work)), asio::use_future);
+        std::promise<void> reached;
+        asio::post(strand, [&reached] { reached.set_value(); });
+        reached.get_future().wait();
+        return future;
+    }
+    template <class T>
+    static Task<void> discard(Task<T> work) {
+        co_await std::move(work);
     }
 
     test::IoRunner runner;
@@ -416,6 +454,210 @@ TEST_F(DeviceSession, SimulatorSurvivesHostileDatagrams) {
     EXPECT_EQ(runner.run(device->requestPresetList(kSecond)).size(), 2u);
 }
 
+// One UserInfo as a mixer sends it, for a mixer played by the test itself.
+std::vector<std::uint8_t> userInfoDatagram(int user) {
+    std::vector<OSCValue> values = {OSCValue("Mix " + std::to_string(user)),
+                                    OSCValue("icon"),
+                                    OSCValue(std::int32_t(user)),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue("SN-raw"),
+                                    OSCValue(""),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue("ZELTO:orvel"),
+                                    OSCValue("1.0"),
+                                    OSCValue(""),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue("Raw"),
+                                    OSCValue(std::int32_t(32)),
+                                    OSCValue(std::int32_t(16)),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue(std::int32_t(0)),
+                                    OSCValue("0000"),
+                                    OSCValue("uid-raw")};
+    return OSCMessage(*OSCAddress::make("/ZELTOapp/control/UserInfo"), values).encode();
+}
+
+template <class T>
+bool readyWithin(std::future<T>& future, std::chrono::milliseconds deadline = 10s) {
+    return future.wait_for(deadline) == std::future_status::ready;
+}
+
+ZeltoDeviceError::Case deviceErrorOf(std::future<void>& future) {
+    try {
+        future.get();
+    } catch (const ZeltoDeviceError& e) {
+        return e.errorCase();
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "unexpected error " << e.what();
+    }
+    ADD_FAILURE() << "the wait did not fail";
+    return ZeltoDeviceError::Case::deviceIsOffline;
+}
+
+TEST_F(DeviceSession, NoEventOfASessionFollowsItsDisconnect) {
+    asio::ip::udp::socket mixer(runner.io, {asio::ip::make_address_v4("127.0.0.2"), 9110});
+    asio::ip::udp::endpoint session(asio::ip::make_address_v4("127.0.0.1"), 9112);
+    auto device = makeDevice("127.0.0.2");
+    auto connecting = runner.spawn(device->connect(5 * kSecond));
+    std::vector<std::uint8_t> request(2048);
+    asio::ip::udp::endpoint from;
+    auto received = mixer.async_receive_from(asio::buffer(request), from, asio::use_future);
+    ASSERT_TRUE(readyWithin(received));
+    mixer.send_to(asio::buffer(userInfoDatagram(1)), session);
+    ASSERT_TRUE(readyWithin(connecting));
+    connecting.get();
+    ASSERT_TRUE(recorder->waitFor("user"));
+    // The owner ends the session while a burst of UserInfo is still being dispatched.
+    recorder->onEvent = [&](const std::string& kind, const std::string& detail) {
+        if (kind == "user" && detail == "Mix 2") device->disconnect();
+    };
+    for (int user = 2; user < 400; ++user) mixer.send_to(asio::buffer(userInfoDatagram(user)), session);
+    ASSERT_TRUE(recorder->waitFor("disconnect"));
+    // Late callbacks of the ended session would add the rest of the burst.
+    recorder->waitFor("user", 399, 300ms);
+    EXPECT_EQ(recorder->kindsAfter("disconnect"), std::vector<std::string>{});
+    EXPECT_TRUE(device->users().empty());
+    recorder->onEvent = nullptr;
+}
+
+TEST_F(DeviceSession, ASessionEndedWhileConnectingLeavesNoServerBound) {
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        SCOPED_TRACE(attempt);
+        // The protocol's ping interval: a leaked session would hold its server for seconds.
+        auto device = makeDevice("127.0.0.9", 9112, ZeltoTimings{});
+        auto connecting = runner.spawn(device->connect(5 * kSecond));
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!device->connected() && std::chrono::steady_clock::now() < deadline) {
+        }
+        device->disconnect();
+        ASSERT_TRUE(readyWithin(connecting, 2s)) << "ending the session ends its connect";
+        EXPECT_ANY_THROW(connecting.get());
+        asio::ip::udp::socket probe(runner.io, asio::ip::udp::v4());
+        std::error_code error;
+        probe.bind({asio::ip::address_v4::any(), 9112}, error);
+        ASSERT_FALSE(error) << "port 9112 still bound: " << error.message();
+    }
+}
+
+TEST_F(DeviceSession, PendingOperationsKeepTheirDeviceAlive) {
+    SimProcess sim("127.0.0.2");
+    sim.writePreset("Show", presetBytes("Show", 100));
+    auto device = makeDevice("127.0.0.2");
+    auto connecting = device->connect(3 * kSecond);
+    device.reset();  // the owner lets go while connect has not even started
+    runner.run(std::move(connecting));
+
+    auto other = makeDevice("127.0.0.2", 9113);
+    connect(other);
+    auto fetch = other->transferPreset("Show", 5 * kSecond);
+    auto list = other->requestPresetList(kSecond);
+    other.reset();
+    EXPECT_EQ(runner.run(std::move(fetch)).name, "Show");
+    EXPECT_EQ(runner.run(std::move(list)).size(), 3u);
+}
+
+TEST_F(DeviceSession, AThrowingDelegateDoesNotStopTheSession) {
+    struct Throwing : Recorder {
+        void deviceDidComeOnline(ZeltoDevice& d) override {
+            Recorder::deviceDidComeOnline(d);
+            throw std::runtime_error("online handler failed");
+        }
+        void device(ZeltoDevice& d, const ZeltoUser& user) override {
+            Recorder::device(d, user);
+            throw std::runtime_error("user handler failed");
+        }
+    };
+    SimProcess sim("127.0.0.2", {"--users", "3"});
+    auto throwing = std::make_shared<Throwing>();
+    recorder = throwing;
+    auto device = makeDevice("127.0.0.2");
+    connect(device);
+    EXPECT_TRUE(recorder->waitFor("user", 3));
+    EXPECT_TRUE(recorder->waitFor("online"));
+    device->disconnect();
+    EXPECT_TRUE(recorder->waitFor("disconnect"));
+}
+
+TEST_F(DeviceSession, DroppingTheDeviceEndsItsSessionQuietly) {
+    struct Watcher : ZeltoDeviceDelegate {
+        std::atomic<int> toDyingDevice{0};
+        void deviceDidDisconnect(ZeltoDevice& device, std::exception_ptr) override {
+            if (!device.weak_from_this().lock()) ++toDyingDevice;
+        }
+    };
+    SimProcess sim("127.0.0.2");
+    IoPool pool(2);
+    auto watcher = std::make_shared<Watcher>();
+    ZeltoTimings timings;
+    timings.pingInterval = 60s;
+    auto device = ZeltoDevice::make(pool.context(), {"127.0.0.2", 9110}, 9112, std::nullopt, timings);
+    device->setDelegate(watcher);
+    blockOn(pool.executor(), device->connect(3 * kSecond));
+    device.reset();
+    EXPECT_TRUE(pool.drain(3s)) << "a timer or socket of the dropped session is still armed";
+    EXPECT_EQ(watcher->toDyingDevice, 0) << "a delegate call with a device being destroyed";
+}
+
+TEST_F(DeviceSession, EndingTheSessionEndsItsWaitsAtOnce) {
+    SimProcess sim("127.0.0.2");
+    auto device = makeDevice("127.0.0.2");
+    connect(device);
+    auto fetch = waiting(device->transferPreset("Nowhere", 30 * kSecond));
+    sim.pause();
+    auto list = waiting(device->requestPresetList(30 * kSecond));
+    auto started = std::chrono::steady_clock::now();
+    device->disconnect();
+    ASSERT_TRUE(readyWithin(fetch, 5s));
+    ASSERT_TRUE(readyWithin(list, 5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    EXPECT_EQ(deviceErrorOf(fetch), ZeltoDeviceError::Case::sessionEnded);
+    EXPECT_EQ(deviceErrorOf(list), ZeltoDeviceError::Case::sessionEnded);
+    // Without a session nothing can arrive: no wait for the time-out.
+    auto later = waiting(device->transferPreset("Show", 30 * kSecond));
+    ASSERT_TRUE(readyWithin(later, 5s));
+    EXPECT_EQ(deviceErrorOf(later), ZeltoDeviceError::Case::deviceIsOffline);
+    auto unanswered = makeDevice("127.0.0.9", 9113);
+    auto connecting = waiting(unanswered->connect(30 * kSecond));
+    unanswered->disconnect();
+    ASSERT_TRUE(readyWithin(connecting, 5s));
+    EXPECT_EQ(deviceErrorOf(connecting), ZeltoDeviceError::Case::sessionEnded);
+    sim.resume();
+}
+
+TEST_F(DeviceSession, CancelledWaitsEndWithinATenthOfASecond) {
+    SimProcess sim("127.0.0.2");
+    auto device = makeDevice("127.0.0.2");
+    connect(device);
+    sim.pause();
+    auto strand = asio::make_strand(runner.io);
+    auto cancelled = [&](Task<void> work) {
+        asio::cancellation_signal signal;
+        std::promise<void> done;
+        auto future = done.get_future();
+        asio::co_spawn(strand, std::move(work),
+                       asio::bind_cancellation_slot(signal.slot(), [&done](std::exception_ptr error) {
+                           if (error)
+                               done.set_exception(error);
+                           else
+                               done.set_value();
+                       }));
+        std::chrono::steady_clock::time_point emitted;
+        // Emitted on the coroutine's strand, once it waits.
+        asio::post(strand, [&] {
+            emitted = std::chrono::steady_clock::now();
+            signal.emit(asio::cancellation_type::terminal);
+        });
+        EXPECT_TRUE(readyWithin(future, 5s));
+        EXPECT_LT(std::chrono::steady_clock::now() - emitted, 100ms);
+        return deviceErrorOf(future);
+    };
+    EXPECT_EQ(cancelled(discard(device->requestPresetList(30 * kSecond))), ZeltoDeviceError::Case::cancelled);
+    EXPECT_EQ(cancelled(discard(device->transferPreset("Show", 30 * kSecond))),
+              ZeltoDeviceError::Case::cancelled);
+    sim.resume();
+    EXPECT_EQ(runner.run(device->requestPresetList(kSecond)).size(), 2u) << "the session goes on";
+}
+
 class Discovery : public testing::Test {
   protected:
     struct Seen {
@@ -472,6 +714,48 @@ TEST_F(Discovery, TimerStartsNewPasses) {
     discoverer.start(kSecond);
     // No pass of our own: the 300 ms timer runs them.
     EXPECT_TRUE(waitForReports(*seen, 3));
+}
+
+TEST_F(Discovery, AThrowingHandlerDoesNotStopTheReplies) {
+    SimProcess a("127.0.0.2", {"--uid", "uid-a"});
+    SimProcess b("127.0.0.3", {"--uid", "uid-b"});
+    auto seen = std::make_shared<Seen>();
+    auto record = recordInto(seen);
+    ZeltoDiscoverer discoverer(runner.io, asio::make_strand(runner.io),
+                               [record](const OSCEndpoint& endpoint, const std::string& uid) {
+                                   record(endpoint, uid);
+                                   throw std::runtime_error("handler failed");
+                               });
+    discoverer.setUnicastHosts({"127.0.0.2", "127.0.0.3"});
+    discoverer.start(kSecond);
+    discoverer.discover();
+    EXPECT_TRUE(waitForReports(*seen, 2));
+}
+
+TEST_F(Discovery, StopWinsOverAPassAlreadyDue) {
+    SimProcess a("127.0.0.2", {"--uid", "uid-a"});
+    auto seen = std::make_shared<Seen>();
+    auto queue = asio::make_strand(runner.io);
+    auto timings = fastTimings();
+    timings.discoveryInterval = 50ms;
+    ZeltoDiscoverer discoverer(runner.io, queue, recordInto(seen), timings);
+    discoverer.setUnicastHosts({"127.0.0.2"});
+    discoverer.start(kSecond);
+    // Holds the queue until the pass timer (armed before this runs) has fired
+    // and queued its completion behind us, then stops.
+    asio::steady_timer later(runner.io);
+    std::promise<void> fired, stopped;
+    asio::post(queue, [&] {
+        later.expires_after(timings.discoveryInterval + 10ms);
+        later.async_wait([&](std::error_code) { fired.set_value(); });
+        fired.get_future().wait_for(10s);
+        discoverer.stop();
+        stopped.set_value();
+    });
+    stopped.get_future().wait();
+    EXPECT_FALSE(a.waitForLine("ConnectRequest", 500ms)) << "a pass ran after stop";
+    std::lock_guard lock(seen->mutex);
+    EXPECT_TRUE(seen->reports.empty());
 }
 
 TEST_F(Discovery, BroadcastFindsThreeDevicesOnAVirtualLink) {

@@ -249,13 +249,16 @@ void Simulator::copyPresetOut(const std::string& name, const Endpoint& to) {
         return;
     }
     auto bytes = readFile(*path);
+    std::string sentName = name;
+    if (options_.datedSegments)
+        sentName += " *[" + formatIsoDate(std::chrono::file_clock::to_sys(fs::last_write_time(*path))) + "]";
     std::int32_t total = static_cast<std::int32_t>((bytes.size() + kSegmentSize - 1) / kSegmentSize);
     auto address = *OSCAddress::make("/ZELTOapp/control/PresetSeg");
     for (std::int32_t index = 0; index < std::max(total, 1); ++index) {
         std::size_t begin = std::min(bytes.size(), static_cast<std::size_t>(index) * kSegmentSize);
         std::size_t end = std::min(bytes.size(), begin + kSegmentSize);
         std::span<const std::uint8_t> part(bytes.data() + begin, end - begin);
-        send(OSCMessage(address, {OSCValue(name + kSuffix), OSCValue::blob(part), OSCValue(index),
+        send(OSCMessage(address, {OSCValue(sentName + kSuffix), OSCValue::blob(part), OSCValue(index),
                                   OSCValue(total), OSCValue(options_.name), OSCValue(options_.uid)}),
              to);
     }

@@ -29,6 +29,8 @@ struct Options {
     int users = 2;
     int userInfoArgs = 18;
     bool compress = false;
+    // Segment names carry the preset's date: "Show *[date].ZELTOshow".
+    bool datedSegments = false;
     double loss = 0;
     unsigned seed = 1;
     std::optional<double> silentAfter;
