@@ -22,6 +22,7 @@
 #include "device/IoRunner.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
+#include "osc/OSCBundle.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCTransportErrors.h"
 #include "preset/Gzip.h"
@@ -423,34 +424,76 @@ TEST_F(DeviceSession, RepeatedFetchesFillTheGapsOfALossyLink) {
     EXPECT_TRUE(*fetched->bytes == bytes);
 }
 
-TEST_F(DeviceSession, SimulatorSurvivesHostileDatagrams) {
+// The simulator refuses whatever is off the protocol, one fact off or junk,
+// logs why and acts on none of it; it still serves a proper session afterwards.
+TEST_F(DeviceSession, SimulatorRefusesEveryMessageOffTheProtocol) {
     SimProcess sim("127.0.0.2");
     asio::ip::udp::socket raw(runner.io, asio::ip::udp::v4());
     asio::ip::udp::endpoint to(asio::ip::make_address_v4("127.0.0.2"), 9110);
-    auto seg = [](const char* name, std::int32_t index, std::int32_t total) {
-        return OSCMessage(*OSCAddress::make("/ZELTOorvel/control/presetSeg"),
-                          {OSCValue(name), OSCValue::blob(std::vector<std::uint8_t>(10, 1)), OSCValue(index),
-                           OSCValue(total), OSCValue(""), OSCValue(false), OSCValue("qv42")})
-            .encode();
+    auto encode = [](const char* address, std::initializer_list<OSCValue> values) {
+        return OSCMessage::make(address, values)->encode();
     };
-    std::vector<std::vector<std::uint8_t>> hostile = {
-        {},
-        {'/', 'x'},
-        {0x78, 0xDA, 0xFF, 0xFF},
-        randomBytes(3000, 4),
-        seg("Bogus.ZELTOshow", 0, INT32_MAX),
-        seg("Bogus.ZELTOshow", -5, 3),
-        seg("../../escape.ZELTOshow", 0, 1),
-        OSCMessage(*OSCAddress::make("/ZELTOorvel/control/ConnectRequest"), {OSCValue("not a port")})
-            .encode(),
-        OSCMessage(*OSCAddress::make("/ZELTOorvel/control/presetCopyToUSB"), {OSCValue(std::int32_t(3))})
-            .encode(),
+    auto seg = [&](const char* name, std::size_t size, std::int32_t index, std::int32_t total,
+                   const char* fifth = "") {
+        return encode("/ZELTOorvel/control/presetSeg",
+                      {OSCValue(name), OSCValue::blob(std::vector<std::uint8_t>(size, 1)), OSCValue(index),
+                       OSCValue(total), OSCValue(fifth), OSCValue(false), OSCValue("qv42")});
     };
-    for (auto& datagram : hostile) raw.send_to(asio::buffer(datagram), to);
+    auto listRequest =
+        *OSCMessage::make("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue("qv42")});
+    auto loneSizeField = OSCBundle(1, {listRequest}).encode();
+    loneSizeField.insert(loneSizeField.end(), {0, 0, 0, 8});
+    auto badPadding = encode("/Zo/Ping", {OSCValue(std::int32_t(9112)), OSCValue("qv42")});
+    badPadding[9] = 'x';
+    auto trailing = encode("/ZELTOorvel/Hardware/DisplayBlink", {OSCValue("qv42")});
+    trailing.resize(trailing.size() + 4);
+    auto connectRequest = [&](std::int32_t port, std::int32_t magic, const char* tag) {
+        return encode("/ZELTOorvel/control/ConnectRequest", {OSCValue(port), OSCValue(magic), OSCValue(tag)});
+    };
+    const std::pair<std::vector<std::uint8_t>, std::string> refused[] = {
+        {{}, "empty datagram"},
+        {{'/', 'x'}, "size not a multiple of 4"},
+        {{0x78, 0xDA, 0xFF, 0xFF}, "not an OSC packet"},
+        {randomBytes(3000, 4), ""},
+        {connectRequest(9112, 50415, "qv42"), "connect magic 50415"},
+        {connectRequest(9112, 50414, "qv43"), "client tag \"qv43\""},
+        {connectRequest(9998, 50414, "qv69"), "discovery answer port 9998"},
+        {encode("/ZELTOorvel/control/ConnectRequest", {OSCValue("not a port")}), "type tags ,s, not ,iis"},
+        {encode("/Zo/Ping", {OSCValue(std::int32_t(9112)), OSCValue("qv69")}), "client tag \"qv69\""},
+        {badPadding, "address padding is not NUL"},
+        {trailing, "bytes after the last argument"},
+        {encode("/ZELTOorvel/control/presetCopy", {OSCValue("A"), OSCValue("qv42")}), "unknown address"},
+        {encode("/ZELTOorvel/control/presetCopyToUSB", {OSCValue(std::int32_t(3))}), "type tags ,i, not ,ss"},
+        {encode("/ZELTOorvel/control/presetSelect", {OSCValue("A.ZELTOshow"), OSCValue("qv42")}),
+         "preset name with the file suffix"},
+        {encode("/ZELTOorvel/control/SwitchUser",
+                {OSCValue(std::int32_t(9)), OSCValue(""), OSCValue("qv42")}),
+         "no user 9"},
+        {listRequest.encode(), "message outside a bundle"},
+        {OSCBundle(0, {listRequest}).encode(), "bundle time tag 0"},
+        {loneSizeField, "size field without an element"},
+        {seg("Bogus", 10, 0, 1), "segment name without \".ZELTOshow\""},
+        {seg("Bogus *[2021-05-01T10:00:00.000Z].ZELTOshow", 10, 0, 1), "preset name with a date suffix"},
+        {seg("Bogus.ZELTOshow", 999, 0, 2), "segment 0 of 2 holds 999 bytes"},
+        {seg("Bogus.ZELTOshow", 10, 0, INT32_MAX), "segment 0 of 2147483647 holds 10 bytes"},
+        {seg("Bogus.ZELTOshow", 10, -5, 3), "segment index -5 of 3"},
+        {seg("Bogus.ZELTOshow", 10, 0, 0), "segment total 0"},
+        {seg("Bogus.ZELTOshow", 10, 0, 1, "x"), "fifth segment argument"},
+    };
+    for (auto& [datagram, why] : refused) raw.send_to(asio::buffer(datagram), to);
+    // Well-formed, but no name to store under.
+    auto escape = seg("../../escape.ZELTOshow", 10, 0, 1);
+    raw.send_to(asio::buffer(escape), to);
     ASSERT_TRUE(sim.waitForLine("rejected preset ../../escape"));
     EXPECT_FALSE(std::filesystem::exists(sim.presets().parent_path() / "escape.ZELTOshow"));
+
+    auto errors = sim.takeProtocolErrors();
+    ASSERT_EQ(errors.size(), std::size(refused)) << testing::PrintToString(sim.lines());
+    for (std::size_t i = 0; i < errors.size(); ++i)
+        EXPECT_NE(errors[i].find("protocol error: " + refused[i].second), std::string::npos) << errors[i];
+    EXPECT_EQ(sim.countLines("received "), 1) << "only the one well-formed segment is acted on";
     auto device = makeDevice("127.0.0.2");
-    connect(device);  // still answering
+    connect(device);
     EXPECT_EQ(runner.run(device->requestPresetList(kSecond)).size(), 2u);
 }
 
