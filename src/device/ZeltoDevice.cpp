@@ -520,7 +520,10 @@ void ZeltoDevice::handlePresetSegment(Session& session, const OSCMessage& messag
     // A device streaming a preset is alive. Its pings queue behind the burst,
     // so a receiver slower than the device would otherwise see them too late
     // and end the session in the middle of the transfer.
-    markSeen();
+    {
+        std::lock_guard lock(sessionMutex_);
+        if (session_.get() == &session) markSeenLocked();
+    }
     segmentHandler_->addSegment(std::move(segment));
 }
 

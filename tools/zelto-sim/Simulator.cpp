@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "device/Interface.h"
+#include "device/IsoDate.h"
 #include "preset/Gzip.h"
 #include "preset/ZeltoPreset.h"
 

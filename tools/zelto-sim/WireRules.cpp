@@ -184,16 +184,19 @@ bool hasDateSuffix(std::string_view name) {
     return false;
 }
 
-void checkPresetName(std::string_view name) {
+// A request may name a preset whose own name ends like a date (the mixer
+// lists it with its date appended once more); a sent preset never carries
+// the date in its name.
+void checkPresetName(std::string_view name, bool dateAllowed = true) {
     if (name.empty()) throw Refused{"empty preset name"};
     if (name.ends_with(kFileSuffix)) throw Refused{"preset name with the file suffix"};
-    if (hasDateSuffix(name)) throw Refused{"preset name with a date suffix"};
+    if (!dateAllowed && hasDateSuffix(name)) throw Refused{"preset name with a date suffix"};
 }
 
 void checkSegment(const WireMessage& m) {
     const std::string& name = m.text(0);
     if (!name.ends_with(kFileSuffix)) throw Refused{"segment name without \".ZELTOshow\""};
-    checkPresetName(std::string_view(name).substr(0, name.size() - kFileSuffix.size()));
+    checkPresetName(std::string_view(name).substr(0, name.size() - kFileSuffix.size()), false);
     std::int32_t index = m.integer(2), total = m.integer(3);
     std::size_t size = m.blob(1).size();
     if (total < 1) throw Refused{"segment total " + std::to_string(total)};
