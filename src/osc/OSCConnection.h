@@ -87,6 +87,8 @@ class OSCConnection : public OSCMessageProvider {
     bool heldOverflowReported_ = false;
     // Receive time of the peer's last datagram.
     std::uint64_t lastReceived_ = 0;
+    // Order of creation on its server; set before the connection is shared.
+    std::uint64_t serial_ = 0;
 };
 
 }  // namespace zelto

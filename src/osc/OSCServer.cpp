@@ -20,13 +20,6 @@ Executor taskExecutorFor(const std::optional<Strand>& queue) {
     return queue ? queue->get_inner_executor() : IoPool::shared().executor();
 }
 
-Task<std::optional<Announcement>> nextConnection(AsyncIterator<std::shared_ptr<OSCConnection>> connections) {
-    auto next = connections.nextKeepingTicket();
-    auto [connection, ticket] = co_await std::move(next);
-    if (!connection) co_return std::nullopt;
-    co_return Announcement(std::move(*connection), std::move(ticket));
-}
-
 // Holds the new connection's datagrams back until the waiter's caller has run
 // to its next suspension.
 Task<std::shared_ptr<OSCConnection>> handOver(Task<Announcement> wait) {
@@ -42,6 +35,18 @@ Task<std::shared_ptr<OSCConnection>> handOver(Task<Announcement> wait) {
 
 // Released by every reader that received the announcement: then the held
 // datagrams of the connection are handed over, on the server's strand.
+// The first connection announced that was created after the first `madeBefore`.
+Task<std::optional<Announcement>> OSCServer::nextConnection(
+    AsyncIterator<std::shared_ptr<OSCConnection>> connections, std::uint64_t madeBefore) {
+    while (true) {
+        auto next = connections.nextKeepingTicket();
+        auto [connection, ticket] = co_await std::move(next);
+        if (!connection) co_return std::nullopt;
+        if ((*connection)->serial_ <= madeBefore) continue;
+        co_return Announcement(std::move(*connection), std::move(ticket));
+    }
+}
+
 struct OSCServer::Gate {
     Gate(std::weak_ptr<OSCServer> server, std::shared_ptr<OSCConnection> connection, Strand queue)
         : server(std::move(server)), connection(std::move(connection)), queue(std::move(queue)) {}
@@ -180,7 +185,15 @@ Task<std::shared_ptr<OSCConnection>> OSCServer::waitForConnection(std::optional<
         source = *stream;
     else
         source.finish();
-    auto work = nextConnection(source.makeAsyncIterator());
+    // Subscribed first: a connection made after `madeBefore` is read is announced to this reader. One
+    // made before, whose announcement may still be on its way, is not what the caller waits for.
+    auto connections = source.makeAsyncIterator();
+    std::uint64_t madeBefore;
+    {
+        std::lock_guard lock(mutex_);
+        madeBefore = connectionsMade_;
+    }
+    auto work = nextConnection(std::move(connections), madeBefore);
     auto wait = withCheckedThrowingContinuation<Announcement>(
         "waitForConnection(timeout:)", timeout, OSCServerError(OSCServerError::Case::serverStopped),
         OSCServerError(OSCServerError::Case::connectionTimeout), std::move(work), taskExecutor());
@@ -246,6 +259,7 @@ std::shared_ptr<OSCConnection> OSCServer::connectionFor(const asio::ip::udp::end
             return nullptr;
         }
         found = std::make_shared<OSCConnection>(OSCEndpoint{*host, port}, decoderType_, taskExecutor());
+        found->serial_ = ++connectionsMade_;
         connections_.push_back(found);
         isNew = true;
     }

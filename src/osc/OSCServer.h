@@ -114,6 +114,9 @@ class OSCServer : public OSCMessageProvider,
 
   private:
     struct Gate;
+    // A new connection and the ticket that holds its datagrams back.
+    static Task<std::optional<std::pair<std::shared_ptr<OSCConnection>, std::shared_ptr<void>>>> nextConnection(
+        AsyncIterator<std::shared_ptr<OSCConnection>> connections, std::uint64_t madeBefore);
     std::shared_ptr<OSCConnection> connectionFor(const asio::ip::udp::endpoint& address, bool& isNew);
     void deliver(const std::shared_ptr<OSCConnection>& connection, std::span<const std::uint8_t> data,
                  std::uint64_t receiveTime, const std::optional<SharedAsyncSequence<OSCObjectPtr>>& objects);
@@ -137,6 +140,8 @@ class OSCServer : public OSCMessageProvider,
     asio::ip::udp::endpoint lastAddress_;
     std::shared_ptr<OSCConnection> lastConnection_;
     bool reportedFull_ = false;
+    // Connections created so far, over every start.
+    std::uint64_t connectionsMade_ = 0;
     std::chrono::steady_clock::duration peerIdleTime_ = defaultPeerIdleTime;
     // Runs forgetSilentPeers on `queue` while listening.
     std::unique_ptr<asio::steady_timer> sweepTimer_;

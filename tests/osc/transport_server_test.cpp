@@ -439,31 +439,30 @@ TEST(ServerBurstTest, SlowConsumersLoseNothing) {
     server->start();
     auto port = *server->localPort();
     auto objects = server->objects()->makeAsyncIterator();
-    std::atomic<std::int32_t> dispatched{0};
-    std::atomic<std::int32_t> misordered{0};
+    Inbox<std::int32_t> dispatched;
 
     auto busyReader = std::make_unique<Busy>(readerQueue);
     auto wait = server->waitForConnection(60 * kSecond);
     auto announced = asio::co_spawn(
         readerQueue,
-        [](Task<std::shared_ptr<OSCConnection>> wait, std::atomic<std::int32_t>* dispatched,
-           std::atomic<std::int32_t>* misordered) -> Task<std::optional<AsyncIterator<OSCObjectPtr>>> {
+        [](Task<std::shared_ptr<OSCConnection>> wait,
+           Inbox<std::int32_t>* dispatched) -> Task<std::optional<AsyncIterator<OSCObjectPtr>>> {
             auto connection = co_await std::move(wait);
             connection->dispatcher().addCallback(
                 *OSCAddressPattern::make("/burst"),
-                [dispatched, misordered](const OSCAddressPattern&, const OSCMessage& m) {
-                    if (m.values()[0].asInt32() != dispatched->load()) ++*misordered;
-                    ++*dispatched;
+                [dispatched](const OSCAddressPattern&, const OSCMessage& m) {
+                    dispatched->put(*m.values()[0].asInt32());
                 });
             co_return std::optional(connection->objects()->makeAsyncIterator());
-        }(std::move(wait), &dispatched, &misordered),
+        }(std::move(wait), &dispatched),
         asio::use_future);
 
     std::vector<std::uint8_t> payload(1000, 0x5A);
     Peer burst, marker;
     {
         Busy busyServer(serverQueue);
-        for (std::int32_t i = 0; i < count; ++i) burst.send(port, message("/burst", {OSCValue(i), OSCValue::blob(payload)}));
+        for (std::int32_t i = 0; i < count; ++i)
+            burst.send(port, message("/burst", {OSCValue(i), OSCValue::blob(payload)}));
         marker.send(port, message("/marker"));
     }
     // The marker's peer is announced once the whole burst has been taken in.
@@ -473,18 +472,21 @@ TEST(ServerBurstTest, SlowConsumersLoseNothing) {
     auto connectionObjects = announced.get();
     ASSERT_TRUE(connectionObjects);
 
-    auto ofBurst = [](std::vector<OSCObjectPtr> all) {
-        std::vector<std::int32_t> indices;
-        for (auto& object : all)
-            if (object->message()->address().address() == "/burst") indices.push_back(*object->message()->values()[0].asInt32());
-        return indices;
+    auto indices = [](const std::vector<OSCObjectPtr>& all) {
+        std::vector<std::int32_t> out;
+        for (const auto& object : all)
+            if (object->message()->address().address() == "/burst")
+                out.push_back(*object->message()->values()[0].asInt32());
+        return out;
     };
     std::vector<std::int32_t> expected(count);
     for (std::int32_t i = 0; i < count; ++i) expected[i] = i;
-    EXPECT_EQ(ofBurst(runWithDeadline(pool.executor(), take(std::move(objects), count + 1), std::chrono::seconds(30))), expected);
-    EXPECT_EQ(ofBurst(runWithDeadline(pool.executor(), take(std::move(*connectionObjects), count), std::chrono::seconds(30))), expected);
-    EXPECT_EQ(dispatched.load(), count);
-    EXPECT_EQ(misordered.load(), 0);
+    auto all = runWithDeadline(pool.executor(), take(std::move(objects), count + 1), std::chrono::seconds(30));
+    EXPECT_EQ(indices(all), expected);
+    auto own =
+        runWithDeadline(pool.executor(), take(std::move(*connectionObjects), count), std::chrono::seconds(30));
+    EXPECT_EQ(indices(own), expected);
+    EXPECT_EQ(dispatched.waitFor(count, std::chrono::seconds(30)), expected);
     server->cancel();
 }
 
