@@ -187,8 +187,9 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         RemoteZeltoPreset named(listed.name);
         preset.name = named.name;
         if (named.date) preset.date = named.date;
-        for (const auto& [device, list] : deviceLists) {
-            if (holdsKey(list, key)) continue;
+        for (const auto& entry : deviceLists) {
+            const DevicePtr& device = entry.first;
+            if (holdsKey(entry.second, key)) continue;
             device->sendPreset(preset, false);
             send([&](auto& d) { d.presetManagerDidSendPreset(preset, device, false); });
         }

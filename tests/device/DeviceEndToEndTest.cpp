@@ -129,7 +129,7 @@ class Recorder : public ZeltoDeviceDelegate {
 class DeviceSession : public testing::Test {
   protected:
     std::shared_ptr<ZeltoDevice> makeDevice(const std::string& host, std::uint16_t listenPort = 9112,
-                                            ZeltoTimings timings = fastTimings()) {
+                                            ZeltoTimings timings = ZeltoTimings{}) {
         auto device = ZeltoDevice::make(runner.io, {host, 9110}, listenPort, std::nullopt, timings);
         device->setDelegate(recorder);
         return device;
@@ -164,7 +164,7 @@ TEST_F(DeviceSession, LearnsIdentityAndEveryUserFromTheFirstBurst) {
                        {"--name", "Stage", "--serial", "SN-9", "--uid", "uid-9", "--type", "XMI-ZELTO",
                         "--version", "3.2", "--users", "3", "--userinfo-args", std::to_string(args)});
         recorder = std::make_shared<Recorder>();
-        auto device = makeDevice("127.0.0.2", 9112, ZeltoTimings{});
+        auto device = makeDevice("127.0.0.2");
         connect(device);
         EXPECT_EQ(device->name(), "Stage");
         EXPECT_EQ(device->serialNumber(), "SN-9");
@@ -207,7 +207,7 @@ TEST_F(DeviceSession, ConnectToNothingFailsWithinItsTimeout) {
 
 TEST_F(DeviceSession, SilentDeviceIsDisconnectedWithoutError) {
     SimProcess sim("127.0.0.2", {"--silent-after", "1"});
-    auto device = makeDevice("127.0.0.2");
+    auto device = makeDevice("127.0.0.2", 9112, fastTimings());
     connect(device);
     EXPECT_TRUE(recorder->waitFor("online"));
     ASSERT_TRUE(recorder->waitFor("disconnect", 1, 15s));
@@ -572,7 +572,7 @@ TEST_F(DeviceSession, ASessionEndedWhileConnectingLeavesNoServerBound) {
     for (int attempt = 0; attempt < 2000; ++attempt) {
         SCOPED_TRACE(attempt);
         // The protocol's ping interval: a leaked session would hold its server for seconds.
-        auto device = makeDevice("127.0.0.9", 9112, ZeltoTimings{});
+        auto device = makeDevice("127.0.0.9");
         auto connecting = runner.spawn(device->connect(5 * kSecond));
         auto deadline = std::chrono::steady_clock::now() + 10s;
         while (!device->connected() && std::chrono::steady_clock::now() < deadline) {

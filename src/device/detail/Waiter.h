@@ -69,6 +69,9 @@ class Waiter : public std::enable_shared_from_this<Waiter<T>> {
 
     template <class Handler>
     void start(Handler handler, std::optional<std::chrono::nanoseconds> timeout) {
+        // Once the handler is handed over, the coroutine may resume on another
+        // thread and let go of this waiter before this function has returned.
+        auto keepAlive = this->shared_from_this();
         auto slot = asio::get_associated_cancellation_slot(handler);
         std::lock_guard lock(mutex_);
         if (outcome_) {
