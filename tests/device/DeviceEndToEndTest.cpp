@@ -463,6 +463,7 @@ TEST_F(DeviceSession, SimulatorRefusesEveryMessageOffTheProtocol) {
         {connectRequest(9112, 50415, "qv42"), "connect magic 50415"},
         {connectRequest(9112, 50414, "qv43"), "client tag \"qv43\""},
         {connectRequest(9998, 50414, "qv69"), "discovery answer port 9998"},
+        {connectRequest(9999, 50414, "qv42"), "session answer port 9999"},
         {encode("/ZELTOorvel/control/ConnectRequest", {OSCValue("not a port")}), "type tags ,s, not ,iis"},
         {encode("/Zo/Ping", {OSCValue(std::int32_t(9112)), OSCValue("qv69")}), "client tag \"qv69\""},
         {badPadding, "address padding is not NUL"},

@@ -218,6 +218,7 @@ void checkValues(const WireMessage& m) {
         if (port < 1 || port > 65535) throw Refused{"answer port " + std::to_string(port)};
         if (tag == kDiscoveryTag && port != kDiscoveryPort)
             throw Refused{"discovery answer port " + std::to_string(port) + ", not 9999"};
+        if (tag == kSessionTag && port == kDiscoveryPort) throw Refused{"session answer port 9999"};
         if (tag != kDiscoveryTag && tag != kSessionTag) throw Refused{"client tag " + quoted(tag)};
         return;
     }
