@@ -1,0 +1,34 @@
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <functional>
+#include <memory>
+#include <system_error>
+
+#include "async/Executor.h"
+
+namespace zelto {
+
+// Reports changes of the network path: links, addresses and routes, read from
+// a netlink route socket on the io pool. A burst of kernel messages (one link
+// coming up brings several) is one path update, handed to `queue`.
+class NetworkPathMonitor {
+  public:
+    using Handler = std::function<void()>;
+
+    NetworkPathMonitor(asio::io_context& io, Executor queue);
+    ~NetworkPathMonitor();
+    NetworkPathMonitor(const NetworkPathMonitor&) = delete;
+    NetworkPathMonitor& operator=(const NetworkPathMonitor&) = delete;
+
+    // Opens the socket and calls `handler` on the queue for every path update.
+    // Throws std::system_error when the socket cannot be opened.
+    void start(Handler handler);
+    void cancel();
+
+  private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace zelto
