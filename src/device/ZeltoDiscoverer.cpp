@@ -1,5 +1,6 @@
 #include "device/ZeltoDiscoverer.h"
 
+#include <asio/bind_executor.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <cstdio>
@@ -54,12 +55,12 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
 
     void scheduleTimer() {
         timer->expires_after(timings.discoveryInterval);
-        timer->async_wait([weak = weak_from_this()](std::error_code ec) {
+        timer->async_wait(asio::bind_executor(queue, [weak = weak_from_this()](std::error_code ec) {
             auto self = weak.lock();
             if (ec || !self) return;
             self->discover();
             self->scheduleTimer();
-        });
+        }));
     }
 
     void discover(std::uint16_t answerPort) {
@@ -70,7 +71,12 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
         auto request = *OSCMessage::make(
             "/ZELTOorvel/control/ConnectRequest",
             {OSCValue(std::int32_t(answerPort)), OSCValue(std::int32_t(50414)), OSCValue(clientTag)});
-        for (const auto& entry : Interface::allInterfaces()) {
+        bool broadcast;
+        {
+            std::lock_guard lock(mutex);
+            broadcast = this->broadcast;
+        }
+        for (const auto& entry : broadcast ? Interface::allInterfaces() : std::vector<Interface>{}) {
             if (!entry.isUp() || !entry.isRunning() || entry.isLoopback() ||
                 entry.family == Interface::Family::ipv6) {
                 continue;
@@ -96,13 +102,16 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
     ZeltoTimings timings;
     std::shared_ptr<OSCClient> client;
     std::shared_ptr<OSCServer> server;
-    std::optional<asio::steady_timer> timer;  // on `queue`
+    // Runs on the io pool, its handler on `queue`: a GUI thread's executor
+    // has no timer service of its own.
+    std::optional<asio::steady_timer> timer;  // used on `queue` only
     std::uint16_t answerPort = discoveryPort;
 
     std::mutex mutex;
     std::vector<std::string> alreadyDiscovered;
     NewDeviceHandler handler;
     std::vector<std::string> unicastHosts;
+    bool broadcast = true;
 };
 
 ZeltoDiscoverer::ZeltoDiscoverer(asio::io_context& io, asio::any_io_executor queue, NewDeviceHandler handler,
@@ -120,7 +129,7 @@ void ZeltoDiscoverer::start(std::uint64_t timeout) {
     state_->server->start(timeout);
     auto state = state_;
     asio::post(state->queue, [state] {
-        state->timer.emplace(state->queue);
+        state->timer.emplace(state->io);
         state->scheduleTimer();
     });
 }
@@ -158,6 +167,20 @@ std::vector<std::string> ZeltoDiscoverer::unicastHosts() const {
 void ZeltoDiscoverer::setUnicastHosts(std::vector<std::string> hosts) {
     std::lock_guard lock(state_->mutex);
     state_->unicastHosts = std::move(hosts);
+}
+
+}  // namespace zelto
+
+namespace zelto {
+
+bool ZeltoDiscoverer::broadcast() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->broadcast;
+}
+
+void ZeltoDiscoverer::setBroadcast(bool enabled) {
+    std::lock_guard lock(state_->mutex);
+    state_->broadcast = enabled;
 }
 
 }  // namespace zelto
