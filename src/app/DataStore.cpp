@@ -62,6 +62,14 @@ void DataStore::setPresets(std::vector<RemoteZeltoPreset> presets, const DeviceP
     for (const auto& source : updated) emit PresetSourcePresetsAdded(source);
 }
 
+void DataStore::setLocalPresets(std::vector<RemoteZeltoPreset> presets) {
+    if (localSource()) {
+        setPresets(std::move(presets), nullptr);
+    } else {
+        addSource(std::make_shared<PresetSource>(localSourceName, nullptr, std::move(presets)));
+    }
+}
+
 void DataStore::removeSources(const DevicePtr& device) {
     if (!device) return;
     std::vector<PresetSourcePtr> matching;

@@ -64,6 +64,8 @@ struct PresetCopyJob {
 class DataStore : public QObject {
     Q_OBJECT
   public:
+    static constexpr const char* localSourceName = "Zelto App (local)";
+
     explicit DataStore(QObject* parent = nullptr);
     // The process-wide store, made on first use.
     static DataStore& shared();
@@ -77,6 +79,9 @@ class DataStore : public QObject {
     // Replaces the list of every source whose device is `device` (the same
     // object; both null for the local folder), one signal per source.
     void setPresets(std::vector<RemoteZeltoPreset> presets, const DevicePtr& device);
+    // The local folder's list: replaces it, or adds the local source when
+    // there is none yet (its list could not be read at start-up).
+    void setLocalPresets(std::vector<RemoteZeltoPreset> presets);
     // Removes every source of `device`; the local source is never removed.
     void removeSources(const DevicePtr& device);
 

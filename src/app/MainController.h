@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ struct ControllerOptions {
 class MainController : public QObject {
     Q_OBJECT
   public:
-    static constexpr const char* localSourceName = "Zelto App (local)";
+    static constexpr const char* localSourceName = DataStore::localSourceName;
 
     // `pool` runs the sockets and timers; the controller's own work runs on
     // the main thread's executor, made here. All references outlive it.
@@ -119,8 +120,15 @@ class MainController : public QObject {
     void deviceDidComeOnline(const DevicePtr& device);
     void deviceDidDisconnect(const DevicePtr& device);
     bool beginRun();
-    void endRun();
+    void endRun(std::exception_ptr error);
+    void discoverNow(bool userAsked);
+    std::optional<std::uint16_t> takeListenPort();
     std::vector<std::string> unicastHosts() const;
+    Task<void> syncRun();
+    Task<void> copyRun(std::vector<PresetCopyJob> jobs);
+    Task<void> reloadRun(std::vector<DevicePtr> devices);
+    Task<void> comeOnline(DevicePtr device);
+    Task<void> connectDevice(DevicePtr device);
 
     MainThreadContext mainThread_;
     IoPool& pool_;
@@ -138,6 +146,7 @@ class MainController : public QObject {
     std::shared_ptr<ManagerEvents> managerEvents_;
     asio::cancellation_signal cancelRun_;
     bool runActive_ = false;
+    bool discoveryStarted_ = false;
     bool shutDown_ = false;
 };
 

@@ -71,7 +71,7 @@ void SettingsController::reloadLocalPresets() {
         ui_.showAlert(AppUi::AlertStyle::warning, std::string("Could not reload local preset list: ") + e.what());
         return;
     }
-    store_.setPresets(std::move(list), nullptr);
+    store_.setLocalPresets(std::move(list));
 }
 
 }  // namespace zelto
