@@ -1,6 +1,7 @@
 #include "app/ViewRules.h"
 
 #include <algorithm>
+#include <asio/ip/address_v4.hpp>
 
 #include "device/ZeltoDevice.h"
 
@@ -128,10 +129,31 @@ std::vector<DevicePtr> devicesOfSources(const std::vector<PresetSourcePtr>& affe
     return devices;
 }
 
+std::optional<std::string> mixerAddress(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::nullopt;
+    const auto last = text.find_last_not_of(" \t");
+    const std::string trimmed = text.substr(first, last - first + 1);
+    // inet_pton's rules: exactly four decimal parts, no leading zeros.
+    asio::error_code error;
+    const auto address = asio::ip::make_address_v4(trimmed, error);
+    if (error || address.is_unspecified() || address.is_multicast()) return std::nullopt;
+    return address.to_string();
+}
+
 std::string loadConfirmationText(const Preset& preset) {
     const auto name = preset.device ? preset.device->name() : std::nullopt;
     return "Are you sure you want to load \"" + preset.preset.name + "\" on " +
            name.value_or("your zelto hardware") + "? This will overwrite all current settings on the device!";
+}
+
+void askToLoadPreset(const std::vector<PresetRow>& affected, AppUi& ui, std::function<void(const Preset&)> load) {
+    if (affected.empty() || !affected.front().preset || !affected.front().preset->device) return;
+    const Preset preset = *affected.front().preset;
+    ui.confirm(AppUi::AlertStyle::warning, loadConfirmationMessage, loadConfirmationText(preset),
+               loadConfirmationButton, loadCancelButton, [preset, load = std::move(load)](bool confirmed) {
+                   if (confirmed && load) load(preset);
+               });
 }
 
 }  // namespace zelto

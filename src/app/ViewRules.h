@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/AppUi.h"
 #include "app/DataStore.h"
 
 namespace zelto {
@@ -62,10 +64,17 @@ std::vector<Preset> presetsOfRows(const std::vector<PresetRow>& affected);
 // The mixers among the affected sources, each once.
 std::vector<DevicePtr> devicesOfSources(const std::vector<PresetSourcePtr>& affected);
 
+// A mixer address typed in the settings: a dotted IPv4 unicast address
+// (blanks around it ignored), in its canonical form; none for anything else.
+std::optional<std::string> mixerAddress(const std::string& text);
+
 // The load confirmation.
 inline constexpr const char* loadConfirmationMessage = "Warning!";
 inline constexpr const char* loadConfirmationButton = "load";
 inline constexpr const char* loadCancelButton = "cancel";
 std::string loadConfirmationText(const Preset& preset);
+// The load command: when the first affected row is a preset of a mixer, asks
+// with the confirmation (a warning) and runs `load` once "load" was chosen.
+void askToLoadPreset(const std::vector<PresetRow>& affected, AppUi& ui, std::function<void(const Preset&)> load);
 
 }  // namespace zelto

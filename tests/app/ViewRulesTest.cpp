@@ -123,10 +123,51 @@ TEST_F(ViewRulesTest, ContextMenusActOnTheSelectionAndTheClickedRow) {
     EXPECT_EQ(presetsOfRows({group, onMixer, onDisk}).size(), 2u);
 }
 
-TEST_F(ViewRulesTest, LoadConfirmationNamesThePresetAndTheMixer) {
-    EXPECT_EQ(loadConfirmationText(preset("Friday Gig", device("127.0.0.2"))),
-              "Are you sure you want to load \"Friday Gig\" on your zelto hardware? "
-              "This will overwrite all current settings on the device!");
+struct ConfirmingUi : AppUi {
+    void showAlert(AlertStyle, const std::string&) override {}
+    void confirm(AlertStyle style, const std::string& message, const std::string& informativeText,
+                 const std::string& confirmButton, const std::string& cancelButton,
+                 std::function<void(bool)> done) override {
+        asked.push_back({message, informativeText, confirmButton, cancelButton});
+        warning = style == AlertStyle::warning;
+        answer = std::move(done);
+    }
+    void presentStatusSheet() override {}
+    void chooseFolder(std::function<void(std::optional<std::string>)>) override {}
+
+    std::vector<std::vector<std::string>> asked;
+    bool warning = false;
+    std::function<void(bool)> answer;
+};
+
+TEST_F(ViewRulesTest, LoadAsksFirstAndLoadsOnlyAPresetOfAMixerOnceConfirmed) {
+    const auto stage = device("127.0.0.2");
+    ConfirmingUi ui;
+    std::vector<std::string> loaded;
+    auto load = [&](const Preset& p) { loaded.push_back(p.preset.name); };
+
+    askToLoadPreset({PresetRow{"", preset("On Disk")}}, ui, load);
+    EXPECT_TRUE(ui.asked.empty());
+
+    askToLoadPreset({PresetRow{"", preset("Friday Gig", stage)}}, ui, load);
+    ASSERT_EQ(ui.asked.size(), 1u);
+    EXPECT_TRUE(ui.warning);
+    EXPECT_EQ(ui.asked[0], (std::vector<std::string>{
+                               "Warning!",
+                               "Are you sure you want to load \"Friday Gig\" on your zelto hardware? "
+                               "This will overwrite all current settings on the device!",
+                               "load", "cancel"}));
+    ui.answer(false);
+    EXPECT_TRUE(loaded.empty());
+    ui.answer(true);
+    EXPECT_EQ(loaded, std::vector<std::string>{"Friday Gig"});
+}
+
+TEST_F(ViewRulesTest, MixerAddressesAreDottedUnicastIPv4) {
+    EXPECT_EQ(mixerAddress(" 192.168.1.20\t"), "192.168.1.20");
+    for (const char* bad : {"", " ", "mixer.local", "192.168.1", "1.2.3.4.5", "192.168.001.2", "0.0.0.0",
+                            "224.0.0.1", "300.1.1.1"})
+        EXPECT_FALSE(mixerAddress(bad)) << bad;
 }
 
 TEST_F(ViewRulesTest, DeviceInformationIsEmptyUntilTheMixerHasReported) {
