@@ -230,6 +230,11 @@ void MainController::rescanNetwork() {
     discoverNow(true);
 }
 
+void MainController::setMixerAddresses(const std::vector<std::string>& addresses) {
+    settings_.setMixerAddresses(addresses);
+    discoverNow(false);
+}
+
 // A discoverer that could not start (its port was taken) is started again:
 // it would never hear an answer otherwise.
 void MainController::discoverNow(bool userAsked) {
@@ -441,7 +446,7 @@ void MainController::reloadPresetLists(std::vector<DevicePtr> devices, std::func
 Task<void> MainController::reloadRun(std::vector<DevicePtr> devices) {
     for (const auto& device : devices) {
         auto stop = cancelled();
-        if (co_await std::move(stop)) co_return;
+        if (co_await std::move(stop)) throw RunCancelled();
         if (!device) {
             statusLog_.append(statustext::reloadingLocalPresets);
             try {

@@ -70,6 +70,9 @@ class MainController : public QObject {
     void discovered(const OSCEndpoint& endpoint, const std::string& uid);
     // One more discovery pass.
     void rescanNetwork();
+    // Stores the addresses the user typed (AppSettings::mixerAddresses) and
+    // asks them at once; every later pass asks them too.
+    void setMixerAddresses(const std::vector<std::string>& addresses);
 
     // The long runs: each clears the status log, presents the status sheet,
     // logs its steps and finishes the log. One at a time: a run asked for

@@ -53,9 +53,11 @@ class Controller : public ::testing::Test {
         controller->start();
     }
     void TearDown() override {
-        if (controller) {
-            EXPECT_TRUE(controller->shutDown());
-        }
+        if (!controller) return;
+        EXPECT_TRUE(controller->shutDown());
+        EXPECT_EQ(controller->mainThread().outstanding(), 0u);
+        EXPECT_FALSE(asio::has_service<asio::detail::scheduler>(controller->mainThread()))
+            << "a timer or socket was made on the main thread's executor";
     }
     PresetSourcePtr source(const std::string& name) {
         for (auto& s : store.sources())
@@ -224,13 +226,22 @@ TEST_F(Controller, ShutDownEndsSessionsThatAreStillConnecting) {
     start(options());
     controller->discovered(OSCEndpoint{"127.0.0.9", 9110}, "nobody");  // never answers: 10 s connect
     ASSERT_EQ(controller->devices().size(), 1u);
+    auto device = controller->devices()[0];
+    ASSERT_TRUE(waitUntil([&] { return device->connected(); }));
     auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(controller->shutDown());
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
     EXPECT_TRUE(controller->devices().empty());
-    EXPECT_EQ(controller->mainThread().outstanding(), 0u);
-    EXPECT_FALSE(asio::has_service<asio::detail::scheduler>(controller->mainThread()))
-        << "a timer was made on the main thread's executor";
+}
+
+TEST_F(Controller, TheLastListenPortIsUsedOnceAndNeverWrapped) {
+    auto o = options();
+    o.firstListenPort = 65535;
+    start(std::move(o));
+    controller->discovered(OSCEndpoint{"127.0.0.8", 9110}, "a");
+    controller->discovered(OSCEndpoint{"127.0.0.9", 9110}, "b");
+    ASSERT_EQ(controller->devices().size(), 1u);
+    EXPECT_EQ(controller->devices()[0]->listenPort(), 65535);
 }
 
 TEST_F(Controller, APathChangeRunsADiscoveryPass) {
