@@ -10,9 +10,16 @@ namespace zelto {
 static_assert(asio::execution::is_executor<MainThreadExecutor>::value);
 static_assert(std::is_constructible_v<asio::any_io_executor, MainThreadExecutor>);
 
-MainThreadContext::MainThreadContext(QObject* parent) : QObject(parent) {}
+MainThreadContext::MainThreadContext(QObject* parent)
+    : QObject(parent), core_(std::make_shared<detail::MainThreadCore>()) {
+    core_->context = this;
+}
 
 MainThreadContext::~MainThreadContext() {
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->context = nullptr;
+    }
     // Posted functions still queued are destroyed with this object, before
     // the execution context's services go.
     QCoreApplication::removePostedEvents(this);
@@ -20,31 +27,43 @@ MainThreadContext::~MainThreadContext() {
     destroy();
 }
 
-void MainThreadContext::workFinished(std::atomic<std::size_t>& counter) {
-    if (--counter == 0 && outstanding() == 0) emit idle();
+namespace detail {
+
+void MainThreadCore::finished(std::atomic<std::size_t>& counter) {
+    if (--counter != 0 || posted + tracked != 0) return;
+    std::lock_guard lock(mutex);
+    if (context) emit context->idle();
 }
 
-void MainThreadContext::post(QObject* owner, std::function<void()> function) {
-    // Decrements when the function ran, or when Qt drops it with its owner.
+void MainThreadCore::post(std::function<void()> function) {
+    // Counted until the function ran, or was dropped with the context.
     struct Posted {
-        MainThreadContext* context;
+        std::shared_ptr<MainThreadCore> core;
         std::function<void()> function;
-        Posted(MainThreadContext* c, std::function<void()> f) : context(c), function(std::move(f)) {
-            context->workStarted(context->posted_);
+        Posted(std::shared_ptr<MainThreadCore> c, std::function<void()> f)
+            : core(std::move(c)), function(std::move(f)) {
+            core->started(core->posted);
         }
         Posted(const Posted&) = delete;
         ~Posted() {
             function = nullptr;
-            context->workFinished(context->posted_);
+            core->finished(core->posted);
         }
     };
-    auto posted = std::make_shared<Posted>(this, std::move(function));
-    QMetaObject::invokeMethod(owner, [posted]() mutable {
-        auto run = std::move(posted->function);
-        posted.reset();
-        run();
-    }, Qt::QueuedConnection);
+    std::lock_guard lock(mutex);
+    if (!context) return;
+    auto posted = std::make_shared<Posted>(context->core_, std::move(function));
+    QMetaObject::invokeMethod(
+        context,
+        [posted]() mutable {
+            auto run = std::move(posted->function);
+            run();
+            posted.reset();
+        },
+        Qt::QueuedConnection);
 }
+
+}  // namespace detail
 
 bool MainThreadContext::runUntilIdle(std::chrono::milliseconds deadline) {
     QEventLoop loop;

@@ -16,12 +16,32 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
 namespace zelto {
 
+class MainThreadContext;
 class MainThreadExecutor;
+
+namespace detail {
+
+// What executors share with their context. It outlives the context: an
+// executor copy still held by the pool (a coroutine frame destroyed late)
+// then finds no context and posts nothing.
+struct MainThreadCore {
+    std::recursive_mutex mutex;
+    MainThreadContext* context = nullptr;  // null once the context is gone
+    std::atomic<std::size_t> posted{0};
+    std::atomic<std::size_t> tracked{0};
+
+    void started(std::atomic<std::size_t>& counter) { ++counter; }
+    void finished(std::atomic<std::size_t>& counter);
+    void post(std::function<void()> function);
+};
+
+}  // namespace detail
 
 // Lives on the GUI thread; counts what is posted and not yet run, and the
 // coroutines started on it that have not ended (tracked work).
@@ -34,7 +54,7 @@ class MainThreadContext : public QObject, public asio::execution_context {
     MainThreadExecutor executor();
 
     // Posted functions not yet run plus tracked work (running coroutines).
-    std::size_t outstanding() const { return posted_ + tracked_; }
+    std::size_t outstanding() const { return core_->posted + core_->tracked; }
     // Runs the Qt event loop until nothing is outstanding or `deadline`
     // passes; true when idle. Call on the context's thread only.
     bool runUntilIdle(std::chrono::milliseconds deadline);
@@ -44,39 +64,34 @@ class MainThreadContext : public QObject, public asio::execution_context {
     void idle();
 
   private:
-    friend class MainThreadExecutor;
-    void post(QObject* owner, std::function<void()> function);
-    void workStarted(std::atomic<std::size_t>& counter) { ++counter; }
-    void workFinished(std::atomic<std::size_t>& counter);
-
-    std::atomic<std::size_t> posted_{0};
-    std::atomic<std::size_t> tracked_{0};
+    friend struct detail::MainThreadCore;
+    std::shared_ptr<detail::MainThreadCore> core_;
 };
 
 class MainThreadExecutor {
   public:
-    explicit MainThreadExecutor(MainThreadContext& context) noexcept : context_(&context) {}
-    MainThreadExecutor(const MainThreadExecutor& other) noexcept
-        : context_(other.context_), tracked_(other.tracked_) {
-        if (tracked_) context_->workStarted(context_->tracked_);
+    explicit MainThreadExecutor(std::shared_ptr<detail::MainThreadCore> core) noexcept
+        : core_(std::move(core)) {}
+    MainThreadExecutor(const MainThreadExecutor& other) noexcept : core_(other.core_), tracked_(other.tracked_) {
+        if (tracked_) core_->started(core_->tracked);
     }
     MainThreadExecutor(MainThreadExecutor&& other) noexcept
-        : context_(other.context_), tracked_(std::exchange(other.tracked_, false)) {}
+        : core_(other.core_), tracked_(std::exchange(other.tracked_, false)) {}
     MainThreadExecutor& operator=(MainThreadExecutor other) noexcept {
-        std::swap(context_, other.context_);
+        std::swap(core_, other.core_);
         std::swap(tracked_, other.tracked_);
         return *this;
     }
     ~MainThreadExecutor() {
-        if (tracked_) context_->workFinished(context_->tracked_);
+        if (tracked_) core_->finished(core_->tracked);
     }
 
     template <class F>
     void execute(F&& f) const {
-        context_->post(context_, MoveOnlyFunction(std::forward<F>(f)));
+        core_->post(moveOnlyFunction(std::forward<F>(f)));
     }
 
-    MainThreadContext& query(asio::execution::context_t) const noexcept { return *context_; }
+    MainThreadContext& query(asio::execution::context_t) const noexcept { return *core_->context; }
     static constexpr asio::execution::blocking_t query(asio::execution::blocking_t) noexcept {
         return asio::execution::blocking.never;
     }
@@ -93,7 +108,7 @@ class MainThreadExecutor {
     }
 
     friend bool operator==(const MainThreadExecutor& a, const MainThreadExecutor& b) noexcept {
-        return a.context_ == b.context_;
+        return a.core_ == b.core_;
     }
     friend bool operator!=(const MainThreadExecutor& a, const MainThreadExecutor& b) noexcept {
         return !(a == b);
@@ -102,7 +117,7 @@ class MainThreadExecutor {
   private:
     // std::function wants copyable targets; Asio's handlers are move-only.
     template <class F>
-    static std::function<void()> MoveOnlyFunction(F&& f) {
+    static std::function<void()> moveOnlyFunction(F&& f) {
         using Fn = std::decay_t<F>;
         if constexpr (std::is_copy_constructible_v<Fn>) {
             return std::function<void()>(std::forward<F>(f));
@@ -112,18 +127,18 @@ class MainThreadExecutor {
         }
     }
     MainThreadExecutor withTracking(bool tracked) const noexcept {
-        MainThreadExecutor copy(*context_);
+        MainThreadExecutor copy(core_);
         copy.tracked_ = tracked;
-        if (tracked) context_->workStarted(context_->tracked_);
+        if (tracked) core_->started(core_->tracked);
         return copy;
     }
 
-    MainThreadContext* context_;
+    std::shared_ptr<detail::MainThreadCore> core_;
     bool tracked_ = false;
 };
 
 inline MainThreadExecutor MainThreadContext::executor() {
-    return MainThreadExecutor(*this);
+    return MainThreadExecutor(core_);
 }
 
 }  // namespace zelto

@@ -51,9 +51,17 @@ TEST(MainThreadExecutor, CoroutineResumesOnTheMainThreadAfterAPoolTimer) {
     EXPECT_FALSE(ranInline);
     EXPECT_EQ(onMain, std::vector<bool>(4, true));
     EXPECT_FALSE(asio::has_service<asio::detail::scheduler>(context));
-    MainThreadContext other;
-    EXPECT_EQ(context.executor(), context.executor());
-    EXPECT_NE(context.executor(), other.executor());
+    std::optional<MainThreadExecutor> late;
+    {
+        MainThreadContext gone;
+        late.emplace(gone.executor());
+        EXPECT_EQ(context.executor(), context.executor());
+        EXPECT_NE(context.executor(), gone.executor());
+    }
+    bool ranLate = false;
+    late->execute([&] { ranLate = true; });
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ranLate) << "an executor that outlived its context posts nothing";
 }
 
 TEST(DataStore, NotifiesWithTheSourceOutsideItsLockAndRemovesAfterTheNotification) {
