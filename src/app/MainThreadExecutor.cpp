@@ -1,7 +1,6 @@
 #include "app/MainThreadExecutor.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <asio/any_io_executor.hpp>
 #include <QTimer>
 
@@ -65,14 +64,16 @@ void MainThreadCore::post(std::function<void()> function) {
 
 }  // namespace detail
 
+// Plain processEvents rather than a nested QEventLoop: this also runs after
+// the application's own loop has been told to quit.
 bool MainThreadContext::runUntilIdle(std::chrono::milliseconds deadline) {
-    QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &MainThreadContext::idle, &loop, &QEventLoop::quit, Qt::QueuedConnection);
     timer.start(deadline);
-    while (outstanding() > 0 && timer.isActive()) loop.exec();
+    // Work that ends on a pool thread posts this wake-up to the loop.
+    auto wake = connect(this, &MainThreadContext::idle, &timer, [] {}, Qt::QueuedConnection);
+    while (outstanding() > 0 && timer.isActive()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    disconnect(wake);
     return outstanding() == 0;
 }
 
