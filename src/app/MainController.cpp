@@ -136,7 +136,8 @@ class MainController::ManagerEvents : public statustext::StatusTextDelegate {
         StatusTextDelegate::presetManagerDidReceivePreset(preset, from);
         log_.addTransferDone();
     }
-    void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override {
+    void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset,
+                                             const DevicePtr& from) override {
         StatusTextDelegate::presetManagerDidFailReceivingPreset(preset, from);
         log_.addTransferDone();
     }
@@ -219,7 +220,8 @@ void MainController::startDiscovery() {
         discoverer_->start(options_.discoveryStartTimeout);
     } catch (const std::exception& e) {
         discoveryStarted_ = false;
-        ui_.showAlert(AppUi::AlertStyle::critical, std::string("Discoverer could not be started: ") + e.what());
+        ui_.showAlert(AppUi::AlertStyle::critical,
+                      std::string("Discoverer could not be started: ") + e.what());
         return;
     }
     discoveryStarted_ = true;
@@ -365,9 +367,9 @@ void MainController::cancelRun() {
 
 bool MainController::syncAll() {
     if (!beginRun()) return false;
-    asio::co_spawn(mainExecutor(), syncRun(),
-                   asio::bind_cancellation_slot(cancelRun_.slot(),
-                                                [this](std::exception_ptr error) { endRun(error); }));
+    asio::co_spawn(
+        mainExecutor(), syncRun(),
+        asio::bind_cancellation_slot(cancelRun_.slot(), [this](std::exception_ptr error) { endRun(error); }));
     return true;
 }
 
@@ -394,9 +396,9 @@ Task<void> MainController::syncRun() {
 
 bool MainController::copyPresets(std::vector<PresetCopyJob> jobs) {
     if (!beginRun()) return false;
-    asio::co_spawn(mainExecutor(), copyRun(std::move(jobs)),
-                   asio::bind_cancellation_slot(cancelRun_.slot(),
-                                                [this](std::exception_ptr error) { endRun(error); }));
+    asio::co_spawn(
+        mainExecutor(), copyRun(std::move(jobs)),
+        asio::bind_cancellation_slot(cancelRun_.slot(), [this](std::exception_ptr error) { endRun(error); }));
     return true;
 }
 
@@ -529,8 +531,8 @@ bool MainController::shutDown(std::chrono::milliseconds deadline) {
     bool idle = mainThread_.runUntilIdle(
         std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()));
     devices.clear();
-    bool drained = pool_.drain(std::max(std::chrono::steady_clock::duration::zero(),
-                                        end - std::chrono::steady_clock::now()));
+    bool drained = pool_.drain(
+        std::max(std::chrono::steady_clock::duration::zero(), end - std::chrono::steady_clock::now()));
     return idle && drained;
 }
 

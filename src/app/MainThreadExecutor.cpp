@@ -1,8 +1,8 @@
 #include "app/MainThreadExecutor.h"
 
 #include <QCoreApplication>
-#include <asio/any_io_executor.hpp>
 #include <QTimer>
+#include <asio/any_io_executor.hpp>
 
 namespace zelto {
 
@@ -71,8 +71,10 @@ bool MainThreadContext::runUntilIdle(std::chrono::milliseconds deadline) {
     timer.setSingleShot(true);
     timer.start(deadline);
     // Work that ends on a pool thread posts this wake-up to the loop.
-    auto wake = connect(this, &MainThreadContext::idle, &timer, [] {}, Qt::QueuedConnection);
-    while (outstanding() > 0 && timer.isActive()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    auto wake = connect(
+        this, &MainThreadContext::idle, &timer, [] {}, Qt::QueuedConnection);
+    while (outstanding() > 0 && timer.isActive())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     disconnect(wake);
     return outstanding() == 0;
 }

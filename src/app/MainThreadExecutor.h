@@ -72,7 +72,8 @@ class MainThreadExecutor {
   public:
     explicit MainThreadExecutor(std::shared_ptr<detail::MainThreadCore> core) noexcept
         : core_(std::move(core)) {}
-    MainThreadExecutor(const MainThreadExecutor& other) noexcept : core_(other.core_), tracked_(other.tracked_) {
+    MainThreadExecutor(const MainThreadExecutor& other) noexcept
+        : core_(other.core_), tracked_(other.tracked_) {
         if (tracked_) core_->started(core_->tracked);
     }
     MainThreadExecutor(MainThreadExecutor&& other) noexcept

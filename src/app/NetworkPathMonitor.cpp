@@ -21,15 +21,20 @@ struct NetworkPathMonitor::State : std::enable_shared_from_this<State> {
     using Socket = asio::basic_raw_socket<asio::generic::raw_protocol, Strand>;
 
     State(asio::io_context& io, Executor queue, std::chrono::milliseconds settle)
-        : strand(makeStrand(io.get_executor())), socket(strand), timer(strand), queue(std::move(queue)), settle(settle) {}
+        : strand(makeStrand(io.get_executor())),
+          socket(strand),
+          timer(strand),
+          queue(std::move(queue)),
+          settle(settle) {}
 
     void read() {
-        socket.async_receive(asio::buffer(buffer), [self = shared_from_this()](std::error_code ec, std::size_t) {
-            if (ec == asio::error::operation_aborted || self->stopped) return;
-            // A lost message (ENOBUFS on overflow) is a change all the same.
-            self->changed();
-            self->read();
-        });
+        socket.async_receive(asio::buffer(buffer),
+                             [self = shared_from_this()](std::error_code ec, std::size_t) {
+                                 if (ec == asio::error::operation_aborted || self->stopped) return;
+                                 // A lost message (ENOBUFS on overflow) is a change all the same.
+                                 self->changed();
+                                 self->read();
+                             });
     }
 
     void changed() {
@@ -55,7 +60,7 @@ struct NetworkPathMonitor::State : std::enable_shared_from_this<State> {
     }
 
     Strand strand;
-    Socket socket;           // on `strand`
+    Socket socket;             // on `strand`
     asio::steady_timer timer;  // on `strand`
     bool timerArmed = false;   // on `strand`
     std::array<char, 16384> buffer{};
@@ -78,8 +83,8 @@ void NetworkPathMonitor::start(Handler handler) {
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "netlink socket");
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
-    address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE |
-                        RTMGRP_IPV6_ROUTE;
+    address.nl_groups =
+        RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         int error = errno;
         ::close(fd);

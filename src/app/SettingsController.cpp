@@ -68,7 +68,8 @@ void SettingsController::reloadLocalPresets() {
     try {
         list = ZeltoPresetManager::localPresetList(settings_.syncDirectoryPath());
     } catch (const std::exception& e) {
-        ui_.showAlert(AppUi::AlertStyle::warning, std::string("Could not reload local preset list: ") + e.what());
+        ui_.showAlert(AppUi::AlertStyle::warning,
+                      std::string("Could not reload local preset list: ") + e.what());
         return;
     }
     store_.setLocalPresets(std::move(list));

@@ -59,14 +59,16 @@ void StatusTextDelegate::presetManagerWillRequestPresetList(const DevicePtr& fro
 
 void StatusTextDelegate::presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list,
                                                            const DevicePtr& from) {
-    statusLine(from ? "received preset list from " + deviceDescription(from) + ":" : "received local preset list:",
-               false);
+    statusLine(
+        from ? "received preset list from " + deviceDescription(from) + ":" : "received local preset list:",
+        false);
     statusLine(formatPresetList(list), false);
 }
 
 void StatusTextDelegate::presetManagerDidFailReceivingPresetList(const DevicePtr& from,
                                                                  const std::exception& error) {
-    statusLine(from ? failedReceivingPresetList(from, error) : "failed receiving local preset list: " + errorText(error),
+    statusLine(from ? failedReceivingPresetList(from, error)
+                    : "failed receiving local preset list: " + errorText(error),
                true);
 }
 
@@ -79,11 +81,13 @@ void StatusTextDelegate::presetManagerDidDetermineRequiredPresets(const Required
     statusLine(text, false);
 }
 
-void StatusTextDelegate::presetManagerDidRequestPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) {
+void StatusTextDelegate::presetManagerDidRequestPreset(const RemoteZeltoPreset& preset,
+                                                       const DevicePtr& from) {
     statusLine("requested preset " + preset.name + " from " + deviceDescription(from), false);
 }
 
-void StatusTextDelegate::presetManagerDidReceivePreset(const RemoteZeltoPreset& preset, const DevicePtr& from) {
+void StatusTextDelegate::presetManagerDidReceivePreset(const RemoteZeltoPreset& preset,
+                                                       const DevicePtr& from) {
     statusLine("received preset " + preset.description() + " from " + deviceDescription(from), false);
 }
 

@@ -87,8 +87,8 @@ TEST(DataStore, NotifiesWithTheSourceOutsideItsLockAndRemovesAfterTheNotificatio
     store.removeSources(device);
     store.removeSources(nullptr);
     EXPECT_EQ(events, (std::vector<std::string>{"added Zelto App (local) 1", "added one 2", "added two 3",
-                                                 "presets Zelto App (local) 3", "presets one 3", "presets two 3",
-                                                 "removed one 3", "removed two 3"}));
+                                                "presets Zelto App (local) 3", "presets one 3",
+                                                "presets two 3", "removed one 3", "removed two 3"}));
     ASSERT_EQ(store.sources().size(), 1u);
     EXPECT_EQ(store.localSource()->presets()[0].name, "X");
 }

@@ -35,7 +35,9 @@ class FakeUi : public AppUi {
     // What the folder chooser answers (nothing = cancelled).
     std::optional<std::string> chosenFolder;
 
-    void showAlert(AlertStyle style, const std::string& message) override { alerts.emplace_back(style, message); }
+    void showAlert(AlertStyle style, const std::string& message) override {
+        alerts.emplace_back(style, message);
+    }
     void confirm(AlertStyle, const std::string&, const std::string&, const std::string&, const std::string&,
                  std::function<void(bool)> done) override {
         done(true);

@@ -10,8 +10,8 @@
 #include <regex>
 
 #include "app/AppSettings.h"
-#include "app/MainController.h"
 #include "app/AppTestSupport.h"
+#include "app/MainController.h"
 #include "device/ZeltoDevice.h"
 #include "support/NetNamespace.h"
 #include "sync/MixerRig.h"
