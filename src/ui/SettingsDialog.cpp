@@ -32,7 +32,6 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     : QDialog(parent), controller_(controller), settings_(settings) {
     setWindowTitle(tr("Settings"));
     setWindowModality(Qt::WindowModal);
-    setMinimumWidth(520);
 
     auto* folderBox = new QGroupBox(tr("Sync folder"), this);
     mode_ = new QComboBox(folderBox);
@@ -40,6 +39,7 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     mode_->addItem(tr("Custom folder"));
     path_ = new QLineEdit(folderBox);
     path_->setReadOnly(true);
+    path_->setMinimumWidth(380);
     choose_ = new QPushButton(tr("Choose…"), folderBox);
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(path_, 1);
@@ -54,7 +54,7 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     auto* mixersBox = new QGroupBox(tr("Mixers by address"), this);
     mixers_ = new QListWidget(mixersBox);
     mixers_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    mixers_->setMinimumHeight(96);
+    mixers_->setFixedHeight(mixers_->fontMetrics().height() * 5 + 8);
     address_ = new QLineEdit(mixersBox);
     address_->setPlaceholderText(tr("IPv4 address, e.g. 192.168.1.20"));
     add_ = new QPushButton(tr("Add"), mixersBox);
@@ -78,8 +78,9 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     layout->setContentsMargins(18, 16, 18, 14);
     layout->setSpacing(12);
     layout->addWidget(folderBox);
-    layout->addWidget(mixersBox, 1);
+    layout->addWidget(mixersBox);
     layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(&controller_, &SettingsController::changed, this, &SettingsDialog::render);
     connect(mode_, &QComboBox::activated, this, [this](int index) { controller_.syncDirectoryMode(index); });

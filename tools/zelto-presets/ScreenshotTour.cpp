@@ -10,7 +10,9 @@
 #include <functional>
 
 #include "app/MainController.h"
+#include "ui/DeviceInfoSheet.h"
 #include "ui/ItemViews.h"
+#include "ui/SettingsDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/StatusSheet.h"
 
@@ -81,6 +83,19 @@ void ScreenshotTour::syncFinished() {
 
 void ScreenshotTour::finish() {
     save(&window_, QStringLiteral("main-window-synced.png"));
+    for (const auto& source : window_.sourceModel().sources()) {
+        if (!source->device()) continue;
+        window_.deviceInfoSheet()->setDevice(source->device());
+        window_.deviceInfoSheet()->show();
+        QApplication::sendPostedEvents();
+        save(window_.deviceInfoSheet(), QStringLiteral("mixer-information.png"));
+        window_.deviceInfoSheet()->hide();
+        break;
+    }
+    window_.settingsDialog()->show();
+    QApplication::sendPostedEvents();
+    save(window_.settingsDialog(), QStringLiteral("settings.png"));
+    window_.settingsDialog()->hide();
     for (const auto& path : saved_) std::printf("%s\n", qPrintable(path));
     std::fflush(stdout);
     QApplication::quit();

@@ -13,9 +13,9 @@ namespace zelto::ui {
 class MainWindow;
 
 // The --screenshots run: once the mixers have appeared, saves the main
-// window, runs Sync all, saves the status sheet when the run has ended and
-// the main window again with the synced lists, prints the files' paths and
-// quits the application.
+// window, runs Sync all, saves the status sheet when the run has ended, the
+// main window again with the synced lists, a mixer's information and the
+// settings, prints the files' paths and quits the application.
 class ScreenshotTour : public QObject {
     Q_OBJECT
   public:
