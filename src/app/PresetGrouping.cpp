@@ -65,7 +65,8 @@ std::vector<PresetGroup> groupPresets(const std::vector<Preset>& presets) {
     kept.push_back(PresetGroup{othersGroupName, std::move(ungrouped)});
 
     for (auto& group : kept)
-        sortCaseInsensitive(group.presets, [](const Preset& p) -> const std::string& { return p.preset.name; });
+        sortCaseInsensitive(group.presets,
+                            [](const Preset& p) -> const std::string& { return p.preset.name; });
     sortCaseInsensitive(kept, [](const PresetGroup& g) -> const std::string& { return g.name; });
     return kept;
 }

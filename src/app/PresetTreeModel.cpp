@@ -23,12 +23,14 @@ QString qt(const std::string& text) {
 
 QString presetToolTip(const Preset& preset) {
     QString tip = qt(preset.preset.name);
-    tip += QStringLiteral("\n") + (preset.device ? qt(preset.device->description()) : QStringLiteral("local"));
+    tip +=
+        QStringLiteral("\n") + (preset.device ? qt(preset.device->description()) : QStringLiteral("local"));
     if (preset.preset.date) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            preset.preset.date->time_since_epoch())
-                            .count();
-        tip += QStringLiteral("\n") + QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms), QLocale::ShortFormat);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(preset.preset.date->time_since_epoch())
+                .count();
+        tip += QStringLiteral("\n") +
+               QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms), QLocale::ShortFormat);
     }
     return tip;
 }
@@ -64,7 +66,7 @@ PresetRow PresetTreeModel::rowAt(const QModelIndex& index) const {
 }
 
 std::vector<PresetRow> PresetTreeModel::affectedRows(const QModelIndexList& selected,
-                                                      const QModelIndex& clicked) const {
+                                                     const QModelIndex& clicked) const {
     std::vector<std::pair<int, int>> order;  // (group row, preset row or -1)
     auto add = [&](const QModelIndex& index) {
         if (!index.isValid() || index.model() != this || index.column() != 0) return;
@@ -124,20 +126,30 @@ QVariant PresetTreeModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
     if (const Preset* preset = presetAt(index)) {
         switch (role) {
-            case Qt::DisplayRole: return qt(presetRowText(*preset, hasMultipleSources_));
-            case Qt::ToolTipRole: return presetToolTip(*preset);
-            case IsGroupRole: return false;
-            case IsOnDeviceRole: return preset->device != nullptr;
-            case PresetNameRole: return qt(preset->preset.name);
-            default: return {};
+            case Qt::DisplayRole:
+                return qt(presetRowText(*preset, hasMultipleSources_));
+            case Qt::ToolTipRole:
+                return presetToolTip(*preset);
+            case IsGroupRole:
+                return false;
+            case IsOnDeviceRole:
+                return preset->device != nullptr;
+            case PresetNameRole:
+                return qt(preset->preset.name);
+            default:
+                return {};
         }
     }
     const auto& group = groups_.at(static_cast<std::size_t>(index.row()));
     switch (role) {
-        case Qt::DisplayRole: return qt(group.name);
-        case IsGroupRole: return true;
-        case PresetCountRole: return static_cast<int>(group.presets.size());
-        default: return {};
+        case Qt::DisplayRole:
+            return qt(group.name);
+        case IsGroupRole:
+            return true;
+        case PresetCountRole:
+            return static_cast<int>(group.presets.size());
+        default:
+            return {};
     }
 }
 

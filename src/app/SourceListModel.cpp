@@ -25,7 +25,8 @@ SourceListModel::SourceListModel(DataStore& store, const PresetTreeModel& preset
 void SourceListModel::scheduleSync() {
     if (syncPending_) return;
     syncPending_ = true;
-    QMetaObject::invokeMethod(this, [this] { syncWithStore(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { syncWithStore(); }, Qt::QueuedConnection);
 }
 
 void SourceListModel::syncWithStore() {
@@ -73,15 +74,19 @@ QVariant SourceListModel::data(const QModelIndex& index, int role) const {
     const auto source = index.isValid() ? sourceAt(index.row()) : nullptr;
     if (!source) return {};
     switch (role) {
-        case Qt::DisplayRole: return QString::fromStdString(source->name());
+        case Qt::DisplayRole:
+            return QString::fromStdString(source->name());
         case Qt::ToolTipRole: {
             const auto count = static_cast<int>(source->presets().size());
             return QString::fromStdString(source->name()) + QStringLiteral("\n") +
                    (count == 1 ? QStringLiteral("1 preset") : QStringLiteral("%1 presets").arg(count));
         }
-        case IsDeviceRole: return source->device() != nullptr;
-        case PresetCountRole: return static_cast<int>(source->presets().size());
-        default: return {};
+        case IsDeviceRole:
+            return source->device() != nullptr;
+        case PresetCountRole:
+            return static_cast<int>(source->presets().size());
+        default:
+            return {};
     }
 }
 

@@ -147,7 +147,8 @@ std::string loadConfirmationText(const Preset& preset) {
            name.value_or("your zelto hardware") + "? This will overwrite all current settings on the device!";
 }
 
-void askToLoadPreset(const std::vector<PresetRow>& affected, AppUi& ui, std::function<void(const Preset&)> load) {
+void askToLoadPreset(const std::vector<PresetRow>& affected, AppUi& ui,
+                     std::function<void(const Preset&)> load) {
     if (affected.empty() || !affected.front().preset || !affected.front().preset->device) return;
     const Preset preset = *affected.front().preset;
     ui.confirm(AppUi::AlertStyle::warning, loadConfirmationMessage, loadConfirmationText(preset),

@@ -75,6 +75,7 @@ inline constexpr const char* loadCancelButton = "cancel";
 std::string loadConfirmationText(const Preset& preset);
 // The load command: when the first affected row is a preset of a mixer, asks
 // with the confirmation (a warning) and runs `load` once "load" was chosen.
-void askToLoadPreset(const std::vector<PresetRow>& affected, AppUi& ui, std::function<void(const Preset&)> load);
+void askToLoadPreset(const std::vector<PresetRow>& affected, AppUi& ui,
+                     std::function<void(const Preset&)> load);
 
 }  // namespace zelto

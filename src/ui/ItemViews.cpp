@@ -1,6 +1,7 @@
 #include "ui/ItemViews.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDrag>
 #include <QMimeData>
 #include <QPainter>
@@ -31,13 +32,31 @@ void drawBackground(QPainter* painter, const QStyleOptionViewItem& option, const
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &background, painter, widget);
 }
 
+// The row a context menu is for and where it opens: under the pointer, or
+// from the keyboard (menu key, Shift+F10) below the current row.
+std::pair<QModelIndex, QPoint> contextMenuTarget(const QAbstractItemView* view,
+                                                 const QContextMenuEvent* event) {
+    QModelIndex index;
+    QPoint at;
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        index = view->currentIndex();
+        const QRect rect = view->visualRect(index);
+        at = rect.isValid() ? rect.bottomLeft() : QPoint(0, 0);
+    } else {
+        at = view->viewport()->mapFromGlobal(event->globalPos());
+        index = view->indexAt(at);
+    }
+    return {index, view->viewport()->mapToGlobal(at)};
+}
+
 QString presetCount(int count) {
     return count == 1 ? QObject::tr("1 preset") : QObject::tr("%1 presets").arg(count);
 }
 
 }  // namespace
 
-void SourceDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void SourceDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     drawBackground(painter, opt, index);
@@ -47,7 +66,8 @@ void SourceDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const QRect area = opt.rect.adjusted(kHorizontalPadding, 0, -kHorizontalPadding, 0);
     const int iconSize = std::min(28, area.height() - 8);
     const QRect iconRect(area.left(), area.center().y() - iconSize / 2 + 1, iconSize, iconSize);
-    const QIcon icon = device ? appIcon() : lineIcon(QStringLiteral("folder"), opt.palette.color(QPalette::Text));
+    const QIcon icon =
+        device ? appIcon() : lineIcon(QStringLiteral("folder"), opt.palette.color(QPalette::Text));
     icon.paint(painter, iconRect, Qt::AlignCenter, selected ? QIcon::Selected : QIcon::Normal);
 
     const QRect textRect = area.adjusted(iconSize + 10, 0, 0, 0);
@@ -62,14 +82,16 @@ void SourceDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     painter->save();
     painter->setFont(nameFont);
     painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
-    painter->drawText(QRect(textRect.left(), top, textRect.width(), nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(QRect(textRect.left(), top, textRect.width(), nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter,
                       nameMetrics.elidedText(opt.text, Qt::ElideMiddle, textRect.width()));
     painter->setFont(countFont);
     painter->setPen(secondaryText(opt, selected));
     const QString detail = (device ? tr("Mixer") : tr("Sync folder")) + QStringLiteral("  ·  ") +
                            presetCount(index.data(SourceListModel::PresetCountRole).toInt());
-    painter->drawText(QRect(textRect.left(), top + nameMetrics.height(), textRect.width(), countMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter, detail);
+    painter->drawText(
+        QRect(textRect.left(), top + nameMetrics.height(), textRect.width(), countMetrics.height()),
+        Qt::AlignLeft | Qt::AlignVCenter, detail);
     painter->restore();
 }
 
@@ -80,7 +102,8 @@ QSize SourceDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelI
     return size;
 }
 
-void PresetDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void PresetDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     const bool selected = opt.state & QStyle::State_Selected;
@@ -145,9 +168,13 @@ SourceListView::SourceListView(QWidget* parent) : QListView(parent) {
     setDropIndicatorShown(true);
     setAcceptDrops(true);
     setUniformItemSizes(true);
-    setContextMenuPolicy(Qt::CustomContextMenu);
     setItemDelegate(new SourceDelegate(this));
     setFrameShape(QFrame::NoFrame);
+}
+
+void SourceListView::contextMenuEvent(QContextMenuEvent* event) {
+    const auto [index, at] = contextMenuTarget(this, event);
+    emit contextMenuAt(index, at);
 }
 
 PresetTreeView::PresetTreeView(QWidget* parent) : QTreeView(parent) {
@@ -160,9 +187,13 @@ PresetTreeView::PresetTreeView(QWidget* parent) : QTreeView(parent) {
     setItemsExpandable(false);
     setExpandsOnDoubleClick(false);
     setIndentation(18);
-    setContextMenuPolicy(Qt::CustomContextMenu);
     setItemDelegate(new PresetDelegate(this));
     setFrameShape(QFrame::NoFrame);
+}
+
+void PresetTreeView::contextMenuEvent(QContextMenuEvent* event) {
+    const auto [index, at] = contextMenuTarget(this, event);
+    emit contextMenuAt(index, at);
 }
 
 void PresetTreeView::setPlaceholderText(const QString& text) {
@@ -185,7 +216,8 @@ void PresetTreeView::paintEvent(QPaintEvent* event) {
     QColor color = palette().color(QPalette::Text);
     color.setAlphaF(0.5f);
     painter.setPen(color);
-    painter.drawText(viewport()->rect().adjusted(24, 0, -24, 0), Qt::AlignCenter | Qt::TextWordWrap, placeholder_);
+    painter.drawText(viewport()->rect().adjusted(24, 0, -24, 0), Qt::AlignCenter | Qt::TextWordWrap,
+                     placeholder_);
 }
 
 // A drag copies: the rows stay where they are.

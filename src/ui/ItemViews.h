@@ -11,7 +11,8 @@ class SourceDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
@@ -21,7 +22,8 @@ class PresetDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
@@ -30,6 +32,14 @@ class SourceListView : public QListView {
     Q_OBJECT
   public:
     explicit SourceListView(QWidget* parent = nullptr);
+
+  signals:
+    // The context menu was asked for on `clicked` (invalid: the empty area),
+    // to open at `globalPos`; from the keyboard, on the current row.
+    void contextMenuAt(const QModelIndex& clicked, const QPoint& globalPos);
+
+  protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
 };
 
 // The preset list: every group expanded, rows draggable; a hint in the empty
@@ -41,7 +51,11 @@ class PresetTreeView : public QTreeView {
     void setPlaceholderText(const QString& text);
     const QString& placeholderText() const { return placeholder_; }
 
+  signals:
+    void contextMenuAt(const QModelIndex& clicked, const QPoint& globalPos);
+
   protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
 

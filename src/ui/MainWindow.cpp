@@ -84,27 +84,29 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
     sourceModel_->setCopyHandler([this](std::vector<PresetCopyJob> jobs) {
         // Runs once the drag has ended, outside the drag's own event loop.
         QMetaObject::invokeMethod(
-            this, [this, jobs = std::move(jobs)]() mutable { copyPresets(std::move(jobs)); }, Qt::QueuedConnection);
+            this, [this, jobs = std::move(jobs)]() mutable { copyPresets(std::move(jobs)); },
+            Qt::QueuedConnection);
     });
     connect(sourceView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::showSelectedSources);
     connect(sourceModel_.get(), &SourceListModel::presetsChanged, this, &MainWindow::showSelectedSources);
-    connect(sourceModel_.get(), &QAbstractItemModel::rowsInserted, this, &MainWindow::selectFirstSourceIfNone);
+    connect(sourceModel_.get(), &QAbstractItemModel::rowsInserted, this,
+            &MainWindow::selectFirstSourceIfNone);
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(sourceModel_.get(), signal, this, &MainWindow::updateStatus);
     connect(sourceModel_.get(), &QAbstractItemModel::dataChanged, this, &MainWindow::updateStatus);
-    connect(presetView_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MainWindow::updateActions);
+    connect(presetView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::updateActions);
     connect(presetModel_.get(), &QAbstractItemModel::modelReset, this, &MainWindow::updateActions);
     connect(&controller_.statusLog(), &StatusLog::finishedChanged, this, &MainWindow::updateActions);
-    connect(settingsDialog_, &SettingsDialog::mixerAddressesChanged, this, [this] { controller_.rescanNetwork(); });
+    connect(settingsDialog_, &SettingsDialog::mixerAddressesChanged, this,
+            [this] { controller_.rescanNetwork(); });
     connect(settingsDialog_, &QDialog::finished, this, &MainWindow::updateStatus);
 
-    connect(sourceView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        prepareSourceMenu(sourceView_->indexAt(pos))->popup(sourceView_->viewport()->mapToGlobal(pos));
-    });
-    connect(presetView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        preparePresetMenu(presetView_->indexAt(pos))->popup(presetView_->viewport()->mapToGlobal(pos));
-    });
+    connect(sourceView_, &SourceListView::contextMenuAt, this,
+            [this](const QModelIndex& clicked, const QPoint& at) { prepareSourceMenu(clicked)->popup(at); });
+    connect(presetView_, &PresetTreeView::contextMenuAt, this,
+            [this](const QModelIndex& clicked, const QPoint& at) { preparePresetMenu(clicked)->popup(at); });
 
     showSelectedSources();
     updateStatus();
@@ -165,7 +167,8 @@ void MainWindow::buildActions() {
 
     presetMenu_ = new QMenu(this);
     presetCopyMenu_ = presetMenu_->addMenu(tr("Copy To"));
-    connect(presetCopyMenu_, &QMenu::aboutToShow, this, [this] { fillCopyMenu(presetCopyMenu_, presetMenuRows_); });
+    connect(presetCopyMenu_, &QMenu::aboutToShow, this,
+            [this] { fillCopyMenu(presetCopyMenu_, presetMenuRows_); });
     loadMenu_ = presetMenu_->addAction(tr("Load on Mixer…"));
     presetMenu_->addSeparator();
     deleteMenu_ = presetMenu_->addAction(tr("Delete"));
@@ -307,9 +310,10 @@ void MainWindow::showSelectedSources() {
         presetTitle_->clear();
         presetView_->setPlaceholderText(tr("Select a source on the left to see its presets."));
     } else {
-        presetTitle_->setText(sources.size() == 1 ? presetCountText(presets.size())
-                                                  : tr("%1 sources · %2").arg(sources.size()).arg(
-                                                        presetCountText(presets.size())));
+        presetTitle_->setText(
+            sources.size() == 1
+                ? presetCountText(presets.size())
+                : tr("%1 sources · %2").arg(sources.size()).arg(presetCountText(presets.size())));
         presetView_->setPlaceholderText(sources.size() == 1 ? tr("No presets here yet.") : tr("No presets."));
     }
     updateActions();
@@ -345,7 +349,8 @@ void MainWindow::updateStatus() {
 }
 
 QMenu* MainWindow::prepareSourceMenu(const QModelIndex& clicked) {
-    sourceMenuRows_ = sourceModel_->sourcesAt(affectedRows(selectedSourceRows(), clicked.isValid() ? clicked.row() : -1));
+    sourceMenuRows_ =
+        sourceModel_->sourcesAt(affectedRows(selectedSourceRows(), clicked.isValid() ? clicked.row() : -1));
     const bool enabled = sourceCommandsEnabled(sourceMenuRows_);
     for (QAction* action : sourceMenu_->actions()) action->setEnabled(enabled);
     return sourceMenu_;
@@ -381,7 +386,8 @@ void MainWindow::identify(const std::vector<PresetSourcePtr>& sources) {
 }
 
 void MainWindow::loadPreset(const std::vector<PresetRow>& rows) {
-    askToLoadPreset(rows, ui_, [this](const Preset& preset) { controller_.loadPreset(preset.device, preset.preset); });
+    askToLoadPreset(rows, ui_,
+                    [this](const Preset& preset) { controller_.loadPreset(preset.device, preset.preset); });
 }
 
 void MainWindow::deletePresets(const std::vector<PresetRow>& rows) {
@@ -393,7 +399,8 @@ void MainWindow::copyRows(const std::vector<PresetRow>& rows, const PresetSource
     std::vector<std::string> items;
     for (const auto& row : rows)
         items.push_back(row.preset ? presetDragText(*row.preset) : groupDragText(row.groupName));
-    copyPresets(copyJobsForDrop(items, target->device(), controller_.dataStore().sources(), presetModel_->groups()));
+    copyPresets(
+        copyJobsForDrop(items, target->device(), controller_.dataStore().sources(), presetModel_->groups()));
 }
 
 void MainWindow::copyPresets(std::vector<PresetCopyJob> jobs) {

@@ -11,7 +11,7 @@ class QLabel;
 namespace zelto {
 class AppSettings;
 class SettingsController;
-}
+}  // namespace zelto
 
 namespace zelto::ui {
 

@@ -36,7 +36,8 @@ StatusSheet::StatusSheet(StatusLog& log, QWidget* parent) : QDialog(parent), log
     logView_->setAcceptRichText(false);
     logView_->setLineWrapMode(QTextEdit::WidgetWidth);
     logView_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    logView_->setTabStopDistance(QFontMetricsF(lineFormat(palette(), false).font()).horizontalAdvance(' ') * 4);
+    logView_->setTabStopDistance(QFontMetricsF(lineFormat(palette(), false).font()).horizontalAdvance(' ') *
+                                 4);
 
     auto* buttons = new QDialogButtonBox(this);
     cancelButton_ = buttons->addButton(QDialogButtonBox::Cancel);
@@ -61,7 +62,8 @@ StatusSheet::StatusSheet(StatusLog& log, QWidget* parent) : QDialog(parent), log
 }
 
 QColor StatusSheet::errorColor(const QPalette& palette) {
-    return palette.color(QPalette::Base).lightness() < 128 ? QColor(0xff, 0x6b, 0x6b) : QColor(0xd0, 0x10, 0x10);
+    return palette.color(QPalette::Base).lightness() < 128 ? QColor(0xff, 0x6b, 0x6b)
+                                                           : QColor(0xd0, 0x10, 0x10);
 }
 
 QTextCharFormat StatusSheet::lineFormat(const QPalette& palette, bool isError) {
@@ -111,7 +113,8 @@ void StatusSheet::updateState() {
     if (!finished)
         state_->setText(log_.canCancel() ? tr("Working…") : tr("Stopping…"));
     else if (errors_ > 0)
-        state_->setText(errors_ == 1 ? tr("Finished with 1 error") : tr("Finished with %1 errors").arg(errors_));
+        state_->setText(errors_ == 1 ? tr("Finished with 1 error")
+                                     : tr("Finished with %1 errors").arg(errors_));
     else
         state_->setText(tr("Finished"));
     updateProgress(log_.transfersDone(), log_.transfersPlanned());

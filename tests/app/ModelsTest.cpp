@@ -33,7 +33,8 @@ class ModelsTest : public ::testing::Test {
   protected:
     ModelsTest() {
         application();
-        sources.setCopyHandler([this](std::vector<PresetCopyJob> jobs) { copies.push_back(std::move(jobs)); });
+        sources.setCopyHandler(
+            [this](std::vector<PresetCopyJob> jobs) { copies.push_back(std::move(jobs)); });
     }
 
     DevicePtr device(const char* address) {
@@ -84,7 +85,8 @@ TEST_F(ModelsTest, SourceRowsFollowTheStoreOnALaterTurnAndKeepTheRowsThatStay) {
 
 TEST_F(ModelsTest, PresetTreeShowsGroupsWithTheirPresetsAndSourceSuffixes) {
     const auto stage = device("127.0.0.2");
-    presets.showPresets({{nullptr, RemoteZeltoPreset("Live-1")}, {stage, RemoteZeltoPreset("Live-2")},
+    presets.showPresets({{nullptr, RemoteZeltoPreset("Live-1")},
+                         {stage, RemoteZeltoPreset("Live-2")},
                          {stage, RemoteZeltoPreset("Solo")}});
     ASSERT_EQ(presets.rowCount(), 2);
     const auto live = presets.index(0, 0);
@@ -95,7 +97,8 @@ TEST_F(ModelsTest, PresetTreeShowsGroupsWithTheirPresetsAndSourceSuffixes) {
     EXPECT_EQ(presets.parent(presets.index(1, 0, live)), live);
     EXPECT_EQ(text(presets.index(1, 0)), "others");
 
-    const auto rows = presets.affectedRows({presets.index(0, 0, presets.index(1, 0)), live}, presets.index(1, 0, live));
+    const auto rows =
+        presets.affectedRows({presets.index(0, 0, presets.index(1, 0)), live}, presets.index(1, 0, live));
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_FALSE(rows[0].preset);
     EXPECT_EQ(rows[1].preset->preset.name, "Live-2");

@@ -39,8 +39,9 @@ class ViewRulesTest : public ::testing::Test {
 };
 
 TEST_F(ViewRulesTest, GroupsByCaseInsensitivePrefixAndDissolvesSingletonsIntoOthers) {
-    const auto groups = groupPresets({preset("Live-One"), preset("Solo"), preset("live_Two"), preset("Band-A"),
-                                      preset("LIVE.three"), preset("-x"), preset("_y"), preset("Zed a")});
+    const auto groups =
+        groupPresets({preset("Live-One"), preset("Solo"), preset("live_Two"), preset("Band-A"),
+                      preset("LIVE.three"), preset("-x"), preset("_y"), preset("Zed a")});
     ASSERT_EQ(groupNames(groups), (std::vector<std::string>{"", "Live", "others"}));
     EXPECT_EQ(names(groups[0]), (std::vector<std::string>{"-x", "_y"}));
     EXPECT_EQ(names(groups[1]), (std::vector<std::string>{"Live-One", "LIVE.three", "live_Two"}));
@@ -73,9 +74,9 @@ TEST_F(ViewRulesTest, DropTurnsDraggedRowsIntoCopyJobsAndSkipsWhatCannotBeCopied
     const std::vector<PresetSourcePtr> sources{
         std::make_shared<PresetSource>("Zelto App (local)", nullptr,
                                        std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-A")}),
-        std::make_shared<PresetSource>("stage", stage,
-                                       std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-B"),
-                                                                      RemoteZeltoPreset("Solo")}),
+        std::make_shared<PresetSource>(
+            "stage", stage,
+            std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-B"), RemoteZeltoPreset("Solo")}),
         std::make_shared<PresetSource>("studio", studio,
                                        std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-C")})};
     const auto groups = groupPresets(presetsOfSources(sources));
@@ -84,14 +85,17 @@ TEST_F(ViewRulesTest, DropTurnsDraggedRowsIntoCopyJobsAndSkipsWhatCannotBeCopied
     EXPECT_EQ(presetDragText(preset("Band-A")), "/local/Band-A");
     EXPECT_EQ(groupDragText("Band"), "/group/Band");
 
-    const std::vector<std::string> items{
-        presetDragText(preset("Solo", stage)),  // to the studio
-        "/local/Band-A",                       // to the studio
-        "/group/Band",                         // each member from its own source; Band-C stays home
-        "/127.0.0.3/Band-C",                   // onto its own source: no job
-        "/127.0.0.2/Gone",                     // no longer listed
-        "/127.0.0.9/Solo",                     // no such mixer
-        "/local/",  "local/Band-A", "/local/a/b", "", "/group/Nothing"};
+    const std::vector<std::string> items{presetDragText(preset("Solo", stage)),  // to the studio
+                                         "/local/Band-A",                        // to the studio
+                                         "/group/Band",  // each member from its own source; Band-C stays home
+                                         "/127.0.0.3/Band-C",  // onto its own source: no job
+                                         "/127.0.0.2/Gone",    // no longer listed
+                                         "/127.0.0.9/Solo",    // no such mixer
+                                         "/local/",
+                                         "local/Band-A",
+                                         "/local/a/b",
+                                         "",
+                                         "/group/Nothing"};
     EXPECT_EQ(flat(copyJobsForDrop(items, studio, sources, groups)),
               (std::vector<std::tuple<ZeltoDevice*, ZeltoDevice*, std::string>>{
                   {stage.get(), studio.get(), "Solo"},

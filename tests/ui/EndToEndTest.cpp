@@ -83,9 +83,11 @@ class EndToEnd : public ::testing::Test {
         std::unique_ptr<test::TempFolder> folder;
         std::unique_ptr<test::SimProcess> sim;
     };
-    void addMixer(const std::string& address, const std::string& name, std::initializer_list<const char*> presets) {
+    void addMixer(const std::string& address, const std::string& name,
+                  std::initializer_list<const char*> presets) {
         Mixer mixer{address, std::make_unique<test::TempFolder>(), nullptr};
-        for (const char* preset : presets) mixer.folder->write(std::string(preset) + ".ZELTOshow", bytesOf(preset));
+        for (const char* preset : presets)
+            mixer.folder->write(std::string(preset) + ".ZELTOshow", bytesOf(preset));
         mixer.sim = std::make_unique<test::SimProcess>(
             address, mixer.folder->path(),
             std::vector<std::string>{"--name", name, "--serial", "SN-" + name, "--uid", "uid-" + name});
@@ -139,9 +141,13 @@ TEST_F(EndToEnd, BothMixersAppearAGroupDropCopiesItsMembersAndSyncAllFillsEveryS
     EXPECT_TRUE(window->statusSheet()->closeButton()->isEnabled());
     EXPECT_EQ(errorLines(), std::vector<std::string>{});
     const auto& log = controller->statusLog().lines();
-    EXPECT_TRUE(std::find(log.begin(), log.end(), StatusLog::Line{"copying Tour_London from local to Stage - SN-Stage @ 127.0.0.2"}) != log.end());
+    EXPECT_TRUE(
+        std::find(log.begin(), log.end(),
+                  StatusLog::Line{"copying Tour_London from local to Stage - SN-Stage @ 127.0.0.2"}) !=
+        log.end());
     const auto stage = sources.sourceAt(rowOf("127.0.0.2"));
-    EXPECT_TRUE(names(stage).count("Tour_London") && names(stage).count("Tour_Paris")) << controller->statusLog().text();
+    EXPECT_TRUE(names(stage).count("Tour_London") && names(stage).count("Tour_Paris"))
+        << controller->statusLog().text();
     QTest::mouseClick(window->statusSheet()->closeButton(), Qt::LeftButton);
     EXPECT_FALSE(window->statusSheet()->isVisible());
 
@@ -165,15 +171,16 @@ TEST_F(EndToEnd, BothMixersAppearAGroupDropCopiesItsMembersAndSyncAllFillsEveryS
                              "reloading preset lists\n", "reloading local presets\n", "finished!\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << " missing in\n" << text;
 
-    const std::set<std::string> all{"Band-Bass",     "Band-Drums", "Band-Keys", "From The Folder",
-                                    "Rehearsal",     "Studio Session", "Tour_London", "Tour_Paris"};
+    const std::set<std::string> all{"Band-Bass", "Band-Drums",     "Band-Keys",   "From The Folder",
+                                    "Rehearsal", "Studio Session", "Tour_London", "Tour_Paris"};
     EXPECT_EQ(presetFiles(folder.path()), all);
     auto holdsAll = [&](const std::set<std::string>& held) {
         return std::includes(held.begin(), held.end(), all.begin(), all.end());
     };
     for (auto& mixer : mixers) {
         EXPECT_TRUE(holdsAll(presetFiles(mixer.folder->path()))) << mixer.address;
-        EXPECT_TRUE(holdsAll(names(sources.sourceAt(rowOf(mixer.address))))) << "the reloaded list of " << mixer.address;
+        EXPECT_TRUE(holdsAll(names(sources.sourceAt(rowOf(mixer.address)))))
+            << "the reloaded list of " << mixer.address;
     }
     QTest::mouseClick(window->statusSheet()->closeButton(), Qt::LeftButton);
 }

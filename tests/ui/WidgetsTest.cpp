@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -64,7 +65,8 @@ class Widgets : public ::testing::Test {
 
         stage = std::make_shared<ZeltoDevice>(pool.context(), asio::ip::make_address_v4("127.0.0.2"), 9112,
                                               std::nullopt);
-        store.addSource(std::make_shared<PresetSource>("Zelto App (local)", nullptr, list({"Band-1", "Ghost"})));
+        store.addSource(
+            std::make_shared<PresetSource>("Zelto App (local)", nullptr, list({"Band-1", "Ghost"})));
         store.addSource(std::make_shared<PresetSource>("Stage", stage, list({"Band-2", "Solo"})));
         ASSERT_TRUE(waitUntil([&] { return window->sourceModel().rowCount() == 2; }));
         window->sourceView()->selectAll();
@@ -80,7 +82,8 @@ class Widgets : public ::testing::Test {
         for (int g = 0; g < model.rowCount(); ++g)
             for (int p = 0; p < model.rowCount(model.index(g, 0)); ++p) {
                 const auto index = model.index(p, 0, model.index(g, 0));
-                if (index.data(PresetTreeModel::PresetNameRole).toString().toStdString() == name) return index;
+                if (index.data(PresetTreeModel::PresetNameRole).toString().toStdString() == name)
+                    return index;
             }
         return {};
     }
@@ -117,6 +120,17 @@ TEST_F(Widgets, ContextMenusEnableTheirCommandsForTheAffectedRows) {
     window->preparePresetMenu(presetRow("Solo"));
     EXPECT_FALSE(window->loadMenuAction()->isEnabled()) << "two affected rows";
     EXPECT_TRUE(window->deleteMenuAction()->isEnabled());
+
+    // From the keyboard the menu is for the current row.
+    window->presetView()->selectionModel()->clear();
+    window->presetView()->setCurrentIndex(presetRow("Solo"));
+    QSignalSpy asked(window->presetView(), &ui::PresetTreeView::contextMenuAt);
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+    QApplication::sendEvent(window->presetView()->viewport(), &key);
+    ASSERT_EQ(asked.count(), 1);
+    EXPECT_EQ(asked[0][0].toModelIndex(), presetRow("Solo"));
+    EXPECT_TRUE(window->loadMenuAction()->isEnabled());
+    presets->close();
 }
 
 TEST_F(Widgets, LoadAsksWithTheWarningAndALocalDeleteFailureIsACriticalAlert) {
@@ -124,18 +138,20 @@ TEST_F(Widgets, LoadAsksWithTheWarningAndALocalDeleteFailureIsACriticalAlert) {
     window->loadMenuAction()->trigger();
     ASSERT_EQ(ui.confirmations.size(), 1u);
     EXPECT_TRUE(ui.warning);
-    EXPECT_EQ(ui.confirmations[0],
-              (std::vector<std::string>{"Warning!",
-                                        "Are you sure you want to load \"Solo\" on your zelto hardware? This will "
-                                        "overwrite all current settings on the device!",
-                                        "load", "cancel"}));
+    EXPECT_EQ(
+        ui.confirmations[0],
+        (std::vector<std::string>{"Warning!",
+                                  "Are you sure you want to load \"Solo\" on your zelto hardware? This will "
+                                  "overwrite all current settings on the device!",
+                                  "load", "cancel"}));
     ui.answer(false);
 
     window->preparePresetMenu(presetRow("Ghost"));
     window->deleteMenuAction()->trigger();
     ASSERT_EQ(ui.alerts.size(), 1u);
     EXPECT_EQ(ui.alerts[0].first, AppUi::AlertStyle::critical);
-    EXPECT_EQ(ui.alerts[0].second.rfind("Could not delete local preset \"Ghost\": ", 0), 0u) << ui.alerts[0].second;
+    EXPECT_EQ(ui.alerts[0].second.rfind("Could not delete local preset \"Ghost\": ", 0), 0u)
+        << ui.alerts[0].second;
 }
 
 TEST_F(Widgets, ADropOntoItsOwnSourceStillRunsAnEmptyCopyBatch) {
@@ -144,7 +160,8 @@ TEST_F(Widgets, ADropOntoItsOwnSourceStillRunsAnEmptyCopyBatch) {
     ASSERT_TRUE(window->sourceModel().canDropMimeData(data.get(), Qt::CopyAction, -1, -1, stageRow));
     ASSERT_TRUE(window->sourceModel().dropMimeData(data.get(), Qt::CopyAction, -1, -1, stageRow));
     ASSERT_TRUE(waitUntil([&] { return ui.sheets == 1 && controller->statusLog().isFinished(); }));
-    EXPECT_EQ(controller->statusLog().text(), "starting copy\ncopy finished\nreloading preset lists\nfinished!\n");
+    EXPECT_EQ(controller->statusLog().text(),
+              "starting copy\ncopy finished\nreloading preset lists\nfinished!\n");
 }
 
 TEST_F(Widgets, StatusSheetStylesItsLinesAndClosesOnlyOnceTheRunHasEnded) {

@@ -12,8 +12,8 @@
 #include "app/MainController.h"
 #include "ui/DeviceInfoSheet.h"
 #include "ui/ItemViews.h"
-#include "ui/SettingsDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/SettingsDialog.h"
 #include "ui/StatusSheet.h"
 
 namespace zelto::ui {
@@ -33,8 +33,12 @@ void later(QObject* context, std::function<void()> step) {
 
 }  // namespace
 
-ScreenshotTour::ScreenshotTour(MainWindow& window, MainController& controller, QString folder, int mixersExpected)
-    : window_(window), controller_(controller), folder_(std::move(folder)), mixersExpected_(std::max(1, mixersExpected)) {}
+ScreenshotTour::ScreenshotTour(MainWindow& window, MainController& controller, QString folder,
+                               int mixersExpected)
+    : window_(window),
+      controller_(controller),
+      folder_(std::move(folder)),
+      mixersExpected_(std::max(1, mixersExpected)) {}
 
 int ScreenshotTour::mixersShownCount() const {
     int mixers = 0;

@@ -43,9 +43,10 @@ Options parseOptions(const QApplication& app) {
                                   QStringLiteral("Also ask the mixer at ADDR (IPv4) on every network scan; "
                                                  "may be given several times."),
                                   QStringLiteral("ADDR"));
-    const QCommandLineOption noBroadcast(QStringLiteral("no-broadcast"),
-                                         QStringLiteral("Send no broadcast: ask only the mixers given with --host "
-                                                        "and those stored in the settings."));
+    const QCommandLineOption noBroadcast(
+        QStringLiteral("no-broadcast"),
+        QStringLiteral("Send no broadcast: ask only the mixers given with --host "
+                       "and those stored in the settings."));
     const QCommandLineOption dir(QStringLiteral("dir"),
                                  QStringLiteral("Use DIR as the sync folder for this run; settings changed "
                                                 "during the run are not kept."),
