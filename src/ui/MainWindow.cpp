@@ -110,6 +110,7 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
 
     showSelectedSources();
     updateStatus();
+    sourceView_->setFocus();
 }
 
 MainWindow::~MainWindow() = default;
