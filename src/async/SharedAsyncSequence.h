@@ -9,10 +9,13 @@
 // its own executor. The iterator is registered when `makeAsyncIterator()`
 // returns, so every element yielded after that point reaches it.
 //
-// Buffers are bounded. Until the first reader ever registers, the stream keeps
-// the newest `bufferLimit` elements, and the first reader receives them. After
-// that, an element that finds no reader is dropped. Each reader's own buffer
-// keeps the newest `readerLimit` elements it has not read yet.
+// Buffers are bounded (see StreamLimits). Until the first reader ever
+// registers, the stream keeps the newest `early` elements (none when 0), and
+// the first reader receives them. After that, an element that finds no reader
+// is dropped. Each reader's own buffer keeps the newest elements it has not
+// read yet, up to `unread` of them (and `bytes`, when elements are weighed).
+// Elements pushed out of a full buffer are counted, and the first time a
+// buffer overflows it says so on standard output.
 //
 // A reader that registers after the stream finished ends at once (with the
 // stream's error, if it failed), instead of waiting forever. A stream whose
@@ -26,8 +29,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <atomic>
+#include <cstdio>
 #include <exception>
+#include <functional>
+#include <limits>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -39,7 +47,36 @@
 
 namespace zelto {
 
+// What a stream keeps for readers that are not there yet or fall behind.
+template <class T>
+struct StreamLimits {
+    // Elements kept until the first reader ever registers; 0 keeps none.
+    std::size_t early = 1024;
+    // Elements one reader may leave unread; beyond them its oldest go.
+    std::size_t unread = 1024;
+    // With `weigh`, a buffer also holds at most this many bytes.
+    std::size_t bytes = std::numeric_limits<std::size_t>::max();
+    std::function<std::size_t(const T&)> weigh;
+    // Names the stream in the overflow line.
+    std::string label = "stream";
+};
+
 namespace detail {
+
+// Shared by a stream and its readers' buffers.
+struct Overflow {
+    explicit Overflow(std::string label) : label(std::move(label)) {}
+    // A buffer pushed out its oldest element.
+    void count(bool firstOfBuffer, std::size_t kept) {
+        auto total = dropped.fetch_add(1) + 1;
+        if (!firstOfBuffer) return;
+        std::printf("%s: buffer full at %zu elements, dropping the oldest (%llu dropped so far)\n", label.c_str(),
+                    kept, static_cast<unsigned long long>(total));
+        std::fflush(stdout);
+    }
+    const std::string label;
+    std::atomic<std::uint64_t> dropped{0};
+};
 
 // One reader's buffer and its parked `next()`.
 template <class T>
@@ -49,11 +86,12 @@ class Subscriber {
     using Delivery = std::pair<std::optional<T>, std::shared_ptr<void>>;
     using Completion = PendingHandler<std::exception_ptr, Delivery>;
 
-    explicit Subscriber(std::size_t limit) : limit_(limit == 0 ? 1 : limit) {}
+    Subscriber(std::size_t limit, std::size_t byteLimit, std::shared_ptr<Overflow> overflow)
+        : limit_(limit == 0 ? 1 : limit), byteLimit_(byteLimit), overflow_(std::move(overflow)) {}
 
     // Producer side. `ticket` travels with the element and is released once
     // the reader has taken it and run up to its next suspension.
-    void push(T value, std::shared_ptr<void> ticket) {
+    void push(T value, std::size_t weight, std::shared_ptr<void> ticket) {
         std::unique_lock lock(mutex_);
         if (finished_) return;
         if (waiter_) {
@@ -63,11 +101,13 @@ class Subscriber {
             deliver(std::move(waiter), holdTicket, Delivery(std::move(value), std::move(ticket)));
             return;
         }
-        if (buffer_.size() >= limit_) {
+        while (!buffer_.empty() && (buffer_.size() >= limit_ || bytes_ + weight > byteLimit_)) {
+            bytes_ -= buffer_.front().weight;
             buffer_.pop_front();
-            ++dropped_;
+            overflow_->count(dropped_++ == 0, buffer_.size());
         }
-        buffer_.push_back(Entry{std::move(value), std::move(ticket)});
+        bytes_ += weight;
+        buffer_.push_back(Entry{std::move(value), weight, std::move(ticket)});
     }
 
     void finish(std::exception_ptr error) {
@@ -100,6 +140,7 @@ class Subscriber {
         if (!buffer_.empty()) {
             Entry entry = std::move(buffer_.front());
             buffer_.pop_front();
+            bytes_ -= entry.weight;
             lock.unlock();
             deliver(Completion(std::forward<Handler>(handler)), holdTicket,
                     Delivery(std::move(entry.value), std::move(entry.ticket)));
@@ -130,6 +171,7 @@ class Subscriber {
         if (buffer_.empty()) return false;
         value.emplace(std::move(buffer_.front().value));
         ticket = std::move(buffer_.front().ticket);
+        bytes_ -= buffer_.front().weight;
         buffer_.pop_front();
         return true;
     }
@@ -146,16 +188,19 @@ class Subscriber {
         return dropped_;
     }
 
-    // Hands over elements that arrived before anybody subscribed.
-    void preload(std::deque<T>&& elements) {
+    // Hands over elements that arrived before anybody subscribed, with their weights.
+    void preload(std::deque<std::pair<T, std::size_t>>&& elements) {
         std::lock_guard lock(mutex_);
-        while (elements.size() > limit_) elements.pop_front();
-        for (auto& element : elements) buffer_.push_back(Entry{std::move(element), nullptr});
+        for (auto& [element, weight] : elements) {
+            bytes_ += weight;
+            buffer_.push_back(Entry{std::move(element), weight, nullptr});
+        }
     }
 
   private:
     struct Entry {
         T value;
+        std::size_t weight;
         std::shared_ptr<void> ticket;
     };
 
@@ -171,6 +216,9 @@ class Subscriber {
     mutable std::mutex mutex_;
     std::deque<Entry> buffer_;
     std::size_t limit_;
+    std::size_t byteLimit_;
+    std::size_t bytes_ = 0;
+    std::shared_ptr<Overflow> overflow_;
     std::uint64_t dropped_ = 0;
     bool finished_ = false;
     std::exception_ptr error_;
@@ -183,21 +231,29 @@ class Subscriber {
 template <class T>
 class SequenceCore {
   public:
-    SequenceCore(std::size_t bufferLimit, std::size_t readerLimit)
-        : bufferLimit_(bufferLimit == 0 ? 1 : bufferLimit), readerLimit_(readerLimit) {}
+    explicit SequenceCore(StreamLimits<T> limits)
+        : limits_(std::move(limits)), overflow_(std::make_shared<Overflow>(limits_.label)) {}
     ~SequenceCore() { end(nullptr); }
 
     void yield(T value, std::shared_ptr<void> ticket) {
+        std::size_t weight = limits_.weigh ? limits_.weigh(value) : 0;
         std::lock_guard lock(mutex_);
         if (finished_) return;
         if (!everSubscribed_) {
-            if (pending_.size() >= bufferLimit_) pending_.pop_front();
-            pending_.push_back(std::move(value));
+            if (limits_.early == 0) return;
+            while (!early_.empty() && (early_.size() >= limits_.early || earlyBytes_ + weight > limits_.bytes)) {
+                earlyBytes_ -= early_.front().second;
+                early_.pop_front();
+                overflow_->count(earlyDropped_++ == 0, early_.size());
+            }
+            earlyBytes_ += weight;
+            early_.emplace_back(std::move(value), weight);
             return;
         }
         if (subscribers_.empty()) return;
-        for (std::size_t i = 0; i + 1 < subscribers_.size(); ++i) subscribers_[i].second->push(value, ticket);
-        subscribers_.back().second->push(std::move(value), std::move(ticket));
+        for (std::size_t i = 0; i + 1 < subscribers_.size(); ++i)
+            subscribers_[i].second->push(value, weight, ticket);
+        subscribers_.back().second->push(std::move(value), weight, std::move(ticket));
     }
 
     void end(std::exception_ptr error) {
@@ -213,13 +269,14 @@ class SequenceCore {
     }
 
     std::pair<std::uint64_t, std::shared_ptr<Subscriber<T>>> subscribe() {
-        auto subscriber = std::make_shared<Subscriber<T>>(readerLimit_);
+        auto subscriber = std::make_shared<Subscriber<T>>(limits_.unread, limits_.bytes, overflow_);
         std::lock_guard lock(mutex_);
         std::uint64_t id = ++nextId_;
         if (!everSubscribed_) {
             everSubscribed_ = true;
-            subscriber->preload(std::move(pending_));
-            pending_.clear();
+            subscriber->preload(std::move(early_));
+            early_.clear();
+            earlyBytes_ = 0;
         }
         if (finished_)
             subscriber->finish(error_);
@@ -250,14 +307,19 @@ class SequenceCore {
         return subscribers_.size();
     }
 
+    std::uint64_t droppedCount() const { return overflow_->dropped.load(); }
+    const std::string& label() const { return overflow_->label; }
+
   private:
     mutable std::mutex mutex_;
-    std::size_t bufferLimit_;
-    std::size_t readerLimit_;
+    const StreamLimits<T> limits_;
+    const std::shared_ptr<Overflow> overflow_;
     bool everSubscribed_ = false;
     bool finished_ = false;
     std::exception_ptr error_;
-    std::deque<T> pending_;
+    std::deque<std::pair<T, std::size_t>> early_;
+    std::size_t earlyBytes_ = 0;
+    std::uint64_t earlyDropped_ = 0;
     std::vector<std::pair<std::uint64_t, std::shared_ptr<Subscriber<T>>>> subscribers_;
     std::uint64_t nextId_ = 0;
 };
@@ -297,12 +359,14 @@ class AsyncIterator {
             auto handOver = [&delivery](auto handler) {
                 detail::Subscriber<T>::deliver(Completion(std::move(handler)), true, std::move(delivery));
             };
-            auto result = co_await asio::async_initiate<const asio::use_awaitable_t<Executor>,
-                                                        void(std::exception_ptr, Delivery)>(
-                std::move(handOver), asio::use_awaitable_t<Executor>{});
+            auto operation =
+                asio::async_initiate<const asio::use_awaitable_t<Executor>, void(std::exception_ptr, Delivery)>(
+                    std::move(handOver), asio::use_awaitable_t<Executor>{});
+            auto result = co_await std::move(operation);
             co_return std::move(result.first);
         }
-        auto result = co_await wait(subscriber, true);
+        auto waiting = wait(subscriber, true);
+        auto result = co_await std::move(waiting);
         co_return std::move(result.first);
     }
 
@@ -312,7 +376,9 @@ class AsyncIterator {
         auto subscriber = subscriber_;
         Delivery delivery;
         if (subscriber->tryPop(delivery.first, delivery.second)) co_return delivery;
-        co_return co_await wait(subscriber, false);
+        auto waiting = wait(subscriber, false);
+        auto result = co_await std::move(waiting);
+        co_return result;
     }
 
     // An element that is already buffered, without waiting.
@@ -337,13 +403,14 @@ class AsyncIterator {
             if (*end) std::rethrow_exception(*end);
             co_return Delivery();
         }
-        // (GCC 12 mishandles a temporary capturing lambda inside a co_await.)
         auto park = [subscriber, holdTicket](auto handler) {
             subscriber->park(std::move(handler), subscriber, holdTicket);
         };
-        co_return co_await asio::async_initiate<const asio::use_awaitable_t<Executor>,
-                                                void(std::exception_ptr, Delivery)>(
-            std::move(park), asio::use_awaitable_t<Executor>{});
+        auto operation =
+            asio::async_initiate<const asio::use_awaitable_t<Executor>, void(std::exception_ptr, Delivery)>(
+                std::move(park), asio::use_awaitable_t<Executor>{});
+        auto delivery = co_await std::move(operation);
+        co_return delivery;
     }
 
     AsyncIterator(std::shared_ptr<detail::SequenceCore<T>> core,
@@ -369,9 +436,10 @@ class SharedAsyncSequence {
   public:
     static constexpr std::size_t defaultLimit = 1024;
 
-    explicit SharedAsyncSequence(std::size_t bufferLimit = defaultLimit,
-                                 std::size_t readerLimit = defaultLimit)
-        : core_(std::make_shared<detail::SequenceCore<T>>(bufferLimit, readerLimit)) {}
+    explicit SharedAsyncSequence(std::size_t earlyLimit = defaultLimit, std::size_t readerLimit = defaultLimit)
+        : SharedAsyncSequence(limits(earlyLimit, readerLimit)) {}
+    explicit SharedAsyncSequence(StreamLimits<T> limits)
+        : core_(std::make_shared<detail::SequenceCore<T>>(std::move(limits))) {}
 
     AsyncIterator<T> makeAsyncIterator() const { return AsyncIterator<T>(core_, core_->subscribe()); }
 
@@ -387,12 +455,22 @@ class SharedAsyncSequence {
     // True when this handle is the last one and nobody reads.
     bool isAbandoned() const { return core_.use_count() == 1 && core_->readerCount() == 0; }
     std::size_t readerCount() const { return core_->readerCount(); }
+    // Elements pushed out of full buffers, the early one's and every reader's.
+    std::uint64_t droppedCount() const { return core_->droppedCount(); }
+    const std::string& label() const { return core_->label(); }
 
     friend bool operator==(const SharedAsyncSequence& a, const SharedAsyncSequence& b) {
         return a.core_ == b.core_;
     }
 
   private:
+    static StreamLimits<T> limits(std::size_t early, std::size_t unread) {
+        StreamLimits<T> limits;
+        limits.early = early;
+        limits.unread = unread;
+        return limits;
+    }
+
     std::shared_ptr<detail::SequenceCore<T>> core_;
 };
 

@@ -12,11 +12,16 @@
 //                                         error is replaced).
 // When the timer wins, the work is cancelled (terminal cancellation reaches the
 // operation it awaits, e.g. AsyncIterator::next) and its subscription goes away.
+// A cancellation emitted on the caller's own slot (from the caller's executor)
+// ends the wait at once with ThrowingContinuationError::canceled and cancels
+// the work the same way.
 // Time-outs are nanoseconds; nullopt waits without limit.
 #include <algorithm>
+#include <asio/associated_cancellation_slot.hpp>
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_signal.hpp>
 #include <asio/dispatch.hpp>
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
@@ -53,7 +58,7 @@ inline constexpr std::uint64_t maxTimeoutNanoseconds = 100ull * 365 * 24 * 3600 
 
 template <class T>
 struct RaceOutcome {
-    enum class Kind { value, ended, failed } kind;
+    enum class Kind { value, ended, failed, canceled } kind;
     std::optional<T> value;
 };
 
@@ -84,8 +89,18 @@ class Race : public std::enable_shared_from_this<Race<T>> {
         }
     }
 
+    // Runs on the strand.
+    void cancelByCaller() {
+        if (settled_) return;
+        settled_ = true;
+        timer_.cancel();
+        cancelWork_.emit(asio::cancellation_type::terminal);
+        caller_.complete(nullptr, RaceOutcome<T>{RaceOutcome<T>::Kind::canceled, std::nullopt});
+    }
+
   private:
     void settle(std::exception_ptr error, std::optional<T> result) {
+        if (settled_) return;
         settled_ = true;
         timer_.cancel();
         RaceOutcome<T> outcome{RaceOutcome<T>::Kind::value, std::move(result)};
@@ -111,21 +126,32 @@ Task<T> withCheckedThrowingContinuation([[maybe_unused]] std::string_view functi
                                         TimeoutError timeoutError, Task<std::optional<T>> work,
                                         Executor workExecutor) {
     auto start = [workExecutor, timeout](auto handler, Task<std::optional<T>> work) {
+        auto slot = asio::get_associated_cancellation_slot(handler);
         auto race = std::make_shared<detail::Race<T>>(makeStrand(workExecutor),
                                                       typename detail::Race<T>::Caller(std::move(handler)));
         auto strand = race->strand();
+        if (slot.is_connected()) {
+            slot.assign([weak = std::weak_ptr<detail::Race<T>>(race), strand](asio::cancellation_type type) {
+                if (type == asio::cancellation_type::none) return;
+                asio::post(strand, [weak] {
+                    if (auto race = weak.lock()) race->cancelByCaller();
+                });
+            });
+        }
         asio::dispatch(strand, [race, timeout, work = std::move(work)]() mutable {
             race->start(std::move(work), timeout);
         });
     };
-    auto outcome =
-        co_await asio::async_initiate<const asio::use_awaitable_t<Executor>, void(detail::RaceOutcome<T>)>(
-            std::move(start), asio::use_awaitable_t<Executor>{}, std::move(work));
+    auto operation = asio::async_initiate<const asio::use_awaitable_t<Executor>, void(detail::RaceOutcome<T>)>(
+        std::move(start), asio::use_awaitable_t<Executor>{}, std::move(work));
+    auto outcome = co_await std::move(operation);
     switch (outcome.kind) {
         case detail::RaceOutcome<T>::Kind::value:
             co_return std::move(*outcome.value);
         case detail::RaceOutcome<T>::Kind::ended:
             throw endedError;
+        case detail::RaceOutcome<T>::Kind::canceled:
+            throw ThrowingContinuationError(ThrowingContinuationError::Case::canceled);
         case detail::RaceOutcome<T>::Kind::failed:
         default:
             throw timeoutError;

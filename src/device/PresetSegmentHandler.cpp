@@ -1,16 +1,18 @@
 #include "device/PresetSegmentHandler.h"
 
 #include <algorithm>
+#include <asio/error.hpp>
+#include <asio/system_error.hpp>
 
 namespace zelto {
 
 namespace {
 
+// Only the file suffix at the end goes: a name may hold ".ZELTOshow" itself.
 std::string withoutFileSuffix(std::string name) {
     static const std::string suffix = ".ZELTOshow";
-    for (auto pos = name.find(suffix); pos != std::string::npos; pos = name.find(suffix, pos)) {
-        name.erase(pos, suffix.size());
-    }
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        name.erase(name.size() - suffix.size());
     return name;
 }
 
@@ -94,16 +96,30 @@ PresetSegmentHandler::~PresetSegmentHandler() {
 }
 
 void PresetSegmentHandler::addSegment(PresetSegment segment) {
+    std::string sentName = withoutFileSuffix(segment.presetName);
     std::lock_guard lock(mutex_);
-    if (auto preset = assembler_.add(std::move(segment))) publish(*preset);
+    if (auto preset = assembler_.add(std::move(segment))) publish(*preset, sentName);
 }
 
-void PresetSegmentHandler::publish(const RemoteZeltoPreset& preset) {
+// A named waiter asked for the name its mixer lists. Some mixers send a preset
+// under that name, others append the preset's date to it: the preset is its
+// when the sent name is the asked one, or is the asked one plus a date.
+void PresetSegmentHandler::publish(const RemoteZeltoPreset& preset, const std::string& sentName) {
     std::erase_if(subscribers_, [&](const Subscriber& s) {
         auto waiter = s.waiter.lock();
         if (!waiter || waiter->done()) return true;
-        if (s.name && *s.name != preset.name) return false;
-        waiter->deliver(preset);
+        if (!s.name) {
+            waiter->deliver(preset);
+        } else if (*s.name == sentName) {
+            RemoteZeltoPreset asked = preset;
+            asked.name = sentName;
+            asked.date.reset();
+            waiter->deliver(std::move(asked));
+        } else if (preset.date && *s.name == preset.name) {
+            waiter->deliver(preset);
+        } else {
+            return false;
+        }
         return true;
     });
 }
@@ -141,6 +157,8 @@ asio::awaitable<RemoteZeltoPreset> PresetSegmentHandler::awaitPreset(std::shared
             co_return std::move(*outcome.value);
         case PresetWaiter::Status::ended:
             throw PresetSegmentHandlerError(PresetSegmentHandlerError::Case::incompleteReceive);
+        case PresetWaiter::Status::cancelled:
+            throw asio::system_error(asio::error::operation_aborted);
         case PresetWaiter::Status::timeout:
             break;
     }

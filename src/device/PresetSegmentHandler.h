@@ -57,8 +57,8 @@ class PresetSegmentAssembler {
     PresetSegmentAssembler() = default;
     explicit PresetSegmentAssembler(Limits limits) : limits_(limits) {}
 
-    // The completed preset (name without ".ZELTOshow", date split off), if
-    // this segment completed one.
+    // The completed preset (name without its trailing ".ZELTOshow", date
+    // split off), if this segment completed one.
     std::optional<RemoteZeltoPreset> add(PresetSegment segment);
 
     std::size_t pendingPresetCount() const { return pending_.size(); }
@@ -98,11 +98,14 @@ class PresetSegmentHandler {
     // Takes one segment; returns at once.
     void addSegment(PresetSegment segment);
 
-    // The first preset completed after this call. Throws PresetSegmentHandlerError.
+    // The first preset completed after this call. Throws PresetSegmentHandlerError,
+    // or asio's operation_aborted when the caller's cancellation ends the wait.
     asio::awaitable<RemoteZeltoPreset> awaitPreset(std::optional<std::uint64_t> timeout);
 
     // Registers a waiter now, to be awaited later: a preset completed in
-    // between is kept for it. With a name, only that preset is taken.
+    // between is kept for it. With a name (as the mixer lists it, without its
+    // date), only that preset is taken, sent under that name with or without
+    // a date appended; it comes with the asked name.
     std::shared_ptr<PresetWaiter> subscribe(std::optional<std::string> name = std::nullopt);
     static asio::awaitable<RemoteZeltoPreset> awaitPreset(std::shared_ptr<PresetWaiter> waiter,
                                                           std::optional<std::uint64_t> timeout);
@@ -118,7 +121,7 @@ class PresetSegmentHandler {
         std::weak_ptr<PresetWaiter> waiter;
         std::optional<std::string> name;
     };
-    void publish(const RemoteZeltoPreset& preset);
+    void publish(const RemoteZeltoPreset& preset, const std::string& sentName);
 
     asio::any_io_executor executor_;
     mutable std::mutex mutex_;

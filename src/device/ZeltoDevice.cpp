@@ -30,6 +30,23 @@ std::optional<std::chrono::nanoseconds> toDuration(std::uint64_t nanoseconds) {
     return std::chrono::nanoseconds(static_cast<std::int64_t>(std::min(nanoseconds, longest)));
 }
 
+// A wait that ended without its value: the session ended, the caller
+// cancelled, or its own time-out passed.
+template <class Status, class TimeoutError>
+void throwUnlessValue(Status status, TimeoutError timeoutError) {
+    switch (status) {
+        case Status::value:
+            return;
+        case Status::ended:
+            throw ZeltoDeviceError(ZeltoDeviceError::Case::sessionEnded);
+        case Status::cancelled:
+            throw ZeltoDeviceError(ZeltoDeviceError::Case::cancelled);
+        case Status::timeout:
+            break;
+    }
+    throw timeoutError;
+}
+
 }  // namespace
 
 struct ZeltoDevice::Identity {
@@ -45,6 +62,7 @@ struct ZeltoDevice::Identity {
 // One open session: everything connect() makes and disconnect() ends.
 struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Session> {
     using MessageWaiter = detail::Waiter<OSCMessage>;
+    using PresetWaiter = PresetSegmentHandler::PresetWaiter;
 
     explicit Session(Strand strand)
         : queue(strand),
@@ -58,7 +76,7 @@ struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Se
         if (!owner || connection->endpoint().host != owner->ip_.to_string()) return;
         {
             std::lock_guard lock(mutex);
-            if (this->connection) return;
+            if (this->connection || closed) return;
             this->connection = connection;
         }
         owner->registerCallbacks(shared_from_this());
@@ -93,8 +111,21 @@ struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Se
         }
         for (auto& waiter : taken) waiter->deliver(message);
     }
+    // A transfer waits on the device's segment handler; it ends with the session.
+    void watch(const std::shared_ptr<PresetWaiter>& waiter) {
+        {
+            std::lock_guard lock(mutex);
+            if (!closed) {
+                std::erase_if(transfers, [](const auto& w) { return w.expired(); });
+                transfers.push_back(waiter);
+                return;
+            }
+        }
+        waiter->end();
+    }
     void close() {
         std::vector<std::shared_ptr<MessageWaiter>> all;
+        std::vector<std::weak_ptr<PresetWaiter>> fetches;
         {
             std::lock_guard lock(mutex);
             closed = true;
@@ -102,16 +133,26 @@ struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Se
             all.insert(all.end(), presetListWaiters.begin(), presetListWaiters.end());
             userInfoWaiters.clear();
             presetListWaiters.clear();
+            fetches.swap(transfers);
         }
         for (auto& waiter : all) waiter->end();
+        for (auto& weak : fetches) {
+            if (auto waiter = weak.lock()) waiter->end();
+        }
         connectionWaiter->end();
+    }
+    // Closes the session and everything it holds open.
+    void end() {
+        close();
+        asio::post(queue, [self = shared_from_this()] { self->pingTimer.cancel(); });
+        server->cancel();
     }
 
     Strand queue;
     std::weak_ptr<ZeltoDevice> device;
-    std::shared_ptr<OSCServer> server;
-    asio::steady_timer pingTimer;  // used on `queue` only
-    bool wasOnline = false;        // on `queue` only
+    std::shared_ptr<OSCServer> server;  // set before the session is published
+    asio::steady_timer pingTimer;       // used on `queue` only
+    bool wasOnline = false;             // on `queue` only
     std::mutex mutex;
     std::atomic<bool> closed = false;
     std::shared_ptr<OSCConnection> connection;
@@ -119,6 +160,7 @@ struct ZeltoDevice::Session : OSCServerDelegate, std::enable_shared_from_this<Se
     const std::shared_ptr<detail::Waiter<bool>> connectionWaiter;
     std::vector<std::shared_ptr<MessageWaiter>> userInfoWaiters;
     std::vector<std::shared_ptr<MessageWaiter>> presetListWaiters;
+    std::vector<std::weak_ptr<PresetWaiter>> transfers;
 };
 
 ZeltoDevice::ZeltoDevice(asio::io_context& io, asio::ip::address_v4 ip, std::uint16_t listenPort,
@@ -143,21 +185,14 @@ std::shared_ptr<ZeltoDevice> ZeltoDevice::make(asio::io_context& io, const OSCEn
     return std::make_shared<ZeltoDevice>(io, ip, listenPort, std::move(uid), timings);
 }
 
+// The delegate is not told: it would get a device that no longer exists.
 ZeltoDevice::~ZeltoDevice() {
     std::shared_ptr<Session> session;
     {
         std::lock_guard lock(sessionMutex_);
         session = std::move(session_);
     }
-    if (session) {
-        session->close();
-        session->server->cancel();
-        {
-            std::lock_guard lock(identity_->mutex);
-            identity_->users.clear();
-        }
-        if (auto delegate = this->delegate()) delegate->deviceDidDisconnect(*this, nullptr);
-    }
+    if (session) session->end();
     segmentHandler_->close();
 }
 
@@ -229,11 +264,20 @@ std::size_t ZeltoDevice::hash() const {
 }
 
 template <class F>
-void ZeltoDevice::notify(F&& call) {
+void ZeltoDevice::notifyLocked(F&& call) {
     auto delegate = this->delegate();
     if (!delegate) return;
     asio::post(queue_, [self = shared_from_this(), delegate, call = std::forward<F>(call)]() mutable {
-        call(*delegate, *self);
+        // The owner's code: a failure is reported and the queue goes on.
+        try {
+            call(*delegate, *self);
+        } catch (const std::exception& e) {
+            std::printf("delegate call of %s failed: %s\n", self->description().c_str(), e.what());
+            std::fflush(stdout);
+        } catch (...) {
+            std::printf("delegate call of %s failed\n", self->description().c_str());
+            std::fflush(stdout);
+        }
     });
 }
 
@@ -258,59 +302,73 @@ void ZeltoDevice::send(const OSCMessage& message) {
     if (auto client = currentClient()) client->sendMessage(message, timings_.sendTimeout);
 }
 
-asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
-    auto session = std::make_shared<Session>(queue_);
-    session->device = weak_from_this();
+void ZeltoDevice::sendFor(const Session& session, const OSCMessage& message) {
+    std::shared_ptr<OSCClient> client;
     {
         std::lock_guard lock(sessionMutex_);
-        if (session_) throw ZeltoDeviceError(ZeltoDeviceError::Case::connectionAlreadyStarted);
-        session->server = std::make_shared<OSCServer>(listenPort_, session, makeStrand(io_.get_executor()),
-                                                      decoderFunction<ZeltoOSCDecoder>(), std::nullopt);
-        session_ = session;
-        client_ = std::make_shared<OSCClient>(ip_.to_string(), devicePort, queue_);
+        if (session_.get() != &session) return;
+        client = client_;
     }
+    if (client) client->sendMessage(message, timings_.sendTimeout);
+}
+
+asio::awaitable<void> ZeltoDevice::connect(std::uint64_t timeout) {
+    return connectSession(shared_from_this(), timeout);
+}
+
+asio::awaitable<void> ZeltoDevice::connectSession(std::shared_ptr<ZeltoDevice> self, std::uint64_t timeout) {
+    auto session = std::make_shared<Session>(self->queue_);
+    session->device = self;
     // Both waits exist before the request goes out: the answer may be one burst.
     auto userInfo = session->waitFor(session->userInfoWaiters);
-    // Forget the previous session's last datagram before this one can answer: an
-    // answer arriving on loopback before the ping timer starts still counts.
     {
-        std::lock_guard lock(identity_->mutex);
-        identity_->lastSeen.reset();
+        std::lock_guard lock(self->sessionMutex_);
+        if (self->session_) throw ZeltoDeviceError(ZeltoDeviceError::Case::connectionAlreadyStarted);
+        session->server =
+            std::make_shared<OSCServer>(self->listenPort_, session, makeStrand(self->io_.get_executor()),
+                                        decoderFunction<ZeltoOSCDecoder>(), std::nullopt);
+        self->client_ = std::make_shared<OSCClient>(self->ip_.to_string(), devicePort, self->queue_);
+        // Forget the previous session's last datagram before this one can answer:
+        // an answer arriving on loopback before the ping timer starts still counts.
+        {
+            std::lock_guard identityLock(self->identity_->mutex);
+            self->identity_->lastSeen.reset();
+        }
+        // Published and started in one step: a disconnect finds no session, or
+        // one whose server it cancels. A server that fails to start stays with
+        // its session until disconnect.
+        self->session_ = session;
+        session->server->start(timeout);
     }
-    session->server->start(timeout);
-    send(makeMessage(
-        "/ZELTOorvel/control/ConnectRequest",
-        {OSCValue(std::int32_t(listenPort_)), OSCValue(connectRequestMagic), OSCValue(clientTag)}));
-    startTimeoutTimer(session);
+    self->sendFor(*session, makeMessage("/ZELTOorvel/control/ConnectRequest",
+                                        {OSCValue(std::int32_t(self->listenPort_)),
+                                         OSCValue(connectRequestMagic), OSCValue(clientTag)}));
+    self->startTimeoutTimer(session);
 
     auto deadline = Clock::now() + *toDuration(timeout);
     auto connectionWait = session->connectionWaiter->wait(toDuration(timeout));
     auto connected = co_await std::move(connectionWait);
-    if (connected.status != detail::Waiter<bool>::Status::value) {
-        throw OSCServerError(connected.status == detail::Waiter<bool>::Status::ended
-                                 ? OSCServerError::Case::serverStopped
-                                 : OSCServerError::Case::connectionTimeout);
-    }
+    throwUnlessValue(connected.status, OSCServerError(OSCServerError::Case::connectionTimeout));
     auto remaining = std::max(Clock::duration::zero(), deadline - Clock::now());
     auto userInfoWait = userInfo->wait(remaining);
     auto first = co_await std::move(userInfoWait);
-    if (first.status != Session::MessageWaiter::Status::value) {
-        throw OSCConnectionError(first.status == Session::MessageWaiter::Status::ended
-                                     ? OSCConnectionError::Case::connectionCanceled
-                                     : OSCConnectionError::Case::readTimeout);
-    }
-    send(makeMessage("/ZELTOorvel/control/SwitchUser",
-                     {OSCValue(std::int32_t(1)), OSCValue(""), OSCValue(clientTag)}));
+    throwUnlessValue(first.status, OSCConnectionError(OSCConnectionError::Case::readTimeout));
+    self->sendFor(*session, makeMessage("/ZELTOorvel/control/SwitchUser",
+                                        {OSCValue(std::int32_t(1)), OSCValue(""), OSCValue(clientTag)}));
 }
 
 void ZeltoDevice::registerCallbacks(const std::shared_ptr<Session>& session) {
     std::weak_ptr<ZeltoDevice> weak = weak_from_this();
+    std::weak_ptr<Session> weakSession = session;
     auto& dispatcher = session->connection->dispatcher();
-    auto on = [&](const char* pattern, void (ZeltoDevice::*handler)(const OSCMessage&)) {
-        dispatcher.addCallback(*OSCAddressPattern::make(pattern),
-                               [weak, handler](const OSCAddressPattern&, const OSCMessage& message) {
-                                   if (auto self = weak.lock()) ((*self).*handler)(message);
-                               });
+    auto on = [&](const char* pattern, void (ZeltoDevice::*handler)(Session&, const OSCMessage&)) {
+        dispatcher.addCallback(
+            *OSCAddressPattern::make(pattern),
+            [weak, weakSession, handler](const OSCAddressPattern&, const OSCMessage& message) {
+                auto self = weak.lock();
+                auto session = weakSession.lock();
+                if (self && session) ((*self).*handler)(*session, message);
+            });
     };
     on("/ZELTOapp/control/UserInfo", &ZeltoDevice::handleUserInfo);
     on("/Za/Ping", &ZeltoDevice::handlePing);
@@ -325,12 +383,16 @@ void ZeltoDevice::startTimeoutTimer(const std::shared_ptr<Session>& session) {
     });
 }
 
+// On the queue. The pending wait holds the session; ending the session
+// cancels it on the same queue, and a closed session is never re-armed.
 void ZeltoDevice::scheduleTick(const std::shared_ptr<Session>& session) {
+    if (session->closed) return;
     session->pingTimer.expires_after(timings_.pingInterval);
     session->pingTimer.async_wait([weak = weak_from_this(), session](std::error_code ec) {
         auto self = weak.lock();
         if (ec || !self || session->closed) return;
-        self->send(makeMessage("/Zo/Ping", {OSCValue(std::int32_t(self->listenPort_)), OSCValue(clientTag)}));
+        self->sendFor(*session, makeMessage("/Zo/Ping", {OSCValue(std::int32_t(self->listenPort_)),
+                                                         OSCValue(clientTag)}));
         bool online = self->online();
         if (session->wasOnline && !online) {
             self->disconnectSession(session, nullptr);
@@ -350,22 +412,20 @@ void ZeltoDevice::disconnectSession(const std::shared_ptr<Session>& session, std
         std::lock_guard lock(sessionMutex_);
         if (session_ != session) return;
         session_.reset();
+        {
+            std::lock_guard identityLock(identity_->mutex);
+            identity_->users.clear();
+        }
+        notifyLocked([error](ZeltoDeviceDelegate& delegate, ZeltoDevice& device) {
+            delegate.deviceDidDisconnect(device, error);
+        });
     }
-    {
-        std::lock_guard lock(identity_->mutex);
-        identity_->users.clear();
-    }
-    session->close();
-    asio::post(queue_, [session] { session->pingTimer.cancel(); });
-    session->server->cancel();
-    notify([error](ZeltoDeviceDelegate& delegate, ZeltoDevice& device) {
-        delegate.deviceDidDisconnect(device, error);
-    });
+    session->end();
 }
 
 // --- received messages ----------------------------------------------------
 
-void ZeltoDevice::markSeen() {
+void ZeltoDevice::markSeenLocked() {
     bool cameOnline;
     {
         std::lock_guard lock(identity_->mutex);
@@ -374,61 +434,71 @@ void ZeltoDevice::markSeen() {
         identity_->lastSeen = now;
     }
     if (cameOnline)
-        notify([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidComeOnline(device); });
+        notifyLocked([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidComeOnline(device); });
 }
 
-void ZeltoDevice::handlePing(const OSCMessage&) {
-    markSeen();
+void ZeltoDevice::handlePing(Session& session, const OSCMessage&) {
+    std::lock_guard lock(sessionMutex_);
+    if (session_.get() == &session) markSeenLocked();
 }
 
-void ZeltoDevice::handleUserInfo(const OSCMessage& message) {
+void ZeltoDevice::handleUserInfo(Session& session, const OSCMessage& message) {
     auto info = UserInfo::fromMessage(message);
     if (!info) return;
-    std::optional<ZeltoUser> added;
     {
-        std::lock_guard lock(identity_->mutex);
-        auto& id = *identity_;
-        id.serialNumber = info->serialNumber;
-        id.type = info->deviceType;
-        id.version = info->version;
-        id.name = info->name;
-        id.numberOfInputs = info->numberOfInputs;
-        id.numberOfOutputs = info->numberOfOutputs;
-        id.uid = info->uid;
-        auto found = id.users.find(info->userNumber);
-        if (found != id.users.end()) {
-            found->second.name = info->userName;
-            found->second.icon = info->userIcon;
-            found->second.hideMix = info->userHideMix;
-            found->second.phaseInvert = info->userPhaseInvert;
-        } else {
-            added.emplace(info->userName, info->userIcon, info->userHideMix, info->userPhaseInvert);
-            id.users.emplace(info->userNumber, *added);
+        std::lock_guard lock(sessionMutex_);
+        if (session_.get() != &session) return;
+        std::optional<ZeltoUser> added;
+        {
+            std::lock_guard identityLock(identity_->mutex);
+            auto& id = *identity_;
+            id.serialNumber = info->serialNumber;
+            id.type = info->deviceType;
+            id.version = info->version;
+            id.name = info->name;
+            id.numberOfInputs = info->numberOfInputs;
+            id.numberOfOutputs = info->numberOfOutputs;
+            id.uid = info->uid;
+            auto found = id.users.find(info->userNumber);
+            if (found != id.users.end()) {
+                found->second.name = info->userName;
+                found->second.icon = info->userIcon;
+                found->second.hideMix = info->userHideMix;
+                found->second.phaseInvert = info->userPhaseInvert;
+            } else {
+                added.emplace(info->userName, info->userIcon, info->userHideMix, info->userPhaseInvert);
+                id.users.emplace(info->userNumber, *added);
+            }
+        }
+        if (added) {
+            markSeenLocked();
+            notifyLocked(
+                [user = *added](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.device(device, user); });
         }
     }
-    if (added) {
-        markSeen();
-        notify([user = *added](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.device(device, user); });
-    }
-    if (auto session = currentSession()) session->deliver(session->userInfoWaiters, message);
+    session.deliver(session.userInfoWaiters, message);
 }
 
-void ZeltoDevice::handleConfirmation(const OSCMessage& message) {
+void ZeltoDevice::handleConfirmation(Session& session, const OSCMessage& message) {
     const auto& v = message.values();
     if (v.size() != 3) return;
     auto text = v[0].asString();
     auto code = v[1].asInt32();
     if (!text || !code) return;
+    std::lock_guard lock(sessionMutex_);
+    if (session_.get() != &session) return;
     std::printf("%.*s\n", static_cast<int>(text->size()), text->data());
     std::fflush(stdout);
     if (*code == 5) {
-        notify([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidReceiveConfirmation5(device); });
+        notifyLocked(
+            [](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidReceiveConfirmation5(device); });
     } else if (*code == 1) {
-        notify([](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidReceiveConfirmation1(device); });
+        notifyLocked(
+            [](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidReceiveConfirmation1(device); });
     }
 }
 
-void ZeltoDevice::handlePresetSegment(const OSCMessage& message) {
+void ZeltoDevice::handlePresetSegment(Session& session, const OSCMessage& message) {
     const auto& v = message.values();
     if (v.size() != 6) return;
     auto name = v[0].asString();
@@ -438,6 +508,7 @@ void ZeltoDevice::handlePresetSegment(const OSCMessage& message) {
     auto deviceName = v[4].asString();
     auto deviceUid = v[5].asString();
     if (!name || !bytes || !index || !total || !deviceName || !deviceUid) return;
+    if (session.closed) return;
     PresetSegment segment;
     segment.presetName = std::string(*name);
     segment.bytes.assign(bytes->begin(), bytes->end());
@@ -446,11 +517,18 @@ void ZeltoDevice::handlePresetSegment(const OSCMessage& message) {
     segment.deviceName = std::string(*deviceName);
     segment.deviceUid = std::string(*deviceUid);
     segment.received = Clock::now();
+    // A device streaming a preset is alive. Its pings queue behind the burst,
+    // so a receiver slower than the device would otherwise see them too late
+    // and end the session in the middle of the transfer.
+    {
+        std::lock_guard lock(sessionMutex_);
+        if (session_.get() == &session) markSeenLocked();
+    }
     segmentHandler_->addSegment(std::move(segment));
 }
 
-void ZeltoDevice::handlePresetList(const OSCMessage& message) {
-    if (auto session = currentSession()) session->deliver(session->presetListWaiters, message);
+void ZeltoDevice::handlePresetList(Session& session, const OSCMessage& message) {
+    session.deliver(session.presetListWaiters, message);
 }
 
 // --- commands -------------------------------------------------------------
@@ -502,20 +580,21 @@ bool ZeltoDevice::switchUser(std::int64_t index) {
 // --- preset list and transfer ---------------------------------------------
 
 asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoDevice::requestPresetList(std::uint64_t timeout) {
-    auto session = currentSession();
+    return presetList(shared_from_this(), timeout);
+}
+
+asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoDevice::presetList(std::shared_ptr<ZeltoDevice> self,
+                                                                        std::uint64_t timeout) {
+    auto session = self->currentSession();
     if (!session || !session->connected()) throw ZeltoDeviceError(ZeltoDeviceError::Case::deviceIsOffline);
     auto waiter = session->waitFor(session->presetListWaiters);
     OSCBundle request(OSCTimeTagNow);
     request.add(
         makeMessage("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue(clientTag)}));
-    if (auto client = currentClient()) client->sendBundle(request, timings_.sendTimeout);
+    if (auto client = self->currentClient()) client->sendBundle(request, self->timings_.sendTimeout);
     auto replyWait = waiter->wait(toDuration(timeout));
     auto reply = co_await std::move(replyWait);
-    if (reply.status != Session::MessageWaiter::Status::value) {
-        throw OSCConnectionError(reply.status == Session::MessageWaiter::Status::ended
-                                     ? OSCConnectionError::Case::connectionCanceled
-                                     : OSCConnectionError::Case::readTimeout);
-    }
+    throwUnlessValue(reply.status, OSCConnectionError(OSCConnectionError::Case::readTimeout));
     std::vector<RemoteZeltoPreset> presets;
     const auto& values = reply.value->values();
     for (std::size_t i = 0; i + 1 < values.size(); ++i) {
@@ -526,12 +605,23 @@ asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoDevice::requestPresetList(s
 
 asio::awaitable<RemoteZeltoPreset> ZeltoDevice::transferPreset(std::string presetName,
                                                                std::uint64_t timeout) {
+    return fetch(shared_from_this(), std::move(presetName), timeout);
+}
+
+asio::awaitable<RemoteZeltoPreset> ZeltoDevice::fetch(std::shared_ptr<ZeltoDevice> self,
+                                                      std::string presetName, std::uint64_t timeout) {
+    // Without a session nothing can arrive: no point in waiting for the time-out.
+    auto session = self->currentSession();
+    if (!session || !session->connected()) throw ZeltoDeviceError(ZeltoDeviceError::Case::deviceIsOffline);
     // Subscribed before asking: the whole preset may arrive before we would wait.
-    auto waiter = segmentHandler_->subscribe(RemoteZeltoPreset(presetName).name);
-    send(makeMessage("/ZELTOorvel/control/presetCopyToUSB", {OSCValue(presetName), OSCValue(clientTag)}));
-    auto wait = PresetSegmentHandler::awaitPreset(waiter, timeout);
-    RemoteZeltoPreset preset = co_await std::move(wait);
-    co_return preset;
+    auto waiter = self->segmentHandler_->subscribe(presetName);
+    session->watch(waiter);
+    self->sendFor(*session, makeMessage("/ZELTOorvel/control/presetCopyToUSB",
+                                        {OSCValue(presetName), OSCValue(clientTag)}));
+    auto wait = waiter->wait(toDuration(timeout));
+    auto outcome = co_await std::move(wait);
+    throwUnlessValue(outcome.status, PresetSegmentHandlerError(PresetSegmentHandlerError::Case::timeout));
+    co_return std::move(*outcome.value);
 }
 
 asio::awaitable<RemoteZeltoPreset> ZeltoDevice::transferPreset(const RemoteZeltoPreset& preset,

@@ -93,10 +93,17 @@ class ZeltoDevice : public std::enable_shared_from_this<ZeltoDevice> {
 
     // Opens the session: server on listenPort, ConnectRequest, waits for the
     // device's first UserInfo, then SwitchUser 1. Throws ZeltoDeviceError
-    // (connectionAlreadyStarted), OSCServerError, OSCConnectionError (readTimeout).
+    // (connectionAlreadyStarted; sessionEnded or cancelled when the session is
+    // ended or the caller cancels while it waits), OSCServerError,
+    // OSCConnectionError (readTimeout).
+    //
+    // This and the other waiting operations hold the device until they end,
+    // and honour the caller's asio cancellation slot.
     asio::awaitable<void> connect(std::uint64_t timeout);
-    // Ends the session (server, connection, ping timer, users) and tells the
-    // delegate. Does nothing when no session is open.
+    // Ends the session (server, connection, ping timer, users, every wait on
+    // it) and tells the delegate; no event of that session follows. Does
+    // nothing when no session is open. Destroying the device ends its session
+    // without telling the delegate.
     void disconnect(std::exception_ptr error = nullptr);
     bool connected() const;
 
@@ -112,12 +119,15 @@ class ZeltoDevice : public std::enable_shared_from_this<ZeltoDevice> {
     // False for a negative index or one that is no user number of the device.
     bool switchUser(std::int64_t index);
 
-    // The device's presets in its order. Throws ZeltoDeviceError::deviceIsOffline
-    // before the session has a connection, OSCConnectionError::readTimeout.
+    // The device's presets in its order. Throws ZeltoDeviceError (deviceIsOffline
+    // before the session has a connection, sessionEnded, cancelled),
+    // OSCConnectionError::readTimeout.
     asio::awaitable<std::vector<RemoteZeltoPreset>> requestPresetList(std::uint64_t timeout);
 
-    // Asks the device for a preset and returns it with its bytes. Throws
-    // PresetSegmentHandlerError::timeout.
+    // Asks the device for a preset (the name as it lists it, without its date)
+    // and returns it with its bytes, under that name. Throws
+    // PresetSegmentHandlerError::timeout, ZeltoDeviceError (deviceIsOffline
+    // without a connected session, sessionEnded, cancelled).
     asio::awaitable<RemoteZeltoPreset> transferPreset(std::string presetName, std::uint64_t timeout);
     asio::awaitable<RemoteZeltoPreset> transferPreset(const RemoteZeltoPreset& preset, std::uint64_t timeout);
     // Sends the bytes in 1000-byte segments; false (nothing sent) without bytes.
@@ -137,21 +147,32 @@ class ZeltoDevice : public std::enable_shared_from_this<ZeltoDevice> {
     struct Session;
     struct Identity;
 
+    static asio::awaitable<void> connectSession(std::shared_ptr<ZeltoDevice> self, std::uint64_t timeout);
+    static asio::awaitable<std::vector<RemoteZeltoPreset>> presetList(std::shared_ptr<ZeltoDevice> self,
+                                                                      std::uint64_t timeout);
+    static asio::awaitable<RemoteZeltoPreset> fetch(std::shared_ptr<ZeltoDevice> self, std::string presetName,
+                                                    std::uint64_t timeout);
+
     std::shared_ptr<Session> currentSession() const;
     std::shared_ptr<OSCClient> currentClient() const;
     void send(const OSCMessage& message);
-    void markSeen();
+    // Sends only while `session` is the open one.
+    void sendFor(const Session& session, const OSCMessage& message);
+    void markSeenLocked();
     void startTimeoutTimer(const std::shared_ptr<Session>& session);
     void scheduleTick(const std::shared_ptr<Session>& session);
     void registerCallbacks(const std::shared_ptr<Session>& session);
     void disconnectSession(const std::shared_ptr<Session>& session, std::exception_ptr error);
-    void handleUserInfo(const OSCMessage& message);
-    void handlePing(const OSCMessage& message);
-    void handleConfirmation(const OSCMessage& message);
-    void handlePresetSegment(const OSCMessage& message);
-    void handlePresetList(const OSCMessage& message);
+    // The message callbacks of one session; they change nothing once it ended.
+    void handleUserInfo(Session& session, const OSCMessage& message);
+    void handlePing(Session& session, const OSCMessage& message);
+    void handleConfirmation(Session& session, const OSCMessage& message);
+    void handlePresetSegment(Session& session, const OSCMessage& message);
+    void handlePresetList(Session& session, const OSCMessage& message);
+    // Posts a delegate call to the queue; the caller holds sessionMutex_, so
+    // the calls of a session are queued before its disconnect report.
     template <class F>
-    void notify(F&& call);
+    void notifyLocked(F&& call);
 
     asio::io_context& io_;
     Strand queue_;  // "ZeltoDevice": delegate calls and the ping timer
@@ -159,6 +180,8 @@ class ZeltoDevice : public std::enable_shared_from_this<ZeltoDevice> {
     const std::uint16_t listenPort_;
     const ZeltoTimings timings_;
     std::unique_ptr<Identity> identity_;
+    // Guards session_ and client_, and orders every change a session makes and
+    // every delegate call it posts against its end.
     mutable std::mutex sessionMutex_;
     std::shared_ptr<Session> session_;
     std::shared_ptr<OSCClient> client_;  // kept after disconnect

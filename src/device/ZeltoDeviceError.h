@@ -6,12 +6,25 @@ namespace zelto {
 
 class ZeltoDeviceError : public std::exception {
   public:
-    enum class Case { deviceIsOffline, connectionAlreadyStarted };
+    // sessionEnded: the session was ended (disconnect, server stop, the
+    // device dropped) while an operation waited on it. cancelled: the
+    // caller's cancellation ended the wait.
+    enum class Case { deviceIsOffline, connectionAlreadyStarted, sessionEnded, cancelled };
 
     explicit ZeltoDeviceError(Case c) noexcept : case_(c) {}
     Case errorCase() const noexcept { return case_; }
     const char* what() const noexcept override {
-        return case_ == Case::deviceIsOffline ? "deviceIsOffline" : "connectionAlreadyStarted";
+        switch (case_) {
+            case Case::deviceIsOffline:
+                return "deviceIsOffline";
+            case Case::connectionAlreadyStarted:
+                return "connectionAlreadyStarted";
+            case Case::sessionEnded:
+                return "sessionEnded";
+            case Case::cancelled:
+                return "cancelled";
+        }
+        return "ZeltoDeviceError";
     }
 
   private:

@@ -44,38 +44,52 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
         NewDeviceHandler call;
         {
             std::lock_guard lock(mutex);
+            if (stopped) return;
             for (const auto& uid : alreadyDiscovered) {
                 if (uid == info->uid) return;
             }
             alreadyDiscovered.push_back(info->uid);
             call = handler;
         }
-        if (call) call(*message.endpoint(), info->uid);
+        if (!call) return;
+        // The owner's code: a failure is reported and discovery goes on.
+        try {
+            call(*message.endpoint(), info->uid);
+        } catch (const std::exception& e) {
+            std::printf("new device handler failed: %s\n", e.what());
+            std::fflush(stdout);
+        } catch (...) {
+            std::printf("new device handler failed\n");
+            std::fflush(stdout);
+        }
     }
 
-    void scheduleTimer() {
+    bool running(std::uint64_t run) {
+        std::lock_guard lock(mutex);
+        return !stopped && run == runs;
+    }
+
+    // On `queue`. A completion already queued when stop() cancelled the timer
+    // still arrives without an error: the run number tells it to do nothing.
+    void scheduleTimer(std::uint64_t run) {
+        if (!running(run)) return;
         timer->expires_after(timings.discoveryInterval);
-        timer->async_wait(asio::bind_executor(queue, [weak = weak_from_this()](std::error_code ec) {
+        timer->async_wait(asio::bind_executor(queue, [weak = weak_from_this(), run](std::error_code ec) {
             auto self = weak.lock();
-            if (ec || !self) return;
+            if (ec || !self || !self->running(run)) return;
             self->discover();
-            self->scheduleTimer();
+            self->scheduleTimer(run);
         }));
     }
 
+    // Holds the lock for the whole pass, so that stop() waits for a pass under way.
     void discover(std::uint16_t answerPort) {
-        {
-            std::lock_guard lock(mutex);
-            alreadyDiscovered.clear();
-        }
+        std::lock_guard lock(mutex);
+        if (stopped) return;
+        alreadyDiscovered.clear();
         auto request = *OSCMessage::make(
             "/ZELTOorvel/control/ConnectRequest",
             {OSCValue(std::int32_t(answerPort)), OSCValue(std::int32_t(50414)), OSCValue(clientTag)});
-        bool broadcast;
-        {
-            std::lock_guard lock(mutex);
-            broadcast = this->broadcast;
-        }
         for (const auto& entry : broadcast ? Interface::allInterfaces() : std::vector<Interface>{}) {
             if (!entry.isUp() || !entry.isRunning() || entry.isLoopback() ||
                 entry.family == Interface::Family::ipv6) {
@@ -88,12 +102,8 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
                 std::fflush(stdout);
             }
         }
-        std::vector<std::string> hosts;
-        {
-            std::lock_guard lock(mutex);
-            hosts = unicastHosts;
-        }
-        for (const auto& host : hosts) client->sendMessage(request, host, devicePort, timings.sendTimeout);
+        for (const auto& host : unicastHosts)
+            client->sendMessage(request, host, devicePort, timings.sendTimeout);
     }
     void discover() { discover(answerPort); }
 
@@ -108,6 +118,8 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
     std::uint16_t answerPort = discoveryPort;
 
     std::mutex mutex;
+    bool stopped = false;
+    std::uint64_t runs = 0;  // one per start
     std::vector<std::string> alreadyDiscovered;
     NewDeviceHandler handler;
     std::vector<std::string> unicastHosts;
@@ -123,14 +135,20 @@ ZeltoDiscoverer::~ZeltoDiscoverer() {
 }
 
 void ZeltoDiscoverer::start(std::uint64_t timeout) {
+    std::uint64_t run;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopped = false;
+        run = ++state_->runs;
+    }
     state_->answerPort = listenPort_;
     state_->server = std::make_shared<OSCServer>(listenPort_, state_, makeStrand(state_->io.get_executor()),
                                                  decoderFunction<OSCStandardDecoder>(), std::nullopt);
     state_->server->start(timeout);
     auto state = state_;
-    asio::post(state->queue, [state] {
-        state->timer.emplace(state->io);
-        state->scheduleTimer();
+    asio::post(state->queue, [state, run] {
+        if (!state->timer) state->timer.emplace(state->io);
+        state->scheduleTimer(run);
     });
 }
 
@@ -138,8 +156,13 @@ void ZeltoDiscoverer::discover() {
     state_->discover(listenPort_);
 }
 
+// Passes, replies and the handler end here; the timer is cancelled on the queue.
 void ZeltoDiscoverer::stop() {
     auto state = state_;
+    {
+        std::lock_guard lock(state->mutex);
+        state->stopped = true;
+    }
     asio::post(state->queue, [state] {
         if (state->timer) state->timer->cancel();
     });

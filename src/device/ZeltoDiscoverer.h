@@ -37,8 +37,9 @@ class ZeltoDiscoverer {
     // Opens the discovery server and schedules a pass every discovery interval.
     // Runs no pass itself. Throws the server's errors.
     void start(std::uint64_t timeout);
-    // One pass, now.
+    // One pass, now; nothing after stop().
     void discover();
+    // No pass runs and no handler call begins after it returns (until the next start).
     void stop();
 
     NewDeviceHandler newDeviceHandler() const;

@@ -1,6 +1,7 @@
 #include "osc/AsyncUdpSocket.h"
 
 #include <ifaddrs.h>
+#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <sys/socket.h>
 
@@ -9,6 +10,7 @@
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -179,6 +181,7 @@ void AsyncUdpSocket::beginReceiving() {
             std::error_code ec;
             socket->non_blocking(true, ec);
             if (ec) fail(AsyncUdpSocketError::Case::badConfig, "Error in fcntl() function", ec);
+            // The kernel caps this at the system's limit: the largest an unprivileged process may have.
             socket->set_option(asio::socket_base::receive_buffer_size(receiveBufferBytes), ec);
             asio::socket_base::receive_buffer_size granted;
             socket->get_option(granted, ec);
@@ -186,7 +189,16 @@ void AsyncUdpSocket::beginReceiving() {
                 // Above the system's cap only a privileged process may go.
                 int size = receiveBufferBytes;
                 ::setsockopt(socket->native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size));
+                socket->get_option(granted, ec);
             }
+            if (!ec) receiveBufferSize_ = std::min(receiveBufferSize_.value_or(granted.value()), granted.value());
+        }
+        static std::atomic<bool> reportedSmallBuffer{false};
+        if (receiveBufferSize_ && *receiveBufferSize_ < burstBufferBytes && !reportedSmallBuffer.exchange(true)) {
+            std::printf("receive buffer of %d bytes is below the %d bytes a burst of preset segments needs: "
+                        "segments may be lost while this process is busy (raise net.core.rmem_max)\n",
+                        *receiveBufferSize_, burstBufferBytes);
+            std::fflush(stdout);
         }
     }
     receive(ipv4);
@@ -205,7 +217,8 @@ void AsyncUdpSocket::receive(std::size_t family) {
                 if (ec == asio::error::operation_aborted) return;
                 auto delegate = self->delegate_.lock();
                 if (!ec) self->hand(delegate, family, size);
-                for (int i = 1; i < receiveBatch; ++i) {
+                int read = 1;
+                for (; read < receiveBatch; ++read) {
                     std::error_code received;
                     {
                         std::lock_guard lock(self->mutex_);
@@ -217,8 +230,44 @@ void AsyncUdpSocket::receive(std::size_t family) {
                     // Otherwise an error queued by ICMP for an earlier send: not about this socket.
                     if (!received) self->hand(delegate, family, size);
                 }
+                // The kernel drops only when datagrams queue up.
+                if (read > 1) self->noteKernelDrops(family);
                 self->receive(family);
             }));
+}
+
+// On the strand.
+void AsyncUdpSocket::noteKernelDrops(std::size_t family) {
+    std::array<std::uint32_t, SK_MEMINFO_VARS> info{};
+    socklen_t length = sizeof(info);
+    int bufferSize;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_ || !sockets_[family]) return;
+        bufferSize = receiveBufferSize_.value_or(0);
+        if (::getsockopt(sockets_[family]->native_handle(), SOL_SOCKET, SO_MEMINFO, info.data(), &length) != 0)
+            return;
+    }
+    std::uint32_t drops = info[SK_MEMINFO_DROPS];
+    std::uint32_t added = drops - kernelDrops_[family];
+    kernelDrops_[family] = drops;
+    if (added == 0) return;
+    auto total = kernelDropped_.fetch_add(added) + added;
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastDropReport_ < std::chrono::seconds(1)) return;
+    lastDropReport_ = now;
+    std::printf("receive buffer of %d bytes overflowed: the kernel dropped %llu datagrams so far\n",
+                bufferSize, static_cast<unsigned long long>(total));
+    std::fflush(stdout);
+}
+
+std::optional<int> AsyncUdpSocket::receiveBufferSize() const {
+    std::lock_guard lock(mutex_);
+    return receiveBufferSize_;
+}
+
+std::uint64_t AsyncUdpSocket::kernelDropCount() const {
+    return kernelDropped_.load();
 }
 
 // On the strand.

@@ -10,6 +10,8 @@
 // thread is safe and takes effect at once.
 #include <array>
 #include <asio/ip/udp.hpp>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -40,8 +42,14 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
   public:
     // The largest UDP payload; the receive buffer holds it whole.
     static constexpr std::size_t maxDatagramSize = 65535;
-    // Kernel receive buffer asked for by `beginReceiving`, so a burst is not dropped.
+    // Kernel receive buffer asked for by `beginReceiving`, so a burst is not
+    // dropped while the receiving side is busy. A privileged process gets it
+    // whole, any other the system's cap (net.core.rmem_max).
     static constexpr int receiveBufferBytes = 8 * 1024 * 1024;
+    // A preset of a megabyte arrives as a thousand datagrams back to back,
+    // which the kernel accounts at up to 4 KiB each while they wait. A smaller
+    // buffer is reported once per process ("receive buffer ... below ...").
+    static constexpr int burstBufferBytes = 4 * 1024 * 1024;
 
     static std::shared_ptr<AsyncUdpSocket> make(std::weak_ptr<AsyncUdpSocketDelegate> delegate, Strand queue);
     ~AsyncUdpSocket();
@@ -70,6 +78,11 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
 
     // The local port after binding (or after the first send).
     std::optional<std::uint16_t> localPort() const;
+    // The kernel receive buffer granted to the receiving sockets (the smaller
+    // of the two), once receiving.
+    std::optional<int> receiveBufferSize() const;
+    // Datagrams the kernel dropped for want of room, as far as noticed.
+    std::uint64_t kernelDropCount() const;
 
     // Numeric host text (dotted IPv4 or IPv6 text) of an address.
     static std::optional<std::string> hostFromAddress(const asio::ip::udp::endpoint& address);
@@ -82,6 +95,7 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     void createSocketsLocked();
     void receive(std::size_t family);
     void hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family, std::size_t size);
+    void noteKernelDrops(std::size_t family);
     void send(std::shared_ptr<std::vector<std::uint8_t>> bytes, asio::ip::udp::endpoint to,
               double timeoutSeconds, long tag);
     void reportSendFailure(long tag, std::exception_ptr error);
@@ -97,6 +111,11 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     // One per family: both receives may be in flight at once.
     std::array<std::unique_ptr<std::array<std::uint8_t, maxDatagramSize + 1>>, 2> buffers_;
     std::array<asio::ip::udp::endpoint, 2> senders_;
+    std::optional<int> receiveBufferSize_;
+    // Per family, the kernel's drop counter when last read; on the strand.
+    std::array<std::uint32_t, 2> kernelDrops_{};
+    std::atomic<std::uint64_t> kernelDropped_{0};
+    std::chrono::steady_clock::time_point lastDropReport_{};
 };
 
 }  // namespace zelto

@@ -8,8 +8,8 @@ OSCConnection::OSCConnection(OSCEndpoint endpoint, OSCDecoderFunction decoderTyp
     : OSCMessageProvider(taskExecutor),
       endpoint_(std::move(endpoint)),
       decoderType_(decoderType ? decoderType : decoderFunction<OSCStandardDecoder>()),
-      dispatcher_(makeStrand(taskExecutor)),
-      stream_(replaceObjects()) {}
+      dispatcher_(makeStrand(taskExecutor), description()),
+      stream_(replaceObjects(description())) {}
 
 OSCConnection::~OSCConnection() {
     finish();
@@ -54,12 +54,24 @@ void OSCConnection::hold() {
 }
 
 void OSCConnection::keep(std::span<const std::uint8_t> data, std::uint64_t receiveTime) {
-    if (heldDatagrams_.size() >= heldLimit) heldDatagrams_.pop_front();
+    if (heldDatagrams_.size() >= queueLimit || heldBytes_ + data.size() > queueBytes) {
+        auto dropped = heldDropped_.fetch_add(1) + 1;
+        if (!heldOverflowReported_) {
+            heldOverflowReported_ = true;
+            std::printf("%s: %zu datagrams held for new readers, dropping further ones (%llu dropped so far)\n",
+                        description().c_str(), heldDatagrams_.size(), static_cast<unsigned long long>(dropped));
+            std::fflush(stdout);
+        }
+        return;
+    }
+    heldBytes_ += data.size();
     heldDatagrams_.push_back(HeldDatagram{std::vector<std::uint8_t>(data.begin(), data.end()), receiveTime});
 }
 
 std::deque<OSCConnection::HeldDatagram> OSCConnection::release() {
     held_ = false;
+    heldBytes_ = 0;
+    heldOverflowReported_ = false;
     return std::exchange(heldDatagrams_, {});
 }
 

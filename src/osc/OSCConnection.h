@@ -1,7 +1,8 @@
 #pragma once
 
 // One remote peer (host and port) of an OSCServer. Only a server creates
-// connections; the server keeps each one until it is cancelled.
+// connections; the server keeps each one until it is cancelled or the peer has
+// been silent for its idle time (see OSCServer::setPeerIdleTime).
 //
 // Threading: the server hands datagrams to the connection on the server's
 // strand; the connection decodes them there, stamps them (endpoint, receive
@@ -15,7 +16,9 @@
 // datagrams wait until every such reader has taken the connection and run to
 // its next suspension (its next co_await). So callbacks registered, and reads
 // started, in reaction to the announcement see the peer's first datagram
-// (a read still returns only messages received after it began).
+// (a read still returns only messages received after it began). Held datagrams
+// are bounded like every receive queue (OSCMessageProvider::queueLimit).
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -50,6 +53,9 @@ class OSCConnection : public OSCMessageProvider {
     // failed (a malformed datagram).
     bool isActive() const;
 
+    // Datagrams that found the held queue full and were dropped.
+    std::uint64_t heldDroppedCount() const { return heldDropped_.load(); }
+
   private:
     friend class OSCServer;
 
@@ -57,7 +63,6 @@ class OSCConnection : public OSCMessageProvider {
         std::vector<std::uint8_t> bytes;
         std::uint64_t receiveTime;
     };
-    static constexpr std::size_t heldLimit = 1024;
 
     // On the server's strand. Returns the object to publish on the server's
     // stream, or nullptr.
@@ -74,9 +79,16 @@ class OSCConnection : public OSCMessageProvider {
     OSCObjectDispatcher dispatcher_;
     SharedAsyncSequence<OSCObjectPtr> stream_;
     std::atomic<bool> active_{true};
+    std::atomic<std::uint64_t> heldDropped_{0};
     // Touched on the server's strand only.
     bool held_ = false;
     std::deque<HeldDatagram> heldDatagrams_;
+    std::size_t heldBytes_ = 0;
+    bool heldOverflowReported_ = false;
+    // Receive time of the peer's last datagram.
+    std::uint64_t lastReceived_ = 0;
+    // Order of creation on its server; set before the connection is shared.
+    std::uint64_t serial_ = 0;
 };
 
 }  // namespace zelto

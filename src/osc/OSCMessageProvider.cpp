@@ -1,6 +1,7 @@
 #include "osc/OSCMessageProvider.h"
 
 #include <asio/detached.hpp>
+#include <type_traits>
 
 #include "async/MonotonicClock.h"
 #include "async/Timeout.h"
@@ -30,19 +31,23 @@ const OSCMessage* findMessage(const OSCObject& object, const std::optional<OSCAd
 Task<std::optional<OSCMessage>> readMessageWork(AsyncIterator<OSCObjectPtr> objects,
                                                 std::optional<OSCAddressPattern> pattern, std::uint64_t start,
                                                 bool considerBundleMessages) {
-    while (auto object = co_await objects.next()) {
+    while (true) {
+        auto next = objects.next();
+        auto object = co_await std::move(next);
+        if (!object) co_return std::nullopt;
         if (!receivedAfter(**object, start)) continue;
         if (const auto* message = findMessage(**object, pattern, considerBundleMessages)) co_return *message;
     }
-    co_return std::nullopt;
 }
 
 Task<std::optional<OSCBundle>> readBundleWork(AsyncIterator<OSCObjectPtr> objects, std::uint64_t start) {
-    while (auto object = co_await objects.next()) {
+    while (true) {
+        auto next = objects.next();
+        auto object = co_await std::move(next);
+        if (!object) co_return std::nullopt;
         if (!receivedAfter(**object, start)) continue;
         if (const auto* bundle = (*object)->bundle()) co_return *bundle;
     }
-    co_return std::nullopt;
 }
 
 void collectMessages(const OSCObject& object, std::vector<OSCMessage>& out) {
@@ -57,7 +62,10 @@ template <class T, class Select>
 Task<void> feedView(AsyncIterator<OSCObjectPtr> objects, SharedAsyncSequence<T> view, Select select) {
     std::vector<T> selected;
     try {
-        while (auto object = co_await objects.next()) {
+        while (true) {
+            auto next = objects.next();
+            auto object = co_await std::move(next);
+            if (!object) break;
             selected.clear();
             select(**object, selected);
             for (auto& value : selected) view.yield(std::move(value));
@@ -68,6 +76,23 @@ Task<void> feedView(AsyncIterator<OSCObjectPtr> objects, SharedAsyncSequence<T> 
     } catch (...) {
         view.fail(std::current_exception());
     }
+}
+
+// The limits of a stream of received objects; with `early`, it keeps the
+// newest ones until a first reader arrives.
+template <class T>
+StreamLimits<T> receivedLimits(std::string label, bool early) {
+    StreamLimits<T> limits;
+    limits.early = early ? OSCMessageProvider::queueLimit : 0;
+    limits.unread = OSCMessageProvider::queueLimit;
+    limits.bytes = OSCMessageProvider::queueBytes;
+    limits.label = std::move(label);
+    if constexpr (std::is_same_v<T, OSCObjectPtr>) {
+        limits.weigh = [](const OSCObjectPtr& object) { return object ? object->oscSize() : 0; };
+    } else {
+        limits.weigh = [](const T& value) { return value.oscSize(); };
+    }
+    return limits;
 }
 
 }  // namespace
@@ -81,8 +106,8 @@ std::optional<SharedAsyncSequence<OSCObjectPtr>> OSCMessageProvider::objects() c
     return objects_;
 }
 
-SharedAsyncSequence<OSCObjectPtr> OSCMessageProvider::replaceObjects() {
-    SharedAsyncSequence<OSCObjectPtr> fresh(streamLimit, streamLimit);
+SharedAsyncSequence<OSCObjectPtr> OSCMessageProvider::replaceObjects(std::string label) {
+    SharedAsyncSequence<OSCObjectPtr> fresh(receivedLimits<OSCObjectPtr>(std::move(label), false));
     std::lock_guard lock(mutex_);
     objects_ = fresh;
     return fresh;
@@ -97,7 +122,8 @@ SharedAsyncSequence<OSCObjectPtr> OSCMessageProvider::objectsOrEnded() const {
 
 template <class T, class Select>
 SharedAsyncSequence<T> OSCMessageProvider::view(Select select) const {
-    SharedAsyncSequence<T> view(streamLimit, streamLimit);
+    // The caller holds the view and reads it later: it keeps what arrives meanwhile.
+    SharedAsyncSequence<T> view(receivedLimits<T>(objectsOrEnded().label() + " view", true));
     auto task = feedView<T>(objectsOrEnded().makeAsyncIterator(), view, std::move(select));
     asio::co_spawn(taskExecutor_, std::move(task), asio::detached);
     return view;

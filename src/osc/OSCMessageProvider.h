@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "async/Executor.h"
@@ -36,14 +37,20 @@ namespace zelto {
 
 class OSCMessageProvider {
   public:
-    static constexpr std::size_t streamLimit = 1024;
+    // Every queue between the socket and a reader (a reader's buffer, a view,
+    // the datagrams held for a new peer, a dispatcher's backlog) holds at most
+    // this many objects and bytes, far above the thousand segments of a large
+    // preset; what does not fit is dropped, logged and counted.
+    static constexpr std::size_t queueLimit = 65536;
+    static constexpr std::size_t queueBytes = std::size_t{64} << 20;
 
     explicit OSCMessageProvider(Executor taskExecutor);
     virtual ~OSCMessageProvider();
     OSCMessageProvider(const OSCMessageProvider&) = delete;
     OSCMessageProvider& operator=(const OSCMessageProvider&) = delete;
 
-    // The shared stream of received objects; none for a bare provider.
+    // The shared stream of received objects; none for a bare provider. It
+    // keeps nothing for readers that have not subscribed yet.
     std::optional<SharedAsyncSequence<OSCObjectPtr>> objects() const;
 
     // New streams over `objects`, fed by a background task that subscribed
@@ -70,9 +77,9 @@ class OSCMessageProvider {
     const Executor& taskExecutor() const noexcept { return taskExecutor_; }
 
   protected:
-    // Installs a fresh objects stream (newest `streamLimit` kept while nobody
-    // reads) and returns it; the previous one is left as it is.
-    SharedAsyncSequence<OSCObjectPtr> replaceObjects();
+    // Installs a fresh objects stream, named `label` in its log lines, and
+    // returns it; the previous one is left as it is.
+    SharedAsyncSequence<OSCObjectPtr> replaceObjects(std::string label);
     // The producer end; none for a bare provider.
     std::optional<SharedAsyncSequence<OSCObjectPtr>> objectsContinuation() const { return objects(); }
 

@@ -1,5 +1,7 @@
 #include "osc/OSCObjectDispatcher.h"
 
+#include "osc/OSCMessageProvider.h"
+
 #include <asio/post.hpp>
 #include <cstdio>
 #include <exception>
@@ -7,11 +9,19 @@
 namespace zelto {
 
 struct OSCObjectDispatcher::State {
+    explicit State(std::string label) : label(std::move(label)) {}
+
+    const std::string label;
     // On the strand only.
     std::vector<DispatchObject> dispatchObjects;
     // Entries registered or about to be: lets a dispatch with nothing to call
     // skip the strand. Raised before addCallback returns, lowered on the strand.
     std::atomic<std::size_t> registered{0};
+    // Objects posted and not run yet, and their encoded size.
+    std::atomic<std::size_t> backlog{0};
+    std::atomic<std::size_t> backlogBytes{0};
+    std::atomic<std::uint64_t> dropped{0};
+    std::atomic<bool> dropping{false};
 
     void run(const OSCMessage& message) {
         for (const auto& entry : dispatchObjects) {
@@ -35,8 +45,8 @@ struct OSCObjectDispatcher::State {
     }
 };
 
-OSCObjectDispatcher::OSCObjectDispatcher(Strand queue)
-    : queue_(std::move(queue)), state_(std::make_shared<State>()) {}
+OSCObjectDispatcher::OSCObjectDispatcher(Strand queue, std::string label)
+    : queue_(std::move(queue)), state_(std::make_shared<State>(std::move(label))) {}
 
 void OSCObjectDispatcher::addCallback(OSCAddressPattern addressPattern, Callback callback) {
     state_->registered.fetch_add(1);
@@ -57,7 +67,28 @@ void OSCObjectDispatcher::removeCallback(OSCAddressPattern addressPattern) {
 
 void OSCObjectDispatcher::post(OSCObjectPtr object) {
     if (state_->registered.load() == 0) return;
-    asio::post(queue_, [state = state_, object = std::move(object)] { state->runAll(*object); });
+    std::size_t size = object->oscSize();
+    if (state_->backlog.load() >= OSCMessageProvider::queueLimit ||
+        state_->backlogBytes.load() + size > OSCMessageProvider::queueBytes) {
+        auto dropped = state_->dropped.fetch_add(1) + 1;
+        if (!state_->dropping.exchange(true)) {
+            std::printf("%s: %zu objects wait for the callbacks, dropping further ones (%llu dropped so far)\n",
+                        state_->label.c_str(), state_->backlog.load(), static_cast<unsigned long long>(dropped));
+            std::fflush(stdout);
+        }
+        return;
+    }
+    state_->backlog.fetch_add(1);
+    state_->backlogBytes.fetch_add(size);
+    asio::post(queue_, [state = state_, object = std::move(object), size] {
+        state->backlogBytes.fetch_sub(size);
+        if (state->backlog.fetch_sub(1) == 1) state->dropping.store(false);
+        state->runAll(*object);
+    });
+}
+
+std::uint64_t OSCObjectDispatcher::droppedCount() const {
+    return state_->dropped.load();
 }
 
 void OSCObjectDispatcher::dispatchMessage(OSCMessage message) {

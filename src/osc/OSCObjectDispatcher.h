@@ -9,9 +9,14 @@
 // any thread and return at once. Order is the order of posting: a message
 // dispatched after `addCallback` returned sees the new entry. A callback that
 // throws is reported on standard output and does not stop the others.
+//
+// The objects waiting for the strand are bounded like every receive queue
+// (OSCMessageProvider::queueLimit and queueBytes): beyond that, an object is
+// dropped, counted, and the first drop of each backlog is logged.
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "async/Executor.h"
@@ -29,7 +34,8 @@ class OSCObjectDispatcher {
         Callback callback;
     };
 
-    explicit OSCObjectDispatcher(Strand queue);
+    // `label` names the dispatcher in its log lines.
+    explicit OSCObjectDispatcher(Strand queue, std::string label = "OSCObjectDispatcher");
     OSCObjectDispatcher(const OSCObjectDispatcher&) = delete;
     OSCObjectDispatcher& operator=(const OSCObjectDispatcher&) = delete;
 
@@ -46,6 +52,9 @@ class OSCObjectDispatcher {
     void dispatchObject(OSCObject object);
     // The same for an object that is already shared: nothing is copied.
     void dispatchShared(OSCObjectPtr object);
+
+    // Objects dropped because the backlog was full.
+    std::uint64_t droppedCount() const;
 
   private:
     struct State;

@@ -20,12 +20,6 @@ Executor taskExecutorFor(const std::optional<Strand>& queue) {
     return queue ? queue->get_inner_executor() : IoPool::shared().executor();
 }
 
-Task<std::optional<Announcement>> nextConnection(AsyncIterator<std::shared_ptr<OSCConnection>> connections) {
-    auto [connection, ticket] = co_await connections.nextKeepingTicket();
-    if (!connection) co_return std::nullopt;
-    co_return Announcement(std::move(*connection), std::move(ticket));
-}
-
 // Holds the new connection's datagrams back until the waiter's caller has run
 // to its next suspension.
 Task<std::shared_ptr<OSCConnection>> handOver(Task<Announcement> wait) {
@@ -41,6 +35,18 @@ Task<std::shared_ptr<OSCConnection>> handOver(Task<Announcement> wait) {
 
 // Released by every reader that received the announcement: then the held
 // datagrams of the connection are handed over, on the server's strand.
+// The first connection announced that was created after the first `madeBefore`.
+Task<std::optional<Announcement>> OSCServer::nextConnection(
+    AsyncIterator<std::shared_ptr<OSCConnection>> connections, std::uint64_t madeBefore) {
+    while (true) {
+        auto next = connections.nextKeepingTicket();
+        auto [connection, ticket] = co_await std::move(next);
+        if (!connection) co_return std::nullopt;
+        if ((*connection)->serial_ <= madeBefore) continue;
+        co_return Announcement(std::move(*connection), std::move(ticket));
+    }
+}
+
 struct OSCServer::Gate {
     Gate(std::weak_ptr<OSCServer> server, std::shared_ptr<OSCConnection> connection, Strand queue)
         : server(std::move(server)), connection(std::move(connection)), queue(std::move(queue)) {}
@@ -64,7 +70,7 @@ OSCServer::OSCServer(std::uint16_t port, std::weak_ptr<OSCServerDelegate> delega
       decoderType_(decoderType ? decoderType : decoderFunction<OSCStandardDecoder>()),
       queue_(queue ? *queue : makeStrand(taskExecutor())),
       delegate_(std::move(delegate)),
-      serverObjects_(replaceObjects()) {}
+      serverObjects_(replaceObjects(description())) {}
 
 OSCServer::~OSCServer() {
     std::shared_ptr<AsyncUdpSocket> listener;
@@ -85,11 +91,66 @@ OSCServer& OSCServer::start(std::uint64_t) {
     listener_ = AsyncUdpSocket::make(self, queue_);
     listener_->enableReusePort(true);
     listener_->bindToPort(port_, interface_);
-    connectionStream_ = ConnectionStream(1, streamLimit);
-    serverObjects_ = replaceObjects();
+    StreamLimits<std::shared_ptr<OSCConnection>> announcements;
+    announcements.early = 0;
+    announcements.unread = queueLimit;
+    announcements.label = description() + " connections";
+    connectionStream_ = ConnectionStream(std::move(announcements));
+    serverObjects_ = replaceObjects(description());
     lastConnection_.reset();
     listener_->beginReceiving();
+    sweepTimer_ = std::make_unique<asio::steady_timer>(queue_);
+    armSweepLocked();
     return *this;
+}
+
+void OSCServer::setPeerIdleTime(std::chrono::steady_clock::duration idleTime) {
+    std::lock_guard lock(mutex_);
+    peerIdleTime_ = idleTime;
+    if (sweepTimer_) armSweepLocked();
+}
+
+std::chrono::steady_clock::duration OSCServer::peerIdleTime() const {
+    std::lock_guard lock(mutex_);
+    return peerIdleTime_;
+}
+
+// Under mutex_, while listening.
+void OSCServer::armSweepLocked() {
+    if (peerIdleTime_ <= std::chrono::steady_clock::duration::zero()) {
+        sweepTimer_->cancel();
+        return;
+    }
+    // A forgotten peer has been silent for between one and one and a half idle times.
+    sweepTimer_->expires_after(std::max<std::chrono::steady_clock::duration>(peerIdleTime_ / 2,
+                                                                             std::chrono::milliseconds(1)));
+    sweepTimer_->async_wait([weak = weak_from_this()](std::error_code ec) {
+        if (ec) return;
+        if (auto self = weak.lock()) self->forgetSilentPeers();
+    });
+}
+
+// On the strand, where connections are stamped with their last datagram.
+void OSCServer::forgetSilentPeers() {
+    std::vector<std::shared_ptr<OSCConnection>> forgotten;  // finished outside the lock
+    {
+        std::lock_guard lock(mutex_);
+        if (!sweepTimer_) return;
+        auto now = monotonicNanoseconds();
+        auto idle = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(peerIdleTime_).count());
+        std::erase_if(connections_, [&](const std::shared_ptr<OSCConnection>& connection) {
+            if (now - connection->lastReceived_ < idle) return false;
+            forgotten.push_back(connection);
+            return true;
+        });
+        if (!forgotten.empty()) {
+            lastConnection_.reset();
+            reportedFull_ = false;
+        }
+        armSweepLocked();
+    }
+    for (auto& connection : forgotten) connection->finish();
 }
 
 void OSCServer::stopLocked(std::vector<std::shared_ptr<OSCConnection>>& ended) {
@@ -99,6 +160,7 @@ void OSCServer::stopLocked(std::vector<std::shared_ptr<OSCConnection>>& ended) {
     for (auto& connection : ended) connection->finish();
     lastConnection_.reset();
     reportedFull_ = false;
+    sweepTimer_.reset();
 }
 
 void OSCServer::cancel() {
@@ -118,12 +180,20 @@ bool OSCServer::isConnected() const {
 }
 
 Task<std::shared_ptr<OSCConnection>> OSCServer::waitForConnection(std::optional<std::uint64_t> timeout) {
-    ConnectionStream source(1, 1);
+    ConnectionStream source(0, 1);
     if (auto stream = connectionStream())
         source = *stream;
     else
         source.finish();
-    auto work = nextConnection(source.makeAsyncIterator());
+    // Subscribed first: a connection made after `madeBefore` is read is announced to this reader. One
+    // made before, whose announcement may still be on its way, is not what the caller waits for.
+    auto connections = source.makeAsyncIterator();
+    std::uint64_t madeBefore;
+    {
+        std::lock_guard lock(mutex_);
+        madeBefore = connectionsMade_;
+    }
+    auto work = nextConnection(std::move(connections), madeBefore);
     auto wait = withCheckedThrowingContinuation<Announcement>(
         "waitForConnection(timeout:)", timeout, OSCServerError(OSCServerError::Case::serverStopped),
         OSCServerError(OSCServerError::Case::connectionTimeout), std::move(work), taskExecutor());
@@ -189,6 +259,7 @@ std::shared_ptr<OSCConnection> OSCServer::connectionFor(const asio::ip::udp::end
             return nullptr;
         }
         found = std::make_shared<OSCConnection>(OSCEndpoint{*host, port}, decoderType_, taskExecutor());
+        found->serial_ = ++connectionsMade_;
         connections_.push_back(found);
         isNew = true;
     }
@@ -210,6 +281,7 @@ void OSCServer::didReceiveData(AsyncUdpSocket& socket, std::span<const std::uint
         if (listener_.get() != &socket) return;
         connection = connectionFor(address, isNew);
         if (!connection) return;
+        connection->lastReceived_ = receiveTime;
         objects = serverObjects_;
         if (isNew) {
             delegate = delegate_.lock();

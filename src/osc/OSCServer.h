@@ -16,9 +16,15 @@
 //   the strand after the socket closed.
 // * Waits are coroutines: `co_await server->waitForConnection(timeout)`.
 // * Received objects reach `objects()` of the server (every peer, in arrival
-//   order) and of their connection (that peer only).
+//   order) and of their connection (that peer only). Neither keeps anything
+//   for readers that have not subscribed yet.
+// * A peer silent for the peer idle time is forgotten: its connection ends
+//   (reads pending on it end with connectionCanceled) and leaves
+//   `connections`; when it speaks again it is a new connection.
 //
 // Create it with std::make_shared: the socket layer refers back to it weakly.
+#include <asio/steady_timer.hpp>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -48,9 +54,10 @@ class OSCServer : public OSCMessageProvider,
                   public AsyncUdpSocketDelegate,
                   public std::enable_shared_from_this<OSCServer> {
   public:
-    // Peers are never forgotten while the server runs, and each may buffer a
-    // stream's worth of objects: datagrams from further new peers are dropped.
+    // Peers known at once. While that many have spoken within the idle time,
+    // datagrams from further new peers are dropped (and logged once).
     static constexpr std::size_t maxConnections = 256;
+    static constexpr std::chrono::steady_clock::duration defaultPeerIdleTime = std::chrono::minutes(5);
 
     // Nothing is bound until `start`. The delegate is held weakly.
     explicit OSCServer(std::uint16_t port, std::weak_ptr<OSCServerDelegate> delegate = {},
@@ -70,13 +77,18 @@ class OSCServer : public OSCMessageProvider,
     void cancel();
     bool isConnected() const;
 
-    // The next connection that appears after the call. Throws
+    // How long a peer may be silent before it is forgotten; zero or less keeps
+    // peers until `cancel`. Takes effect at once.
+    void setPeerIdleTime(std::chrono::steady_clock::duration idleTime);
+    std::chrono::steady_clock::duration peerIdleTime() const;
+
+    // The next connection that appears after the call, never one that
+    // connected before it. Throws
     // OSCServerError::serverStopped when the server is cancelled first (or was
     // not started), connectionTimeout when the time-out passes first.
     Task<std::shared_ptr<OSCConnection>> waitForConnection(std::optional<std::uint64_t> timeout);
 
-    // The stream of new connections (newest 1 kept while nobody reads); none
-    // before the first start.
+    // The stream of new connections; none before the first start.
     std::optional<SharedAsyncSequence<std::shared_ptr<OSCConnection>>> connectionStream() const;
     std::vector<std::shared_ptr<OSCConnection>> connections() const;
 
@@ -102,11 +114,16 @@ class OSCServer : public OSCMessageProvider,
 
   private:
     struct Gate;
+    // A new connection and the ticket that holds its datagrams back.
+    static Task<std::optional<std::pair<std::shared_ptr<OSCConnection>, std::shared_ptr<void>>>> nextConnection(
+        AsyncIterator<std::shared_ptr<OSCConnection>> connections, std::uint64_t madeBefore);
     std::shared_ptr<OSCConnection> connectionFor(const asio::ip::udp::endpoint& address, bool& isNew);
     void deliver(const std::shared_ptr<OSCConnection>& connection, std::span<const std::uint8_t> data,
                  std::uint64_t receiveTime, const std::optional<SharedAsyncSequence<OSCObjectPtr>>& objects);
     void releaseHeld(const std::shared_ptr<OSCConnection>& connection);
     void stopLocked(std::vector<std::shared_ptr<OSCConnection>>& ended);
+    void armSweepLocked();
+    void forgetSilentPeers();
 
     std::uint16_t port_;
     std::optional<std::string> interface_;
@@ -123,6 +140,11 @@ class OSCServer : public OSCMessageProvider,
     asio::ip::udp::endpoint lastAddress_;
     std::shared_ptr<OSCConnection> lastConnection_;
     bool reportedFull_ = false;
+    // Connections created so far, over every start.
+    std::uint64_t connectionsMade_ = 0;
+    std::chrono::steady_clock::duration peerIdleTime_ = defaultPeerIdleTime;
+    // Runs forgetSilentPeers on `queue` while listening.
+    std::unique_ptr<asio::steady_timer> sweepTimer_;
 };
 
 }  // namespace zelto

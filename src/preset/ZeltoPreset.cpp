@@ -25,8 +25,7 @@ constexpr detail::AttributeNames<4> kGroupAttributes({"ID", "Name", "Icon", "Col
 constexpr detail::AttributeNames<4> kUserAttributes({"Name", "Icon", "MixHide", "PhaseInvert"});
 constexpr detail::AttributeNames<2> kPresetAttributes({"Name", "Version"});
 
-// The float one step below the float nearest to pi.
-constexpr float kPi = 3.1415925f;
+constexpr float kPi = ZeltoChannelSettings::pi;
 
 const char* boolText(bool value) noexcept {
     return value ? "1" : "0";

@@ -64,6 +64,9 @@ class ZeltoChannelSettings : public QVXMLElement {
     explicit ZeltoChannelSettings(const QVXMLElement& element);
     explicit ZeltoChannelSettings(QVXMLElement&& element);
 
+    // The pi of the degree conversions: the float one step below the float nearest to pi.
+    static constexpr float pi = 3.1415925f;
+
     // Degrees, derived from theta and phi (32-bit arithmetic).
     float elevation() const noexcept;
     void setElevation(float degrees) noexcept;

@@ -9,7 +9,8 @@ namespace zelto {
 
 // What a sync would move, worked out from the lists alone (nothing is sent):
 // every name missing locally is fetched once, from the first device that
-// lists it; afterwards every device receives each name it lacks.
+// lists it; afterwards every device receives each name it lacks. Names are
+// matched as the sync matches them, and the built-in presets never move.
 struct SyncPlan {
     struct Fetch {
         DevicePtr from;
@@ -23,7 +24,6 @@ struct SyncPlan {
     std::vector<Send> sends;
 };
 
-// `deviceLists` holds each device's list with the built-in presets removed.
 SyncPlan planSync(const std::vector<RemoteZeltoPreset>& localList, const RequiredPresets& deviceLists);
 
 }  // namespace zelto

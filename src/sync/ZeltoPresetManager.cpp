@@ -37,6 +37,8 @@ const char* ZeltoPresetManagerError::what() const noexcept {
             return "presetDoesNotExist";
         case Case::invalidPath:
             return "invalidPath";
+        case Case::cancelled:
+            return "cancelled";
     }
     return "ZeltoPresetManagerError";
 }

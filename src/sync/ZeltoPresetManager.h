@@ -21,7 +21,9 @@ class ZeltoPresetManagerError : public std::exception {
         emptyPreset,
         presetDoesNotExistAtSource,
         presetDoesNotExist,
-        invalidPath
+        invalidPath,
+        // The caller cancelled the operation (asio per-operation cancellation).
+        cancelled
     };
 
     explicit ZeltoPresetManagerError(Case c) noexcept : case_(c) {}
@@ -93,6 +95,13 @@ class ZeltoPresetManager {
     // Where the companion application keeps its presets.
     static std::string zeltoAppPresetPath();
 
+    // What presets are matched by: the name without the date suffixes at its
+    // end. A mixer may list a name with or without its date, and may keep a
+    // date that came with a name it received; every side is compared the same
+    // way, so a synchronised preset is recognised on the next sync.
+    static std::string matchKey(const std::string& name);
+    static bool isBuiltInPreset(const std::string& name);
+
     // The presets of a folder, with dates, without bytes. File system errors
     // are thrown as std::filesystem::filesystem_error.
     static std::vector<RemoteZeltoPreset> localPresetList(const std::string& localPath);
@@ -105,13 +114,20 @@ class ZeltoPresetManager {
     void writePresetsToLocal(const std::vector<RemoteZeltoPreset>& presets);
     static void deletePreset(const std::string& name, const std::string& at);
 
+    // Both honour the caller's asio cancellation slot: a cancellation ends them
+    // at once with `cancelled`, sending and writing nothing more (preset files
+    // are only ever replaced whole). The manager must outlive them.
     asio::awaitable<void> syncDevices();
     // A null device is the local folder.
     asio::awaitable<void> copyPreset(std::string name, DevicePtr from, DevicePtr to);
 
   private:
-    // One fetch, asked for again after a time-out; none when it failed.
-    asio::awaitable<std::optional<RemoteZeltoPreset>> fetchPreset(DevicePtr device, RemoteZeltoPreset preset);
+    asio::awaitable<void> syncSteps();
+    asio::awaitable<void> copySteps(std::string name, DevicePtr from, DevicePtr to);
+    // One fetch of a listed preset, asked for again after a time-out; none when
+    // it failed. The preset comes under its listed name, with the listed date
+    // when the mixer sent none.
+    asio::awaitable<std::optional<RemoteZeltoPreset>> fetchPreset(DevicePtr device, RemoteZeltoPreset listed);
 
     std::vector<DevicePtr> devices_;
     std::string localPath_;

@@ -1,5 +1,7 @@
 // syncDevices and copyPreset: the parts of the manager that talk to mixers.
 #include <algorithm>
+#include <asio/cancellation_state.hpp>
+#include <asio/this_coro.hpp>
 #include <filesystem>
 #include <set>
 #include <unordered_set>
@@ -12,15 +14,18 @@ namespace zelto {
 
 namespace {
 
-bool isBuiltIn(const RemoteZeltoPreset& preset) {
-    for (const char* name : ZeltoPresetManager::kBuiltInPresets) {
-        if (preset.name == name) return true;
-    }
-    return false;
-}
-
 bool holdsName(const std::vector<RemoteZeltoPreset>& list, const std::string& name) {
     return std::any_of(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) { return p.name == name; });
+}
+
+bool holdsKey(const std::vector<RemoteZeltoPreset>& list, const std::string& key) {
+    return std::any_of(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) {
+        return ZeltoPresetManager::matchKey(p.name) == key;
+    });
+}
+
+bool cancelled(const asio::cancellation_state& state) {
+    return state.cancelled() != asio::cancellation_type::none;
 }
 
 // The same mixer may be listed twice (two discoveries of one device, or the
@@ -38,14 +43,33 @@ std::vector<DevicePtr> distinctDevices(const std::vector<DevicePtr>& devices) {
 
 }  // namespace
 
+std::string ZeltoPresetManager::matchKey(const std::string& name) {
+    RemoteZeltoPreset preset(name);
+    while (preset.date) preset = RemoteZeltoPreset(preset.name);
+    return preset.name;
+}
+
+bool ZeltoPresetManager::isBuiltInPreset(const std::string& name) {
+    auto key = matchKey(name);
+    return std::any_of(std::begin(kBuiltInPresets), std::end(kBuiltInPresets),
+                       [&](const char* builtIn) { return key == builtIn; });
+}
+
 asio::awaitable<std::optional<RemoteZeltoPreset>> ZeltoPresetManager::fetchPreset(DevicePtr device,
-                                                                                  RemoteZeltoPreset preset) {
+                                                                                  RemoteZeltoPreset listed) {
+    auto state = co_await asio::this_coro::cancellation_state;
     for (int attempt = 0; attempt <= kFetchRetries; ++attempt) {
         try {
-            co_return co_await device->transferPreset(preset.name, timeouts.preset);
+            auto transfer = device->transferPreset(listed.name, timeouts.preset);
+            RemoteZeltoPreset fetched = co_await std::move(transfer);
+            fetched.name = listed.name;
+            if (!fetched.date) fetched.date = listed.date;
+            co_return fetched;
         } catch (const PresetSegmentHandlerError& e) {
+            if (cancelled(state)) throw;
             if (e.errorCase() != PresetSegmentHandlerError::Case::timeout) break;
         } catch (const std::exception&) {
+            if (cancelled(state)) throw;
             break;
         }
     }
@@ -53,6 +77,20 @@ asio::awaitable<std::optional<RemoteZeltoPreset>> ZeltoPresetManager::fetchPrese
 }
 
 asio::awaitable<void> ZeltoPresetManager::syncDevices() {
+    auto state = co_await asio::this_coro::cancellation_state;
+    auto steps = syncSteps();
+    try {
+        co_await std::move(steps);
+    } catch (...) {
+        if (delegate) delegate->presetManagerDidFinishSync();
+        if (cancelled(state)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cancelled);
+        throw;
+    }
+    if (delegate) delegate->presetManagerDidFinishSync();
+}
+
+asio::awaitable<void> ZeltoPresetManager::syncSteps() {
+    auto state = co_await asio::this_coro::cancellation_state;
     auto send = [this](auto&& fn) {
         if (delegate) fn(*delegate);
     };
@@ -71,10 +109,7 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
     try {
         localList = localPresetList(localPath_);
     } catch (const std::exception& e) {
-        send([&](auto& d) {
-            d.presetManagerDidFailReceivingPresetList(local, e);
-            d.presetManagerDidFinishSync();
-        });
+        send([&](auto& d) { d.presetManagerDidFailReceivingPresetList(local, e); });
         throw;
     }
     send([&](auto& d) { d.presetManagerDidReceivePresetList(localList, local); });
@@ -84,15 +119,14 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
         send([&](auto& d) { d.presetManagerWillRequestPresetList(device); });
         std::vector<RemoteZeltoPreset> list;
         try {
-            list = co_await device->requestPresetList(timeouts.list);
+            auto request = device->requestPresetList(timeouts.list);
+            list = co_await std::move(request);
         } catch (const std::exception& e) {
-            send([&](auto& d) {
-                d.presetManagerDidFailReceivingPresetList(device, e);
-                d.presetManagerDidFinishSync();
-            });
+            if (!cancelled(state))
+                send([&](auto& d) { d.presetManagerDidFailReceivingPresetList(device, e); });
             throw;
         }
-        std::erase_if(list, isBuiltIn);
+        std::erase_if(list, [](const RemoteZeltoPreset& p) { return isBuiltInPreset(p.name); });
         send([&](auto& d) { d.presetManagerDidReceivePresetList(list, device); });
         deviceLists.emplace_back(device, std::move(list));
     }
@@ -103,7 +137,7 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
     for (const auto& [device, list] : deviceLists) {
         std::vector<RemoteZeltoPreset> mine;
         for (const auto& preset : list) {
-            if (chosen.insert(preset.name).second) mine.push_back(preset);
+            if (chosen.insert(matchKey(preset.name)).second) mine.push_back(preset);
         }
         if (!mine.empty()) required.emplace_back(device, std::move(mine));
     }
@@ -113,9 +147,10 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
     for (const auto& entry : required) {
         const DevicePtr& device = entry.first;
         for (const auto& preset : entry.second) {
-            if (holdsName(localList, preset.name)) continue;
+            if (holdsKey(localList, matchKey(preset.name))) continue;
             send([&](auto& d) { d.presetManagerDidRequestPreset(preset, device); });
-            auto fetched = co_await fetchPreset(device, preset);
+            auto fetch = fetchPreset(device, preset);
+            auto fetched = co_await std::move(fetch);
             if (!fetched) {
                 send([&](auto& d) { d.presetManagerDidFailReceivingPreset(preset, device); });
                 continue;
@@ -125,26 +160,21 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
         }
     }
 
-    try {
-        writePresetsToLocal(received);
-    } catch (...) {
-        send([&](auto& d) { d.presetManagerDidFinishSync(); });
-        throw;
-    }
+    writePresetsToLocal(received);
 
     send([&](auto& d) { d.presetManagerWillRequestPresetList(local); });
     try {
         localList = localPresetList(localPath_);
     } catch (const std::exception& e) {
-        send([&](auto& d) {
-            d.presetManagerDidFailReceivingPresetList(local, e);
-            d.presetManagerDidFinishSync();
-        });
+        send([&](auto& d) { d.presetManagerDidFailReceivingPresetList(local, e); });
         co_return;
     }
     send([&](auto& d) { d.presetManagerDidReceivePresetList(localList, local); });
 
+    std::set<std::string> pushed;
     for (const auto& listed : localList) {
+        auto key = matchKey(listed.name);
+        if (isBuiltInPreset(key) || !pushed.insert(key).second) continue;
         RemoteZeltoPreset preset("");
         try {
             preset = loadPresetAtPath(presetfiles::presetFilePath(localPath_, listed.name));
@@ -152,48 +182,66 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
             break;
         }
         if (!preset.bytes || preset.bytes->empty()) break;
+        // A date at the end of a file name is the preset's date, not part of
+        // its name: mixers keep the name without it.
+        RemoteZeltoPreset named(listed.name);
+        preset.name = named.name;
+        if (named.date) preset.date = named.date;
         for (const auto& entry : deviceLists) {
             const DevicePtr& device = entry.first;
-            if (holdsName(entry.second, preset.name)) continue;
+            if (holdsKey(entry.second, key)) continue;
             device->sendPreset(preset, false);
             send([&](auto& d) { d.presetManagerDidSendPreset(preset, device, false); });
         }
     }
-    send([&](auto& d) { d.presetManagerDidFinishSync(); });
 }
 
 asio::awaitable<void> ZeltoPresetManager::copyPreset(std::string name, DevicePtr from, DevicePtr to) {
+    auto state = co_await asio::this_coro::cancellation_state;
+    auto steps = copySteps(std::move(name), std::move(from), std::move(to));
+    try {
+        co_await std::move(steps);
+    } catch (...) {
+        if (cancelled(state)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cancelled);
+        throw;
+    }
+}
+
+asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr from, DevicePtr to) {
     if (!from && !to) co_return;
     if (from && to && from == to) co_return;
 
     for (const auto& device : {from, to}) {
         if (!device) continue;
         try {
-            co_await device->connect(timeouts.connect);
+            auto connecting = device->connect(timeouts.connect);
+            co_await std::move(connecting);
         } catch (const ZeltoDeviceError& e) {
             if (e.errorCase() != ZeltoDeviceError::Case::connectionAlreadyStarted) throw;
         }
     }
 
     auto listOf = [this](DevicePtr device) -> asio::awaitable<std::vector<RemoteZeltoPreset>> {
-        if (device) co_return co_await device->requestPresetList(timeouts.list);
-        co_return localPresetList(localPath_);
+        if (!device) co_return localPresetList(localPath_);
+        auto request = device->requestPresetList(timeouts.list);
+        co_return co_await std::move(request);
     };
-    auto sourceList = co_await listOf(from);
-    auto destinationList = co_await listOf(to);
-    if (!holdsName(sourceList, name)) {
+    auto sourceRequest = listOf(from);
+    auto sourceList = co_await std::move(sourceRequest);
+    auto destinationRequest = listOf(to);
+    auto destinationList = co_await std::move(destinationRequest);
+    auto listed = std::find_if(sourceList.begin(), sourceList.end(),
+                               [&](const RemoteZeltoPreset& p) { return p.name == name; });
+    if (listed == sourceList.end()) {
         throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::presetDoesNotExistAtSource);
     }
 
     RemoteZeltoPreset preset("");
     if (from) {
-        RemoteZeltoPreset wanted("");
-        wanted.name = name;
-        auto fetched = co_await fetchPreset(from, wanted);
+        auto fetch = fetchPreset(from, *listed);
+        auto fetched = co_await std::move(fetch);
         if (!fetched) throw PresetSegmentHandlerError(PresetSegmentHandlerError::Case::timeout);
         preset = std::move(*fetched);
-        // The preset is put under the name that was asked for.
-        preset.name = name;
     } else {
         preset = loadPreset(name);
     }

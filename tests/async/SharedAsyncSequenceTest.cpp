@@ -18,7 +18,8 @@ template <class T>
 Task<std::vector<T>> collect(AsyncIterator<T> it, std::size_t count) {
     std::vector<T> out;
     while (out.size() < count) {
-        auto value = co_await it.next();
+        auto next = it.next();
+        auto value = co_await std::move(next);
         if (!value) break;
         out.push_back(*value);
     }
@@ -28,7 +29,12 @@ Task<std::vector<T>> collect(AsyncIterator<T> it, std::size_t count) {
 template <class T>
 Task<std::vector<T>> collectToEnd(AsyncIterator<T> it) {
     std::vector<T> out;
-    while (auto value = co_await it.next()) out.push_back(*value);
+    while (true) {
+        auto next = it.next();
+        auto value = co_await std::move(next);
+        if (!value) break;
+        out.push_back(*value);
+    }
     co_return out;
 }
 
@@ -38,13 +44,14 @@ class SharedAsyncSequenceTest : public ::testing::Test {
 };
 
 TEST_F(SharedAsyncSequenceTest, FirstReaderGetsTheNewestEarlyElementsAndLaterReadersMissConsumedOnes) {
-    SharedAsyncSequence<int> stream(/*bufferLimit=*/3);
+    SharedAsyncSequence<int> stream(/*earlyLimit=*/3);
     for (int i = 0; i < 5; ++i) stream.yield(i);  // nobody subscribed yet: newest 3 kept
     {
         auto first = stream.makeAsyncIterator();
         EXPECT_EQ(runWithDeadline(pool.executor(), collect(std::move(first), 3)),
                   (std::vector<int>{2, 3, 4}));
     }
+    EXPECT_EQ(stream.droppedCount(), 2u);
     stream.yield(5);  // finds no reader: consumed and lost
     auto late = stream.makeAsyncIterator();
     stream.yield(6);
@@ -52,19 +59,39 @@ TEST_F(SharedAsyncSequenceTest, FirstReaderGetsTheNewestEarlyElementsAndLaterRea
     EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(late))), std::vector<int>{6});
 }
 
-TEST_F(SharedAsyncSequenceTest, ReaderBuffersAreBoundedAndDroppedReadersAreForgotten) {
-    SharedAsyncSequence<int> stream(/*bufferLimit=*/4, /*readerLimit=*/4);
+TEST_F(SharedAsyncSequenceTest, StreamWithoutEarlyBufferKeepsNothingBeforeItsFirstReader) {
+    SharedAsyncSequence<int> stream(/*earlyLimit=*/0);
+    stream.yield(1);
+    auto reader = stream.makeAsyncIterator();
+    stream.yield(2);
+    stream.finish();
+    EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(reader))), std::vector<int>{2});
+    EXPECT_EQ(stream.droppedCount(), 0u);
+}
+
+TEST_F(SharedAsyncSequenceTest, ReaderBuffersAreBoundedLoggedAndCounted) {
+    StreamLimits<std::string> limits;
+    limits.unread = 4;
+    limits.bytes = 10;
+    limits.weigh = [](const std::string& s) { return s.size(); };
+    limits.label = "words";
+    SharedAsyncSequence<std::string> stream(limits);
     auto slow = stream.makeAsyncIterator();
     {
         auto gone = stream.makeAsyncIterator();
         EXPECT_EQ(stream.readerCount(), 2u);
     }
     EXPECT_EQ(stream.readerCount(), 1u);
-    for (int i = 0; i < 10; ++i) stream.yield(i);
-    EXPECT_EQ(slow.droppedCount(), 6u);
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 6; ++i) stream.yield(std::to_string(i));  // beyond 4 elements
+    stream.yield("abcdefghi");                                   // beyond 10 bytes
+    auto printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(slow.droppedCount(), 5u);
+    EXPECT_EQ(stream.droppedCount(), 5u);
+    EXPECT_EQ(printed, "words: buffer full at 3 elements, dropping the oldest (1 dropped so far)\n");
     stream.finish();
     EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(slow))),
-              (std::vector<int>{6, 7, 8, 9}));
+              (std::vector<std::string>{"5", "abcdefghi"}));
 }
 
 TEST_F(SharedAsyncSequenceTest, EndAndFailureReachWaitingAndLateReaders) {
@@ -79,7 +106,8 @@ TEST_F(SharedAsyncSequenceTest, EndAndFailureReachWaitingAndLateReaders) {
         auto result = std::async(std::launch::async, [&] {
             return runWithDeadline(pool.executor(), [](AsyncIterator<int> it) -> Task<std::string> {
                 try {
-                    auto value = co_await it.next();
+                    auto next = it.next();
+                    auto value = co_await std::move(next);
                     co_return value ? "value" : "end";
                 } catch (const std::runtime_error& e) {
                     co_return e.what();
@@ -128,7 +156,8 @@ TEST_F(SharedAsyncSequenceTest, TicketIsHeldWhileTheReaderReacts) {
                 return runWithDeadline(
                     executor,
                     [](AsyncIterator<int> it, std::shared_ptr<std::atomic<bool>> released) -> Task<bool> {
-                        co_await it.next();
+                        auto next = it.next();
+                        co_await std::move(next);
                         co_return released->load();
                     }(std::move(it), released));
             });

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <asio/bind_cancellation_slot.hpp>
+#include <asio/cancellation_signal.hpp>
+#include <asio/post.hpp>
 #include <chrono>
+#include <future>
 #include <stdexcept>
 
 #include "async/AsyncTestSupport.h"
@@ -17,12 +21,15 @@ struct Ended : std::exception {};
 struct TimedOut : std::exception {};
 
 Task<std::optional<int>> firstOf(AsyncIterator<int> it) {
-    co_return co_await it.next();
+    auto next = it.next();
+    auto value = co_await std::move(next);
+    co_return value;
 }
 
 Task<std::string> outcomeOf(Task<int> wait) {
     try {
-        co_return std::to_string(co_await std::move(wait));
+        int value = co_await std::move(wait);
+        co_return std::to_string(value);
     } catch (const Ended&) {
         co_return "ended";
     } catch (const TimedOut&) {
@@ -103,13 +110,45 @@ TEST_F(TimeoutTest, TimedOutWorkIsCancelledAndUnsubscribed) {
     EXPECT_EQ(next.get(), "9");
 }
 
+TEST_F(TimeoutTest, CallersCancellationEndsTheWaitAndTheWork) {
+    auto strand = pool.makeStrand();
+    SharedAsyncSequence<int> stream;
+    asio::cancellation_signal signal;
+    std::promise<std::string> done;
+    auto waiting = [](TimeoutTest* self, SharedAsyncSequence<int> stream) -> Task<std::string> {
+        try {
+            auto wait = self->wait(30'000'000'000, firstOf(stream.makeAsyncIterator()));
+            co_await std::move(wait);
+        } catch (const ThrowingContinuationError& e) {
+            co_return e.what();
+        }
+        co_return "no error";
+    };
+    auto task = waiting(this, stream);
+    asio::co_spawn(strand, std::move(task),
+                   asio::bind_cancellation_slot(signal.slot(), [&done](std::exception_ptr, std::string outcome) {
+                       done.set_value(outcome);
+                   }));
+    while (stream.readerCount() == 0) std::this_thread::yield();
+    asio::post(strand, [&signal] { signal.emit(asio::cancellation_type::terminal); });
+    auto outcome = done.get_future();
+    ASSERT_EQ(outcome.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(outcome.get(), "canceled");
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (stream.readerCount() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(stream.readerCount(), 0u) << "the work was cancelled too";
+}
+
 TEST_F(TimeoutTest, CallerResumesOnItsOwnExecutor) {
     auto strand = pool.makeStrand();
     SharedAsyncSequence<int> stream;
     stream.yield(1);
     bool onStrand = runWithDeadline(
         strand, [](TimeoutTest* self, SharedAsyncSequence<int> stream, Strand strand) -> Task<bool> {
-            co_await self->wait(1'000'000'000, firstOf(stream.makeAsyncIterator()));
+            auto first = firstOf(stream.makeAsyncIterator());
+            auto wait = self->wait(1'000'000'000, std::move(first));
+            co_await std::move(wait);
             co_return strand.running_in_this_thread();
         }(this, stream, strand));
     EXPECT_TRUE(onStrand);

@@ -105,6 +105,29 @@ TEST_F(SegmentHandlerTest, NameSuffixAndDateAreTakenApart) {
     EXPECT_TRUE(preset.bytes->empty());
 }
 
+TEST_F(SegmentHandlerTest, NamedWaiterGetsItsPresetWithOrWithoutTheMixersDate) {
+    const std::string date = "2021-05-01T10:00:00.000Z";
+    const std::string datedName = "Show *[2020-01-01T00:00:00.000Z]";
+    struct Case {
+        std::string requested, sent;
+        bool dated;
+    };
+    const Case cases[] = {
+        {datedName, datedName + " *[" + date + "].ZELTOshow", true},
+        {datedName, datedName + ".ZELTOshow", false},
+        {"Show", "Show *[" + date + "].ZELTOshow", true},
+        {"Old.ZELTOshow copy", "Old.ZELTOshow copy.ZELTOshow", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sent);
+        auto waiter = handler.subscribe(c.requested);
+        handler.addSegment(segment(c.sent, {1}, 0, 1));
+        auto preset = awaitNext(waiter);
+        EXPECT_EQ(preset.name, c.requested);
+        EXPECT_EQ(preset.date, c.dated ? parseIsoDate(date) : std::nullopt);
+    }
+}
+
 TEST_F(SegmentHandlerTest, MissingSegmentEndsInTimeout) {
     handler.addSegment(segment("Show", {0}, 0, 2));
     EXPECT_EQ(failureOf(handler.subscribe()), Case::timeout);

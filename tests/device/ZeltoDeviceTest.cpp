@@ -45,6 +45,16 @@ TEST_F(UnconnectedDevice, EqualityFollowsIpAndIdentity) {
     EXPECT_EQ(hashes.size(), 4u);
 }
 
+// Written out from the protocol: each send may wait one second, no less.
+TEST_F(UnconnectedDevice, TimingsAreTheProtocols) {
+    const ZeltoTimings t = make("10.0.0.1")->timings();
+    EXPECT_EQ(t.sendTimeout, 1'000'000'000u);
+    EXPECT_EQ(t.scaledDown(10).sendTimeout, 1'000'000'000u);
+    EXPECT_EQ(t.pingInterval, std::chrono::seconds(5));
+    EXPECT_EQ(t.onlineWindow, std::chrono::seconds(10));
+    EXPECT_EQ(t.discoveryInterval, std::chrono::seconds(30));
+}
+
 TEST_F(UnconnectedDevice, CommandsWithoutSessionSendNothingAndDoNotFail) {
     auto device = make("127.0.0.1");
     device->identify();
@@ -78,10 +88,10 @@ TEST_F(UnconnectedDevice, ListAndFetchNeedASession) {
         EXPECT_EQ(e.errorCase(), ZeltoDeviceError::Case::deviceIsOffline);
     }
     try {
-        runner.run(device->transferPreset("A", 50'000'000));
+        runner.run(device->transferPreset("A", 10'000'000'000));
         FAIL() << "a preset without a session";
-    } catch (const PresetSegmentHandlerError& e) {
-        EXPECT_EQ(e.errorCase(), PresetSegmentHandlerError::Case::timeout);
+    } catch (const ZeltoDeviceError& e) {
+        EXPECT_EQ(e.errorCase(), ZeltoDeviceError::Case::deviceIsOffline);
     }
 }
 

@@ -82,8 +82,10 @@ TEST(CodecBundle, RejectsMalformedFraming) {
         {bytes("#bundlX\0\0\0\0\0\0\0\0\1"sv), Case::invalidPrefix},
         {with("\0\0\0\x10/a\0\0,\0\0\0"sv), Case::sizeExceedsDataProvided},
         {with("\x7F\xFF\xFF\xF0/a\0\0,\0\0\0"sv), Case::sizeExceedsDataProvided},
-        {with("\xFF\xFF\xFF\xF8/a\0\0,\0\0\0"sv), Case::invalidSize},    // negative size
-        {with("\0\0\0\x08/a\0\0,\0\0\0\0\0\0\0"sv), Case::invalidSize},  // size field with nothing after
+        {with("\xFF\xFF\xFF\xF8/a\0\0,\0\0\0"sv), Case::invalidSize},  // negative size
+        // A size field must be followed by an element: a lone one at the end, claiming 8 bytes.
+        {with("\0\0\0\x08/a\0\0,\0\0\0\0\0\0\x08"sv), Case::invalidSize},
+        {with("\0\0\0\x08"sv), Case::invalidSize},
         {with("\0\0\0\x0C#bundle\0\0\0\0\0"sv), Case::invalidSize},
         {with("\0\0\0\x10xbundle\0\0\0\0\0\0\0\0\0"sv), Case::invalidPrefix},
         {with("\0\0\0\0\0\0\0\x08/a\0\0,\0\0\0"sv), Case::invalidSize},  // empty element

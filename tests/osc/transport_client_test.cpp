@@ -3,6 +3,7 @@
 
 #include "osc/OSCClient.h"
 #include "osc/transport_test_support.h"
+#include "support/NetNamespace.h"
 
 namespace zelto::test {
 namespace {
@@ -51,6 +52,32 @@ TEST_F(ClientTest, SendFailuresReachTheDelegateNotTheCaller) {
     auto failures = delegate->failures.waitFor(1);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0], "Error in getaddrinfo() function");
+}
+
+// Behind a link that takes datagrams in and lets none out (a token bucket of
+// 8 bit/s), the socket's buffer fills and sends wait. A time-out counts in
+// whole seconds: one second fails a waiting send after a second, anything
+// shorter is none at all.
+TEST_F(ClientTest, SendTimeOutsCountInWholeSeconds) {
+    ASSERT_EQ(runCommand("ip link add zta type veth peer name ztb && ip addr add 10.9.1.1/24 dev zta && "
+                         "ip link set zta up && ip link set ztb up && "
+                         "ip neigh add 10.9.1.2 lladdr 02:00:00:00:00:01 dev zta nud permanent && "
+                         "tc qdisc add dev zta root tbf rate 8bit burst 1600 limit 100000000"),
+              0);
+    auto belowOneSecond = std::make_shared<FailureInbox>(), oneSecond = std::make_shared<FailureInbox>();
+    OSCClient waitsForever("10.9.1.2", 9110, pool.makeStrand(), belowOneSecond);
+    OSCClient givesUp("10.9.1.2", 9110, pool.makeStrand(), oneSecond);
+    auto datagram = message("/fill", {OSCValue::blob(std::vector<std::uint8_t>(1000))});
+    // Far more than a socket buffer holds.
+    for (int i = 0; i < 400; ++i) waitsForever.sendMessage(datagram, 999'999'999);
+    auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 400; ++i) givesUp.sendMessage(datagram, kSecond);
+    auto failures = oneSecond->failures.waitFor(1);
+    auto waited = std::chrono::steady_clock::now() - started;
+    ASSERT_FALSE(failures.empty());
+    EXPECT_EQ(failures[0], "Send operation timed out");
+    EXPECT_GE(waited, std::chrono::seconds(1));
+    EXPECT_TRUE(belowOneSecond->failures.values().empty()) << belowOneSecond->failures.values()[0];
 }
 
 }  // namespace

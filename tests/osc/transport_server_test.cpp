@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <asio/detached.hpp>
+#include <asio/post.hpp>
+#include <asio/use_future.hpp>
+#include <atomic>
 #include <asio/ip/udp.hpp>
 #include <cstring>
 #include <future>
@@ -20,7 +23,8 @@ namespace {
 Task<std::vector<OSCObjectPtr>> take(AsyncIterator<OSCObjectPtr> it, std::size_t count) {
     std::vector<OSCObjectPtr> out;
     while (out.size() < count) {
-        auto next = co_await it.next();
+        auto read = it.next();
+        auto next = co_await std::move(read);
         if (!next) break;
         out.push_back(*next);
     }
@@ -30,8 +34,12 @@ Task<std::vector<OSCObjectPtr>> take(AsyncIterator<OSCObjectPtr> it, std::size_t
 template <class T>
 Task<std::size_t> drain(AsyncIterator<T> it) {
     std::size_t count = 0;
-    while (co_await it.next()) ++count;
-    co_return count;
+    while (true) {
+        auto read = it.next();
+        auto next = co_await std::move(read);
+        if (!next) co_return count;
+        ++count;
+    }
 }
 
 std::string addressOf(const OSCObjectPtr& object) {
@@ -62,15 +70,16 @@ TEST_F(ServerTest, PeersAreTrackedByHostAndPortAndAnnouncedOnce) {
         EXPECT_EQ(object->endpoint()->host, "127.0.0.1");
         EXPECT_TRUE(object->receiveTime());
     }
-    // Each connection's own stream carries only its peer; its first reader
-    // also gets what arrived before anybody read it.
+    // Each connection's own stream carries only its peer, and keeps nothing
+    // for a reader that had not come yet.
     auto onlyB = connections[1]->objects()->makeAsyncIterator();
     a.send(port, message("/four"));
     b.send(port, message("/five"));
+    b.send(port, message("/six"));
     auto fromB = runWithDeadline(pool.executor(), take(std::move(onlyB), 2));
     ASSERT_EQ(fromB.size(), 2u);
-    EXPECT_EQ(addressOf(fromB[0]), "/three");
-    EXPECT_EQ(addressOf(fromB[1]), "/five");
+    EXPECT_EQ(addressOf(fromB[0]), "/five");
+    EXPECT_EQ(addressOf(fromB[1]), "/six");
 }
 
 TEST_F(ServerTest, ReadersOfTheAnnouncementSeeTheFirstDatagram) {
@@ -80,7 +89,8 @@ TEST_F(ServerTest, ReadersOfTheAnnouncementSeeTheFirstDatagram) {
     asio::co_spawn(
         pool.makeStrand(),
         [](AsyncIterator<std::shared_ptr<OSCConnection>> it, Inbox<std::string>* seen) -> Task<void> {
-            auto connection = co_await it.next();
+            auto read = it.next();
+            auto connection = co_await std::move(read);
             if (!connection) co_return;
             (*connection)
                 ->dispatcher()
@@ -88,7 +98,9 @@ TEST_F(ServerTest, ReadersOfTheAnnouncementSeeTheFirstDatagram) {
                     *OSCAddressPattern::make("/first"),
                     [seen](const OSCAddressPattern&, const OSCMessage&) { seen->put("stream callback"); });
             auto view = (*connection)->messages().makeAsyncIterator();
-            if (auto m = co_await view.next()) seen->put("view " + std::string(m->address().address()));
+            auto first = view.next();
+            auto m = co_await std::move(first);
+            if (m) seen->put("view " + std::string(m->address().address()));
         }(std::move(announcements), &seen),
         asio::detached);
     // 2. waitForConnection, then a callback registered by its caller.
@@ -143,10 +155,11 @@ TEST_F(ServerTest, CancelEndsOldStreamsAndRestartGivesFreshOnes) {
     EXPECT_TRUE(server->connections().empty());
     ASSERT_TRUE(events->waitFor("stop"));
     EXPECT_EQ(events->details("stop"), std::vector<std::string>{""});
-    // Readers of the old streams see them end.
+    // Readers of the old streams see them end; none kept anything from before
+    // its readers came.
     EXPECT_EQ(runWithDeadline(pool.executor(), take(std::move(oldObjects), 10)).size(), 0u);
-    EXPECT_EQ(runWithDeadline(pool.executor(), drain(std::move(oldConnections))), 1u);
-    EXPECT_EQ(runWithDeadline(pool.executor(), take(std::move(oldConnectionObjects), 10)).size(), 1u);
+    EXPECT_EQ(runWithDeadline(pool.executor(), drain(std::move(oldConnections))), 0u);
+    EXPECT_EQ(runWithDeadline(pool.executor(), take(std::move(oldConnectionObjects), 10)).size(), 0u);
     EXPECT_FALSE(oldConnection->isActive());
 
     server->start();
@@ -297,7 +310,8 @@ TEST_F(ServerTest, ThrowingDelegateAndCallbacksDoNotStopReceiving) {
     EXPECT_EQ(runWithDeadline(pool.executor(), take(std::move(objects), 2)).size(), 2u);
 }
 
-TEST_F(ServerTest, NewPeersBeyondTheLimitAreIgnored) {
+TEST_F(ServerTest, SilentPeersAreForgottenAndMakeRoomForNewOnes) {
+    server->setPeerIdleTime(std::chrono::seconds(1));
     std::vector<std::unique_ptr<Peer>> peers;
     for (std::size_t i = 0; i <= OSCServer::maxConnections; ++i) peers.push_back(std::make_unique<Peer>());
     testing::internal::CaptureStdout();
@@ -309,8 +323,31 @@ TEST_F(ServerTest, NewPeersBeyondTheLimitAreIgnored) {
     auto printed = testing::internal::GetCapturedStdout();
     ASSERT_EQ(received.size(), OSCServer::maxConnections + 1);
     EXPECT_EQ(addressOf(received.back()), "/known/peer");
-    EXPECT_EQ(server->connections().size(), OSCServer::maxConnections);
     EXPECT_NE(printed.find("ignoring new ones"), std::string::npos);
+    auto connections = server->connections();
+    ASSERT_EQ(connections.size(), OSCServer::maxConnections);
+
+    // The first peer keeps talking while the others fall silent; the last of
+    // them to have spoken is forgotten last.
+    auto chatty = connections.front();
+    auto lastQuiet = connections.back()->objects()->makeAsyncIterator();
+    auto forgotten = asio::co_spawn(pool.executor(), lastQuiet.next(), asio::use_future);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    do {
+        peers.front()->send(port, message("/still/here"));
+    } while (forgotten.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready &&
+             std::chrono::steady_clock::now() < deadline);
+    ASSERT_EQ(forgotten.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_FALSE(forgotten.get().has_value());  // its stream ended
+    auto remaining = server->connections();
+    ASSERT_EQ(remaining.size(), 1u);
+    EXPECT_EQ(remaining[0], chatty);
+
+    // The peer that found no room is taken now; a forgotten one comes back as new.
+    peers.back()->send(port, message("/late"));
+    peers[1]->send(port, message("/back"));
+    ASSERT_TRUE(events->waitFor("connection", OSCServer::maxConnections + 2));
+    EXPECT_EQ(server->connections().size(), 3u);
 }
 
 TEST_F(ServerTest, IPv6LoopbackPeersAndClients) {
@@ -359,6 +396,98 @@ TEST_F(ServerTest, BurstOfAThousandKilobyteDatagramsArrivesWhole) {
     ASSERT_EQ(received.size(), count);
     for (std::size_t i = 0; i < count; ++i)
         ASSERT_EQ(received[i]->message()->values()[0].asInt32(), static_cast<std::int32_t>(i));
+}
+
+// Keeps a strand busy from the moment it is entered until `open`.
+class Busy {
+  public:
+    explicit Busy(const Strand& strand) {
+        asio::post(strand, [this] {
+            std::unique_lock lock(mutex_);
+            entered_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return open_; });
+        });
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return entered_; });
+    }
+    ~Busy() { open(); }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool open_ = false;
+};
+
+// A burst of a few thousand datagrams while every consumer is slow: the
+// server's strand is busy while it arrives, the reader of the announcement is
+// busy until all of it has been taken in (so the server holds it), and the
+// readers of the streams read only at the end. Nothing is lost or reordered.
+TEST(ServerBurstTest, SlowConsumersLoseNothing) {
+    constexpr std::int32_t count = 2000;
+    IoPool pool{3};
+    auto serverQueue = pool.makeStrand();
+    auto readerQueue = pool.makeStrand();
+    auto events = std::make_shared<ServerEvents>();
+    auto server = std::make_shared<OSCServer>(0, events, serverQueue);
+    server->start();
+    auto port = *server->localPort();
+    auto objects = server->objects()->makeAsyncIterator();
+    Inbox<std::int32_t> dispatched;
+
+    auto busyReader = std::make_unique<Busy>(readerQueue);
+    auto wait = server->waitForConnection(60 * kSecond);
+    auto announced = asio::co_spawn(
+        readerQueue,
+        [](Task<std::shared_ptr<OSCConnection>> wait,
+           Inbox<std::int32_t>* dispatched) -> Task<std::optional<AsyncIterator<OSCObjectPtr>>> {
+            auto connection = co_await std::move(wait);
+            connection->dispatcher().addCallback(
+                *OSCAddressPattern::make("/burst"),
+                [dispatched](const OSCAddressPattern&, const OSCMessage& m) {
+                    dispatched->put(*m.values()[0].asInt32());
+                });
+            co_return std::optional(connection->objects()->makeAsyncIterator());
+        }(std::move(wait), &dispatched),
+        asio::use_future);
+
+    std::vector<std::uint8_t> payload(1000, 0x5A);
+    Peer burst, marker;
+    {
+        Busy busyServer(serverQueue);
+        for (std::int32_t i = 0; i < count; ++i)
+            burst.send(port, message("/burst", {OSCValue(i), OSCValue::blob(payload)}));
+        marker.send(port, message("/marker"));
+    }
+    // The marker's peer is announced once the whole burst has been taken in.
+    ASSERT_TRUE(events->waitFor("connection", 2));
+    busyReader->open();
+    ASSERT_EQ(announced.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    auto connectionObjects = announced.get();
+    ASSERT_TRUE(connectionObjects);
+
+    auto indices = [](const std::vector<OSCObjectPtr>& all) {
+        std::vector<std::int32_t> out;
+        for (const auto& object : all)
+            if (object->message()->address().address() == "/burst")
+                out.push_back(*object->message()->values()[0].asInt32());
+        return out;
+    };
+    std::vector<std::int32_t> expected(count);
+    for (std::int32_t i = 0; i < count; ++i) expected[i] = i;
+    auto all = runWithDeadline(pool.executor(), take(std::move(objects), count + 1), std::chrono::seconds(30));
+    EXPECT_EQ(indices(all), expected);
+    auto own =
+        runWithDeadline(pool.executor(), take(std::move(*connectionObjects), count), std::chrono::seconds(30));
+    EXPECT_EQ(indices(own), expected);
+    EXPECT_EQ(dispatched.waitFor(count, std::chrono::seconds(30)), expected);
+    server->cancel();
 }
 
 }  // namespace

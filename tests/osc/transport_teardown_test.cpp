@@ -86,7 +86,7 @@ TEST(Teardown, EverythingPendingEndsAndThePoolRunsOutOfWork) {
         client.reset();
         peer.reset();
         EXPECT_TRUE(pool->drain(20s)) << "work was left on the pool after everything ended";
-        EXPECT_THROW(connect.get(), OSCServerError);
+        EXPECT_THROW(connect.get(), ZeltoDeviceError);
         EXPECT_TRUE(peerRead.get());
         EXPECT_TRUE(serverRead.get());
         EXPECT_THROW(secondPeer.get(), OSCServerError);

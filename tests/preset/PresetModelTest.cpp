@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <string>
 
 #include "preset/ZeltoPreset.h"
@@ -87,16 +88,55 @@ TEST(ChannelSettingsReading, ColourSpelledTheGroupWayIsResidualContent) {
     EXPECT_NE(written.find("Extra=\"e\" GroupID"), std::string::npos) << written;
 }
 
+// Exact bits: pi is the float one step below the float nearest to pi, and all
+// arithmetic stays in floats (in doubles, setElevation(1) lands one step lower).
 TEST(ChannelSettingsAngles, ElevationAndAzimuthAreDegreesOverThetaAndPhi) {
+    auto bits = [](float value) { return std::bit_cast<std::uint32_t>(value); };
+    EXPECT_EQ(bits(ZeltoChannelSettings::pi), 0x40490FDAu);
     ZeltoChannelSettings c;
+    const std::pair<float, std::uint32_t> elevations[] = {{30, 0x3F860A91}, {1, 0x3FC6D3F2}, {90, 0}};
+    for (auto [degrees, theta] : elevations) {
+        c.setElevation(degrees);
+        EXPECT_EQ(bits(c.theta), theta) << degrees;
+    }
+    const std::pair<float, std::uint32_t> azimuths[] = {{90, 0x3FC90FDA}, {-45, 0xBF490FDA}};
+    for (auto [degrees, phi] : azimuths) {
+        c.setAzimuth(degrees);
+        EXPECT_EQ(bits(c.phi), phi) << degrees;
+    }
+    c.theta = 1;
+    c.phi = 1;
+    EXPECT_EQ(bits(c.elevation()), 0x4202D11Eu);
+    EXPECT_EQ(bits(c.azimuth()), 0x42652EE2u);
     c.setElevation(30);
     EXPECT_FLOAT_EQ(c.elevation(), 30);
-    EXPECT_FLOAT_EQ(c.theta, 60 * 3.1415925f / 180);
-    c.setAzimuth(-45);
-    EXPECT_FLOAT_EQ(c.azimuth(), -45);
-    EXPECT_FLOAT_EQ(c.phi, -0.78539813f);
-    c.theta = 0;
-    EXPECT_EQ(c.elevation(), 90);
+}
+
+// Fixed notation from 1e-4 up to below 1e16, exponent form outside, in the
+// written preset as in the element tree.
+TEST(ChannelSettingsWriting, FloatTextAroundTheNotationThresholds) {
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {0x38D1B717, "0.0001"},        // 1e-4
+        {0x38D1B716, "9.999999e-05"},  // the float below it
+        {0xB8D1B717, "-0.0001"},
+        {0x5A0E1BCA, "1e+16"},               // 1e16
+        {0x5A0E1BC9, "9999999198822400.0"},  // the float below it
+        {0xDA0E1BCA, "-1e+16"},
+        {0x377BA882, "1.5e-05"},
+        {0x4B800000, "16777216.0"},  // 2^24
+        {0x80000000, "-0.0"},
+    };
+    ZeltoPreset preset = ZeltoPreset::fromData(
+        presetXML(R"(<Groups><Group Colour="c" ID="1" Icon="i" Name="g"/></Groups><ChannelSettingsList>)" +
+                  channelXML() + "</ChannelSettingsList>"));
+    for (auto [bits, text] : cases) {
+        auto& channel = preset.userList.users.at(0).channelSettingsList.channelSettings.at(0);
+        channel.r = std::bit_cast<float>(bits);
+        const std::string attribute = std::string(" R=\"") + text + "\" ";
+        EXPECT_NE(channel.toElement().serialize().find(attribute), std::string::npos) << text;
+        const auto data = preset.toData();
+        EXPECT_NE(std::string(data.begin(), data.end()).find(attribute), std::string::npos) << text;
+    }
 }
 
 // ---- users, groups, lists

@@ -55,6 +55,14 @@ TEST(XMLWriting, MarkupAndWhitespaceInValuesSurviveARoundTrip) {
     }
 }
 
+// The exact references: attributes keep tabs and line breaks only as character
+// references; text keeps them as they are, except the carriage return.
+TEST(XMLWriting, EscapesAreTheseReferences) {
+    QVXMLElement e("E", {{"v", "&<>\"\t\n\r'"}});
+    e.stringValue = "&<>\"\t\n\r'";
+    EXPECT_EQ(e.serialize(), "<E v=\"&amp;&lt;&gt;&quot;&#9;&#10;&#13;'\">&amp;&lt;&gt;&quot;\t\n&#13;'</E>");
+}
+
 TEST(XMLWriting, ValuesXMLCannotCarryAreRefusedRatherThanWrittenCorrupt) {
     const std::string bad[] = {
         std::string("nul\0x", 5),    "bell\x07", "\xff", "\xc3", "\xed\xa0\x80" /* surrogate */,

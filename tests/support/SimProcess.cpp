@@ -8,11 +8,16 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+
+#ifdef ZELTO_SIM_REPORTS_TO_GTEST
+#include <gtest/gtest.h>
+#endif
 
 namespace zelto::test {
 
@@ -41,6 +46,24 @@ pid_t spawn(const std::vector<std::string>& argv, int in, int out, int err) {
         ::_exit(127);
     }
     return pid;
+}
+
+constexpr const char* kProtocolError = "protocol error: ";
+
+std::vector<std::string> protocolErrors(const std::vector<std::string>& lines) {
+    std::vector<std::string> errors;
+    for (const auto& line : lines) {
+        if (line.find(kProtocolError) != std::string::npos) errors.push_back(line);
+    }
+    return errors;
+}
+
+void reportProtocolError(const std::string& address, const std::string& line) {
+#ifdef ZELTO_SIM_REPORTS_TO_GTEST
+    ADD_FAILURE() << "zelto-sim " << address << " refused a message: " << line;
+#else
+    std::fprintf(stderr, "zelto-sim %s refused a message: %s\n", address.c_str(), line.c_str());
+#endif
 }
 
 }  // namespace
@@ -175,6 +198,9 @@ SimProcess::~SimProcess() {
     ::waitpid(pid_, nullptr, 0);
     if (drain_->thread.joinable()) drain_->thread.join();
     ::close(drain_->fd);
+    auto errors = protocolErrors(drain_->lines);
+    for (std::size_t i = protocolErrorsTaken_; i < errors.size(); ++i)
+        reportProtocolError(address_, errors[i]);
     std::error_code ec;
     if (ownsPresets_) fs::remove_all(presets_, ec);
 }
@@ -207,6 +233,14 @@ int SimProcess::countLines(const std::string& text) const {
     int count = 0;
     for (const auto& line : lines()) count += line.find(text) != std::string::npos;
     return count;
+}
+
+std::vector<std::string> SimProcess::takeProtocolErrors() {
+    auto errors = protocolErrors(lines());
+    std::vector<std::string> taken(errors.begin() + static_cast<std::ptrdiff_t>(protocolErrorsTaken_),
+                                   errors.end());
+    protocolErrorsTaken_ = errors.size();
+    return taken;
 }
 
 std::vector<std::string> SimProcess::lines() const {

@@ -26,7 +26,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 
 // A zelto-sim child on one address. Its output (both streams) is read for its
 // whole life, so tests can wait for its log lines; the constructor returns
-// once it listens.
+// once it listens. The simulator refuses every message that is off the
+// protocol with a "protocol error" line; each such line that the test did not
+// take fails the test when the simulator is destroyed.
 class SimProcess {
   public:
     // With a temporary preset folder of its own, removed at destruction.
@@ -48,11 +50,16 @@ class SimProcess {
     // True once `count` lines holding `text` were printed; false after `limit`.
     bool waitForCount(const std::string& text, int count,
                       std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
-    bool waitForLine(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
+    bool waitForLine(const std::string& text,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
         return waitForCount(text, 1, limit);
     }
     int countLines(const std::string& text) const;
     std::vector<std::string> lines() const;
+
+    // The protocol error lines logged since the last call: a test that sends
+    // junk on purpose takes them, so that they do not fail it.
+    std::vector<std::string> takeProtocolErrors();
 
   private:
     struct Drain;
@@ -63,6 +70,7 @@ class SimProcess {
     bool ownsPresets_ = false;
     pid_t pid_ = -1;
     std::unique_ptr<Drain> drain_;
+    std::size_t protocolErrorsTaken_ = 0;
 };
 
 }  // namespace zelto::test

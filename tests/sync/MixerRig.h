@@ -40,6 +40,7 @@ class MixerRig {
         return blockOn(pool_.executor(), std::move(task));
     }
     void run(Task<void> task) { blockOn(pool_.executor(), std::move(task)); }
+    Executor executor() { return pool_.executor(); }
 
     // The mixer's own list, asked until `done` holds it or 10 s pass (a
     // mixer stores received presets a little after the last datagram).

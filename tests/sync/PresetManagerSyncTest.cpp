@@ -3,7 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <asio/bind_cancellation_slot.hpp>
+#include <asio/cancellation_signal.hpp>
+#include <asio/post.hpp>
+#include <chrono>
+#include <filesystem>
 #include <functional>
+#include <future>
 
 #include "sync/MixerRig.h"
 #include "sync/PresetBytes.h"
@@ -151,6 +157,134 @@ TEST_F(Sync, MixerNamesThatAreNoFileNamesStayOutOfTheFolder) {
     EXPECT_EQ(matching(log, "fail "), sorted({"fail bell\x07 invalidPath", "fail line\nbreak invalidPath"}));
     EXPECT_EQ(local.entries(), std::vector<std::string>{"ok.ZELTOshow"});
     EXPECT_EQ(log.back(), "finish");
+}
+
+std::chrono::system_clock::time_point modifiedAt(const std::string& path) {
+    auto time = std::chrono::file_clock::to_sys(std::filesystem::last_write_time(path));
+    return std::chrono::floor<std::chrono::milliseconds>(time);
+}
+
+TEST_F(Sync, ASecondSyncOfRealisticNamesMovesNothing) {
+    const std::string dated = "Show *[2020-01-01T00:00:00.000Z]";
+    const std::string markup = "Band <Main> & \"Mon\" 'B'";
+    auto& a = rig.add({{dated, presetBytes("Show")},
+                       {markup, presetBytes("Band")},
+                       {"Old.ZELTOshow copy", presetBytes("Old")}});
+    auto listed = *parseIsoDate("2021-05-01T10:00:00.123Z");
+    std::filesystem::last_write_time(a.folder->path() + markup + ".ZELTOshow",
+                                     std::chrono::file_clock::from_sys(listed));
+    // This mixer names the segments of a preset with its date.
+    auto& b =
+        rig.add({{"Gig *[2019-03-03T03:03:03.000Z]", presetBytes("Gig")}, {"Plain", presetBytes("Plain")}},
+                {"--dated-segments"});
+    writeLocal("default (PRESET)", presetBytes("my own default"));
+    writeLocal("Mine *[2021-05-01T10:00:00.000Z]", presetBytes("Mine"));
+    rig.connectAll();
+    auto m = manager(rig.devices());
+    m.timeouts.preset = 2'000'000'000;
+
+    rig.run(m.syncDevices());
+    auto log = events->snapshot();
+    EXPECT_EQ(matching(log, "fail"), std::vector<std::string>{});
+    EXPECT_EQ(matching(log, "write "),
+              sorted({"write " + dated, "write " + markup, "write Old.ZELTOshow copy",
+                      "write Gig *[2019-03-03T03:03:03.000Z]", "write Plain"}));
+    EXPECT_EQ(modifiedAt(local.path() + markup + ".ZELTOshow"), listed) << "the date its mixer listed";
+    EXPECT_EQ(fileBytes(local.path() + "Old.ZELTOshow copy.ZELTOshow"), presetBytes("Old"));
+    EXPECT_EQ(fileBytes(local.path() + "default (PRESET).ZELTOshow"), presetBytes("my own default"));
+    // Each mixer stores what it lacked before the second sync asks for the lists.
+    ASSERT_TRUE(a.sim->waitForCount("stored preset ", 3)) << testing::PrintToString(a.sim->lines());
+    ASSERT_TRUE(b.sim->waitForCount("stored preset ", 4)) << testing::PrintToString(b.sim->lines());
+
+    events->log.clear();
+    rig.run(m.syncDevices());
+    log = events->snapshot();
+    for (const char* moved : {"fetch ", "write ", "send ", "fail"})
+        EXPECT_EQ(matching(log, moved), std::vector<std::string>{}) << moved;
+    EXPECT_EQ(log.back(), "finish");
+    for (auto* mixer : {&a, &b}) {
+        EXPECT_EQ(mixer->sim->countLines("reassembled preset default"), 0) << "a built-in was sent";
+        EXPECT_EQ(mixer->sim->countLines("stored preset "), mixer == &a ? 3 : 4);
+    }
+}
+
+class Cancel : public Sync {
+  protected:
+    // Runs `work` with a cancellation slot on a strand of the rig's pool and
+    // emits a terminal cancellation there once `line` is logged (at once when
+    // empty, that is as soon as the work waits). The case it ended with.
+    ZeltoPresetManagerError::Case cancelAt(Task<void> work, const std::string& line = {},
+                                           std::function<void()> before = {}) {
+        auto strand = asio::make_strand(rig.executor());
+        asio::cancellation_signal signal;
+        std::chrono::steady_clock::time_point emitted;
+        auto emit = [&] {
+            emitted = std::chrono::steady_clock::now();
+            signal.emit(asio::cancellation_type::terminal);
+        };
+        events->onEvent = [&](const std::string& event) {
+            if (event != line) return;
+            if (before) before();
+            asio::post(strand, emit);
+        };
+        std::promise<void> done;
+        auto future = done.get_future();
+        asio::co_spawn(strand, std::move(work),
+                       asio::bind_cancellation_slot(signal.slot(), [&](std::exception_ptr error) {
+                           reaction = std::chrono::steady_clock::now() - emitted;
+                           if (error)
+                               done.set_exception(error);
+                           else
+                               done.set_value();
+                       }));
+        if (line.empty()) asio::post(strand, emit);
+        bool ended = future.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        events->onEvent = nullptr;
+        if (!ended) throw std::runtime_error("the cancelled work did not end");
+        try {
+            future.get();
+        } catch (const ZeltoPresetManagerError& e) {
+            return e.errorCase();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "unexpected error " << e.what();
+            return ZeltoPresetManagerError::Case::emptyPreset;
+        }
+        ADD_FAILURE() << "not cancelled";
+        return ZeltoPresetManagerError::Case::emptyPreset;
+    }
+    std::chrono::steady_clock::duration reaction{};
+};
+
+TEST_F(Cancel, SyncEndsAtOnceInAFetchOrAListWritingNothing) {
+    auto& a = rig.add({{"FromA", presetBytes("FromA", 20000)}});
+    rig.connectAll();
+    auto m = manager(rig.devices());
+    // The mixer freezes as the fetch is asked for: the sync waits on the fetch.
+    EXPECT_EQ(cancelAt(m.syncDevices(), "fetch FromA 127.0.0.2", [&] { a.sim->pause(); }),
+              ZeltoPresetManagerError::Case::cancelled);
+    EXPECT_LT(reaction, std::chrono::milliseconds(100));
+    a.sim->resume();
+    EXPECT_EQ(events->snapshot().back(), "finish");
+    EXPECT_EQ(matching(events->snapshot(), "fail"), std::vector<std::string>{});
+    EXPECT_EQ(matching(events->snapshot(), "send "), std::vector<std::string>{});
+    EXPECT_TRUE(local.entries().empty());
+
+    a.sim->pause();
+    EXPECT_EQ(cancelAt(m.syncDevices()), ZeltoPresetManagerError::Case::cancelled);
+    EXPECT_LT(reaction, std::chrono::milliseconds(100));
+    a.sim->resume();
+    EXPECT_TRUE(local.entries().empty());
+}
+
+TEST_F(Cancel, CopyEndsAtOnce) {
+    auto& a = rig.add({{"FromA", presetBytes("FromA")}});
+    rig.connectAll();
+    auto m = manager({});
+    a.sim->pause();
+    EXPECT_EQ(cancelAt(m.copyPreset("FromA", a.device, nullptr)), ZeltoPresetManagerError::Case::cancelled);
+    EXPECT_LT(reaction, std::chrono::milliseconds(100));
+    a.sim->resume();
+    EXPECT_TRUE(local.entries().empty());
 }
 
 class Copy : public Sync {

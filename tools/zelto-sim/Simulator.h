@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "device/PresetSegmentHandler.h"
+#include "WireRules.h"
 #include "osc/OSCBundle.h"
 
 namespace zelto::sim {
@@ -29,6 +29,8 @@ struct Options {
     int users = 2;
     int userInfoArgs = 18;
     bool compress = false;
+    // Segment names carry the preset's date: "Show *[date].ZELTOshow".
+    bool datedSegments = false;
     double loss = 0;
     unsigned seed = 1;
     std::optional<double> silentAfter;
@@ -46,13 +48,14 @@ class Simulator {
 
     void receive(asio::ip::udp::socket& socket, std::vector<std::uint8_t>& buffer, Endpoint& sender);
     void handleDatagram(std::span<const std::uint8_t> data, const Endpoint& sender);
-    void handleObject(const OSCObject& object, const Endpoint& sender, bool inBundle);
-    void handleMessage(const OSCMessage& message, const Endpoint& sender, bool inBundle);
+    // Why this mixer refuses a well-formed message in its present state, or nothing.
+    std::string refusal(const WireMessage& message, const Endpoint& sender) const;
+    void handleMessage(const WireMessage& message, const Endpoint& sender);
 
-    void connectRequest(const OSCMessage& message, const Endpoint& sender);
+    void connectRequest(const WireMessage& message, const Endpoint& sender);
     void sendPresetList(const Endpoint& to);
     void copyPresetOut(const std::string& name, const Endpoint& to);
-    void takeSegment(const OSCMessage& message, const Endpoint& to);
+    void takeSegment(const WireMessage& message, const Endpoint& to);
     void selectPreset(const std::string& name, const Endpoint& to);
     void deletePreset(const std::string& name);
 
@@ -76,7 +79,12 @@ class Simulator {
     std::mt19937 random_;
     // Requesting host -> the port its session listens on.
     std::map<asio::ip::address, std::uint16_t> sessions_;
-    PresetSegmentAssembler assembler_;
+    struct Incoming {
+        std::int32_t total = 0;
+        std::map<std::int32_t, std::vector<std::uint8_t>> parts;
+    };
+    // Segment name as sent -> the parts received so far.
+    std::map<std::string, Incoming> incoming_;
     std::string current_;
 };
 

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     app.add_option("--userinfo-args", options.userInfoArgs, "UserInfo argument count")
         ->check(CLI::IsMember({18, 19, 20}));
     app.add_flag("--compress", options.compress, "zlib-compress every datagram sent");
+    app.add_flag("--dated-segments", options.datedSegments, "put the preset's date into segment names");
     app.add_option("--loss", options.loss, "percentage of datagrams dropped each way")
         ->check(CLI::Range(0.0, 100.0));
     app.add_option("--seed", options.seed, "seed of the loss");

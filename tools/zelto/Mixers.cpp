@@ -1,8 +1,15 @@
 #include "Mixers.h"
 
+#include <asio/bind_cancellation_slot.hpp>
+#include <asio/bind_executor.hpp>
+#include <asio/cancellation_signal.hpp>
+#include <asio/co_spawn.hpp>
 #include <asio/ip/udp.hpp>
 #include <asio/post.hpp>
+#include <asio/signal_set.hpp>
 #include <chrono>
+#include <csignal>
+#include <future>
 #include <iostream>
 
 #include "osc/OSCMessage.h"
@@ -53,6 +60,33 @@ Mixers::~Mixers() {
 
 std::uint64_t Mixers::timeoutNanoseconds() const {
     return static_cast<std::uint64_t>(options_.timeoutSeconds * 1e9);
+}
+
+void Mixers::runInterruptible(Task<void> task) {
+    // Shared with the handlers, which may run after this returns.
+    struct Run {
+        explicit Run(asio::io_context& io) : signals(io, SIGINT) {}
+        asio::signal_set signals;
+        asio::cancellation_signal cancel;
+        bool finished = false;  // on the strand
+        std::promise<void> done;
+    };
+    auto strand = pool_->makeStrand();
+    auto run = std::make_shared<Run>(pool_->context());
+    run->signals.async_wait(asio::bind_executor(strand, [run](std::error_code error, int) {
+        if (!error && !run->finished) run->cancel.emit(asio::cancellation_type::terminal);
+    }));
+    asio::co_spawn(strand, std::move(task),
+                   asio::bind_cancellation_slot(run->cancel.slot(), [run](std::exception_ptr error) {
+                       run->finished = true;
+                       std::error_code ignored;
+                       run->signals.cancel(ignored);
+                       if (error)
+                           run->done.set_exception(error);
+                       else
+                           run->done.set_value();
+                   }));
+    run->done.get_future().get();
 }
 
 bool Mixers::resolveHosts() {

@@ -56,6 +56,9 @@ class Mixers {
         return blockOn(pool_->executor(), std::move(task));
     }
     void run(Task<void> task) { blockOn(pool_->executor(), std::move(task)); }
+    // The same for a long operation that Ctrl-C (SIGINT) cancels: it then ends
+    // with the operation's own cancellation error.
+    void runInterruptible(Task<void> task);
 
     std::uint64_t timeoutNanoseconds() const;
 

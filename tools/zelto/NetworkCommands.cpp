@@ -215,10 +215,7 @@ int runSync(const SyncArgs& args) {
             auto list = requestList(mixers, device);
             if (!list) return kFailure;
             std::erase_if(*list, [](const RemoteZeltoPreset& p) {
-                for (const char* builtIn : ZeltoPresetManager::kBuiltInPresets) {
-                    if (p.name == builtIn) return true;
-                }
-                return false;
+                return ZeltoPresetManager::isBuiltInPreset(p.name);
             });
             lists.emplace_back(device, std::move(*list));
         }
@@ -240,8 +237,13 @@ int runSync(const SyncArgs& args) {
     manager.delegate = printer;
     printer->line(statustext::startingSync);
     try {
-        mixers.run(manager.syncDevices());
+        mixers.runInterruptible(manager.syncDevices());
     } catch (const std::exception& e) {
+        if (auto* error = dynamic_cast<const ZeltoPresetManagerError*>(&e);
+            error && error->errorCase() == ZeltoPresetManagerError::Case::cancelled) {
+            std::cerr << "zelto: sync cancelled before anything was written or sent\n";
+            return kFailure;
+        }
         printer->errorLine(statustext::failed(e));
         mixers.flush(mixers.devices());
         return kFailure;
@@ -277,10 +279,12 @@ int runCopy(const CopyArgs& args) {
     manager.delegate = printer;
     printer->line(statustext::copying(args.name, from, to));
     try {
-        mixers.run(manager.copyPreset(args.name, from, to));
+        mixers.runInterruptible(manager.copyPreset(args.name, from, to));
         mixers.flush({to});
     } catch (const ZeltoPresetManagerError& e) {
-        if (e.errorCase() == ZeltoPresetManagerError::Case::presetDoesNotExistAtSource) {
+        if (e.errorCase() == ZeltoPresetManagerError::Case::cancelled) {
+            std::cerr << "zelto: copy cancelled\n";
+        } else if (e.errorCase() == ZeltoPresetManagerError::Case::presetDoesNotExistAtSource) {
             std::cerr << "zelto: " << args.from << " holds no preset named '" << args.name
                       << "'; run 'zelto list " << args.from << "' to see its presets\n";
         } else {

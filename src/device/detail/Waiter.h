@@ -1,8 +1,10 @@
 #pragma once
 
 #include <asio/any_io_executor.hpp>
+#include <asio/associated_cancellation_slot.hpp>
 #include <asio/async_result.hpp>
 #include <asio/awaitable.hpp>
+#include <asio/cancellation_type.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
@@ -16,10 +18,12 @@ namespace zelto::detail {
 // A one-shot rendezvous between a producer on any thread and one awaiting
 // coroutine. The waiter exists before the event it waits for is provoked, so
 // an answer that arrives before the coroutine suspends is kept, not lost.
+// A cancellation emitted on the awaiting coroutine's slot (from its own
+// executor) ends the wait with `cancelled`.
 template <class T>
 class Waiter : public std::enable_shared_from_this<Waiter<T>> {
   public:
-    enum class Status { value, timeout, ended };
+    enum class Status { value, timeout, ended, cancelled };
     struct Outcome {
         Status status = Status::timeout;
         std::optional<T> value;
@@ -65,10 +69,22 @@ class Waiter : public std::enable_shared_from_this<Waiter<T>> {
 
     template <class Handler>
     void start(Handler handler, std::optional<std::chrono::nanoseconds> timeout) {
+        // Once the handler is handed over, the coroutine may resume on another
+        // thread and let go of this waiter before this function has returned.
+        auto keepAlive = this->shared_from_this();
+        auto slot = asio::get_associated_cancellation_slot(handler);
         std::lock_guard lock(mutex_);
         if (outcome_) {
             Pending<Handler>(std::move(handler)).complete(std::move(*outcome_));
             return;
+        }
+        if (slot.is_connected()) {
+            // The completion handler clears the slot when it runs; a cancellation
+            // that comes after the outcome finds the waiter done.
+            slot.assign([weak = this->weak_from_this()](asio::cancellation_type type) {
+                if (type == asio::cancellation_type::none) return;
+                if (auto self = weak.lock()) self->finish(Outcome{Status::cancelled, std::nullopt});
+            });
         }
         pending_ = std::make_unique<Pending<Handler>>(std::move(handler));
         if (timeout) {
