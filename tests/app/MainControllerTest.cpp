@@ -203,7 +203,6 @@ TEST_F(Controller, UnreadableSyncFolderRaisesTheAlertAndTheMixersStillCome) {
 }
 
 TEST_F(Controller, CancelInTheMiddleOfASyncWritesNoFile) {
-    GTEST_SKIP() << "enable once the preset manager honours per-operation cancellation";
     auto& mixer = rig.add({{"Big", test::presetBytes("Big", 20000)}});
     start(options());
     ASSERT_TRUE(waitUntil([&] { return source(kSim1) != nullptr; }));
