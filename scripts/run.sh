@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# Sets up, builds everything and shows the command-line tool at work: two
-# simulated mixers on loopback addresses inside a private network namespace,
-# `zelto discover` finds them and `zelto sync` fills a temporary sync folder
-# and gives every mixer the presets it lacks. Nothing leaves the namespace.
+# Sets up, builds everything and opens the desktop application against two
+# simulated mixers with presets, on loopback addresses inside a private
+# network namespace: nothing reaches a real network.
+#
+# With a display (DISPLAY or WAYLAND_DISPLAY set) the window opens; close it
+# to end the demo. Without one, the same runs under a virtual X server and
+# pictures of the main window and of the status sheet after Sync all are
+# saved (ZELTO_SCREENSHOTS, default build/screenshots/) and their paths printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh normal
 
 export ZELTO="$PWD/build/tools/zelto/zelto" SIM="$PWD/build/tools/zelto-sim/zelto-sim"
+export APP="$PWD/build/tools/zelto-presets/zelto-presets"
 export EMPTY="$PWD/src/preset/Resources/EmptyPreset.xml"
+export SHOTS="${ZELTO_SCREENSHOTS:-$PWD/build/screenshots}"
+export HEADLESS=1
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then HEADLESS=0; fi
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo -E"; fi
 
@@ -24,12 +32,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
+preset() {  # folder name
+  sed "s/Name=\"defaultOFF (PRESET)\"/Name=\"$2\"/" "$EMPTY" > "$work/preset.xml"
+  "$ZELTO" pack "$work/preset.xml" -o "$1/$2.ZELTOshow" > /dev/null
+}
 mkdir -p "$work/stage" "$work/studio" "$work/sync"
-sed "s/Name=\"defaultOFF (PRESET)\"/Name=\"Rehearsal\"/" "$EMPTY" > "$work/rehearsal.xml"
-"$ZELTO" pack "$work/rehearsal.xml" -o "$work/stage/Rehearsal.ZELTOshow"
-"$ZELTO" pack "$EMPTY" -o "$work/stage/Friday Gig.ZELTOshow"
-"$ZELTO" pack "$EMPTY" -o "$work/studio/Studio Session.ZELTOshow"
-"$ZELTO" pack "$EMPTY" -o "$work/sync/From The Folder.ZELTOshow"
+for name in "Friday Gig" Rehearsal Band-Drums Band-Keys Band-Vocals; do preset "$work/stage" "$name"; done
+for name in "Studio Session" Band-Bass Tour_Berlin Tour_Paris; do preset "$work/studio" "$name"; done
+for name in "From The Folder" Tour_London; do preset "$work/sync" "$name"; done
 
 start_sim() {  # address name serial uid folder
   "$SIM" --address "$1" --name "$2" --serial "$3" --uid "$4" --presets "$5" > "$work/$2.log" 2>&1 &
@@ -42,11 +52,20 @@ start_sim() {  # address name serial uid folder
 start_sim 127.0.0.2 Stage SN-STAGE uid-stage "$work/stage"
 start_sim 127.0.0.3 Studio SN-STUDIO uid-studio "$work/studio"
 
-hosts=(--no-broadcast --host 127.0.0.2 --host 127.0.0.3)
-echo "== zelto discover"
-"$ZELTO" discover "${hosts[@]}"
-echo "== zelto sync --dir $work/sync"
-"$ZELTO" sync --dir "$work/sync" "${hosts[@]}"
-echo "== zelto list"
-"$ZELTO" list --dir "$work/sync" "${hosts[@]}"
+args=(--no-broadcast --host 127.0.0.2 --host 127.0.0.3 --dir "$work/sync")
+export XDG_CONFIG_HOME="$work/config"
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$work/runtime"; mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
+if [ "$HEADLESS" = 0 ]; then
+  echo "== zelto-presets: two simulated mixers (Stage 127.0.0.2, Studio 127.0.0.3), sync folder $work/sync"
+  "$APP" "${args[@]}"
+else
+  echo "== no display: zelto-presets under a virtual X server, pictures in $SHOTS"
+  rm -f "$SHOTS"/*.png
+  xvfb-run -a -s "-screen 0 1280x800x24" timeout 180 "$APP" "${args[@]}" --screenshots "$SHOTS" \
+    > "$work/shots.txt" 2> "$work/app.log" || { cat "$work/app.log"; exit 1; }
+  echo "screenshots:"
+  grep "\.png$" "$work/shots.txt" | sed "s/^/  /"
+fi
 '

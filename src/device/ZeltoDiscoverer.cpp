@@ -1,5 +1,6 @@
 #include "device/ZeltoDiscoverer.h"
 
+#include <asio/bind_executor.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <cstdio>
@@ -73,12 +74,12 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
     void scheduleTimer(std::uint64_t run) {
         if (!running(run)) return;
         timer->expires_after(timings.discoveryInterval);
-        timer->async_wait([weak = weak_from_this(), run](std::error_code ec) {
+        timer->async_wait(asio::bind_executor(queue, [weak = weak_from_this(), run](std::error_code ec) {
             auto self = weak.lock();
             if (ec || !self || !self->running(run)) return;
             self->discover();
             self->scheduleTimer(run);
-        });
+        }));
     }
 
     // Holds the lock for the whole pass, so that stop() waits for a pass under way.
@@ -89,7 +90,7 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
         auto request = *OSCMessage::make(
             "/ZELTOorvel/control/ConnectRequest",
             {OSCValue(std::int32_t(answerPort)), OSCValue(std::int32_t(50414)), OSCValue(clientTag)});
-        for (const auto& entry : Interface::allInterfaces()) {
+        for (const auto& entry : broadcast ? Interface::allInterfaces() : std::vector<Interface>{}) {
             if (!entry.isUp() || !entry.isRunning() || entry.isLoopback() ||
                 entry.family == Interface::Family::ipv6) {
                 continue;
@@ -111,7 +112,9 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
     ZeltoTimings timings;
     std::shared_ptr<OSCClient> client;
     std::shared_ptr<OSCServer> server;
-    std::optional<asio::steady_timer> timer;  // on `queue`
+    // Runs on the io pool, its handler on `queue`: a GUI thread's executor
+    // has no timer service of its own.
+    std::optional<asio::steady_timer> timer;  // used on `queue` only
     std::uint16_t answerPort = discoveryPort;
 
     std::mutex mutex;
@@ -120,6 +123,7 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
     std::vector<std::string> alreadyDiscovered;
     NewDeviceHandler handler;
     std::vector<std::string> unicastHosts;
+    bool broadcast = true;
 };
 
 ZeltoDiscoverer::ZeltoDiscoverer(asio::io_context& io, asio::any_io_executor queue, NewDeviceHandler handler,
@@ -143,7 +147,7 @@ void ZeltoDiscoverer::start(std::uint64_t timeout) {
     state_->server->start(timeout);
     auto state = state_;
     asio::post(state->queue, [state, run] {
-        if (!state->timer) state->timer.emplace(state->queue);
+        if (!state->timer) state->timer.emplace(state->io);
         state->scheduleTimer(run);
     });
 }
@@ -186,6 +190,20 @@ std::vector<std::string> ZeltoDiscoverer::unicastHosts() const {
 void ZeltoDiscoverer::setUnicastHosts(std::vector<std::string> hosts) {
     std::lock_guard lock(state_->mutex);
     state_->unicastHosts = std::move(hosts);
+}
+
+}  // namespace zelto
+
+namespace zelto {
+
+bool ZeltoDiscoverer::broadcast() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->broadcast;
+}
+
+void ZeltoDiscoverer::setBroadcast(bool enabled) {
+    std::lock_guard lock(state_->mutex);
+    state_->broadcast = enabled;
 }
 
 }  // namespace zelto

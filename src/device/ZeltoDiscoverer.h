@@ -49,6 +49,10 @@ class ZeltoDiscoverer {
     // simulated devices on loopback addresses). Empty by default.
     std::vector<std::string> unicastHosts() const;
     void setUnicastHosts(std::vector<std::string> hosts);
+    // Whether a pass broadcasts at all (on by default); without it only the
+    // unicast hosts are asked.
+    bool broadcast() const;
+    void setBroadcast(bool enabled);
 
     // The port the server listens on and devices answer to (tests may change it before start).
     std::uint16_t listenPort() const { return listenPort_; }

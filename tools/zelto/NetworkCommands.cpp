@@ -235,7 +235,7 @@ int runSync(const SyncArgs& args) {
     printer->setProgress(::isatty(STDOUT_FILENO) == 1);
     ZeltoPresetManager manager(mixers.devices(), folder);
     manager.delegate = printer;
-    printer->line("starting sync");
+    printer->line(statustext::startingSync);
     try {
         mixers.runInterruptible(manager.syncDevices());
     } catch (const std::exception& e) {
@@ -244,12 +244,12 @@ int runSync(const SyncArgs& args) {
             std::cerr << "zelto: sync cancelled before anything was written or sent\n";
             return kFailure;
         }
-        printer->errorLine(std::string("failed! ") + e.what());
+        printer->errorLine(statustext::failed(e));
         mixers.flush(mixers.devices());
         return kFailure;
     }
     mixers.flush(mixers.devices());
-    printer->line("sync finished");
+    printer->line(statustext::syncFinished);
     if (!mixers.everyHostConnected()) {
         std::cerr << "zelto: not every mixer given with --host took part; run the sync again once it is "
                      "reachable\n";
@@ -277,8 +277,7 @@ int runCopy(const CopyArgs& args) {
     auto printer = std::make_shared<StatusPrinter>(std::cout, std::cerr);
     ZeltoPresetManager manager({}, folder);
     manager.delegate = printer;
-    printer->line("copying " + args.name + " from " + deviceDescription(from) + " to " +
-                  deviceDescription(to));
+    printer->line(statustext::copying(args.name, from, to));
     try {
         mixers.runInterruptible(manager.copyPreset(args.name, from, to));
         mixers.flush({to});
@@ -289,15 +288,15 @@ int runCopy(const CopyArgs& args) {
             std::cerr << "zelto: " << args.from << " holds no preset named '" << args.name
                       << "'; run 'zelto list " << args.from << "' to see its presets\n";
         } else {
-            printer->errorLine(std::string("failed! ") + e.what());
+            printer->errorLine(statustext::failed(e));
         }
         return kFailure;
     } catch (const std::exception& e) {
-        printer->errorLine(std::string("failed! ") + e.what());
+        printer->errorLine(statustext::failed(e));
         return kFailure;
     }
     if (printer->anyFailure()) return kFailure;
-    printer->line("copy finished");
+    printer->line(statustext::copyFinished);
     return kSuccess;
 }
 

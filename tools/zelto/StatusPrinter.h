@@ -4,18 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "sync/ZeltoPresetManager.h"
+#include "sync/StatusText.h"
 
 namespace zelto::cli {
 
-std::string deviceDescription(const DevicePtr& device);
-
-// "[\n\tA\n\tB\n]"
-std::string formatPresetList(const std::vector<RemoteZeltoPreset>& list);
+using statustext::deviceDescription;
+using statustext::formatPresetList;
 
 // Writes the manager's events as the status log lines; error lines go to
 // `err`. Remembers whether anything failed so the command can exit with 1.
-class StatusPrinter : public ZeltoPresetManagerDelegate {
+class StatusPrinter : public statustext::StatusTextDelegate {
   public:
     StatusPrinter(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
@@ -28,20 +26,9 @@ class StatusPrinter : public ZeltoPresetManagerDelegate {
     int writtenCount() const { return written_; }
     int sentCount() const { return sent_; }
 
-    void presetManagerDidStartSync() override;
-    void presetManagerDidFinishSync() override;
-    void presetManagerWillRequestPresetList(const DevicePtr& from) override;
-    void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list,
-                                           const DevicePtr& from) override;
-    void presetManagerDidFailReceivingPresetList(const DevicePtr& from, const std::exception& error) override;
-    void presetManagerDidDetermineRequiredPresets(const RequiredPresets& required) override;
-    void presetManagerDidRequestPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override;
+    void statusLine(const std::string& text, bool isError) override;
     void presetManagerDidReceivePreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override;
-    void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override;
     void presetManagerDidWritePreset(const RemoteZeltoPreset& preset) override;
-    void presetManagerWillOverwritePreset(const RemoteZeltoPreset& preset) override;
-    void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& preset,
-                                           const std::exception& error) override;
     void presetManagerDidSendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to,
                                     bool overwriting) override;
 

@@ -1,0 +1,78 @@
+#include "app/SettingsController.h"
+
+#include <QUrl>
+
+#include "app/AppUi.h"
+#include "app/DataStore.h"
+#include "sync/ZeltoPresetManager.h"
+
+namespace zelto {
+
+SettingsController::SettingsController(AppSettings& settings, DataStore& store, AppUi& ui, QObject* parent)
+    : QObject(parent), settings_(settings), store_(store), ui_(ui) {}
+
+void SettingsController::showPath(const std::string& path) {
+    QUrl url(QString::fromStdString(path), QUrl::StrictMode);
+    if (url.isValid())
+        pathUrl_ = url.toString().toStdString();
+    else
+        pathUrl_.reset();
+}
+
+void SettingsController::viewLoaded() {
+    bool isDefault = settings_.isDefaultSyncDirectory();
+    pathEditable_ = !isDefault;
+    modeIndex_ = isDefault ? defaultMode : customMode;
+    showPath(settings_.syncDirectoryPath());
+    emit changed();
+}
+
+void SettingsController::syncDirectoryMode(int index) {
+    modeIndex_ = index;
+    applySyncDirectoryMode();
+}
+
+void SettingsController::applySyncDirectoryMode() {
+    if (modeIndex_ != defaultMode) {
+        pathEditable_ = true;
+        emit changed();
+        chooseSyncDirectory();
+        return;
+    }
+    pathEditable_ = false;
+    std::string path = settings_.defaultSyncDirectoryPath();
+    settings_.setSyncDirectoryPath(path);
+    showPath(path);
+    emit changed();
+    reloadLocalPresets();
+}
+
+void SettingsController::chooseSyncDirectory() {
+    ui_.chooseFolder([this](std::optional<std::string> chosen) {
+        if (!chosen) {
+            modeIndex_ = defaultMode;
+            applySyncDirectoryMode();
+            return;
+        }
+        std::string path = *chosen;
+        if (path.empty() || path.back() != '/') path.push_back('/');
+        showPath(path);
+        settings_.setSyncDirectoryPath(path);
+        emit changed();
+        reloadLocalPresets();
+    });
+}
+
+void SettingsController::reloadLocalPresets() {
+    std::vector<RemoteZeltoPreset> list;
+    try {
+        list = ZeltoPresetManager::localPresetList(settings_.syncDirectoryPath());
+    } catch (const std::exception& e) {
+        ui_.showAlert(AppUi::AlertStyle::warning,
+                      std::string("Could not reload local preset list: ") + e.what());
+        return;
+    }
+    store_.setLocalPresets(std::move(list));
+}
+
+}  // namespace zelto

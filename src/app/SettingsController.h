@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <optional>
+#include <string>
+
+#include "app/AppSettings.h"
+
+namespace zelto {
+
+class AppUi;
+class DataStore;
+
+// The settings view's logic: a two-entry mode (default, custom) and a path
+// control. The view renders `modeIndex`, `pathEditable` and `pathUrl` and
+// calls the actions; alerts and the folder chooser go through AppUi.
+class SettingsController : public QObject {
+    Q_OBJECT
+  public:
+    enum Mode { defaultMode = 0, customMode = 1 };
+
+    SettingsController(AppSettings& settings, DataStore& store, AppUi& ui, QObject* parent = nullptr);
+
+    // The view appeared: derives the mode and the shown path from the settings.
+    void viewLoaded();
+    // The mode pop-up changed to `index` (0 default, anything else custom).
+    void syncDirectoryMode(int index);
+    // The path control was activated: opens the folder chooser.
+    void chooseSyncDirectory();
+    void applySyncDirectoryMode();
+    // Lists the sync folder into the local source; a warning alert when it
+    // cannot be read (the store is then unchanged).
+    void reloadLocalPresets();
+
+    int modeIndex() const { return modeIndex_; }
+    bool pathEditable() const { return pathEditable_; }
+    // The shown folder as URL text; none when the path does not parse as one.
+    const std::optional<std::string>& pathUrl() const { return pathUrl_; }
+
+  signals:
+    // Any of modeIndex, pathEditable, pathUrl changed.
+    void changed();
+
+  private:
+    void showPath(const std::string& path);
+
+    AppSettings& settings_;
+    DataStore& store_;
+    AppUi& ui_;
+    int modeIndex_ = defaultMode;
+    bool pathEditable_ = false;
+    std::optional<std::string> pathUrl_;
+};
+
+}  // namespace zelto

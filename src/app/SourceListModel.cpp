@@ -1,0 +1,128 @@
+#include "app/SourceListModel.h"
+
+#include <QMetaObject>
+#include <QMimeData>
+#include <algorithm>
+
+#include "app/PresetTreeModel.h"
+#include "app/ViewRules.h"
+
+namespace zelto {
+
+SourceListModel::SourceListModel(DataStore& store, const PresetTreeModel& presets, QObject* parent)
+    : QAbstractListModel(parent), store_(store), presets_(presets) {
+    connect(&store_, &DataStore::DataStoreSourceAdded, this, [this] { scheduleSync(); });
+    connect(&store_, &DataStore::DataStoreSourceRemoved, this, [this] { scheduleSync(); });
+    connect(&store_, &DataStore::PresetSourcePresetsAdded, this, [this] {
+        presetsChangedPending_ = true;
+        scheduleSync();
+    });
+    sources_ = store_.sources();
+}
+
+// The store's writer may still be inside its own call (and notifications
+// come in bursts): one later turn handles them all.
+void SourceListModel::scheduleSync() {
+    if (syncPending_) return;
+    syncPending_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { syncWithStore(); }, Qt::QueuedConnection);
+}
+
+void SourceListModel::syncWithStore() {
+    syncPending_ = false;
+    const auto current = store_.sources();
+    // The store only appends and removes, so the order of what stays is kept.
+    for (int row = static_cast<int>(sources_.size()) - 1; row >= 0; --row) {
+        if (std::find(current.begin(), current.end(), sources_[row]) != current.end()) continue;
+        beginRemoveRows({}, row, row);
+        sources_.erase(sources_.begin() + row);
+        endRemoveRows();
+    }
+    for (std::size_t i = 0; i < current.size(); ++i) {
+        if (i < sources_.size() && sources_[i] == current[i]) continue;
+        const int row = static_cast<int>(i);
+        beginInsertRows({}, row, row);
+        sources_.insert(sources_.begin() + row, current[i]);
+        endInsertRows();
+    }
+    if (!sources_.empty())
+        emit dataChanged(index(0), index(rowCount() - 1), {Qt::ToolTipRole, PresetCountRole});
+    if (presetsChangedPending_) {
+        presetsChangedPending_ = false;
+        emit presetsChanged();
+    }
+}
+
+PresetSourcePtr SourceListModel::sourceAt(int row) const {
+    if (row < 0 || row >= rowCount()) return nullptr;
+    return sources_[static_cast<std::size_t>(row)];
+}
+
+std::vector<PresetSourcePtr> SourceListModel::sourcesAt(const std::vector<int>& rows) const {
+    std::vector<PresetSourcePtr> sources;
+    for (int row : rows)
+        if (auto source = sourceAt(row)) sources.push_back(std::move(source));
+    return sources;
+}
+
+int SourceListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(sources_.size());
+}
+
+QVariant SourceListModel::data(const QModelIndex& index, int role) const {
+    const auto source = index.isValid() ? sourceAt(index.row()) : nullptr;
+    if (!source) return {};
+    switch (role) {
+        case Qt::DisplayRole:
+            return QString::fromStdString(source->name());
+        case Qt::ToolTipRole: {
+            const auto count = static_cast<int>(source->presets().size());
+            return QString::fromStdString(source->name()) + QStringLiteral("\n") +
+                   (count == 1 ? QStringLiteral("1 preset") : QStringLiteral("%1 presets").arg(count));
+        }
+        case IsDeviceRole:
+            return source->device() != nullptr;
+        case PresetCountRole:
+            return static_cast<int>(source->presets().size());
+        default:
+            return {};
+    }
+}
+
+Qt::ItemFlags SourceListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled | Qt::ItemNeverHasChildren;
+}
+
+QStringList SourceListModel::mimeTypes() const {
+    return {QString::fromLatin1(presetDragType)};
+}
+
+Qt::DropActions SourceListModel::supportedDropActions() const {
+    return Qt::CopyAction;
+}
+
+Qt::DropActions SourceListModel::supportedDragActions() const {
+    return Qt::IgnoreAction;
+}
+
+bool SourceListModel::canDropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                                      const QModelIndex& parent) const {
+    // Onto a source row only: Qt passes row and column -1 with the row as parent.
+    return data && data->hasFormat(QString::fromLatin1(presetDragType)) && action == Qt::CopyAction &&
+           row == -1 && column == -1 && parent.isValid() && parent.model() == this &&
+           sourceAt(parent.row()) != nullptr;
+}
+
+bool SourceListModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                                   const QModelIndex& parent) {
+    if (!canDropMimeData(data, action, row, column, parent)) return false;
+    const auto target = sourceAt(parent.row());
+    auto jobs = copyJobsForDrop(PresetTreeModel::dragItems(data), target->device(), store_.sources(),
+                                presets_.groups());
+    if (copyHandler_) copyHandler_(std::move(jobs));
+    return true;
+}
+
+}  // namespace zelto

@@ -1,0 +1,119 @@
+#include "sync/StatusText.h"
+
+#include "device/ZeltoDevice.h"
+
+namespace zelto::statustext {
+
+std::string deviceDescription(const DevicePtr& device) {
+    return device ? device->description() : "local";
+}
+
+std::string formatPresetList(const std::vector<RemoteZeltoPreset>& list) {
+    std::string text = "[\n";
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i > 0) text += "\n";
+        text += "\t" + list[i].extendedName();
+    }
+    return text + "\n]";
+}
+
+std::string errorText(const std::exception& error) {
+    return error.what();
+}
+
+std::string failed(const std::exception& error) {
+    return "failed! " + errorText(error);
+}
+
+std::string copying(const std::string& presetName, const DevicePtr& from, const DevicePtr& to) {
+    return "copying " + presetName + " from " + deviceDescription(from) + " to " + deviceDescription(to);
+}
+
+std::string requestingPresetList(const DevicePtr& device) {
+    return "requesting preset list from " + deviceDescription(device);
+}
+
+std::string receivedPresets(std::size_t count, const DevicePtr& device) {
+    return "received " + std::to_string(count) + " presets" + " from " + deviceDescription(device);
+}
+
+std::string failedReceivingPresetList(const DevicePtr& device, const std::exception& error) {
+    return "failed receiving preset list from " + deviceDescription(device) + ": " + errorText(error);
+}
+
+std::string failedReloadingLocalPresets(const std::exception& error) {
+    return "failed reloading local presets: " + errorText(error);
+}
+
+void StatusTextDelegate::presetManagerDidStartSync() {
+    statusLine("sync started", false);
+}
+
+void StatusTextDelegate::presetManagerDidFinishSync() {
+    statusLine("preset manager sync finish", false);
+}
+
+void StatusTextDelegate::presetManagerWillRequestPresetList(const DevicePtr& from) {
+    statusLine(from ? requestingPresetList(from) : "requesting local preset list", false);
+}
+
+void StatusTextDelegate::presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list,
+                                                           const DevicePtr& from) {
+    statusLine(
+        from ? "received preset list from " + deviceDescription(from) + ":" : "received local preset list:",
+        false);
+    statusLine(formatPresetList(list), false);
+}
+
+void StatusTextDelegate::presetManagerDidFailReceivingPresetList(const DevicePtr& from,
+                                                                 const std::exception& error) {
+    statusLine(from ? failedReceivingPresetList(from, error)
+                    : "failed receiving local preset list: " + errorText(error),
+               true);
+}
+
+void StatusTextDelegate::presetManagerDidDetermineRequiredPresets(const RequiredPresets& required) {
+    std::string text = "required remote presets: ";
+    for (std::size_t i = 0; i < required.size(); ++i) {
+        if (i > 0) text += "\n";
+        text += deviceDescription(required[i].first) + "\n" + formatPresetList(required[i].second);
+    }
+    statusLine(text, false);
+}
+
+void StatusTextDelegate::presetManagerDidRequestPreset(const RemoteZeltoPreset& preset,
+                                                       const DevicePtr& from) {
+    statusLine("requested preset " + preset.name + " from " + deviceDescription(from), false);
+}
+
+void StatusTextDelegate::presetManagerDidReceivePreset(const RemoteZeltoPreset& preset,
+                                                       const DevicePtr& from) {
+    statusLine("received preset " + preset.description() + " from " + deviceDescription(from), false);
+}
+
+void StatusTextDelegate::presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset,
+                                                             const DevicePtr& from) {
+    statusLine("failed receiving preset " + preset.name + " from " + deviceDescription(from), true);
+}
+
+void StatusTextDelegate::presetManagerDidWritePreset(const RemoteZeltoPreset& preset) {
+    statusLine("writing preset to disk " + preset.description(), false);
+}
+
+void StatusTextDelegate::presetManagerWillOverwritePreset(const RemoteZeltoPreset& preset) {
+    statusLine("overwriting preset on disk " + preset.description(), false);
+}
+
+void StatusTextDelegate::presetManagerDidFailWritingPreset(const RemoteZeltoPreset& preset,
+                                                           const std::exception& error) {
+    statusLine("failed writing preset " + preset.description() + " to disk" + ": " + errorText(error), true);
+}
+
+void StatusTextDelegate::presetManagerDidSendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to,
+                                                    bool overwriting) {
+    statusLine("sent preset " + preset.description() + " to " + deviceDescription(to) + " overwriting " +
+                   (overwriting ? "yes" : "no"),
+               false);
+}
+
+}  // namespace zelto::statustext

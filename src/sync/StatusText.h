@@ -1,0 +1,61 @@
+#pragma once
+
+// The lines of the status log that a sync, a copy batch and a reload write.
+// The desktop status sheet and the zelto tool both print these, so each text
+// is written once, here.
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "sync/ZeltoPresetManager.h"
+
+namespace zelto::statustext {
+
+// The device's description, or "local" for the sync folder (null).
+std::string deviceDescription(const DevicePtr& device);
+// "[\n\tA\n\tB\n]": one tab-indented extended name per line.
+std::string formatPresetList(const std::vector<RemoteZeltoPreset>& list);
+// An error's text in a log line.
+std::string errorText(const std::exception& error);
+
+inline constexpr const char* startingSync = "starting sync";
+inline constexpr const char* syncFinished = "sync finished";
+inline constexpr const char* startingCopy = "starting copy";
+inline constexpr const char* copyFinished = "copy finished";
+inline constexpr const char* reloadingPresetLists = "reloading preset lists";
+inline constexpr const char* finished = "finished!";
+inline constexpr const char* reloadingLocalPresets = "reloading local presets";
+
+std::string failed(const std::exception& error);  // "failed! ..."
+std::string copying(const std::string& presetName, const DevicePtr& from, const DevicePtr& to);
+std::string requestingPresetList(const DevicePtr& device);
+std::string receivedPresets(std::size_t count, const DevicePtr& device);
+std::string failedReceivingPresetList(const DevicePtr& device, const std::exception& error);
+std::string failedReloadingLocalPresets(const std::exception& error);
+
+// Turns every event of the preset manager into its status lines.
+class StatusTextDelegate : public ZeltoPresetManagerDelegate {
+  public:
+    // One line (it may hold line feeds); `isError` marks a failure.
+    virtual void statusLine(const std::string& text, bool isError) = 0;
+
+    void presetManagerDidStartSync() override;
+    void presetManagerDidFinishSync() override;
+    void presetManagerWillRequestPresetList(const DevicePtr& from) override;
+    void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list,
+                                           const DevicePtr& from) override;
+    void presetManagerDidFailReceivingPresetList(const DevicePtr& from, const std::exception& error) override;
+    void presetManagerDidDetermineRequiredPresets(const RequiredPresets& required) override;
+    void presetManagerDidRequestPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override;
+    void presetManagerDidReceivePreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override;
+    void presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override;
+    void presetManagerDidWritePreset(const RemoteZeltoPreset& preset) override;
+    void presetManagerWillOverwritePreset(const RemoteZeltoPreset& preset) override;
+    void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& preset,
+                                           const std::exception& error) override;
+    void presetManagerDidSendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to,
+                                    bool overwriting) override;
+};
+
+}  // namespace zelto::statustext

@@ -1,0 +1,425 @@
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <set>
+
+#include "app/AppSettings.h"
+#include "app/MainController.h"
+#include "app/ViewRules.h"
+#include "ui/DeviceInfoSheet.h"
+#include "ui/Icons.h"
+#include "ui/ItemViews.h"
+#include "ui/SettingsDialog.h"
+#include "ui/StatusSheet.h"
+
+namespace zelto::ui {
+
+namespace {
+
+QWidget* titledPane(const QString& title, QLabel* subtitle, QWidget* view, QWidget* parent) {
+    auto* pane = new QWidget(parent);
+    auto* heading = new QLabel(title.toUpper(), pane);
+    QFont font = heading->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 0.85);
+    font.setLetterSpacing(QFont::PercentageSpacing, 108);
+    heading->setFont(font);
+    heading->setForegroundRole(QPalette::PlaceholderText);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(12, 10, 12, 6);
+    header->addWidget(heading);
+    header->addStretch(1);
+    if (subtitle) {
+        subtitle->setForegroundRole(QPalette::PlaceholderText);
+        header->addWidget(subtitle);
+    }
+    auto* layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(header);
+    layout->addWidget(view, 1);
+    return pane;
+}
+
+QString presetCountText(std::size_t count) {
+    return count == 1 ? QObject::tr("1 preset") : QObject::tr("%1 presets").arg(count);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
+    : QMainWindow(parent),
+      controller_(controller),
+      ui_(ui),
+      presetModel_(std::make_unique<PresetTreeModel>()),
+      sourceModel_(std::make_unique<SourceListModel>(controller.dataStore(), *presetModel_)),
+      settingsController_(controller.settings(), controller.dataStore(), ui) {
+    setWindowTitle(tr("Zelto Presets"));
+    setWindowIcon(appIcon());
+    setUnifiedTitleAndToolBarOnMac(true);
+
+    statusSheet_ = new StatusSheet(controller_.statusLog(), this);
+    deviceInfoSheet_ = new DeviceInfoSheet(this);
+    settingsDialog_ = new SettingsDialog(settingsController_, controller_.settings(), this);
+
+    buildActions();
+    buildLayout();
+    buildMenus();
+    applyIcons();
+    restoreWindowState();
+
+    sourceModel_->setCopyHandler([this](std::vector<PresetCopyJob> jobs) {
+        // Runs once the drag has ended, outside the drag's own event loop.
+        QMetaObject::invokeMethod(
+            this, [this, jobs = std::move(jobs)]() mutable { copyPresets(std::move(jobs)); },
+            Qt::QueuedConnection);
+    });
+    connect(sourceView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::showSelectedSources);
+    connect(sourceModel_.get(), &SourceListModel::presetsChanged, this, &MainWindow::showSelectedSources);
+    connect(sourceModel_.get(), &QAbstractItemModel::rowsInserted, this,
+            &MainWindow::selectFirstSourceIfNone);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(sourceModel_.get(), signal, this, &MainWindow::updateStatus);
+    connect(sourceModel_.get(), &QAbstractItemModel::dataChanged, this, &MainWindow::updateStatus);
+    connect(presetView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::updateActions);
+    connect(presetModel_.get(), &QAbstractItemModel::modelReset, this, &MainWindow::updateActions);
+    connect(&controller_.statusLog(), &StatusLog::finishedChanged, this, &MainWindow::updateActions);
+    connect(settingsDialog_, &SettingsDialog::mixerAddressesChanged, this,
+            [this] { controller_.rescanNetwork(); });
+    connect(settingsDialog_, &QDialog::finished, this, &MainWindow::updateStatus);
+
+    connect(sourceView_, &SourceListView::contextMenuAt, this,
+            [this](const QModelIndex& clicked, const QPoint& at) { prepareSourceMenu(clicked)->popup(at); });
+    connect(presetView_, &PresetTreeView::contextMenuAt, this,
+            [this](const QModelIndex& clicked, const QPoint& at) { preparePresetMenu(clicked)->popup(at); });
+
+    showSelectedSources();
+    updateStatus();
+    sourceView_->setFocus();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildActions() {
+    rescan_ = new QAction(tr("&Rescan Network"), this);
+    rescan_->setShortcut(QKeySequence(Qt::Key_F5));
+    rescan_->setToolTip(tr("Look for mixers on the network again (F5)"));
+    connect(rescan_, &QAction::triggered, this, [this] { controller_.rescanNetwork(); });
+
+    syncAll_ = new QAction(tr("&Sync All"), this);
+    syncAll_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    syncAll_->setToolTip(tr("Make the sync folder and every mixer hold the same presets (Ctrl+Shift+S)"));
+    connect(syncAll_, &QAction::triggered, this, [this] { controller_.syncAll(); });
+
+    settings_ = new QAction(tr("S&ettings…"), this);
+    settings_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    settings_->setMenuRole(QAction::PreferencesRole);
+    settings_->setToolTip(tr("Sync folder and mixers by address (Ctrl+,)"));
+    connect(settings_, &QAction::triggered, this, &MainWindow::showSettings);
+
+    quit_ = new QAction(tr("&Quit"), this);
+    quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit_->setMenuRole(QAction::QuitRole);
+    connect(quit_, &QAction::triggered, this, &QWidget::close);
+
+    about_ = new QAction(tr("&About Zelto Presets"), this);
+    about_->setMenuRole(QAction::AboutRole);
+    connect(about_, &QAction::triggered, this, &MainWindow::showAbout);
+
+    delete_ = new QAction(tr("&Delete"), this);
+    delete_->setShortcut(QKeySequence::Delete);
+    connect(delete_, &QAction::triggered, this, [this] { deletePresets(selectedPresetRows()); });
+
+    load_ = new QAction(tr("&Load on Mixer…"), this);
+    load_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(load_, &QAction::triggered, this, [this] { loadPreset(selectedPresetRows()); });
+
+    info_ = new QAction(tr("Mixer &Information…"), this);
+    info_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    connect(info_, &QAction::triggered, this, [this] { showInfo(selectedSources()); });
+
+    identify_ = new QAction(tr("&Identify"), this);
+    identify_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I));
+    identify_->setToolTip(tr("Make the mixer's display blink"));
+    connect(identify_, &QAction::triggered, this, [this] { identify(selectedSources()); });
+
+    // Context menus: the source list's, then the preset list's, whose second
+    // item is the load command.
+    sourceMenu_ = new QMenu(this);
+    infoMenu_ = sourceMenu_->addAction(tr("Mixer Information…"));
+    identifyMenu_ = sourceMenu_->addAction(tr("Identify"));
+    connect(infoMenu_, &QAction::triggered, this, [this] { showInfo(sourceMenuRows_); });
+    connect(identifyMenu_, &QAction::triggered, this, [this] { identify(sourceMenuRows_); });
+
+    presetMenu_ = new QMenu(this);
+    presetCopyMenu_ = presetMenu_->addMenu(tr("Copy To"));
+    connect(presetCopyMenu_, &QMenu::aboutToShow, this,
+            [this] { fillCopyMenu(presetCopyMenu_, presetMenuRows_); });
+    loadMenu_ = presetMenu_->addAction(tr("Load on Mixer…"));
+    presetMenu_->addSeparator();
+    deleteMenu_ = presetMenu_->addAction(tr("Delete"));
+    connect(loadMenu_, &QAction::triggered, this, [this] { loadPreset(presetMenuRows_); });
+    connect(deleteMenu_, &QAction::triggered, this, [this] { deletePresets(presetMenuRows_); });
+}
+
+void MainWindow::buildMenus() {
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(syncAll_);
+    file->addAction(rescan_);
+    file->addSeparator();
+    file->addAction(settings_);
+    file->addSeparator();
+    file->addAction(quit_);
+
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    copyToMenu_ = edit->addMenu(tr("&Copy Selected To"));
+    connect(copyToMenu_, &QMenu::aboutToShow, this,
+            [this] { fillCopyMenu(copyToMenu_, selectedPresetRows()); });
+    edit->addAction(delete_);
+
+    QMenu* mixer = menuBar()->addMenu(tr("&Mixer"));
+    mixer->addAction(load_);
+    mixer->addSeparator();
+    mixer->addAction(info_);
+    mixer->addAction(identify_);
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(about_);
+
+    QToolBar* toolbar = addToolBar(tr("Main"));
+    toolbar->setObjectName(QStringLiteral("mainToolBar"));
+    toolbar->setMovable(false);
+    toolbar->setFloatable(false);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toolbar->setIconSize(QSize(20, 20));
+    toolbar->addAction(rescan_);
+    toolbar->addAction(syncAll_);
+    auto* spacer = new QWidget(toolbar);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolbar->addWidget(spacer);
+    toolbar->addAction(settings_);
+    // The window's actions work wherever the focus is.
+    addActions({rescan_, syncAll_, settings_, quit_, delete_, load_, info_, identify_});
+}
+
+void MainWindow::buildLayout() {
+    sourceView_ = new SourceListView(this);
+    sourceView_->setModel(sourceModel_.get());
+    presetView_ = new PresetTreeView(this);
+    presetView_->setModel(presetModel_.get());
+    presetTitle_ = new QLabel(this);
+
+    splitter_ = new QSplitter(Qt::Horizontal, this);
+    splitter_->setChildrenCollapsible(false);
+    splitter_->addWidget(titledPane(tr("Sources"), nullptr, sourceView_, splitter_));
+    splitter_->addWidget(titledPane(tr("Presets"), presetTitle_, presetView_, splitter_));
+    splitter_->setStretchFactor(0, 0);
+    splitter_->setStretchFactor(1, 1);
+    splitter_->widget(0)->setMinimumWidth(220);
+    splitter_->widget(1)->setMinimumWidth(280);
+    setCentralWidget(splitter_);
+
+    statusText_ = new QLabel(this);
+    statusText_->setContentsMargins(6, 0, 6, 0);
+    statusBar()->addWidget(statusText_, 1);
+    auto* hint = new QLabel(tr("Drag presets onto a source to copy them"), this);
+    hint->setForegroundRole(QPalette::PlaceholderText);
+    hint->setContentsMargins(6, 0, 6, 0);
+    statusBar()->addPermanentWidget(hint);
+    statusBar()->setSizeGripEnabled(true);
+}
+
+void MainWindow::applyIcons() {
+    const QColor color = palette().color(QPalette::ButtonText);
+    rescan_->setIcon(lineIcon(QStringLiteral("rescan"), color));
+    syncAll_->setIcon(lineIcon(QStringLiteral("sync"), color));
+    settings_->setIcon(lineIcon(QStringLiteral("settings"), color));
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) applyIcons();
+}
+
+void MainWindow::restoreWindowState() {
+    QSettings settings;
+    resize(980, 620);
+    splitter_->setSizes({300, 680});
+    restoreGeometry(settings.value(QStringLiteral("MainWindow/geometry")).toByteArray());
+    splitter_->restoreState(settings.value(QStringLiteral("MainWindow/splitter")).toByteArray());
+}
+
+void MainWindow::saveWindowState() {
+    QSettings settings;
+    settings.setValue(QStringLiteral("MainWindow/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("MainWindow/splitter"), splitter_->saveState());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    saveWindowState();
+    QMainWindow::closeEvent(event);
+}
+
+std::vector<int> MainWindow::selectedSourceRows() const {
+    std::vector<int> rows;
+    for (const auto& index : sourceView_->selectionModel()->selectedRows()) rows.push_back(index.row());
+    return affectedRows(std::move(rows), -1);
+}
+
+std::vector<PresetSourcePtr> MainWindow::selectedSources() const {
+    return sourceModel_->sourcesAt(selectedSourceRows());
+}
+
+std::vector<PresetRow> MainWindow::selectedPresetRows() const {
+    return presetModel_->affectedRows(presetView_->selectionModel()->selectedRows(), {});
+}
+
+void MainWindow::showSelectedSources() {
+    const auto sources = selectedSources();
+    const auto presets = presetsOfSources(sources);
+
+    // The same presets stay selected when their lists are read again.
+    std::vector<std::pair<DevicePtr, std::string>> keep;
+    for (const auto& row : selectedPresetRows())
+        if (row.preset) keep.emplace_back(row.preset->device, row.preset->preset.name);
+
+    presetModel_->showPresets(presets);
+    presetView_->expandAll();
+    QItemSelection selection;
+    for (const auto& [device, name] : keep) {
+        const auto index = presetModel_->indexOf(device, name);
+        if (index.isValid()) selection.select(index, index);
+    }
+    presetView_->selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+
+    if (sources.empty()) {
+        presetTitle_->clear();
+        presetView_->setPlaceholderText(tr("Select a source on the left to see its presets."));
+    } else {
+        presetTitle_->setText(
+            sources.size() == 1
+                ? presetCountText(presets.size())
+                : tr("%1 sources · %2").arg(sources.size()).arg(presetCountText(presets.size())));
+        presetView_->setPlaceholderText(sources.size() == 1 ? tr("No presets here yet.") : tr("No presets."));
+    }
+    updateActions();
+}
+
+void MainWindow::selectFirstSourceIfNone() {
+    if (sourceView_->selectionModel()->hasSelection() || sourceModel_->rowCount() == 0) return;
+    sourceView_->setCurrentIndex(sourceModel_->index(0));
+}
+
+void MainWindow::updateActions() {
+    const auto rows = selectedPresetRows();
+    const bool idle = !controller_.runActive();
+    syncAll_->setEnabled(idle);
+    delete_->setEnabled(!presetsOfRows(rows).empty());
+    load_->setEnabled(loadCommandEnabled(rows));
+    copyToMenu_->setEnabled(!rows.empty());
+    const bool mixerSelected = sourceCommandsEnabled(selectedSources());
+    info_->setEnabled(mixerSelected);
+    identify_->setEnabled(mixerSelected);
+}
+
+void MainWindow::updateStatus() {
+    int mixers = 0;
+    for (const auto& source : sourceModel_->sources())
+        if (source->device()) ++mixers;
+    const QString folder = QString::fromStdString(controller_.settings().syncDirectoryPath());
+    const QString found = mixers == 0   ? tr("No mixer found yet")
+                          : mixers == 1 ? tr("1 mixer")
+                                        : tr("%1 mixers").arg(mixers);
+    statusText_->setText(found + QStringLiteral("   ·   ") + tr("Sync folder: %1").arg(folder));
+    updateActions();
+}
+
+QMenu* MainWindow::prepareSourceMenu(const QModelIndex& clicked) {
+    sourceMenuRows_ =
+        sourceModel_->sourcesAt(affectedRows(selectedSourceRows(), clicked.isValid() ? clicked.row() : -1));
+    const bool enabled = sourceCommandsEnabled(sourceMenuRows_);
+    for (QAction* action : sourceMenu_->actions()) action->setEnabled(enabled);
+    return sourceMenu_;
+}
+
+QMenu* MainWindow::preparePresetMenu(const QModelIndex& clicked) {
+    presetMenuRows_ = presetModel_->affectedRows(presetView_->selectionModel()->selectedRows(), clicked);
+    loadMenu_->setEnabled(loadCommandEnabled(presetMenuRows_));
+    presetCopyMenu_->setEnabled(!presetMenuRows_.empty());
+    deleteMenu_->setEnabled(!presetsOfRows(presetMenuRows_).empty());
+    return presetMenu_;
+}
+
+void MainWindow::fillCopyMenu(QMenu* menu, const std::vector<PresetRow>& rows) {
+    menu->clear();
+    for (const auto& source : sourceModel_->sources()) {
+        QAction* action = menu->addAction(QString::fromStdString(source->name()));
+        connect(action, &QAction::triggered, this, [this, rows, source] { copyRows(rows, source); });
+    }
+}
+
+void MainWindow::showInfo(const std::vector<PresetSourcePtr>& sources) {
+    for (const auto& source : sources) {
+        if (!source->device()) continue;
+        deviceInfoSheet_->setDevice(source->device());
+        deviceInfoSheet_->open();
+        return;
+    }
+}
+
+void MainWindow::identify(const std::vector<PresetSourcePtr>& sources) {
+    controller_.identify(devicesOfSources(sources));
+}
+
+void MainWindow::loadPreset(const std::vector<PresetRow>& rows) {
+    askToLoadPreset(rows, ui_,
+                    [this](const Preset& preset) { controller_.loadPreset(preset.device, preset.preset); });
+}
+
+void MainWindow::deletePresets(const std::vector<PresetRow>& rows) {
+    const auto presets = presetsOfRows(rows);
+    if (!presets.empty()) controller_.deletePresets(presets);
+}
+
+void MainWindow::copyRows(const std::vector<PresetRow>& rows, const PresetSourcePtr& target) {
+    std::vector<std::string> items;
+    for (const auto& row : rows)
+        items.push_back(row.preset ? presetDragText(*row.preset) : groupDragText(row.groupName));
+    copyPresets(
+        copyJobsForDrop(items, target->device(), controller_.dataStore().sources(), presetModel_->groups()));
+}
+
+void MainWindow::copyPresets(std::vector<PresetCopyJob> jobs) {
+    controller_.copyPresets(std::move(jobs));
+}
+
+void MainWindow::showSettings() {
+    settingsDialog_->open();
+}
+
+void MainWindow::showAbout() {
+    QMessageBox::about(
+        this, tr("About Zelto Presets"),
+        tr("<h3>Zelto Presets %1</h3>"
+           "<p>Keeps the presets of networked in-ear monitor mixers and a folder on this computer in sync. "
+           "Copy presets between mixers and the folder by dragging them onto a source.</p>"
+           "<p>Built with Qt %2.</p>")
+            .arg(QApplication::applicationVersion(), QString::fromLatin1(qVersion())));
+}
+
+}  // namespace zelto::ui

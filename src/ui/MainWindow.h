@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+#include <vector>
+
+#include "app/PresetTreeModel.h"
+#include "app/SettingsController.h"
+#include "app/SourceListModel.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+
+namespace zelto {
+class MainController;
+}
+
+namespace zelto::ui {
+
+class DeviceInfoSheet;
+class PresetTreeView;
+class SettingsDialog;
+class SourceListView;
+class StatusSheet;
+
+// The main window: sources on the left, the grouped presets of the selected
+// sources on the right, menus, a toolbar and the sheets. It renders the
+// application layer's models and forwards every command to the controller;
+// the rules live in src/app.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    MainWindow(MainController& controller, AppUi& ui, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    SourceListView* sourceView() const { return sourceView_; }
+    PresetTreeView* presetView() const { return presetView_; }
+    SourceListModel& sourceModel() { return *sourceModel_; }
+    PresetTreeModel& presetModel() { return *presetModel_; }
+    StatusSheet* statusSheet() const { return statusSheet_; }
+    DeviceInfoSheet* deviceInfoSheet() const { return deviceInfoSheet_; }
+    SettingsDialog* settingsDialog() const { return settingsDialog_; }
+    QSplitter* splitter() const { return splitter_; }
+
+    // The context menus, with their items' states set for a click on
+    // `clicked` (invalid: the empty area), as they open.
+    QMenu* prepareSourceMenu(const QModelIndex& clicked);
+    QMenu* preparePresetMenu(const QModelIndex& clicked);
+
+    QAction* rescanAction() const { return rescan_; }
+    QAction* syncAllAction() const { return syncAll_; }
+    QAction* settingsAction() const { return settings_; }
+    QAction* deleteAction() const { return delete_; }
+    QAction* quitAction() const { return quit_; }
+    // Context-menu items.
+    QAction* infoMenuAction() const { return infoMenu_; }
+    QAction* identifyMenuAction() const { return identifyMenu_; }
+    QAction* loadMenuAction() const { return loadMenu_; }
+    QAction* deleteMenuAction() const { return deleteMenu_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void buildActions();
+    void buildMenus();
+    void buildLayout();
+    void applyIcons();
+    void restoreWindowState();
+    void saveWindowState();
+
+    // The selection step: the presets of the selected sources, grouped,
+    // keeping the preset rows that were selected.
+    void showSelectedSources();
+    void selectFirstSourceIfNone();
+    void updateActions();
+    void updateStatus();
+
+    std::vector<int> selectedSourceRows() const;
+    std::vector<PresetSourcePtr> selectedSources() const;
+    std::vector<PresetRow> selectedPresetRows() const;
+    void fillCopyMenu(QMenu* menu, const std::vector<PresetRow>& rows);
+
+    void showInfo(const std::vector<PresetSourcePtr>& sources);
+    void identify(const std::vector<PresetSourcePtr>& sources);
+    void loadPreset(const std::vector<PresetRow>& rows);
+    void deletePresets(const std::vector<PresetRow>& rows);
+    void copyRows(const std::vector<PresetRow>& rows, const PresetSourcePtr& target);
+    void copyPresets(std::vector<PresetCopyJob> jobs);
+    void showSettings();
+    void showAbout();
+
+    MainController& controller_;
+    AppUi& ui_;
+    std::unique_ptr<PresetTreeModel> presetModel_;
+    std::unique_ptr<SourceListModel> sourceModel_;
+    SettingsController settingsController_;
+
+    QSplitter* splitter_ = nullptr;
+    SourceListView* sourceView_ = nullptr;
+    PresetTreeView* presetView_ = nullptr;
+    QLabel* presetTitle_ = nullptr;
+    QLabel* statusText_ = nullptr;
+    StatusSheet* statusSheet_ = nullptr;
+    DeviceInfoSheet* deviceInfoSheet_ = nullptr;
+    SettingsDialog* settingsDialog_ = nullptr;
+
+    QAction* rescan_ = nullptr;
+    QAction* syncAll_ = nullptr;
+    QAction* settings_ = nullptr;
+    QAction* quit_ = nullptr;
+    QAction* about_ = nullptr;
+    QAction* delete_ = nullptr;
+    QAction* load_ = nullptr;
+    QAction* info_ = nullptr;
+    QAction* identify_ = nullptr;
+    QMenu* copyToMenu_ = nullptr;
+
+    QMenu* sourceMenu_ = nullptr;
+    QAction* infoMenu_ = nullptr;
+    QAction* identifyMenu_ = nullptr;
+    std::vector<PresetSourcePtr> sourceMenuRows_;
+
+    QMenu* presetMenu_ = nullptr;
+    QMenu* presetCopyMenu_ = nullptr;
+    QAction* loadMenu_ = nullptr;
+    QAction* deleteMenu_ = nullptr;
+    std::vector<PresetRow> presetMenuRows_;
+};
+
+}  // namespace zelto::ui

@@ -1,0 +1,215 @@
+// The main-thread executor, the data store, the status log, the settings and
+// the network path monitor.
+#include <gtest/gtest.h>
+
+#include <QThread>
+#include <asio/co_spawn.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "app/AppSettings.h"
+#include "app/AppTestSupport.h"
+#include "app/DataStore.h"
+#include "app/MainThreadExecutor.h"
+#include "app/NetworkPathMonitor.h"
+#include "app/SettingsController.h"
+#include "app/StatusLog.h"
+#include "device/ZeltoDevice.h"
+#include "support/NetNamespace.h"
+#include "sync/PresetFiles.h"
+#include "sync/TempFolder.h"
+
+namespace zelto {
+namespace {
+
+using namespace std::chrono_literals;
+using test::waitUntil;
+
+TEST(MainThreadExecutor, CoroutineResumesOnTheMainThreadAfterAPoolTimer) {
+    IoPool pool(2);
+    MainThreadContext context;
+    std::vector<bool> onMain;
+    bool ranInline = true;
+    asio::post(context.executor(), [&] { ranInline = false; });
+    EXPECT_TRUE(ranInline) << "never runs inside post";
+    auto body = [&]() -> Task<void> {
+        for (int i = 0; i < 3; ++i) {
+            onMain.push_back(QThread::currentThread() == qApp->thread());
+            asio::steady_timer timer(pool.context(), 10ms);
+            auto wait = timer.async_wait(asio::use_awaitable);
+            co_await std::move(wait);
+        }
+        onMain.push_back(QThread::currentThread() == qApp->thread());
+    };
+    asio::co_spawn(context.executor(), body(), [](std::exception_ptr) {});
+    EXPECT_GT(context.outstanding(), 0u);
+    EXPECT_TRUE(context.runUntilIdle(5s));
+    EXPECT_FALSE(ranInline);
+    EXPECT_EQ(onMain, std::vector<bool>(4, true));
+    EXPECT_FALSE(asio::has_service<asio::detail::scheduler>(context));
+    std::optional<MainThreadExecutor> late;
+    {
+        MainThreadContext gone;
+        late.emplace(gone.executor());
+        EXPECT_EQ(context.executor(), context.executor());
+        EXPECT_NE(context.executor(), gone.executor());
+    }
+    bool ranLate = false;
+    late->execute([&] { ranLate = true; });
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ranLate) << "an executor that outlived its context posts nothing";
+}
+
+TEST(DataStore, NotifiesWithTheSourceOutsideItsLockAndRemovesAfterTheNotification) {
+    asio::io_context io;
+    auto device = ZeltoDevice::make(io, OSCEndpoint{"127.0.0.2", 9110}, 9112, "u");
+    DataStore store;
+    std::vector<std::string> events;
+    auto record = [&](const char* what) {
+        return [&, what](std::shared_ptr<PresetSource> source) {
+            events.push_back(std::string(what) + " " + source->name() + " " +
+                             std::to_string(store.sources().size()));
+        };
+    };
+    QObject::connect(&store, &DataStore::DataStoreSourceAdded, record("added"));
+    QObject::connect(&store, &DataStore::DataStoreSourceRemoved, record("removed"));
+    QObject::connect(&store, &DataStore::PresetSourcePresetsAdded, record("presets"));
+
+    store.setLocalPresets({RemoteZeltoPreset("L")});  // no local source yet: added
+    store.addSource(std::make_shared<PresetSource>("one", device));
+    store.addSource(std::make_shared<PresetSource>("two", device));
+    store.setPresets({RemoteZeltoPreset("X")}, nullptr);
+    store.setPresets({RemoteZeltoPreset("Y")}, device);
+    store.removeSources(device);
+    store.removeSources(nullptr);
+    EXPECT_EQ(events, (std::vector<std::string>{"added Zelto App (local) 1", "added one 2", "added two 3",
+                                                "presets Zelto App (local) 3", "presets one 3",
+                                                "presets two 3", "removed one 3", "removed two 3"}));
+    ASSERT_EQ(store.sources().size(), 1u);
+    EXPECT_EQ(store.localSource()->presets()[0].name, "X");
+}
+
+TEST(StatusLog, LinesFromAnotherThreadKeepTheirOrderAndCancelIsAskedOnce) {
+    StatusLog log;
+    log.clear();
+    EXPECT_TRUE(log.canCancel());
+    std::thread writer([&] {
+        for (int i = 0; i < 50; ++i) log.append(std::to_string(i), i % 2 == 1);
+    });
+    writer.join();
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() == 50; }));
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(log.lines()[i], (StatusLog::Line{std::to_string(i), i % 2 == 1}));
+    int asked = 0;
+    QObject::connect(&log, &StatusLog::cancelRequested, [&] { ++asked; });
+    log.cancel();
+    log.cancel();
+    log.finish();
+    log.cancel();
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(log.isFinished());
+    EXPECT_FALSE(log.canCancel());
+}
+
+class Settings : public ::testing::Test {
+  protected:
+    test::TempFolder home, config;
+    std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    AppSettings settings{QString::fromStdString(config.path() + "settings.ini")};
+    DataStore store;
+    test::FakeUi ui;
+    SettingsController view{settings, store, ui};
+    std::string downloads;
+
+    void SetUp() override {
+        ::setenv("HOME", home.path().c_str(), 1);
+        downloads = presetfiles::homeDirectory() + "/Downloads/";
+        std::filesystem::create_directories(downloads);
+    }
+    void TearDown() override { ::setenv("HOME", savedHome.c_str(), 1); }
+};
+
+TEST_F(Settings, DefaultIsDownloadsUnlessTheCompanionFolderExistsAndNothingIsStored) {
+    view.viewLoaded();
+    EXPECT_EQ(settings.syncDirectoryPath(), downloads);
+    EXPECT_EQ(view.modeIndex(), SettingsController::defaultMode);
+    EXPECT_FALSE(view.pathEditable());
+    EXPECT_FALSE(settings.hasStoredSyncDirectory());
+    std::filesystem::create_directories(ZeltoPresetManager::zeltoAppPresetPath());
+    EXPECT_EQ(settings.syncDirectoryPath(), ZeltoPresetManager::zeltoAppPresetPath());
+    EXPECT_TRUE(settings.isDefaultSyncDirectory());
+}
+
+TEST_F(Settings, ChosenFolderIsStoredWithASlashAndTheDownloadsFolderCountsAsDefault) {
+    test::TempFolder custom;
+    custom.write("P.ZELTOshow", "x");
+    ui.chosenFolder = custom.path().substr(0, custom.path().size() - 1);
+    view.syncDirectoryMode(SettingsController::customMode);
+    EXPECT_EQ(settings.syncDirectoryPath(), custom.path());
+    EXPECT_TRUE(view.pathEditable());
+    ASSERT_TRUE(store.localSource());
+    EXPECT_EQ(store.localSource()->presets()[0].name, "P");
+
+    ui.chosenFolder = home.path() + "Downloads";
+    view.syncDirectoryMode(SettingsController::customMode);
+    EXPECT_EQ(settings.syncDirectoryPath(), downloads);
+    view.viewLoaded();
+    EXPECT_EQ(view.modeIndex(), SettingsController::defaultMode);
+}
+
+TEST_F(Settings, CancelledChooserStoresTheDefault) {
+    settings.setSyncDirectoryPath("/somewhere/else/");
+    ui.chosenFolder.reset();
+    view.syncDirectoryMode(SettingsController::customMode);
+    EXPECT_EQ(view.modeIndex(), SettingsController::defaultMode);
+    EXPECT_TRUE(settings.hasStoredSyncDirectory());
+    EXPECT_EQ(settings.syncDirectoryPath(), downloads);
+    EXPECT_TRUE(store.localSource());
+}
+
+TEST_F(Settings, UnparsablePathShowsNoUrlAndAnUnreadableFolderWarns) {
+    settings.setSyncDirectoryPath(home.path() + "with space/");
+    view.viewLoaded();
+    EXPECT_FALSE(view.pathUrl());
+    EXPECT_EQ(view.modeIndex(), SettingsController::customMode);
+    EXPECT_EQ(settings.syncDirectoryPath(), home.path() + "with space/");
+    view.reloadLocalPresets();
+    ASSERT_EQ(ui.alerts.size(), 1u);
+    EXPECT_EQ(ui.alerts[0].first, AppUi::AlertStyle::warning);
+    EXPECT_EQ(ui.alerts[0].second.rfind("Could not reload local preset list: ", 0), 0u);
+    EXPECT_TRUE(store.sources().empty());
+
+    settings.setMixerAddresses({"10.0.0.5", " ", "mixer.local"});
+    EXPECT_EQ(settings.mixerAddresses(), (std::vector<std::string>{"10.0.0.5", "mixer.local"}));
+}
+
+TEST(NetworkPathMonitor, ABurstOfChangesIsOnePathUpdateOnTheMainThread) {
+    IoPool pool(1);
+    MainThreadContext context;
+    NetworkPathMonitor monitor(pool.context(), context.executor(), 300ms);
+    int updates = 0;
+    bool onMain = true;
+    monitor.start([&] {
+        ++updates;
+        onMain = onMain && QThread::currentThread() == qApp->thread();
+    });
+    std::string burst;
+    for (int i = 1; i <= 8; ++i) burst += "addr add 127.1.0." + std::to_string(i) + "/32 dev lo\n";
+    ASSERT_EQ(test::runCommand("printf '" + burst + "' | ip -batch -"), 0);
+    ASSERT_TRUE(waitUntil([&] { return updates >= 1; }));
+    ASSERT_EQ(test::runCommand("ip addr add 127.2.0.1/32 dev lo"), 0);
+    ASSERT_TRUE(waitUntil([&] { return updates >= 2; }));
+    EXPECT_EQ(updates, 2);
+    EXPECT_TRUE(onMain);
+    monitor.cancel();
+    ASSERT_EQ(test::runCommand("ip addr add 127.3.0.1/32 dev lo"), 0);
+    EXPECT_TRUE(context.runUntilIdle(2s));
+    pool.drain(2s);
+    EXPECT_EQ(updates, 2);
+}
+
+}  // namespace
+}  // namespace zelto

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/AppUi.h"
+
+namespace zelto::test {
+
+// Runs the Qt loop until `done` holds or `limit` passes. Everything the
+// conditions look at changes in posted work, which wakes the loop.
+inline bool waitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.start(limit);
+    while (!done()) {
+        if (!deadline.isActive()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Records what the application asked of the desktop.
+class FakeUi : public AppUi {
+  public:
+    std::vector<std::pair<AlertStyle, std::string>> alerts;
+    int sheets = 0;
+    // What the folder chooser answers (nothing = cancelled).
+    std::optional<std::string> chosenFolder;
+
+    void showAlert(AlertStyle style, const std::string& message) override {
+        alerts.emplace_back(style, message);
+    }
+    void confirm(AlertStyle, const std::string&, const std::string&, const std::string&, const std::string&,
+                 std::function<void(bool)> done) override {
+        done(true);
+    }
+    void presentStatusSheet() override { ++sheets; }
+    void chooseFolder(std::function<void(std::optional<std::string>)> done) override { done(chosenFolder); }
+};
+
+}  // namespace zelto::test

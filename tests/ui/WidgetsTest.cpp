@@ -1,0 +1,231 @@
+// The widgets on the offscreen platform, over a data store filled by the test
+// (mixers that are never connected, so nothing goes on the network).
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <asio/ip/address_v4.hpp>
+
+#include "app/AppSettings.h"
+#include "app/AppTestSupport.h"
+#include "app/MainController.h"
+#include "device/ZeltoDevice.h"
+#include "sync/TempFolder.h"
+#include "ui/ItemViews.h"
+#include "ui/MainWindow.h"
+#include "ui/SettingsDialog.h"
+#include "ui/StatusSheet.h"
+
+namespace zelto {
+namespace {
+
+using test::waitUntil;
+
+// Records the alerts and confirmations, and answers nothing by itself.
+struct RecordingUi : test::FakeUi {
+    void confirm(AlertStyle style, const std::string& message, const std::string& informativeText,
+                 const std::string& confirmButton, const std::string& cancelButton,
+                 std::function<void(bool)> done) override {
+        confirmations.push_back({message, informativeText, confirmButton, cancelButton});
+        warning = style == AlertStyle::warning;
+        answer = std::move(done);
+    }
+    std::vector<std::vector<std::string>> confirmations;
+    bool warning = false;
+    std::function<void(bool)> answer;
+};
+
+std::vector<RemoteZeltoPreset> list(std::initializer_list<const char*> names) {
+    std::vector<RemoteZeltoPreset> presets;
+    for (const char* name : names) presets.emplace_back(name);
+    return presets;
+}
+
+class Widgets : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        settings.setSyncDirectoryPath(folder.path());
+        ControllerOptions options;
+        options.noBroadcast = true;
+        options.monitorNetworkPath = false;
+        controller = std::make_unique<MainController>(pool, store, settings, ui, options);
+        window = std::make_unique<ui::MainWindow>(*controller, ui);
+        window->show();
+
+        stage = std::make_shared<ZeltoDevice>(pool.context(), asio::ip::make_address_v4("127.0.0.2"), 9112,
+                                              std::nullopt);
+        store.addSource(
+            std::make_shared<PresetSource>("Zelto App (local)", nullptr, list({"Band-1", "Ghost"})));
+        store.addSource(std::make_shared<PresetSource>("Stage", stage, list({"Band-2", "Solo"})));
+        ASSERT_TRUE(waitUntil([&] { return window->sourceModel().rowCount() == 2; }));
+        window->sourceView()->selectAll();
+    }
+    void TearDown() override {
+        window.reset();
+        EXPECT_TRUE(controller->shutDown());
+    }
+
+    // The preset row named `name`, with its group row as parent.
+    QModelIndex presetRow(const std::string& name) {
+        auto& model = window->presetModel();
+        for (int g = 0; g < model.rowCount(); ++g)
+            for (int p = 0; p < model.rowCount(model.index(g, 0)); ++p) {
+                const auto index = model.index(p, 0, model.index(g, 0));
+                if (index.data(PresetTreeModel::PresetNameRole).toString().toStdString() == name)
+                    return index;
+            }
+        return {};
+    }
+
+    test::TempFolder folder, config;
+    AppSettings settings{QString::fromStdString(config.path() + "settings.ini")};
+    IoPool pool{2};
+    DataStore store;
+    RecordingUi ui;
+    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ui::MainWindow> window;
+    DevicePtr stage;
+};
+
+TEST_F(Widgets, ContextMenusEnableTheirCommandsForTheAffectedRows) {
+    auto* sources = window->sourceView()->selectionModel();
+    sources->clearSelection();
+    EXPECT_FALSE(window->prepareSourceMenu(window->sourceModel().index(0))->actions()[0]->isEnabled());
+    sources->select(window->sourceModel().index(0), QItemSelectionModel::Select);
+    QMenu* menu = window->prepareSourceMenu(window->sourceModel().index(1));
+    EXPECT_TRUE(menu->actions()[0]->isEnabled()) << "the clicked mixer row counts with the selection";
+    EXPECT_TRUE(menu->actions()[1]->isEnabled());
+
+    window->sourceView()->selectAll();
+    ASSERT_TRUE(presetRow("Solo").isValid());
+    QMenu* presets = window->preparePresetMenu(presetRow("Solo"));
+    ASSERT_EQ(presets->actions()[1], window->loadMenuAction()) << "load is the second item";
+    EXPECT_TRUE(window->loadMenuAction()->isEnabled());
+    window->preparePresetMenu(presetRow("Band-1"));
+    EXPECT_FALSE(window->loadMenuAction()->isEnabled()) << "a local preset cannot be loaded";
+    window->preparePresetMenu(presetRow("Solo").parent());
+    EXPECT_FALSE(window->loadMenuAction()->isEnabled()) << "a group row";
+    window->presetView()->selectionModel()->select(presetRow("Band-2"), QItemSelectionModel::Select);
+    window->preparePresetMenu(presetRow("Solo"));
+    EXPECT_FALSE(window->loadMenuAction()->isEnabled()) << "two affected rows";
+    EXPECT_TRUE(window->deleteMenuAction()->isEnabled());
+
+    // From the keyboard the menu is for the current row.
+    window->presetView()->selectionModel()->clear();
+    window->presetView()->setCurrentIndex(presetRow("Solo"));
+    QSignalSpy asked(window->presetView(), &ui::PresetTreeView::contextMenuAt);
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+    QApplication::sendEvent(window->presetView()->viewport(), &key);
+    ASSERT_EQ(asked.count(), 1);
+    EXPECT_EQ(asked[0][0].toModelIndex(), presetRow("Solo"));
+    EXPECT_TRUE(window->loadMenuAction()->isEnabled());
+    presets->close();
+}
+
+TEST_F(Widgets, LoadAsksWithTheWarningAndALocalDeleteFailureIsACriticalAlert) {
+    window->preparePresetMenu(presetRow("Solo"));
+    window->loadMenuAction()->trigger();
+    ASSERT_EQ(ui.confirmations.size(), 1u);
+    EXPECT_TRUE(ui.warning);
+    EXPECT_EQ(
+        ui.confirmations[0],
+        (std::vector<std::string>{"Warning!",
+                                  "Are you sure you want to load \"Solo\" on your zelto hardware? This will "
+                                  "overwrite all current settings on the device!",
+                                  "load", "cancel"}));
+    ui.answer(false);
+
+    window->preparePresetMenu(presetRow("Ghost"));
+    window->deleteMenuAction()->trigger();
+    ASSERT_EQ(ui.alerts.size(), 1u);
+    EXPECT_EQ(ui.alerts[0].first, AppUi::AlertStyle::critical);
+    EXPECT_EQ(ui.alerts[0].second.rfind("Could not delete local preset \"Ghost\": ", 0), 0u)
+        << ui.alerts[0].second;
+}
+
+TEST_F(Widgets, ADropOntoItsOwnSourceStillRunsAnEmptyCopyBatch) {
+    std::unique_ptr<QMimeData> data(window->presetModel().mimeData({presetRow("Solo")}));
+    const auto stageRow = window->sourceModel().index(1);
+    ASSERT_TRUE(window->sourceModel().canDropMimeData(data.get(), Qt::CopyAction, -1, -1, stageRow));
+    ASSERT_TRUE(window->sourceModel().dropMimeData(data.get(), Qt::CopyAction, -1, -1, stageRow));
+    ASSERT_TRUE(waitUntil([&] { return ui.sheets == 1 && controller->statusLog().isFinished(); }));
+    EXPECT_EQ(controller->statusLog().text(),
+              "starting copy\ncopy finished\nreloading preset lists\nfinished!\n");
+}
+
+TEST_F(Widgets, StatusSheetStylesItsLinesAndClosesOnlyOnceTheRunHasEnded) {
+    StatusLog log;
+    ui::StatusSheet sheet(log, window.get());
+    sheet.show();
+    log.clear();
+    EXPECT_FALSE(sheet.closeButton()->isEnabled());
+    EXPECT_TRUE(sheet.cancelButton()->isEnabled());
+    for (int i = 0; i < 60; ++i) log.append("sent preset " + std::to_string(i));
+    log.append("failed! readTimeout", true);
+
+    const QTextBlock last = sheet.logView()->document()->lastBlock();
+    const QTextBlock first = sheet.logView()->document()->firstBlock();
+    EXPECT_EQ(last.text(), "failed! readTimeout");
+    const QTextCharFormat normal = first.begin().fragment().charFormat();
+    const QTextCharFormat error = last.begin().fragment().charFormat();
+    EXPECT_EQ(normal.font().pointSizeF(), 11);
+    EXPECT_FALSE(normal.font().bold());
+    EXPECT_EQ(normal.foreground().color(), sheet.palette().color(QPalette::Text));
+    EXPECT_EQ(error.font().pointSizeF(), 12);
+    EXPECT_TRUE(error.font().bold());
+    const QColor red = error.foreground().color();
+    EXPECT_TRUE(red.red() > 180 && red.green() < 120 && red.blue() < 120) << red.name().toStdString();
+    QScrollBar* scroll = sheet.logView()->verticalScrollBar();
+    EXPECT_GT(scroll->maximum(), 0);
+    EXPECT_EQ(scroll->value(), scroll->maximum());
+
+    log.setTransfersPlanned(4);
+    log.addTransferDone();
+    EXPECT_EQ(sheet.progressBar()->maximum(), 4);
+    EXPECT_EQ(sheet.progressBar()->value(), 1);
+
+    QSignalSpy cancelled(&log, &StatusLog::cancelRequested);
+    QTest::mouseClick(sheet.cancelButton(), Qt::LeftButton);
+    EXPECT_EQ(cancelled.count(), 1);
+    EXPECT_FALSE(sheet.cancelButton()->isEnabled());
+    QTest::keyClick(&sheet, Qt::Key_Escape);
+    EXPECT_TRUE(sheet.isVisible()) << "Escape does not close the sheet of an active run";
+    log.finish();
+    EXPECT_TRUE(sheet.closeButton()->isEnabled());
+    QTest::mouseClick(sheet.closeButton(), Qt::LeftButton);
+    EXPECT_FALSE(sheet.isVisible());
+}
+
+TEST_F(Widgets, SettingsShowTheFolderAsAPathAndKeepMixerAddresses) {
+    window->settingsAction()->trigger();
+    ui::SettingsDialog* dialog = window->settingsDialog();
+    ASSERT_TRUE(waitUntil([&] { return dialog->isVisible(); }));
+    EXPECT_EQ(dialog->modeBox()->currentIndex(), 1) << "a temporary folder is a custom folder";
+    EXPECT_EQ(dialog->pathField()->text().toStdString(), folder.path());
+
+    QTest::keyClicks(dialog->addressField(), "mixer.local");
+    EXPECT_FALSE(dialog->addButton()->isEnabled());
+    dialog->addressField()->clear();
+    QSignalSpy changed(dialog, &ui::SettingsDialog::mixerAddressesChanged);
+    QTest::keyClicks(dialog->addressField(), " 10.0.0.7 ");
+    ASSERT_TRUE(dialog->addButton()->isEnabled());
+    QTest::keyClick(dialog->addressField(), Qt::Key_Return);
+    EXPECT_EQ(settings.mixerAddresses(), std::vector<std::string>{"10.0.0.7"});
+    EXPECT_EQ(dialog->mixerList()->count(), 1);
+    EXPECT_EQ(changed.count(), 1);
+    dialog->reject();
+}
+
+}  // namespace
+}  // namespace zelto

@@ -1,0 +1,118 @@
+#include "ScreenshotTour.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QItemSelectionModel>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+
+#include "app/MainController.h"
+#include "ui/DeviceInfoSheet.h"
+#include "ui/ItemViews.h"
+#include "ui/MainWindow.h"
+#include "ui/SettingsDialog.h"
+#include "ui/StatusSheet.h"
+
+namespace zelto::ui {
+
+namespace {
+
+// Mixers that do not answer within this time are left out of the pictures.
+constexpr int kMixerWaitMs = 30'000;
+// Pictures are taken on a later turn of the event loop, once the views have
+// handled what the last step posted (deferred model updates, layouts).
+void later(QObject* context, std::function<void()> step) {
+    QTimer::singleShot(0, context, [step = std::move(step)] {
+        QApplication::sendPostedEvents();
+        step();
+    });
+}
+
+}  // namespace
+
+ScreenshotTour::ScreenshotTour(MainWindow& window, MainController& controller, QString folder,
+                               int mixersExpected)
+    : window_(window),
+      controller_(controller),
+      folder_(std::move(folder)),
+      mixersExpected_(std::max(1, mixersExpected)) {}
+
+int ScreenshotTour::mixersShownCount() const {
+    int mixers = 0;
+    for (const auto& source : window_.sourceModel().sources())
+        if (source->device()) ++mixers;
+    return mixers;
+}
+
+void ScreenshotTour::start() {
+    QDir().mkpath(folder_);
+    connect(&window_.sourceModel(), &QAbstractItemModel::rowsInserted, this, &ScreenshotTour::waitForMixers);
+    QTimer::singleShot(kMixerWaitMs, this, [this] {
+        if (!waiting_) return;
+        std::fprintf(stderr, "zelto-presets: only %d of %d mixers appeared; taking the pictures anyway\n",
+                     mixersShownCount(), mixersExpected_);
+        waiting_ = false;
+        mixersShown();
+    });
+    waitForMixers();
+}
+
+void ScreenshotTour::waitForMixers() {
+    if (!waiting_ || mixersShownCount() < mixersExpected_) return;
+    waiting_ = false;
+    // A mixer's source comes with its preset list.
+    later(this, [this] { mixersShown(); });
+}
+
+void ScreenshotTour::mixersShown() {
+    window_.sourceView()->selectAll();
+    later(this, [this] {
+        save(&window_, QStringLiteral("main-window.png"));
+        connect(&controller_, &MainController::runFinished, this, &ScreenshotTour::syncFinished,
+                Qt::QueuedConnection);
+        window_.syncAllAction()->trigger();
+    });
+}
+
+void ScreenshotTour::syncFinished() {
+    later(this, [this] {
+        save(window_.statusSheet(), QStringLiteral("status-sheet.png"));
+        window_.statusSheet()->accept();
+        later(this, [this] { finish(); });
+    });
+}
+
+void ScreenshotTour::finish() {
+    save(&window_, QStringLiteral("main-window-synced.png"));
+    for (const auto& source : window_.sourceModel().sources()) {
+        if (!source->device()) continue;
+        window_.deviceInfoSheet()->setDevice(source->device());
+        window_.deviceInfoSheet()->show();
+        QApplication::sendPostedEvents();
+        save(window_.deviceInfoSheet(), QStringLiteral("mixer-information.png"));
+        window_.deviceInfoSheet()->hide();
+        break;
+    }
+    window_.settingsDialog()->show();
+    QApplication::sendPostedEvents();
+    save(window_.settingsDialog(), QStringLiteral("settings.png"));
+    window_.settingsDialog()->hide();
+    for (const auto& path : saved_) std::printf("%s\n", qPrintable(path));
+    std::fflush(stdout);
+    QApplication::quit();
+}
+
+void ScreenshotTour::save(QWidget* widget, const QString& name) {
+    const QString path = QDir(folder_).absoluteFilePath(name);
+    if (widget->grab().save(path)) {
+        saved_ << path;
+    } else {
+        ++failures_;
+        std::fprintf(stderr, "zelto-presets: could not write %s\n", qPrintable(path));
+    }
+}
+
+}  // namespace zelto::ui
