@@ -26,18 +26,18 @@
 #include <asio/post.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <atomic>
 #include <cstdio>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
-#include <string>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -70,8 +70,8 @@ struct Overflow {
     void count(bool firstOfBuffer, std::size_t kept) {
         auto total = dropped.fetch_add(1) + 1;
         if (!firstOfBuffer) return;
-        std::printf("%s: buffer full at %zu elements, dropping the oldest (%llu dropped so far)\n", label.c_str(),
-                    kept, static_cast<unsigned long long>(total));
+        std::printf("%s: buffer full at %zu elements, dropping the oldest (%llu dropped so far)\n",
+                    label.c_str(), kept, static_cast<unsigned long long>(total));
         std::fflush(stdout);
     }
     const std::string label;
@@ -241,7 +241,8 @@ class SequenceCore {
         if (finished_) return;
         if (!everSubscribed_) {
             if (limits_.early == 0) return;
-            while (!early_.empty() && (early_.size() >= limits_.early || earlyBytes_ + weight > limits_.bytes)) {
+            while (!early_.empty() &&
+                   (early_.size() >= limits_.early || earlyBytes_ + weight > limits_.bytes)) {
                 earlyBytes_ -= early_.front().second;
                 early_.pop_front();
                 overflow_->count(earlyDropped_++ == 0, early_.size());
@@ -359,9 +360,9 @@ class AsyncIterator {
             auto handOver = [&delivery](auto handler) {
                 detail::Subscriber<T>::deliver(Completion(std::move(handler)), true, std::move(delivery));
             };
-            auto operation =
-                asio::async_initiate<const asio::use_awaitable_t<Executor>, void(std::exception_ptr, Delivery)>(
-                    std::move(handOver), asio::use_awaitable_t<Executor>{});
+            auto operation = asio::async_initiate<const asio::use_awaitable_t<Executor>,
+                                                  void(std::exception_ptr, Delivery)>(
+                std::move(handOver), asio::use_awaitable_t<Executor>{});
             auto result = co_await std::move(operation);
             co_return std::move(result.first);
         }
@@ -436,7 +437,8 @@ class SharedAsyncSequence {
   public:
     static constexpr std::size_t defaultLimit = 1024;
 
-    explicit SharedAsyncSequence(std::size_t earlyLimit = defaultLimit, std::size_t readerLimit = defaultLimit)
+    explicit SharedAsyncSequence(std::size_t earlyLimit = defaultLimit,
+                                 std::size_t readerLimit = defaultLimit)
         : SharedAsyncSequence(limits(earlyLimit, readerLimit)) {}
     explicit SharedAsyncSequence(StreamLimits<T> limits)
         : core_(std::make_shared<detail::SequenceCore<T>>(std::move(limits))) {}

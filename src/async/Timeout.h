@@ -142,8 +142,9 @@ Task<T> withCheckedThrowingContinuation([[maybe_unused]] std::string_view functi
             race->start(std::move(work), timeout);
         });
     };
-    auto operation = asio::async_initiate<const asio::use_awaitable_t<Executor>, void(detail::RaceOutcome<T>)>(
-        std::move(start), asio::use_awaitable_t<Executor>{}, std::move(work));
+    auto operation =
+        asio::async_initiate<const asio::use_awaitable_t<Executor>, void(detail::RaceOutcome<T>)>(
+            std::move(start), asio::use_awaitable_t<Executor>{}, std::move(work));
     auto outcome = co_await std::move(operation);
     switch (outcome.kind) {
         case detail::RaceOutcome<T>::Kind::value:

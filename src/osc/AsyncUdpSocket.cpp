@@ -5,12 +5,12 @@
 #include <net/if.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <asio/bind_executor.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -191,13 +191,16 @@ void AsyncUdpSocket::beginReceiving() {
                 ::setsockopt(socket->native_handle(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size));
                 socket->get_option(granted, ec);
             }
-            if (!ec) receiveBufferSize_ = std::min(receiveBufferSize_.value_or(granted.value()), granted.value());
+            if (!ec)
+                receiveBufferSize_ = std::min(receiveBufferSize_.value_or(granted.value()), granted.value());
         }
         static std::atomic<bool> reportedSmallBuffer{false};
-        if (receiveBufferSize_ && *receiveBufferSize_ < burstBufferBytes && !reportedSmallBuffer.exchange(true)) {
-            std::printf("receive buffer of %d bytes is below the %d bytes a burst of preset segments needs: "
-                        "segments may be lost while this process is busy (raise net.core.rmem_max)\n",
-                        *receiveBufferSize_, burstBufferBytes);
+        if (receiveBufferSize_ && *receiveBufferSize_ < burstBufferBytes &&
+            !reportedSmallBuffer.exchange(true)) {
+            std::printf(
+                "receive buffer of %d bytes is below the %d bytes a burst of preset segments needs: "
+                "segments may be lost while this process is busy (raise net.core.rmem_max)\n",
+                *receiveBufferSize_, burstBufferBytes);
             std::fflush(stdout);
         }
     }
@@ -245,7 +248,8 @@ void AsyncUdpSocket::noteKernelDrops(std::size_t family) {
         std::lock_guard lock(mutex_);
         if (closed_ || !sockets_[family]) return;
         bufferSize = receiveBufferSize_.value_or(0);
-        if (::getsockopt(sockets_[family]->native_handle(), SOL_SOCKET, SO_MEMINFO, info.data(), &length) != 0)
+        if (::getsockopt(sockets_[family]->native_handle(), SOL_SOCKET, SO_MEMINFO, info.data(), &length) !=
+            0)
             return;
     }
     std::uint32_t drops = info[SK_MEMINFO_DROPS];

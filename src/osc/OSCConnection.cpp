@@ -58,8 +58,9 @@ void OSCConnection::keep(std::span<const std::uint8_t> data, std::uint64_t recei
         auto dropped = heldDropped_.fetch_add(1) + 1;
         if (!heldOverflowReported_) {
             heldOverflowReported_ = true;
-            std::printf("%s: %zu datagrams held for new readers, dropping further ones (%llu dropped so far)\n",
-                        description().c_str(), heldDatagrams_.size(), static_cast<unsigned long long>(dropped));
+            std::printf(
+                "%s: %zu datagrams held for new readers, dropping further ones (%llu dropped so far)\n",
+                description().c_str(), heldDatagrams_.size(), static_cast<unsigned long long>(dropped));
             std::fflush(stdout);
         }
         return;

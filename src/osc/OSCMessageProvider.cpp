@@ -122,9 +122,10 @@ SharedAsyncSequence<OSCObjectPtr> OSCMessageProvider::objectsOrEnded() const {
 
 template <class T, class Select>
 SharedAsyncSequence<T> OSCMessageProvider::view(Select select) const {
+    auto source = objectsOrEnded();
     // The caller holds the view and reads it later: it keeps what arrives meanwhile.
-    SharedAsyncSequence<T> view(receivedLimits<T>(objectsOrEnded().label() + " view", true));
-    auto task = feedView<T>(objectsOrEnded().makeAsyncIterator(), view, std::move(select));
+    SharedAsyncSequence<T> view(receivedLimits<T>(source.label() + " view", true));
+    auto task = feedView<T>(source.makeAsyncIterator(), view, std::move(select));
     asio::co_spawn(taskExecutor_, std::move(task), asio::detached);
     return view;
 }

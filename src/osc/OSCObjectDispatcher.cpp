@@ -1,10 +1,10 @@
 #include "osc/OSCObjectDispatcher.h"
 
-#include "osc/OSCMessageProvider.h"
-
 #include <asio/post.hpp>
 #include <cstdio>
 #include <exception>
+
+#include "osc/OSCMessageProvider.h"
 
 namespace zelto {
 
@@ -72,8 +72,9 @@ void OSCObjectDispatcher::post(OSCObjectPtr object) {
         state_->backlogBytes.load() + size > OSCMessageProvider::queueBytes) {
         auto dropped = state_->dropped.fetch_add(1) + 1;
         if (!state_->dropping.exchange(true)) {
-            std::printf("%s: %zu objects wait for the callbacks, dropping further ones (%llu dropped so far)\n",
-                        state_->label.c_str(), state_->backlog.load(), static_cast<unsigned long long>(dropped));
+            std::printf(
+                "%s: %zu objects wait for the callbacks, dropping further ones (%llu dropped so far)\n",
+                state_->label.c_str(), state_->backlog.load(), static_cast<unsigned long long>(dropped));
             std::fflush(stdout);
         }
         return;

@@ -122,8 +122,8 @@ void OSCServer::armSweepLocked() {
         return;
     }
     // A forgotten peer has been silent for between one and one and a half idle times.
-    sweepTimer_->expires_after(std::max<std::chrono::steady_clock::duration>(peerIdleTime_ / 2,
-                                                                             std::chrono::milliseconds(1)));
+    sweepTimer_->expires_after(
+        std::max<std::chrono::steady_clock::duration>(peerIdleTime_ / 2, std::chrono::milliseconds(1)));
     sweepTimer_->async_wait([weak = weak_from_this()](std::error_code ec) {
         if (ec) return;
         if (auto self = weak.lock()) self->forgetSilentPeers();

@@ -115,8 +115,8 @@ class OSCServer : public OSCMessageProvider,
   private:
     struct Gate;
     // A new connection and the ticket that holds its datagrams back.
-    static Task<std::optional<std::pair<std::shared_ptr<OSCConnection>, std::shared_ptr<void>>>> nextConnection(
-        AsyncIterator<std::shared_ptr<OSCConnection>> connections, std::uint64_t madeBefore);
+    static Task<std::optional<std::pair<std::shared_ptr<OSCConnection>, std::shared_ptr<void>>>>
+    nextConnection(AsyncIterator<std::shared_ptr<OSCConnection>> connections, std::uint64_t madeBefore);
     std::shared_ptr<OSCConnection> connectionFor(const asio::ip::udp::endpoint& address, bool& isNew);
     void deliver(const std::shared_ptr<OSCConnection>& connection, std::span<const std::uint8_t> data,
                  std::uint64_t receiveTime, const std::optional<SharedAsyncSequence<OSCObjectPtr>>& objects);

@@ -84,7 +84,7 @@ TEST_F(SharedAsyncSequenceTest, ReaderBuffersAreBoundedLoggedAndCounted) {
     EXPECT_EQ(stream.readerCount(), 1u);
     testing::internal::CaptureStdout();
     for (int i = 0; i < 6; ++i) stream.yield(std::to_string(i));  // beyond 4 elements
-    stream.yield("abcdefghi");                                   // beyond 10 bytes
+    stream.yield("abcdefghi");                                    // beyond 10 bytes
     auto printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(slow.droppedCount(), 5u);
     EXPECT_EQ(stream.droppedCount(), 5u);

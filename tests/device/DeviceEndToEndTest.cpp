@@ -284,19 +284,20 @@ TEST_F(DeviceSession, StalledReceiverStillGetsAWholeMegabyteAndSeesTheDeviceAliv
             released = true;
             changed.notify_all();
         }
-        ~Stall() { release(); }
-    } stall;
+    };
+    auto stall = std::make_shared<Stall>();
+    std::shared_ptr<void> releaseAtEnd(nullptr, [stall](void*) { stall->release(); });
     for (int i = 0; i < 2; ++i) {
-        asio::post(runner.io, [&stall] {
-            std::unique_lock lock(stall.mutex);
-            ++stall.stalled;
-            stall.changed.notify_all();
-            stall.changed.wait(lock, [&] { return stall.released; });
+        asio::post(runner.io, [stall] {
+            std::unique_lock lock(stall->mutex);
+            ++stall->stalled;
+            stall->changed.notify_all();
+            stall->changed.wait(lock, [&] { return stall->released; });
         });
     }
     {
-        std::unique_lock lock(stall.mutex);
-        ASSERT_TRUE(stall.changed.wait_for(lock, 10s, [&] { return stall.stalled == 2; }));
+        std::unique_lock lock(stall->mutex);
+        ASSERT_TRUE(stall->changed.wait_for(lock, 10s, [&] { return stall->stalled == 2; }));
     }
     // Asked from this thread, as the session's own client cannot run; the
     // simulator answers the session's port. It handles datagrams in order, so
@@ -309,10 +310,11 @@ TEST_F(DeviceSession, StalledReceiverStillGetsAWholeMegabyteAndSeesTheDeviceAliv
                                  .encode()),
                 to);
     raw.send_to(
-        asio::buffer(OSCMessage(*OSCAddress::make("/ZELTOorvel/Hardware/DisplayBlink"), {OSCValue("qv42")}).encode()),
+        asio::buffer(
+            OSCMessage(*OSCAddress::make("/ZELTOorvel/Hardware/DisplayBlink"), {OSCValue("qv42")}).encode()),
         to);
     bool sent = sim.waitForLine("display blinks", 30s);
-    stall.release();
+    stall->release();
     ASSERT_TRUE(sent);
 
     RemoteZeltoPreset preset;

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <asio/detached.hpp>
+#include <asio/ip/udp.hpp>
 #include <asio/post.hpp>
 #include <asio/use_future.hpp>
 #include <atomic>
-#include <asio/ip/udp.hpp>
 #include <cstring>
 #include <future>
 #include <random>
@@ -401,28 +401,32 @@ TEST_F(ServerTest, BurstOfAThousandKilobyteDatagramsArrivesWhole) {
 // Keeps a strand busy from the moment it is entered until `open`.
 class Busy {
   public:
-    explicit Busy(const Strand& strand) {
-        asio::post(strand, [this] {
-            std::unique_lock lock(mutex_);
-            entered_ = true;
-            changed_.notify_all();
-            changed_.wait(lock, [this] { return open_; });
+    explicit Busy(const Strand& strand) : state_(std::make_shared<State>()) {
+        asio::post(strand, [state = state_] {
+            std::unique_lock lock(state->mutex);
+            state->entered = true;
+            state->changed.notify_all();
+            state->changed.wait(lock, [&] { return state->open; });
         });
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return entered_; });
+        std::unique_lock lock(state_->mutex);
+        state_->changed.wait(lock, [this] { return state_->entered; });
     }
     ~Busy() { open(); }
     void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
+        std::lock_guard lock(state_->mutex);
+        state_->open = true;
+        state_->changed.notify_all();
     }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool entered_ = false;
-    bool open_ = false;
+    // Shared with the job, which wakes up after `open` and may outlive this.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool entered = false;
+        bool open = false;
+    };
+    std::shared_ptr<State> state_;
 };
 
 // A burst of a few thousand datagrams while every consumer is slow: the
@@ -448,11 +452,10 @@ TEST(ServerBurstTest, SlowConsumersLoseNothing) {
         [](Task<std::shared_ptr<OSCConnection>> wait,
            Inbox<std::int32_t>* dispatched) -> Task<std::optional<AsyncIterator<OSCObjectPtr>>> {
             auto connection = co_await std::move(wait);
-            connection->dispatcher().addCallback(
-                *OSCAddressPattern::make("/burst"),
-                [dispatched](const OSCAddressPattern&, const OSCMessage& m) {
-                    dispatched->put(*m.values()[0].asInt32());
-                });
+            connection->dispatcher().addCallback(*OSCAddressPattern::make("/burst"),
+                                                 [dispatched](const OSCAddressPattern&, const OSCMessage& m) {
+                                                     dispatched->put(*m.values()[0].asInt32());
+                                                 });
             co_return std::optional(connection->objects()->makeAsyncIterator());
         }(std::move(wait), &dispatched),
         asio::use_future);
@@ -481,10 +484,11 @@ TEST(ServerBurstTest, SlowConsumersLoseNothing) {
     };
     std::vector<std::int32_t> expected(count);
     for (std::int32_t i = 0; i < count; ++i) expected[i] = i;
-    auto all = runWithDeadline(pool.executor(), take(std::move(objects), count + 1), std::chrono::seconds(30));
+    auto all =
+        runWithDeadline(pool.executor(), take(std::move(objects), count + 1), std::chrono::seconds(30));
     EXPECT_EQ(indices(all), expected);
-    auto own =
-        runWithDeadline(pool.executor(), take(std::move(*connectionObjects), count), std::chrono::seconds(30));
+    auto own = runWithDeadline(pool.executor(), take(std::move(*connectionObjects), count),
+                               std::chrono::seconds(30));
     EXPECT_EQ(indices(own), expected);
     EXPECT_EQ(dispatched.waitFor(count, std::chrono::seconds(30)), expected);
     server->cancel();
