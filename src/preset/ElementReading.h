@@ -40,10 +40,45 @@ inline bool sameName(std::string_view a, std::string_view b) noexcept {
     return true;
 }
 
+// Values of a fixed list of attributes, by position in the list, with the typed conversions.
+template <std::size_t N>
+class ValueSlots {
+  public:
+    void set(std::size_t slot, std::string_view value) noexcept {
+        if (found_[slot]) return;
+        found_[slot] = true;
+        values_[slot] = {value.data(), value.size()};
+    }
+
+    std::string_view require(std::size_t slot) const {
+        if (!found_[slot]) throw QVXMLDecodingError::attributeNotFound();
+        return {values_[slot].data, values_[slot].size};
+    }
+    std::string string(std::size_t slot) const { return std::string(require(slot)); }
+    std::int64_t int64(std::size_t slot) const { return convert(parseXMLInt64(require(slot))); }
+    std::uint64_t uint64(std::size_t slot) const { return convert(parseXMLUInt64(require(slot))); }
+    float float32(std::size_t slot) const { return convert(parseXMLFloat(require(slot))); }
+    bool boolean(std::size_t slot) const { return convert(parseXMLBool(require(slot))); }
+
+  private:
+    template <typename T>
+    static T convert(std::optional<T> value) {
+        if (!value) throw QVXMLDecodingError::attributeValueConversion();
+        return *value;
+    }
+
+    struct Found {
+        const char* data;
+        std::size_t size;
+    };
+    std::array<Found, N> values_;  // meaningful where found_ is set
+    std::array<bool, N> found_{};
+};
+
 // The values of the named attributes, found in one pass. Views into the element's attributes: convert
 // them before removeTaken().
 template <std::size_t N>
-class AttributeSlots {
+class AttributeSlots : public ValueSlots<N> {
   public:
     AttributeSlots(QVXMLAttributes& attributes, const AttributeNames<N>& names)
         : attributes_(attributes), names_(names) {
@@ -60,24 +95,11 @@ class AttributeSlots {
                     }
             }
             if (slot == N) continue;
-            if (!found_[slot]) {
-                found_[slot] = true;
-                values_[slot] = {a.value.data(), a.value.size()};
-            }
+            this->set(slot, a.value);
             ++taken_;
             guess = names.following[slot];
         }
     }
-
-    std::string_view require(std::size_t slot) const {
-        if (!found_[slot]) throw QVXMLDecodingError::attributeNotFound();
-        return {values_[slot].data, values_[slot].size};
-    }
-    std::string string(std::size_t slot) const { return std::string(require(slot)); }
-    std::int64_t int64(std::size_t slot) const { return convert(parseXMLInt64(require(slot))); }
-    std::uint64_t uint64(std::size_t slot) const { return convert(parseXMLUInt64(require(slot))); }
-    float float32(std::size_t slot) const { return convert(parseXMLFloat(require(slot))); }
-    bool boolean(std::size_t slot) const { return convert(parseXMLBool(require(slot))); }
 
     // Drops the attributes that were read, leaving the residual ones. Invalidates the views.
     void removeTaken() {
@@ -90,20 +112,8 @@ class AttributeSlots {
     }
 
   private:
-    template <typename T>
-    static T convert(std::optional<T> value) {
-        if (!value) throw QVXMLDecodingError::attributeValueConversion();
-        return *value;
-    }
-
     QVXMLAttributes& attributes_;
     const AttributeNames<N>& names_;
-    struct Found {
-        const char* data;
-        std::size_t size;
-    };
-    std::array<Found, N> values_;  // meaningful where found_ is set
-    std::array<bool, N> found_{};
     std::size_t taken_ = 0;
 };
 

@@ -555,8 +555,40 @@ std::optional<std::uint64_t> parseXMLUInt64(std::string_view text) noexcept {
     return parseDecimal<std::uint64_t>(text);
 }
 
+namespace {
+
+// Preset values are short decimals such as "-12.5". With at most seven digits both the digits and the
+// power of ten are exact floats, so one float division rounds the quotient correctly, as strtof does.
+std::optional<float> parseShortDecimal(std::string_view text) noexcept {
+    static constexpr float powersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
+    std::size_t i = 0;
+    const bool negative = text[0] == '-';
+    i += negative;
+    std::uint32_t digits = 0;
+    std::size_t count = 0, fraction = 0;
+    bool point = false, any = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        const unsigned digit = static_cast<unsigned char>(c) - static_cast<unsigned>('0');
+        if (digit > 9 || ++count > 7) return std::nullopt;
+        digits = digits * 10 + digit;
+        fraction += point;
+        any = true;
+    }
+    if (!any || (point && fraction == 0)) return std::nullopt;
+    const float value = static_cast<float>(digits) / powersOfTen[fraction];
+    return negative ? -value : value;
+}
+
+}  // namespace
+
 std::optional<float> parseXMLFloat(std::string_view text) noexcept {
     if (text.empty() || isSpace(text.front())) return std::nullopt;
+    if (const auto value = parseShortDecimal(text)) return value;
     float value = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);

@@ -7,23 +7,13 @@
 
 #include "preset/ElementReading.h"
 #include "preset/ElementWriting.h"
+#include "preset/PresetReader.h"
 
 namespace zelto {
 
 namespace {
 
-constexpr std::string_view kChannelNames[] = {
-    "InputChannel",        "Index", "Name",  "Icon",   "Color",       "Visible",
-    "LinkedStereoChannel", "R",     "Theta", "Phi",    "WidthOffset", "ChannelMode",
-    "ChannelGaindB",       "Solo",  "Mute",  "GroupID"};
-constexpr detail::AttributeNames<16> kChannelAttributes(
-    {kChannelNames[0], kChannelNames[1], kChannelNames[2], kChannelNames[3], kChannelNames[4],
-     kChannelNames[5], kChannelNames[6], kChannelNames[7], kChannelNames[8], kChannelNames[9],
-     kChannelNames[10], kChannelNames[11], kChannelNames[12], kChannelNames[13], kChannelNames[14],
-     kChannelNames[15]});
 constexpr detail::AttributeNames<4> kGroupAttributes({"ID", "Name", "Icon", "Colour"});
-constexpr detail::AttributeNames<4> kUserAttributes({"Name", "Icon", "MixHide", "PhaseInvert"});
-constexpr detail::AttributeNames<2> kPresetAttributes({"Name", "Version"});
 
 constexpr float kPi = ZeltoChannelSettings::pi;
 
@@ -101,27 +91,31 @@ ZeltoChannelSettings::ZeltoChannelSettings(const QVXMLElement& element)
     : ZeltoChannelSettings(QVXMLElement(element)) {}
 
 ZeltoChannelSettings::ZeltoChannelSettings(QVXMLElement&& element) {
-    detail::AttributeSlots slots(element.attributes, kChannelAttributes);
-    inputChannel = slots.uint64(0);
-    index = slots.uint64(1);
-    name = slots.string(2);
-    icon = slots.string(3);
-    color = slots.string(4);
-    visible = slots.boolean(5);
-    linkedStereoChannel = slots.int64(6);
-    r = slots.float32(7);
-    theta = slots.float32(8);
-    phi = slots.float32(9);
-    widthOffset = slots.float32(10);
-    const auto mode = channelModeFromRawValue(slots.require(11));
-    if (!mode) throw QVXMLDecodingError::attributeValueConversion();
-    channelMode = *mode;
-    channelGaindB = slots.float32(12);
-    solo = slots.boolean(13);
-    mute = slots.boolean(14);
-    groupID = slots.uint64(15);
+    detail::AttributeSlots slots(element.attributes, detail::kChannelAttributes);
+    detail::readChannelFields(slots, *this);
     slots.removeTaken();
     static_cast<QVXMLElement&>(*this) = std::move(element);
+}
+
+void detail::readChannelFields(const ValueSlots<16>& slots, ZeltoChannelSettings& c) {
+    c.inputChannel = slots.uint64(0);
+    c.index = slots.uint64(1);
+    c.name = slots.string(2);
+    c.icon = slots.string(3);
+    c.color = slots.string(4);
+    c.visible = slots.boolean(5);
+    c.linkedStereoChannel = slots.int64(6);
+    c.r = slots.float32(7);
+    c.theta = slots.float32(8);
+    c.phi = slots.float32(9);
+    c.widthOffset = slots.float32(10);
+    const auto mode = channelModeFromRawValue(slots.require(11));
+    if (!mode) throw QVXMLDecodingError::attributeValueConversion();
+    c.channelMode = *mode;
+    c.channelGaindB = slots.float32(12);
+    c.solo = slots.boolean(13);
+    c.mute = slots.boolean(14);
+    c.groupID = slots.uint64(15);
 }
 
 float ZeltoChannelSettings::elevation() const noexcept {
@@ -260,11 +254,8 @@ ZeltoUser::ZeltoUser(std::string name, std::string icon, std::int64_t hideMix, s
 ZeltoUser::ZeltoUser(const QVXMLElement& element) : ZeltoUser(QVXMLElement(element)) {}
 
 ZeltoUser::ZeltoUser(QVXMLElement&& element) {
-    detail::AttributeSlots slots(element.attributes, kUserAttributes);
-    name = slots.string(0);
-    icon = slots.string(1);
-    hideMix = slots.int64(2);
-    phaseInvert = slots.string(3);
+    detail::AttributeSlots slots(element.attributes, detail::kUserAttributes);
+    detail::readUserFields(slots, *this);
     auto known = detail::extractChildren(element.children, {"Groups", "ChannelSettingsList"});
     QVXMLElement* groupsElement = detail::firstNamed(known, "Groups");
     if (!groupsElement) throw QVXMLDecodingError::childNotFound();
@@ -276,6 +267,13 @@ ZeltoUser::ZeltoUser(QVXMLElement&& element) {
     channelSettingsList = ZeltoChannelSettingsList(std::move(*channelsElement));
     slots.removeTaken();
     static_cast<QVXMLElement&>(*this) = std::move(element);
+}
+
+void detail::readUserFields(const ValueSlots<4>& slots, ZeltoUser& user) {
+    user.name = slots.string(0);
+    user.icon = slots.string(1);
+    user.hideMix = slots.int64(2);
+    user.phaseInvert = slots.string(3);
 }
 
 QVXMLElement ZeltoUser::toElement() const {
@@ -367,9 +365,8 @@ void ZeltoUserList::writeXML(std::string& out, int level) {
 ZeltoPreset::ZeltoPreset(const QVXMLElement& element) : ZeltoPreset(QVXMLElement(element)) {}
 
 ZeltoPreset::ZeltoPreset(QVXMLElement&& element) {
-    detail::AttributeSlots slots(element.attributes, kPresetAttributes);
-    name = slots.string(0);
-    version = slots.string(1);
+    detail::AttributeSlots slots(element.attributes, detail::kPresetAttributes);
+    detail::readPresetFields(slots, *this);
     auto known = detail::extractChildren(element.children, {"UserList"});
     if (known.empty()) throw QVXMLDecodingError::childNotFound();
     userList = ZeltoUserList(std::move(known.front()));
@@ -377,35 +374,57 @@ ZeltoPreset::ZeltoPreset(QVXMLElement&& element) {
     static_cast<QVXMLElement&>(*this) = std::move(element);
 }
 
+void detail::readPresetFields(const ValueSlots<2>& slots, ZeltoPreset& preset) {
+    preset.name = slots.string(0);
+    preset.version = slots.string(1);
+}
+
+ZeltoPreset::ZeltoPreset() = default;
+
+namespace {
+
+// Inflated pieces go straight into the reader's own buffer. Should the text fail to read, inflating
+// still runs to the end so that a damaged stream reports its compression error first.
+template <typename Reader>
+void inflateInto(Reader& reader, std::span<const std::uint8_t> compressedData) {
+    if (compressedData.empty()) return;
+    constexpr std::size_t pieceSize = std::size_t{1} << 20;  // few pieces: the parser pays per piece
+    gzip::Inflater inflater(compressedData, 0);
+    std::vector<std::uint8_t> discard;
+    std::size_t total = 0;
+    while (!inflater.finished()) {
+        std::span<std::uint8_t> target = reader.buffer(pieceSize);
+        if (target.empty()) {
+            discard.resize(pieceSize);
+            target = discard;
+        }
+        const std::size_t n = inflater.inflateInto(target.data(), target.size());
+        total += n;
+        if (total > gzip::maxInflatedSize) throw GzipError::inflatedTooLarge(gzip::maxInflatedSize);
+        if (target.data() != discard.data()) reader.parseBuffer(n);
+    }
+}
+
+}  // namespace
+
+// The direct reader gives up on any fault; reading again through the element tree then reports it.
 ZeltoPreset ZeltoPreset::fromData(std::span<const std::uint8_t> data) {
+    if (auto preset = detail::PresetReader::read(data)) return std::move(*preset);
     return ZeltoPreset(QVXMLParser(data).parse());
 }
 
 ZeltoPreset ZeltoPreset::fromData(std::string_view text) {
-    return ZeltoPreset(QVXMLParser(text).parse());
+    return fromData(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 ZeltoPreset ZeltoPreset::fromCompressedData(std::span<const std::uint8_t> compressedData) {
-    // Inflated pieces go straight into the parser's own buffer. Should the text fail to parse,
-    // inflating still runs to the end so that a damaged stream reports its compression error first.
-    QVXMLParser parser;
-    if (!compressedData.empty()) {
-        constexpr std::size_t pieceSize = std::size_t{1} << 20;  // few pieces: the parser pays per piece
-        gzip::Inflater inflater(compressedData, 0);
-        std::vector<std::uint8_t> discard;
-        std::size_t total = 0;
-        while (!inflater.finished()) {
-            std::span<std::uint8_t> target = parser.buffer(pieceSize);
-            if (target.empty()) {
-                discard.resize(pieceSize);
-                target = discard;
-            }
-            const std::size_t n = inflater.inflateInto(target.data(), target.size());
-            total += n;
-            if (total > gzip::maxInflatedSize) throw GzipError::inflatedTooLarge(gzip::maxInflatedSize);
-            if (target.data() != discard.data()) parser.parseBuffer(n);
-        }
+    {
+        detail::PresetReader reader;
+        inflateInto(reader, compressedData);
+        if (auto preset = reader.finish()) return std::move(*preset);
     }
+    QVXMLParser parser;
+    inflateInto(parser, compressedData);
     return ZeltoPreset(parser.finish());
 }
 

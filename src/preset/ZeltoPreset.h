@@ -16,6 +16,10 @@
 
 namespace zelto {
 
+namespace detail {
+class PresetReader;
+}
+
 enum class ZeltoChannelMode { mono, stereo, threeD, iThreeD };
 
 // The one-digit text of a mode: "1" .. "4".
@@ -176,6 +180,9 @@ class ZeltoPreset : public QVXMLElement {
     }
 
   private:
+    friend class detail::PresetReader;
+    ZeltoPreset();
+
     void regroupChannels();
     std::string toText();
 

@@ -114,6 +114,91 @@ TEST(PresetRoundTrip, InvalidTextInAValueFailsTheWriteWithEncodingFailed) {
     EXPECT_THROW(preset.toCompressedData(), QVXMLEncodingError);
 }
 
+// ---- the direct reader against the element tree
+
+void expectSameElement(const QVXMLElement& a, const QVXMLElement& b, const std::string& where) {
+    EXPECT_TRUE(a.sameContent(b)) << where << "\n" << a.description() << "\n" << b.description();
+}
+
+// Everything the two readings hold: typed fields (through the trees they write) and residual content.
+void expectSamePreset(const ZeltoPreset& a, const ZeltoPreset& b) {
+    expectSameElement(a, b, "preset");
+    EXPECT_EQ(a.name, b.name);
+    EXPECT_EQ(a.version, b.version);
+    expectSameElement(a.userList, b.userList, "user list");
+    ZeltoRemoteSettings ra = a.userList.remoteSettings, rb = b.userList.remoteSettings;
+    expectSameElement(ra.toElement(), rb.toElement(), "remote settings");
+    ASSERT_EQ(a.userList.users.size(), b.userList.users.size());
+    for (std::size_t u = 0; u < a.userList.users.size(); ++u) {
+        const ZeltoUser &ua = a.userList.users[u], &ub = b.userList.users[u];
+        expectSameElement(ua.toElement(), ub.toElement(), "user " + std::to_string(u));
+        const auto &ca = ua.channelSettingsList.channelSettings, &cb = ub.channelSettingsList.channelSettings;
+        ASSERT_EQ(ca.size(), cb.size());
+        for (std::size_t c = 0; c < ca.size(); ++c)
+            expectSameElement(ca[c].toElement(), cb[c].toElement(), "channel " + std::to_string(c));
+    }
+}
+
+std::string failure(auto read) {
+    try {
+        read();
+    } catch (const QVXMLParserError& error) {
+        return std::string("parser: ") + error.what();
+    } catch (const QVXMLDecodingError& error) {
+        return std::string("decoding: ") + error.what();
+    }
+    return "";
+}
+
+TEST(PresetReading, TheDirectReaderAgreesWithTheElementTree) {
+    PresetShape shape;
+    shape.users = 5;
+    shape.awkwardNames = true;
+    const std::string channel =
+        R"(<ChannelSettings ChannelGaindB="-6.0" ChannelMode="3" Color="#FF0000" GroupID="1" Icon="mic" )"
+        R"(Index="4" InputChannel="12" LinkedStereoChannel="-1" Mute="0" Name="Kick" Phi="0.5" R="1e-05" )"
+        R"(Solo="1" Theta="1.25" Visible="true" WidthOffset="0.0")";
+    const std::string group = R"(<Group Colour="c" ID="1" Icon="g" Name="G"/>)";
+    const std::string user = R"(<User Icon="i" MixHide="0" Name="Anna" PhaseInvert="0">)";
+    const std::string remote = "<RemoteSettings><InputMap/><OutputMap/></RemoteSettings>";
+    auto preset = [&](const std::string& userBody, const std::string& listTail = "") {
+        return R"(<Preset Name="Show" Version="1">text<UserList>)" + user + userBody + "</User>" + remote +
+               listTail + "</UserList></Preset>";
+    };
+    const std::string documents[] = {
+        generatePreset(shape),
+        // Text, residual content and typed names where they are not typed.
+        preset("\n x <Groups a=\"1\">t" + group + "<Note/></Groups><ChannelSettingsList b=\"2\">list " +
+               channel + ">spare<ChannelSettings/></ChannelSettings><Group/>" + channel +
+               " Zeta=\"z\"/></ChannelSettingsList><User/>"),
+        // Shapes the element constructors take their own way: repeated known children.
+        preset("<Groups>" + group + "</Groups><Groups>" + group + "</Groups><ChannelSettingsList/>"),
+        preset("<Groups/><ChannelSettingsList/><ChannelSettingsList>" + channel + "/></ChannelSettingsList>"),
+        preset("<Groups/><ChannelSettingsList/>", "<RemoteSettings/>"),
+        R"(<P Name="a" Version="b"><UserList>)" + remote + "</UserList><UserList/></P>",
+        // Faults, parse errors winning over decoding errors.
+        preset("<Groups/>"),
+        preset("<Groups/><ChannelSettingsList>" + channel + " R=\"x\"/></ChannelSettingsList>"),
+        preset("<Groups/><ChannelSettingsList/>", "<bad"),
+        preset("<Groups><Group/></Groups><ChannelSettingsList/>"),
+        R"(<Preset Name="a"><UserList>)" + remote + "</UserList></Preset>",
+        R"(<Preset Name="a" Version="b"><UserList><RemoteSettings/></UserList></Preset>)",
+        R"(<!DOCTYPE p><Preset Name="a" Version="b"/>)",
+        "",
+    };
+    for (const std::string& xml : documents) {
+        SCOPED_TRACE(xml.substr(0, 200));
+        const auto compressed = gzip::compress(bytes(xml));
+        const std::string expected = failure([&] { ZeltoPreset p(QVXMLParser(xml).parse()); });
+        EXPECT_EQ(failure([&] { ZeltoPreset::fromData(xml); }), expected);
+        EXPECT_EQ(failure([&] { ZeltoPreset::fromCompressedData(compressed); }), expected);
+        if (!expected.empty()) continue;
+        const ZeltoPreset tree(QVXMLParser(xml).parse());
+        expectSamePreset(ZeltoPreset::fromData(xml), tree);
+        expectSamePreset(ZeltoPreset::fromCompressedData(compressed), tree);
+    }
+}
+
 // ---- the bytes
 
 TEST(PresetBytes, DeclarationThenRootWithNoTrailingLineFeed) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "preset/QVXMLParser.h"
 
@@ -262,6 +264,25 @@ TEST(XMLTypedReaders, FloatsFollowTheCLocaleSyntaxWithNothingLeftOver) {
     for (const char* text : {"", " 1", "\t1", "1 ", "1,5", "abc", "1e", "e5", "--1", "1.5f", "0x", "in"})
         EXPECT_EQ(parseXMLFloat(text), std::nullopt) << text;
     EXPECT_EQ(parseXMLFloat(std::string_view("1\0", 2)), std::nullopt);
+}
+
+// Short decimals take a quicker path than the general syntax; it must round exactly as strtof does.
+TEST(XMLTypedReaders, ShortDecimalsGiveTheBitsStrtofGives) {
+    std::uint32_t state = 99;
+    for (int i = 0; i < 200000; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const unsigned digits = 1 + (state >> 8) % 7;
+        std::string text = state & 1 ? "-" : "";
+        std::string number = std::to_string((state >> 4) % 10000000u);
+        number.insert(0, digits > number.size() ? digits - number.size() : 0, '0');
+        const std::size_t point = (state >> 27) % (number.size() + 2);  // past the end: no point
+        if (point <= number.size()) number.insert(number.size() - point, ".");
+        text += number;
+        const auto value = parseXMLFloat(text);
+        const float expected = std::strtof(text.c_str(), nullptr);
+        ASSERT_TRUE(value) << text;
+        ASSERT_EQ(std::memcmp(&*value, &expected, 4), 0) << text;
+    }
 }
 
 TEST(XMLFloatText, ShortestFormKeepsPointZeroOnIntegralValues) {
