@@ -35,6 +35,7 @@ pid_t spawn(const std::vector<std::string>& argv, int in, int out, int err) {
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    const std::string failed = "cannot run " + argv.at(0) + "\n";
     pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
@@ -43,6 +44,7 @@ pid_t spawn(const std::vector<std::string>& argv, int in, int out, int err) {
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
         ::execv(args[0], args.data());
+        (void)!::write(STDERR_FILENO, failed.data(), failed.size());
         ::_exit(127);
     }
     return pid;
@@ -68,12 +70,34 @@ void reportProtocolError(const std::string& address, const std::string& line) {
 
 }  // namespace
 
+namespace {
+
+// The build tree the running program belongs to: the nearest folder above it with a CMakeCache.txt.
+fs::path buildTreeOfThisProgram() {
+    std::error_code error;
+    fs::path dir = fs::read_symlink("/proc/self/exe", error).parent_path();
+    if (error) return {};
+    for (; !dir.empty(); dir = dir.parent_path()) {
+        if (fs::exists(dir / "CMakeCache.txt", error)) return dir;
+        if (dir == dir.root_path()) break;
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string builtProgram(const std::string& name) {
-#ifdef ZELTO_SIM_PATH
-    if (name == "zelto-sim") return ZELTO_SIM_PATH;  // for programs run outside ctest
-#endif
     const char* build = std::getenv("ZELTO_BUILD_DIR");
-    return std::string(build ? build : ".") + "/tools/" + name + "/" + name;
+    if (build && *build) return std::string(build) + "/tools/" + name + "/" + name;
+    std::error_code error;
+#ifdef ZELTO_SIM_PATH
+    if (name == "zelto-sim" && fs::exists(ZELTO_SIM_PATH, error)) return ZELTO_SIM_PATH;
+#endif
+#ifdef ZELTO_CLI_PATH
+    if (name == "zelto" && fs::exists(ZELTO_CLI_PATH, error)) return ZELTO_CLI_PATH;
+#endif
+    static const fs::path tree = buildTreeOfThisProgram();
+    return ((tree.empty() ? fs::path(".") : tree) / "tools" / name / name).string();
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input,

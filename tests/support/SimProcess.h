@@ -11,7 +11,9 @@
 
 namespace zelto::test {
 
-// A built program of this project: $ZELTO_BUILD_DIR/tools/<name>/<name>.
+// A built program of this project: $ZELTO_BUILD_DIR/tools/<name>/<name> when that variable is set;
+// else the path compiled in by linking zelto_built_programs; else tools/<name>/<name> in the build
+// tree that holds the running program. Works from any working folder.
 std::string builtProgram(const std::string& name);
 
 struct ProcessResult {
