@@ -100,9 +100,9 @@ ZeltoChannelSettings::ZeltoChannelSettings(QVXMLElement&& element) {
 void detail::readChannelFields(const ValueSlots<16>& slots, ZeltoChannelSettings& c) {
     c.inputChannel = slots.uint64(0);
     c.index = slots.uint64(1);
-    c.name = slots.string(2);
-    c.icon = slots.string(3);
-    c.color = slots.string(4);
+    c.name.assign(slots.require(2));
+    c.icon.assign(slots.require(3));
+    c.color.assign(slots.require(4));
     c.visible = slots.boolean(5);
     c.linkedStereoChannel = slots.int64(6);
     c.r = slots.float32(7);
