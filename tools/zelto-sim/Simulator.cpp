@@ -100,7 +100,6 @@ Simulator::Simulator(asio::io_context& io, Options options)
       buffer_(65536),
       broadcastBuffer_(65536),
       pingTimer_(io),
-      started_(std::chrono::steady_clock::now()),
       random_(options_.seed) {}
 
 void Simulator::start() {
@@ -207,7 +206,10 @@ void Simulator::handleMessage(const WireMessage& message, const Endpoint& sender
 
 void Simulator::connectRequest(const WireMessage& message, const Endpoint& sender) {
     Endpoint to(sender.address(), static_cast<std::uint16_t>(message.integer(0)));
-    if (message.text(2) == "qv42") sessions_[sender.address()] = to.port();
+    if (message.text(2) == "qv42") {
+        if (!firstSession_) firstSession_ = std::chrono::steady_clock::now();
+        sessions_[sender.address()] = to.port();
+    }
     for (int user = 1; user <= options_.users; ++user) {
         std::vector<OSCValue> values = {
             OSCValue("Mix " + std::to_string(user)),  // 0 user name
@@ -343,9 +345,13 @@ Simulator::Endpoint Simulator::replyEndpoint(const Endpoint& sender) const {
     return session == sessions_.end() ? sender : Endpoint(sender.address(), session->second);
 }
 
+// Counted from the first session rather than from the start, so that a
+// client which is slow to connect still sees the mixer alive at first.
 bool Simulator::silent() const {
     if (!options_.silentAfter) return false;
-    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started_;
+    if (*options_.silentAfter <= 0) return true;
+    if (!firstSession_) return false;
+    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - *firstSession_;
     return elapsed.count() >= *options_.silentAfter;
 }
 

@@ -75,7 +75,7 @@ class Simulator {
     std::vector<std::uint8_t> buffer_, broadcastBuffer_;
     Endpoint sender_, broadcastSender_;
     asio::steady_timer pingTimer_;
-    std::chrono::steady_clock::time_point started_;
+    std::optional<std::chrono::steady_clock::time_point> firstSession_;
     std::mt19937 random_;
     // Requesting host -> the port its session listens on.
     std::map<asio::ip::address, std::uint16_t> sessions_;

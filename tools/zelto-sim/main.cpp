@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     app.add_option("--loss", options.loss, "percentage of datagrams dropped each way")
         ->check(CLI::Range(0.0, 100.0));
     app.add_option("--seed", options.seed, "seed of the loss");
-    app.add_option("--silent-after", silentAfter, "stop pinging after this many seconds");
+    app.add_option("--silent-after", silentAfter,
+                   "stop pinging this many seconds after the first session began");
     CLI11_PARSE(app, argc, argv);
     if (silentAfter >= 0) options.silentAfter = silentAfter;
 
