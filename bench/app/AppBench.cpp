@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -163,6 +164,14 @@ struct App {
 std::unique_ptr<Venue> venue;
 std::unique_ptr<App> loaded;  // the last discovery's application, for the selection
 double peakAfterLoadingMiB = -1;
+
+// User and system time of every thread of this process.
+double processCpuMs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto msOf = [](const timeval& t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+    return msOf(usage.ru_utime) + msOf(usage.ru_stime);
+}
 
 double peakMemoryMiB() {
     std::ifstream status("/proc/self/status");
@@ -347,12 +356,15 @@ void BM_Sync(benchmark::State& state) {
             return;
         }
         bool finished = false;
-        Clock::time_point engineDone;
+        Clock::time_point engineDone, firstSend;
         QObject::connect(app.controller.get(), &MainController::runFinished, [&finished] { finished = true; });
         QObject::connect(&app.controller->statusLog(), &StatusLog::lineAppended,
-                         [&engineDone](const QString& text, bool) {
+                         [&engineDone, &firstSend](const QString& text, bool) {
                              if (text == QLatin1String(statustext::syncFinished)) engineDone = Clock::now();
+                             if (firstSend == Clock::time_point() && text.startsWith(QLatin1String("sent preset ")))
+                                 firstSend = Clock::now();
                          });
+        const double cpuBefore = processCpuMs();
         auto start = Clock::now();
         app.controller->syncAll();
         if (!test::waitUntil([&] { return finished; }, 600s)) {
@@ -360,6 +372,7 @@ void BM_Sync(benchmark::State& state) {
             return;
         }
         auto took = Clock::now() - start;
+        const double cpu = processCpuMs() - cpuBefore;
         state.SetIterationTime(std::chrono::duration<double>(took).count());
 
         // Every mixer ends with every preset and its built-ins, the folder with every mixer's.
@@ -380,6 +393,9 @@ void BM_Sync(benchmark::State& state) {
         }
         record("sync " + std::to_string(mixers), ms(took));
         record("engine " + std::to_string(mixers), ms(engineDone - start));
+        record("fetch " + std::to_string(mixers), ms((firstSend == Clock::time_point() ? engineDone : firstSend) - start));
+        record("cpu " + std::to_string(mixers), cpu);
+        state.counters["app_cpu_ms"] = cpu;
         state.counters["engine_ms"] = ms(engineDone - start);
     }
     state.counters["MB"] = megabytes(syncDatagrams(mixers));
@@ -414,6 +430,7 @@ void BM_PlainDatagrams(benchmark::State& state) {
     for (auto _ : state) {
         std::atomic<std::size_t> received{0};
         std::atomic<bool> lost{false};
+        const double cpuBefore = processCpuMs();
         auto start = Clock::now();
         std::thread sending([&] {
             for (std::size_t i = 0; i < sizes.size() && !lost; ++i) {
@@ -430,6 +447,7 @@ void BM_PlainDatagrams(benchmark::State& state) {
         }
         sending.join();
         auto took = Clock::now() - start;
+        record("plain cpu " + std::to_string(mixers), processCpuMs() - cpuBefore);
         if (lost) {
             state.SkipWithError("a datagram was lost on loopback");
             break;
@@ -467,19 +485,32 @@ void printTable() {
     double ratio = sync16 > 0 && plain16 > 0 ? sync16 / plain16 : -1;
     std::printf("%-62s %7.0f ms %7.0f ms %6.1fx %7.0fx%s\n", "sync of 16 mixers, empty folder / same datagrams plain",
                 sync16, plain16, ratio, 5.0, missed(ratio, 5));
-    std::printf("\ngrowth of the sync   mixers    MB moved    sync ms   ms per MB   plain ms   ratio\n");
+    std::printf("%-62s %7.0f ms %7.0f ms %6.1fx\n", "  the sync itself (until its last send was handed over)",
+                bestOf("engine 16"), plain16, bestOf("engine 16") / plain16);
+    std::printf("%-62s %7.0f ms %7.0f ms %6.1fx\n", "  CPU time of the application / of the plain sockets",
+                bestOf("cpu 16"), bestOf("plain cpu 16"), bestOf("cpu 16") / bestOf("plain cpu 16"));
+    std::printf("\ngrowth of the sync (best of the repetitions; fetch = until the first send)\n");
+    std::printf("%8s %10s %10s %10s %10s %10s %10s %10s %8s\n", "mixers", "MB moved", "datagrams", "sync ms",
+                "ms per MB", "fetch ms", "engine ms", "app CPU ms", "plain ms");
     double first = -1;
     for (int n : {1, 4, 16}) {
-        double sync = bestOf("sync " + std::to_string(n)), plain = bestOf("plain " + std::to_string(n));
-        double mb = megabytes(syncDatagrams(n));
+        const auto key = std::to_string(n);
+        double sync = bestOf("sync " + key), plain = bestOf("plain " + key);
+        const auto sizes = syncDatagrams(n);
+        double mb = megabytes(sizes);
         if (first < 0 && sync > 0) first = sync / mb;
-        std::printf("%20s %8d %11.1f %10.0f %11.1f %10.0f %6.1fx\n", "", n, mb, sync, sync / mb, plain,
-                    sync > 0 && plain > 0 ? sync / plain : -1.0);
+        std::printf("%8d %10.1f %10zu %10.0f %10.1f %10.0f %10.0f %10.0f %8.0f\n", n, mb, sizes.size(), sync,
+                    sync / mb, bestOf("fetch " + key), bestOf("engine " + key), bestOf("cpu " + key), plain);
     }
-    double last = bestOf("sync 16") / megabytes(syncDatagrams(16));
-    std::printf("time per MB moved, 16 mixers against 1: %.2fx (%s)\n",
-                first > 0 ? last / first : -1.0,
-                first > 0 && last <= first * 1.25 ? "linear or better" : "worse than linear");
+    // Linear or better: the time grows no faster than the datagrams moved.
+    auto growth = [](int from, int to) {
+        double time = bestOf("sync " + std::to_string(to)) / bestOf("sync " + std::to_string(from));
+        double work = double(syncDatagrams(to).size()) / double(syncDatagrams(from).size());
+        std::printf("%d -> %d mixers: datagrams x%.1f, time x%.1f (%s)\n", from, to, work, time,
+                    time > 0 && time <= work * 1.1 ? "linear or better" : "worse than linear");
+    };
+    growth(1, 4);
+    growth(4, 16);
 }
 
 }  // namespace
