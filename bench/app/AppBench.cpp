@@ -184,11 +184,13 @@ double peakMemoryMiB() {
 // answered with its first UserInfo, and its preset list, each asked from a
 // plain socket while the mixer is idle (best of five). The socket sits on an
 // address of its own, so the mixer answers it and not a session of the app.
-double mixerAnswerMs(const std::string& host) {
+// With several hosts they are asked at once, as a discovery pass does, and
+// the time is until the last answer.
+double mixerAnswerMs(const std::vector<std::string>& hosts, std::uint32_t ownAddress) {
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in self{};
     self.sin_family = AF_INET;
-    self.sin_addr.s_addr = htonl(0x7f000101);  // 127.0.1.1
+    self.sin_addr.s_addr = htonl(ownAddress);
     socklen_t length = sizeof self;
     timeval limit{2, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -197,10 +199,12 @@ double mixerAnswerMs(const std::string& host) {
         ::close(fd);
         return -1;
     }
-    sockaddr_in mixer{};
-    mixer.sin_family = AF_INET;
-    mixer.sin_port = htons(ZeltoDevice::devicePort);
-    ::inet_pton(AF_INET, host.c_str(), &mixer.sin_addr);
+    std::vector<sockaddr_in> mixers(hosts.size());
+    for (std::size_t m = 0; m < hosts.size(); ++m) {
+        mixers[m].sin_family = AF_INET;
+        mixers[m].sin_port = htons(ZeltoDevice::devicePort);
+        ::inet_pton(AF_INET, hosts[m].c_str(), &mixers[m].sin_addr);
+    }
     auto connect = OSCMessage::make("/ZELTOorvel/control/ConnectRequest",
                                     {OSCValue(std::int32_t(ntohs(self.sin_port))),
                                      OSCValue(ZeltoDevice::connectRequestMagic), OSCValue(ZeltoDevice::clientTag)})
@@ -209,12 +213,19 @@ double mixerAnswerMs(const std::string& host) {
     listRequest.add(*OSCMessage::make("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue(ZeltoDevice::clientTag)}));
     auto list = listRequest.encode();
     std::vector<std::uint8_t> in(65536);
+    // `answers` per mixer; the time is until the first of each mixer's (the
+    // answers of one mixer are not told apart: it is until as many arrived).
     auto roundTrip = [&](const std::vector<std::uint8_t>& out, int answers) {
         auto start = Clock::now();
-        ::sendto(fd, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&mixer), sizeof mixer);
-        if (::recv(fd, in.data(), in.size(), 0) < 0) return -1.0;
-        double took = ms(Clock::now() - start);
-        for (int more = 1; more < answers; ++more) (void)!::recv(fd, in.data(), in.size(), 0);
+        for (auto& mixer : mixers)
+            ::sendto(fd, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&mixer), sizeof mixer);
+        double took = -1;
+        const std::size_t needed = mixers.size() == 1 ? 1 : mixers.size() * std::size_t(answers);
+        for (std::size_t got = 0; got < needed; ++got)
+            if (::recv(fd, in.data(), in.size(), 0) < 0) return -1.0;
+        took = ms(Clock::now() - start);
+        for (std::size_t more = needed; more < mixers.size() * std::size_t(answers); ++more)
+            (void)!::recv(fd, in.data(), in.size(), 0);
         return took;
     };
     double best = -1;
@@ -233,7 +244,9 @@ void BM_DiscoveryToSource(benchmark::State& state) {
     static std::map<std::string, double> ownAnswer;  // by uid
     if (!venue) {
         venue = std::make_unique<Venue>(kMixers);
-        for (int m = 0; m < kMixers; ++m) ownAnswer["uid-" + std::to_string(m + 1)] = mixerAnswerMs(venue->hosts[m]);
+        for (int m = 0; m < kMixers; ++m)
+            ownAnswer["uid-" + std::to_string(m + 1)] = mixerAnswerMs({venue->hosts[m]}, 0x7f000101);
+        record("discovery all plain", mixerAnswerMs(venue->hosts, 0x7f000102));
     }
     for (auto _ : state) {
         loaded.reset();
@@ -474,6 +487,10 @@ void printTable() {
                 bestOf("discovery own"));
     std::printf("%-62s %7.1f ms\n", "  one pass -> all 16 sources (includes the mixers' answers)",
                 bestOf("discovery all"));
+    std::printf("%-62s %7.1f ms\n", "  16 mixers asked at once, plain socket (connect + list)",
+                bestOf("discovery all plain"));
+    std::printf("%-62s %7.1f ms\n", "  the application's share of one pass, per mixer",
+                (bestOf("discovery all") - bestOf("discovery all plain")) / kMixers);
     double select = bestOf("select");
     char row[96];
     std::snprintf(row, sizeof row, "select all 17 sources: group %.0f presets + model reset",
