@@ -1,6 +1,6 @@
 #include "device/RemoteZeltoPreset.h"
 
-#include <regex>
+#include <string_view>
 
 #include "preset/ZeltoPreset.h"
 
@@ -8,11 +8,10 @@ namespace zelto {
 
 namespace {
 
-const std::regex& dateSuffixPattern() {
-    static const std::regex pattern(
-        R"(\*\[(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}(Z|((\+|-)\d{2}:\d{2})))\]$)");
-    return pattern;
-}
+// "*[" + date + "]" at the very end: the date is 24 characters with "Z", 29
+// with an offset. Parsed by hand: a pattern search over every name of every
+// list showed in the profiles of a venue-sized sync.
+constexpr std::size_t kDateLengths[] = {24, 29};
 
 // Start of the UTF-8 character that ends just before `end`.
 std::size_t previousCharacterStart(const std::string& text, std::size_t end) {
@@ -27,14 +26,19 @@ std::size_t previousCharacterStart(const std::string& text, std::size_t end) {
 }  // namespace
 
 RemoteZeltoPreset::RemoteZeltoPreset(const std::string& text) : name(text) {
-    std::smatch match;
-    if (!std::regex_search(text, match, dateSuffixPattern())) return;
-    auto parsed = parseIsoDate(match.str(1));
-    if (!parsed) return;
-    date = parsed;
-    // Drop the date, "*[" and the one character (normally a blank) written before them.
-    std::size_t marker = static_cast<std::size_t>(match.position(0));
-    name = marker == 0 ? std::string() : text.substr(0, previousCharacterStart(text, marker));
+    const std::string_view view(text);
+    if (!view.ends_with(']')) return;
+    for (std::size_t length : kDateLengths) {
+        if (view.size() < length + 3) continue;
+        const std::size_t marker = view.size() - length - 3;
+        if (view.substr(marker, 2) != "*[") continue;
+        auto parsed = parseIsoDate(view.substr(marker + 2, length));
+        if (!parsed) return;
+        date = parsed;
+        // Drop the date, "*[" and the one character (normally a blank) written before them.
+        name = marker == 0 ? std::string() : text.substr(0, previousCharacterStart(text, marker));
+        return;
+    }
 }
 
 std::string RemoteZeltoPreset::extendedName() const {

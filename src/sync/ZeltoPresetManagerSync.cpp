@@ -18,10 +18,12 @@ bool holdsName(const std::vector<RemoteZeltoPreset>& list, const std::string& na
     return std::any_of(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) { return p.name == name; });
 }
 
-bool holdsKey(const std::vector<RemoteZeltoPreset>& list, const std::string& key) {
-    return std::any_of(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) {
-        return ZeltoPresetManager::matchKey(p.name) == key;
-    });
+// The match keys of a list, each once: asked for every name of every other
+// list, so worked out once per list rather than once per question.
+std::unordered_set<std::string> keysOf(const std::vector<RemoteZeltoPreset>& list) {
+    std::unordered_set<std::string> keys;
+    for (const auto& preset : list) keys.insert(ZeltoPresetManager::matchKey(preset.name));
+    return keys;
 }
 
 bool cancelled(const asio::cancellation_state& state) {
@@ -144,10 +146,11 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     send([&](auto& d) { d.presetManagerDidDetermineRequiredPresets(required); });
 
     std::vector<RemoteZeltoPreset> received;
+    const auto localKeys = keysOf(localList);
     for (const auto& entry : required) {
         const DevicePtr& device = entry.first;
         for (const auto& preset : entry.second) {
-            if (holdsKey(localList, matchKey(preset.name))) continue;
+            if (localKeys.contains(matchKey(preset.name))) continue;
             send([&](auto& d) { d.presetManagerDidRequestPreset(preset, device); });
             auto fetch = fetchPreset(device, preset);
             auto fetched = co_await std::move(fetch);
@@ -171,6 +174,8 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     }
     send([&](auto& d) { d.presetManagerDidReceivePresetList(localList, local); });
 
+    std::vector<std::unordered_set<std::string>> deviceKeys;
+    for (const auto& entry : deviceLists) deviceKeys.push_back(keysOf(entry.second));
     std::set<std::string> pushed;
     for (const auto& listed : localList) {
         auto key = matchKey(listed.name);
@@ -187,9 +192,9 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         RemoteZeltoPreset named(listed.name);
         preset.name = named.name;
         if (named.date) preset.date = named.date;
-        for (const auto& entry : deviceLists) {
-            const DevicePtr& device = entry.first;
-            if (holdsKey(entry.second, key)) continue;
+        for (std::size_t d = 0; d < deviceLists.size(); ++d) {
+            const DevicePtr& device = deviceLists[d].first;
+            if (deviceKeys[d].contains(key)) continue;
             device->sendPreset(preset, false);
             send([&](auto& d) { d.presetManagerDidSendPreset(preset, device, false); });
         }

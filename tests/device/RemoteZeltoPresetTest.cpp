@@ -41,6 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
         SuffixCase{"Stage *[2021-05-01]", "Stage *[2021-05-01]", std::nullopt},
         SuffixCase{"Stage *[2021-05-01T10:00:00.000Z] copy", "Stage *[2021-05-01T10:00:00.000Z] copy",
                    std::nullopt},
+        SuffixCase{"Stage *[2021-05-01T10:00:00.000Z]]", "Stage *[2021-05-01T10:00:00.000Z]]", std::nullopt},
+        SuffixCase{"Stage [2021-05-01T10:00:00.000Z]", "Stage [2021-05-01T10:00:00.000Z]", std::nullopt},
         SuffixCase{"Stage *[2021-05-01T12:00:00.000+02:00]", "Stage", "2021-05-01T10:00:00.000Z"},
         SuffixCase{"Stage *[2021-05-01T08:30:00.000-01:30]", "Stage", "2021-05-01T10:00:00.000Z"},
         // Matches the pattern but is no calendar date: the text stays whole.

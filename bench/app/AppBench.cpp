@@ -1,0 +1,557 @@
+// The application core at venue scale: sixteen simulated mixers of 300
+// presets each, discovered, listed, shown and synchronised by the controller
+// as the desktop program does it, without widgets. A sync is set against the
+// same datagrams crossing loopback between two plain blocking sockets, in the
+// same run.
+#include <benchmark/benchmark.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "app/AppSettings.h"
+#include "app/AppTestSupport.h"
+#include "app/MainController.h"
+#include "app/PresetTreeModel.h"
+#include "app/SourceListModel.h"
+#include "app/ViewRules.h"
+#include "device/ZeltoDevice.h"
+#include "device/ZeltoDiscoverer.h"
+#include "osc/OSCBundle.h"
+#include "osc/OSCMessage.h"
+#include "support/NetNamespace.h"
+#include "support/SimProcess.h"
+#include "sync/PresetBytes.h"
+#include "sync/StatusText.h"
+#include "sync/TempFolder.h"
+
+namespace {
+
+using namespace zelto;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr int kMixers = 16;
+constexpr int kPresets = 300;
+constexpr int kBuiltIns = 2;  // every mixer adds its two built-in presets
+constexpr int kRepetitions = 5;
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The best (lowest) figure of each row over the repetitions.
+std::map<std::string, double> best;
+void record(const std::string& row, double value) {
+    auto [it, fresh] = best.emplace(row, value);
+    if (!fresh) it->second = std::min(it->second, value);
+}
+double bestOf(const std::string& row) {
+    auto it = best.find(row);
+    return it == best.end() ? -1 : it->second;
+}
+
+std::string mixerName(int m) {
+    char text[16];
+    std::snprintf(text, sizeof text, "Mixer%02d", m + 1);
+    return text;
+}
+
+// Four stages of 300 presets, each stage's on four of the sixteen mixers:
+// after a sync every mixer holds 1,200, whose list still fits one datagram.
+constexpr int kStages = 4;
+std::string stageOf(int mixer) {
+    return "S" + std::to_string(mixer % kStages + 1);
+}
+
+// Forty acts, so the grouping has real groups to build.
+std::string presetName(const std::string& owner, int p) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Act%02d-%s-%03d", p % 40, owner.c_str(), p);
+    return text;
+}
+
+// One small valid preset; every preset file of the run is a hard link to it.
+const fs::path& presetTemplate() {
+    static test::TempFolder folder;
+    static const fs::path path = [] {
+        auto bytes = test::presetBytes("Song");
+        fs::path file = folder.path() + "Song.ZELTOshow";
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return file;
+    }();
+    return path;
+}
+
+void fillFolder(const std::string& folder, const std::string& owner) {
+    for (int p = 0; p < kPresets; ++p)
+        fs::create_hard_link(presetTemplate(), folder + presetName(owner, p) + ".ZELTOshow");
+}
+
+// Simulated mixers at 127.0.0.2 and up, each on a folder of its own.
+struct Venue {
+    std::deque<test::TempFolder> folders;
+    std::vector<std::unique_ptr<test::SimProcess>> sims;  // stopped before their folders go
+    std::vector<std::string> hosts;
+
+    explicit Venue(int mixers) {
+        for (int m = 0; m < mixers; ++m) {
+            auto& folder = folders.emplace_back();
+            fillFolder(folder.path(), stageOf(m));
+            hosts.push_back("127.0.0." + std::to_string(m + 2));
+            sims.push_back(std::make_unique<test::SimProcess>(
+                hosts.back(), folder.path(),
+                std::vector<std::string>{"--name", mixerName(m), "--serial", "SN" + std::to_string(m + 1),
+                                         "--uid", "uid-" + std::to_string(m + 1)}));
+        }
+    }
+};
+
+// The application core as the desktop program puts it together, minus the
+// widgets: settings, store, controller and the two models.
+struct App {
+    test::TempFolder config, syncFolder;
+    AppSettings settings{QString::fromStdString(config.path() + "settings.ini")};
+    IoPool pool{2};
+    DataStore store;
+    test::FakeUi ui;
+    PresetTreeModel presetModel;
+    SourceListModel sourceModel{store, presetModel};
+    std::unique_ptr<MainController> controller;
+
+    // `listTimeout`: how long a mixer may take to answer for its list (the
+    // lists read again after a big sync wait until it took everything in).
+    explicit App(bool localPresets, std::uint64_t listTimeout = 1'000'000'000) {
+        if (localPresets) fillFolder(syncFolder.path(), "L");
+        settings.setSyncDirectoryPath(syncFolder.path());
+        ControllerOptions options;
+        options.noBroadcast = true;
+        options.monitorNetworkPath = false;
+        options.timings.discoveryInterval = 1h;  // only the passes the benchmark asks for
+        options.presetListTimeout = listTimeout;
+        controller = std::make_unique<MainController>(pool, store, settings, ui, std::move(options));
+        controller->start();
+    }
+    ~App() { controller->shutDown(); }
+
+    std::vector<PresetSourcePtr> mixerSources() const {
+        std::vector<PresetSourcePtr> result;
+        for (auto& source : store.sources())
+            if (source->device()) result.push_back(source);
+        return result;
+    }
+    bool discover(const std::vector<std::string>& hosts) {
+        controller->setMixerAddresses(hosts);
+        return test::waitUntil([&] { return mixerSources().size() == hosts.size(); }, 60s);
+    }
+};
+
+std::unique_ptr<Venue> venue;
+std::unique_ptr<App> loaded;  // the last discovery's application, for the selection
+double peakAfterLoadingMiB = -1;
+
+// User and system time of every thread of this process.
+double processCpuMs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto msOf = [](const timeval& t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+    return msOf(usage.ru_utime) + msOf(usage.ru_stime);
+}
+
+double peakMemoryMiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return -1;
+}
+
+// The mixer's own answer time on the path to its source: a connect request
+// answered with its first UserInfo, and its preset list, each asked from a
+// plain socket while the mixer is idle (best of five). The socket sits on an
+// address of its own, so the mixer answers it and not a session of the app.
+// With several hosts they are asked at once, as a discovery pass does, and
+// the time is until the last answer.
+double mixerAnswerMs(const std::vector<std::string>& hosts, std::uint32_t ownAddress) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(ownAddress);
+    socklen_t length = sizeof self;
+    timeval limit{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &length) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    std::vector<sockaddr_in> mixers(hosts.size());
+    for (std::size_t m = 0; m < hosts.size(); ++m) {
+        mixers[m].sin_family = AF_INET;
+        mixers[m].sin_port = htons(ZeltoDevice::devicePort);
+        ::inet_pton(AF_INET, hosts[m].c_str(), &mixers[m].sin_addr);
+    }
+    auto connect = OSCMessage::make("/ZELTOorvel/control/ConnectRequest",
+                                    {OSCValue(std::int32_t(ntohs(self.sin_port))),
+                                     OSCValue(ZeltoDevice::connectRequestMagic), OSCValue(ZeltoDevice::clientTag)})
+                       ->encode();
+    OSCBundle listRequest(OSCTimeTagNow);
+    listRequest.add(*OSCMessage::make("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue(ZeltoDevice::clientTag)}));
+    auto list = listRequest.encode();
+    std::vector<std::uint8_t> in(65536);
+    // `answers` per mixer; the time is until the first of each mixer's (the
+    // answers of one mixer are not told apart: it is until as many arrived).
+    auto roundTrip = [&](const std::vector<std::uint8_t>& out, int answers) {
+        auto start = Clock::now();
+        for (auto& mixer : mixers)
+            ::sendto(fd, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&mixer), sizeof mixer);
+        double took = -1;
+        const std::size_t needed = mixers.size() == 1 ? 1 : mixers.size() * std::size_t(answers);
+        for (std::size_t got = 0; got < needed; ++got)
+            if (::recv(fd, in.data(), in.size(), 0) < 0) return -1.0;
+        took = ms(Clock::now() - start);
+        for (std::size_t more = needed; more < mixers.size() * std::size_t(answers); ++more)
+            (void)!::recv(fd, in.data(), in.size(), 0);
+        return took;
+    };
+    double best = -1;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        double c = roundTrip(connect, 2), l = roundTrip(list, 1);  // two users: two UserInfo
+        if (c < 0 || l < 0) continue;
+        if (best < 0 || c + l < best) best = c + l;
+    }
+    ::close(fd);
+    return best;
+}
+
+// From each mixer's discovery answer (taken where the discoverer hands it to
+// the controller) until the store holds the mixer's source with its list.
+void BM_DiscoveryToSource(benchmark::State& state) {
+    static std::map<std::string, double> ownAnswer;  // by uid
+    if (!venue) {
+        venue = std::make_unique<Venue>(kMixers);
+        for (int m = 0; m < kMixers; ++m)
+            ownAnswer["uid-" + std::to_string(m + 1)] = mixerAnswerMs({venue->hosts[m]}, 0x7f000101);
+        record("discovery all plain", mixerAnswerMs(venue->hosts, 0x7f000102));
+    }
+    for (auto _ : state) {
+        loaded.reset();
+        auto app = std::make_unique<App>(true);
+        std::map<std::string, Clock::time_point> answered, stored;
+        MainController& controller = *app->controller;
+        controller.discoverer()->setNewDeviceHandler(
+            [&answered, &controller](const OSCEndpoint& endpoint, const std::string& uid) {
+                answered.emplace(uid, Clock::now());
+                controller.discovered(endpoint, uid);
+            });
+        QObject::connect(&app->store, &DataStore::DataStoreSourceAdded, [&stored](const PresetSourcePtr& source) {
+            if (source->device()) stored.emplace(source->device()->uid().value_or(""), Clock::now());
+        });
+        auto asked = Clock::now();
+        if (!app->discover(venue->hosts)) {
+            state.SkipWithError("not every mixer became a source");
+            return;
+        }
+        auto all = Clock::now();
+        for (auto& source : app->mixerSources()) {
+            if (source->presets().size() != kPresets + kBuiltIns) {
+                state.SkipWithError("a source lacks presets");
+                return;
+            }
+        }
+        double worst = 0, sum = 0, rawWorst = 0, own = 0;
+        for (auto& [uid, at] : stored) {
+            double raw = ms(at - answered.at(uid));
+            double latency = raw - std::max(0.0, ownAnswer[uid]);
+            worst = std::max(worst, latency);
+            rawWorst = std::max(rawWorst, raw);
+            sum += latency;
+            own = std::max(own, ownAnswer[uid]);
+        }
+        state.SetIterationTime(worst / 1000);
+        record("discovery worst", worst);
+        record("discovery raw worst", rawWorst);
+        record("discovery own", own);
+        record("discovery mean", sum / kMixers);
+        record("discovery all", ms(all - asked));
+        loaded = std::move(app);
+    }
+}
+
+// What selecting every source row does to the preset view's model.
+void BM_SelectAllSources(benchmark::State& state) {
+    if (!loaded || !test::waitUntil([] { return loaded->sourceModel.rowCount() == kMixers + 1; }, 10s)) {
+        state.SkipWithError("the sources were not loaded");
+        return;
+    }
+    std::vector<int> rows(kMixers + 1);
+    for (int r = 0; r <= kMixers; ++r) rows[r] = r;
+    std::size_t shown = 0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        auto presets = presetsOfSources(loaded->sourceModel.sourcesAt(rows));
+        loaded->presetModel.showPresets(presets);
+        auto took = Clock::now() - start;
+        state.SetIterationTime(std::chrono::duration<double>(took).count());
+        record("select", ms(took));
+        shown = presets.size();
+    }
+    state.counters["presets"] = static_cast<double>(shown);
+    state.counters["groups"] = static_cast<double>(loaded->presetModel.groups().size());
+    record("select presets", static_cast<double>(shown));
+    peakAfterLoadingMiB = peakMemoryMiB();
+}
+
+// What a sync of `mixers` mixers moves with an empty folder: every stage's
+// presets fetched once from its first mixer (the mixer's segments), then sent
+// to every mixer of another stage (the application's segments). One entry
+// per datagram, its size.
+std::vector<std::size_t> syncDatagrams(int mixers) {
+    const auto size = static_cast<std::size_t>(fs::file_size(presetTemplate()));
+    const std::vector<std::uint8_t> bytes(size, 0x5a);
+    const auto total =
+        static_cast<std::int32_t>((size + ZeltoDevice::segmentSize - 1) / ZeltoDevice::segmentSize);
+    std::vector<std::size_t> sizes;
+    for (int from = 0; from < std::min(mixers, kStages); ++from) {
+        for (int p = 0; p < kPresets; ++p) {
+            const std::string file = presetName(stageOf(from), p) + ".ZELTOshow";
+            for (std::int32_t index = 0; index < total; ++index) {
+                std::size_t begin = static_cast<std::size_t>(index) * ZeltoDevice::segmentSize;
+                std::span part(bytes.data() + begin, std::min(ZeltoDevice::segmentSize, size - begin));
+                auto fetched = OSCMessage::make("/ZELTOapp/control/PresetSeg",
+                                                {OSCValue(file), OSCValue::blob(part), OSCValue(index),
+                                                 OSCValue(total), OSCValue(mixerName(from)),
+                                                 OSCValue("uid-" + std::to_string(from + 1))});
+                auto sent = OSCMessage::make("/ZELTOorvel/control/presetSeg",
+                                             {OSCValue(file), OSCValue::blob(part), OSCValue(index),
+                                              OSCValue(total), OSCValue(""), OSCValue(false), OSCValue("qv42")});
+                sizes.push_back(fetched->encode().size());
+                for (int to = 0; to < mixers; ++to)
+                    if (stageOf(to) != stageOf(from)) sizes.push_back(sent->encode().size());
+            }
+        }
+    }
+    return sizes;
+}
+
+double megabytes(const std::vector<std::size_t>& sizes) {
+    std::size_t sum = 0;
+    for (auto s : sizes) sum += s;
+    return static_cast<double>(sum) / 1e6;
+}
+
+// A sync of all mixers into an empty folder, until the controller's run has
+// ended: the fetches, the sends and the lists read again afterwards (which the
+// mixers answer only once they took in everything sent before).
+void BM_Sync(benchmark::State& state) {
+    const int mixers = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        loaded.reset();
+        venue.reset();
+        Venue rig(mixers);
+        App app(false, 300'000'000'000);
+        if (!app.discover(rig.hosts)) {
+            state.SkipWithError("not every mixer became a source");
+            return;
+        }
+        bool finished = false;
+        Clock::time_point engineDone, firstSend;
+        QObject::connect(app.controller.get(), &MainController::runFinished, [&finished] { finished = true; });
+        QObject::connect(&app.controller->statusLog(), &StatusLog::lineAppended,
+                         [&engineDone, &firstSend](const QString& text, bool) {
+                             if (text == QLatin1String(statustext::syncFinished)) engineDone = Clock::now();
+                             if (firstSend == Clock::time_point() && text.startsWith(QLatin1String("sent preset ")))
+                                 firstSend = Clock::now();
+                         });
+        const double cpuBefore = processCpuMs();
+        auto start = Clock::now();
+        app.controller->syncAll();
+        if (!test::waitUntil([&] { return finished; }, 600s)) {
+            state.SkipWithError("the sync did not end");
+            return;
+        }
+        auto took = Clock::now() - start;
+        const double cpu = processCpuMs() - cpuBefore;
+        state.SetIterationTime(std::chrono::duration<double>(took).count());
+
+        // Every mixer ends with every preset and its built-ins, the folder with every mixer's.
+        const std::size_t everything = std::size_t(std::min(mixers, kStages)) * kPresets;
+        std::size_t missingOnMixers = 0, missingLocally = everything;
+        for (auto& source : app.mixerSources())
+            missingOnMixers += everything + kBuiltIns - std::min(source->presets().size(), everything + kBuiltIns);
+        if (auto local = app.store.localSource())
+            missingLocally -= std::min(local->presets().size(), everything);
+        int errors = 0;
+        for (auto& line : app.controller->statusLog().lines()) errors += line.isError;
+        if (missingOnMixers > 0 || missingLocally > 0 || errors > 0) {
+            auto text = "the sync left presets out: " + std::to_string(missingOnMixers) + " on the mixers, " +
+                        std::to_string(missingLocally) + " in the folder, " + std::to_string(errors) +
+                        " errors logged";
+            state.SkipWithError(text.c_str());
+            return;
+        }
+        record("sync " + std::to_string(mixers), ms(took));
+        record("engine " + std::to_string(mixers), ms(engineDone - start));
+        record("fetch " + std::to_string(mixers), ms((firstSend == Clock::time_point() ? engineDone : firstSend) - start));
+        record("cpu " + std::to_string(mixers), cpu);
+        state.counters["app_cpu_ms"] = cpu;
+        state.counters["engine_ms"] = ms(engineDone - start);
+    }
+    state.counters["MB"] = megabytes(syncDatagrams(mixers));
+}
+
+// The sync's datagrams, same count and sizes, from a blocking sender thread to
+// a blocking receive loop on loopback. The sender stays a window ahead, so the
+// receiver's buffer never overflows.
+void BM_PlainDatagrams(benchmark::State& state) {
+    const int mixers = static_cast<int>(state.range(0));
+    const auto sizes = syncDatagrams(mixers);
+    int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int buffer = 8 << 20;
+    timeval limit{2, 0};
+    if (::bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        state.SkipWithError("no loopback sockets");
+        ::close(receiver);
+        ::close(sender);
+        return;
+    }
+    ::setsockopt(receiver, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
+    ::setsockopt(receiver, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    constexpr std::size_t window = 1024;
+    std::vector<std::uint8_t> payload(65536, 0x5a), in(65536);
+    for (auto _ : state) {
+        std::atomic<std::size_t> received{0};
+        std::atomic<bool> lost{false};
+        const double cpuBefore = processCpuMs();
+        auto start = Clock::now();
+        std::thread sending([&] {
+            for (std::size_t i = 0; i < sizes.size() && !lost; ++i) {
+                while (i - received.load(std::memory_order_acquire) >= window && !lost) std::this_thread::yield();
+                (void)!::send(sender, payload.data(), sizes[i], 0);
+            }
+        });
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            if (::recv(receiver, in.data(), in.size(), 0) < 0) {
+                lost = true;
+                break;
+            }
+            received.store(i + 1, std::memory_order_release);
+        }
+        sending.join();
+        auto took = Clock::now() - start;
+        record("plain cpu " + std::to_string(mixers), processCpuMs() - cpuBefore);
+        if (lost) {
+            state.SkipWithError("a datagram was lost on loopback");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(took).count());
+        record("plain " + std::to_string(mixers), ms(took));
+    }
+    ::close(receiver);
+    ::close(sender);
+    state.counters["MB"] = megabytes(sizes);
+    state.counters["datagrams"] = static_cast<double>(sizes.size());
+}
+
+void printTable() {
+    auto missed = [](double value, double goal) { return value >= 0 && value <= goal ? "" : "  (missed)"; };
+    std::printf("\n%-62s %10s %10s %7s %8s\n", "row (best of the repetitions)", "app", "peer", "ratio", "goal");
+    double worst = bestOf("discovery worst");
+    std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", "discovery answer -> source with its list, worst of 16 mixers",
+                worst, "", "", 20, missed(worst, 20));
+    std::printf("%-62s %7.1f ms\n", "  mean of the 16 mixers", bestOf("discovery mean"));
+    std::printf("%-62s %7.1f ms\n", "  worst before subtracting the mixer's own answers",
+                bestOf("discovery raw worst"));
+    std::printf("%-62s %7.1f ms\n", "  a mixer's own answers (connect + list, idle, slowest mixer)",
+                bestOf("discovery own"));
+    std::printf("%-62s %7.1f ms\n", "  one pass -> all 16 sources (includes the mixers' answers)",
+                bestOf("discovery all"));
+    std::printf("%-62s %7.1f ms\n", "  16 mixers asked at once, plain socket (connect + list)",
+                bestOf("discovery all plain"));
+    std::printf("%-62s %7.1f ms\n", "  the application's share of one pass, per mixer",
+                (bestOf("discovery all") - bestOf("discovery all plain")) / kMixers);
+    double select = bestOf("select");
+    char row[96];
+    std::snprintf(row, sizeof row, "select all 17 sources: group %.0f presets + model reset",
+                  bestOf("select presets"));
+    std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", row, select, "", "", 30, missed(select, 30));
+    std::printf("%-62s %6.1f MiB %10s %7s %4d MiB%s\n", "peak memory of the application (VmHWM) after loading",
+                peakAfterLoadingMiB, "", "", 120, missed(peakAfterLoadingMiB, 120));
+    double sync16 = bestOf("sync 16"), plain16 = bestOf("plain 16");
+    double ratio = sync16 > 0 && plain16 > 0 ? sync16 / plain16 : -1;
+    std::printf("%-62s %7.0f ms %7.0f ms %6.1fx %7.0fx%s\n", "sync of 16 mixers, empty folder / same datagrams plain",
+                sync16, plain16, ratio, 5.0, missed(ratio, 5));
+    std::printf("%-62s %7.0f ms %7.0f ms %6.1fx\n", "  the sync itself (until its last send was handed over)",
+                bestOf("engine 16"), plain16, bestOf("engine 16") / plain16);
+    std::printf("%-62s %7.0f ms %7.0f ms %6.1fx\n", "  CPU time of the application / of the plain sockets",
+                bestOf("cpu 16"), bestOf("plain cpu 16"), bestOf("cpu 16") / bestOf("plain cpu 16"));
+    std::printf("\ngrowth of the sync (best of the repetitions; fetch = until the first send)\n");
+    std::printf("%8s %10s %10s %10s %10s %10s %10s %10s %8s\n", "mixers", "MB moved", "datagrams", "sync ms",
+                "ms per MB", "fetch ms", "engine ms", "app CPU ms", "plain ms");
+    double first = -1;
+    for (int n : {1, 4, 16}) {
+        const auto key = std::to_string(n);
+        double sync = bestOf("sync " + key), plain = bestOf("plain " + key);
+        const auto sizes = syncDatagrams(n);
+        double mb = megabytes(sizes);
+        if (first < 0 && sync > 0) first = sync / mb;
+        std::printf("%8d %10.1f %10zu %10.0f %10.1f %10.0f %10.0f %10.0f %8.0f\n", n, mb, sizes.size(), sync,
+                    sync / mb, bestOf("fetch " + key), bestOf("engine " + key), bestOf("cpu " + key), plain);
+    }
+    // Linear or better: the time grows no faster than the datagrams moved.
+    auto growth = [](int from, int to) {
+        double time = bestOf("sync " + std::to_string(to)) / bestOf("sync " + std::to_string(from));
+        double work = double(syncDatagrams(to).size()) / double(syncDatagrams(from).size());
+        std::printf("%d -> %d mixers: datagrams x%.1f, time x%.1f (%s)\n", from, to, work, time,
+                    time > 0 && time <= work * 1.1 ? "linear or better" : "worse than linear");
+    };
+    growth(1, 4);
+    growth(4, 16);
+}
+
+}  // namespace
+
+BENCHMARK(BM_DiscoveryToSource)->Iterations(1)->Repetitions(kRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SelectAllSources)->Iterations(10)->Repetitions(kRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sync)->Arg(1)->Arg(4)->Arg(16)->Iterations(1)->Repetitions(kRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainDatagrams)->Arg(1)->Arg(4)->Arg(16)->Iterations(1)->Repetitions(kRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+    // The simulators bind the protocol's fixed ports: a private network
+    // namespace, made before any thread starts, keeps every datagram of the
+    // run off the machine's interfaces.
+    if (auto error = test::enterPrivateNetwork(); !error.empty()) {
+        std::fprintf(stderr, "bench_app needs a private network namespace (run as root): %s\n", error.c_str());
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QCoreApplication qt(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    printTable();
+    loaded.reset();
+    venue.reset();
+    benchmark::Shutdown();
+    return 0;
+}
