@@ -3,8 +3,8 @@
 // as the desktop program does it, without widgets. A sync is set against the
 // same datagrams crossing loopback between two plain blocking sockets, in the
 // same run.
-#include <benchmark/benchmark.h>
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -205,12 +206,14 @@ double mixerAnswerMs(const std::vector<std::string>& hosts, std::uint32_t ownAdd
         mixers[m].sin_port = htons(ZeltoDevice::devicePort);
         ::inet_pton(AF_INET, hosts[m].c_str(), &mixers[m].sin_addr);
     }
-    auto connect = OSCMessage::make("/ZELTOorvel/control/ConnectRequest",
-                                    {OSCValue(std::int32_t(ntohs(self.sin_port))),
-                                     OSCValue(ZeltoDevice::connectRequestMagic), OSCValue(ZeltoDevice::clientTag)})
-                       ->encode();
+    auto connect =
+        OSCMessage::make("/ZELTOorvel/control/ConnectRequest",
+                         {OSCValue(std::int32_t(ntohs(self.sin_port))),
+                          OSCValue(ZeltoDevice::connectRequestMagic), OSCValue(ZeltoDevice::clientTag)})
+            ->encode();
     OSCBundle listRequest(OSCTimeTagNow);
-    listRequest.add(*OSCMessage::make("/ZELTOorvel/control/RequestListOfPresets", {OSCValue(true), OSCValue(ZeltoDevice::clientTag)}));
+    listRequest.add(*OSCMessage::make("/ZELTOorvel/control/RequestListOfPresets",
+                                      {OSCValue(true), OSCValue(ZeltoDevice::clientTag)}));
     auto list = listRequest.encode();
     std::vector<std::uint8_t> in(65536);
     // `answers` per mixer; the time is until the first of each mixer's (the
@@ -258,9 +261,11 @@ void BM_DiscoveryToSource(benchmark::State& state) {
                 answered.emplace(uid, Clock::now());
                 controller.discovered(endpoint, uid);
             });
-        QObject::connect(&app->store, &DataStore::DataStoreSourceAdded, [&stored](const PresetSourcePtr& source) {
-            if (source->device()) stored.emplace(source->device()->uid().value_or(""), Clock::now());
-        });
+        QObject::connect(&app->store, &DataStore::DataStoreSourceAdded,
+                         [&stored](const PresetSourcePtr& source) {
+                             if (source->device())
+                                 stored.emplace(source->device()->uid().value_or(""), Clock::now());
+                         });
         auto asked = Clock::now();
         if (!app->discover(venue->hosts)) {
             state.SkipWithError("not every mixer became a source");
@@ -332,13 +337,14 @@ std::vector<std::size_t> syncDatagrams(int mixers) {
             for (std::int32_t index = 0; index < total; ++index) {
                 std::size_t begin = static_cast<std::size_t>(index) * ZeltoDevice::segmentSize;
                 std::span part(bytes.data() + begin, std::min(ZeltoDevice::segmentSize, size - begin));
-                auto fetched = OSCMessage::make("/ZELTOapp/control/PresetSeg",
-                                                {OSCValue(file), OSCValue::blob(part), OSCValue(index),
-                                                 OSCValue(total), OSCValue(mixerName(from)),
-                                                 OSCValue("uid-" + std::to_string(from + 1))});
-                auto sent = OSCMessage::make("/ZELTOorvel/control/presetSeg",
-                                             {OSCValue(file), OSCValue::blob(part), OSCValue(index),
-                                              OSCValue(total), OSCValue(""), OSCValue(false), OSCValue("qv42")});
+                auto fetched = OSCMessage::make(
+                    "/ZELTOapp/control/PresetSeg",
+                    {OSCValue(file), OSCValue::blob(part), OSCValue(index), OSCValue(total),
+                     OSCValue(mixerName(from)), OSCValue("uid-" + std::to_string(from + 1))});
+                auto sent =
+                    OSCMessage::make("/ZELTOorvel/control/presetSeg",
+                                     {OSCValue(file), OSCValue::blob(part), OSCValue(index), OSCValue(total),
+                                      OSCValue(""), OSCValue(false), OSCValue("qv42")});
                 sizes.push_back(fetched->encode().size());
                 for (int to = 0; to < mixers; ++to)
                     if (stageOf(to) != stageOf(from)) sizes.push_back(sent->encode().size());
@@ -370,13 +376,15 @@ void BM_Sync(benchmark::State& state) {
         }
         bool finished = false;
         Clock::time_point engineDone, firstSend;
-        QObject::connect(app.controller.get(), &MainController::runFinished, [&finished] { finished = true; });
-        QObject::connect(&app.controller->statusLog(), &StatusLog::lineAppended,
-                         [&engineDone, &firstSend](const QString& text, bool) {
-                             if (text == QLatin1String(statustext::syncFinished)) engineDone = Clock::now();
-                             if (firstSend == Clock::time_point() && text.startsWith(QLatin1String("sent preset ")))
-                                 firstSend = Clock::now();
-                         });
+        QObject::connect(app.controller.get(), &MainController::runFinished,
+                         [&finished] { finished = true; });
+        QObject::connect(
+            &app.controller->statusLog(), &StatusLog::lineAppended,
+            [&engineDone, &firstSend](const QString& text, bool) {
+                if (text == QLatin1String(statustext::syncFinished)) engineDone = Clock::now();
+                if (firstSend == Clock::time_point() && text.startsWith(QLatin1String("sent preset ")))
+                    firstSend = Clock::now();
+            });
         const double cpuBefore = processCpuMs();
         auto start = Clock::now();
         app.controller->syncAll();
@@ -392,7 +400,8 @@ void BM_Sync(benchmark::State& state) {
         const std::size_t everything = std::size_t(std::min(mixers, kStages)) * kPresets;
         std::size_t missingOnMixers = 0, missingLocally = everything;
         for (auto& source : app.mixerSources())
-            missingOnMixers += everything + kBuiltIns - std::min(source->presets().size(), everything + kBuiltIns);
+            missingOnMixers +=
+                everything + kBuiltIns - std::min(source->presets().size(), everything + kBuiltIns);
         if (auto local = app.store.localSource())
             missingLocally -= std::min(local->presets().size(), everything);
         int errors = 0;
@@ -406,7 +415,8 @@ void BM_Sync(benchmark::State& state) {
         }
         record("sync " + std::to_string(mixers), ms(took));
         record("engine " + std::to_string(mixers), ms(engineDone - start));
-        record("fetch " + std::to_string(mixers), ms((firstSend == Clock::time_point() ? engineDone : firstSend) - start));
+        record("fetch " + std::to_string(mixers),
+               ms((firstSend == Clock::time_point() ? engineDone : firstSend) - start));
         record("cpu " + std::to_string(mixers), cpu);
         state.counters["app_cpu_ms"] = cpu;
         state.counters["engine_ms"] = ms(engineDone - start);
@@ -447,7 +457,8 @@ void BM_PlainDatagrams(benchmark::State& state) {
         auto start = Clock::now();
         std::thread sending([&] {
             for (std::size_t i = 0; i < sizes.size() && !lost; ++i) {
-                while (i - received.load(std::memory_order_acquire) >= window && !lost) std::this_thread::yield();
+                while (i - received.load(std::memory_order_acquire) >= window && !lost)
+                    std::this_thread::yield();
                 (void)!::send(sender, payload.data(), sizes[i], 0);
             }
         });
@@ -476,10 +487,12 @@ void BM_PlainDatagrams(benchmark::State& state) {
 
 void printTable() {
     auto missed = [](double value, double goal) { return value >= 0 && value <= goal ? "" : "  (missed)"; };
-    std::printf("\n%-62s %10s %10s %7s %8s\n", "row (best of the repetitions)", "app", "peer", "ratio", "goal");
+    std::printf("\n%-62s %10s %10s %7s %8s\n", "row (best of the repetitions)", "app", "peer", "ratio",
+                "goal");
     double worst = bestOf("discovery worst");
-    std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", "discovery answer -> source with its list, worst of 16 mixers",
-                worst, "", "", 20, missed(worst, 20));
+    std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n",
+                "discovery answer -> source with its list, worst of 16 mixers", worst, "", "", 20,
+                missed(worst, 20));
     std::printf("%-62s %7.1f ms\n", "  mean of the 16 mixers", bestOf("discovery mean"));
     std::printf("%-62s %7.1f ms\n", "  worst before subtracting the mixer's own answers",
                 bestOf("discovery raw worst"));
@@ -496,12 +509,14 @@ void printTable() {
     std::snprintf(row, sizeof row, "select all 17 sources: group %.0f presets + model reset",
                   bestOf("select presets"));
     std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", row, select, "", "", 30, missed(select, 30));
-    std::printf("%-62s %6.1f MiB %10s %7s %4d MiB%s\n", "peak memory of the application (VmHWM) after loading",
-                peakAfterLoadingMiB, "", "", 120, missed(peakAfterLoadingMiB, 120));
+    std::printf("%-62s %6.1f MiB %10s %7s %4d MiB%s\n",
+                "peak memory of the application (VmHWM) after loading", peakAfterLoadingMiB, "", "", 120,
+                missed(peakAfterLoadingMiB, 120));
     double sync16 = bestOf("sync 16"), plain16 = bestOf("plain 16");
     double ratio = sync16 > 0 && plain16 > 0 ? sync16 / plain16 : -1;
-    std::printf("%-62s %7.0f ms %7.0f ms %6.1fx %7.0fx%s\n", "sync of 16 mixers, empty folder / same datagrams plain",
-                sync16, plain16, ratio, 5.0, missed(ratio, 5));
+    std::printf("%-62s %7.0f ms %7.0f ms %6.1fx %7.0fx%s\n",
+                "sync of 16 mixers, empty folder / same datagrams plain", sync16, plain16, ratio, 5.0,
+                missed(ratio, 5));
     std::printf("%-62s %7.0f ms %7.0f ms %6.1fx\n", "  the sync itself (until its last send was handed over)",
                 bestOf("engine 16"), plain16, bestOf("engine 16") / plain16);
     std::printf("%-62s %7.0f ms %7.0f ms %6.1fx\n", "  CPU time of the application / of the plain sockets",
@@ -532,19 +547,48 @@ void printTable() {
 
 }  // namespace
 
-BENCHMARK(BM_DiscoveryToSource)->Iterations(1)->Repetitions(kRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SelectAllSources)->Iterations(10)->Repetitions(kRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Sync)->Arg(1)->Arg(4)->Arg(16)->Iterations(1)->Repetitions(kRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PlainDatagrams)->Arg(1)->Arg(4)->Arg(16)->Iterations(1)->Repetitions(kRepetitions)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DiscoveryToSource)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SelectAllSources)
+    ->Iterations(10)
+    ->Repetitions(kRepetitions)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sync)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainDatagrams)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     // The simulators bind the protocol's fixed ports: a private network
     // namespace, made before any thread starts, keeps every datagram of the
     // run off the machine's interfaces.
     if (auto error = test::enterPrivateNetwork(); !error.empty()) {
-        std::fprintf(stderr, "bench_app needs a private network namespace (run as root): %s\n", error.c_str());
+        std::fprintf(stderr, "bench_app needs a private network namespace (run as root): %s\n",
+                     error.c_str());
         return 1;
     }
+    // Preset folders (the mixers' and the sync folder) live in memory when the
+    // machine has a memory file system, so its disk does not decide the
+    // figures: the mixers' storage is not what this measures. TMPDIR, when
+    // set, is kept.
+    std::error_code ec;
+    if (!std::getenv("TMPDIR") && fs::is_directory("/dev/shm", ec)) ::setenv("TMPDIR", "/dev/shm", 0);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication qt(argc, argv);
     benchmark::Initialize(&argc, argv);
