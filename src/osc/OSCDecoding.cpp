@@ -1,6 +1,7 @@
 #include <array>
 #include <cstring>
 
+#include "osc/OSCBuffer.h"
 #include "osc/OSCDecodeContext.h"
 #include "osc/OSCDecoder.h"
 #include "osc/OSCWire.h"
@@ -112,6 +113,7 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     const std::size_t size = data.size();
     const std::uint8_t* p = data.data();
     if (size % 4 != 0) throw OSCMessageError(MessageCase::invalidSize);
+    anchor = &out.anchor_;
 
     const std::size_t addressLength = wire::findNul(p, size);
     std::string_view addressText(reinterpret_cast<const char*>(p), addressLength);
@@ -212,18 +214,63 @@ void detail::OSCDecodeContext::decodeBundleInto(std::span<const std::uint8_t> da
     }
 }
 
-std::shared_ptr<OSCObject> OSCStandardDecoder::parse(OSCDataView data) {
-    if (!data || data->empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
-    const std::uint8_t first = (*data)[0];
-    if (first != '/' && first != '#') throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
-    detail::OSCDecodeContext context(*data);
-    if (first == '/') {
-        auto object = std::make_shared<OSCObject>(std::in_place_type<OSCMessage>, detail::OSCDecodeKey());
-        context.decodeMessageInto(*data, *object->message());
-        return object;
+namespace {
+
+bool startsOSC(std::span<const std::uint8_t> data) {
+    if (data.empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
+    if (data[0] != '/' && data[0] != '#') throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
+    return data[0] == '/';
+}
+
+// `shared`, when given, holds `data` and the caller holds a reference to it.
+std::shared_ptr<OSCObject> parseShared(std::span<const std::uint8_t> data, detail::OSCBufferAccess::Buffer* shared) {
+    const bool isMessage = startsOSC(data);
+    detail::OSCDecodeContext context(data, shared);
+    std::shared_ptr<OSCObject> object;
+    if (shared && detail::OSCBufferAccess::claimSlot(shared)) {
+        detail::OSCSlotAllocator<OSCObject> slot(shared);
+        object = isMessage ? std::allocate_shared<OSCObject>(slot, std::in_place_type<OSCMessage>,
+                                                             detail::OSCDecodeKey())
+                           : std::allocate_shared<OSCObject>(slot, std::in_place_type<OSCBundle>);
+    } else {
+        object = isMessage ? std::make_shared<OSCObject>(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
+                           : std::make_shared<OSCObject>(std::in_place_type<OSCBundle>);
     }
-    auto object = std::make_shared<OSCObject>(std::in_place_type<OSCBundle>);
-    context.decodeBundleInto(*data, *object->bundle(), 1);
+    if (isMessage) {
+        context.decodeMessageInto(data, *object->message());
+    } else {
+        context.decodeBundleInto(data, *object->bundle(), 1);
+    }
+    return object;
+}
+
+}  // namespace
+
+std::shared_ptr<OSCObject> OSCStandardDecoder::parse(OSCDataView data) {
+    if (!data) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
+    detail::OSCBufferAccess::Buffer* shared = nullptr;
+    if (const OSCDatagram* current = OSCDatagram::current()) {
+        auto* buffer = detail::OSCBufferAccess::buffer(*current);
+        if (buffer && detail::OSCBufferAccess::contains(buffer, *data)) shared = buffer;
+    }
+    return parseShared(*data, shared);
+}
+
+std::shared_ptr<OSCObject> OSCStandardDecoder::parseDatagram(const OSCDatagram& datagram) {
+    return parseShared(datagram.bytes(), detail::OSCBufferAccess::buffer(datagram));
+}
+
+OSCObject OSCObject::from(const OSCDatagram& datagram) {
+    auto data = datagram.bytes();
+    const bool isMessage = startsOSC(data);
+    detail::OSCDecodeContext context(data, detail::OSCBufferAccess::buffer(datagram));
+    OSCObject object = isMessage ? OSCObject(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
+                                 : OSCObject(std::in_place_type<OSCBundle>);
+    if (isMessage) {
+        context.decodeMessageInto(data, *object.message());
+    } else {
+        context.decodeBundleInto(data, *object.bundle(), 1);
+    }
     return object;
 }
 
