@@ -53,14 +53,14 @@ inline std::size_t detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCVal
             v.tag_ = 'F';
             return 0;
         case OSCValueKind::String: {
-            const std::size_t length = wire::findNul(p, n);
+            const auto [length, highBit] = wire::scanText(p, n);
             if (length == n) throwValueError(OSCValueError::Case::encodingError);
             std::size_t total = wire::paddedText(length);
             if (total > n) throwValueError(OSCValueError::Case::sizeError);
             // The NUL and its padding fill the last word: total - 4 <= length < total.
             if (!wire::zeroTail(p + total, total - length))
                 throwValueError(OSCValueError::Case::encodingError);
-            if (!wire::isValidUTF8(p, length)) throwValueError(OSCValueError::Case::encodingError);
+            if (highBit && !wire::isValidUTF8Slow(p, length)) throwValueError(OSCValueError::Case::encodingError);
             v.scalar_.u64 = 0;
             v.scalar_.b = true;
             v.tag_ = 's';
@@ -115,9 +115,10 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     if (size % 4 != 0) throw OSCMessageError(MessageCase::invalidSize);
     anchor = &out.anchor_;
 
-    const std::size_t addressLength = wire::findNul(p, size);
-    std::string_view addressText(reinterpret_cast<const char*>(p), addressLength);
-    if (!wire::isValidAddress(addressText)) {
+    bool validAddress;
+    const std::size_t addressLength = wire::scanAddress(p, size, validAddress);
+    if (!validAddress) {
+        std::string_view addressText(reinterpret_cast<const char*>(p), addressLength);
         for (std::size_t i = 0; i < addressLength; ++i) {
             if (p[i] >= 0x80) {
                 throw OSCMessageError(MessageCase::malformedMessage,
