@@ -162,7 +162,9 @@ inline std::size_t scanAddress(const std::uint8_t* p, std::size_t n, bool& valid
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const __m128i w = _mm_or_si128(v, _mm_set1_epi8(0x20));
         __m128i out = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(33)), _mm_cmpgt_epi8(v, _mm_set1_epi8(126)));
-        for (char c : {'#', '*', ',', '?', '{', '}'}) out = _mm_or_si128(out, _mm_cmpeq_epi8(w, _mm_set1_epi8(c)));
+        out = _mm_or_si128(out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('#')), _mm_cmpeq_epi8(w, _mm_set1_epi8('*'))));
+        out = _mm_or_si128(out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8(',')), _mm_cmpeq_epi8(w, _mm_set1_epi8('?'))));
+        out = _mm_or_si128(out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('{')), _mm_cmpeq_epi8(w, _mm_set1_epi8('}'))));
         const unsigned zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
         const unsigned limit = zero ? (zero - 1) & ~zero : 0xFFFFu;
         const unsigned slash = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('/')))) & limit;
