@@ -134,15 +134,8 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     // Type tags: up to the next NUL or the end. One pass notes the first
     // problem of each kind; they are reported in the order of the rules.
     const std::uint8_t* tags = p + offset;
-    const std::size_t tagsLength = wire::findNul(tags, size - offset);
-    std::uint8_t highBits = 0;
-    std::size_t unknown = 0;
-    for (std::size_t i = tagsLength; i-- > 1;) {
-        highBits |= tags[i];
-        if (!tagKinds[tags[i]]) unknown = i;
-    }
-    if (tagsLength > 0) highBits |= tags[0];
-    if (highBits & 0x80) throw OSCTypeTagStringError(TagCase::malformedData);
+    const auto [tagsLength, highBit, unknown] = wire::scanTags(tags, size - offset, tagKinds);
+    if (highBit) throw OSCTypeTagStringError(TagCase::malformedData);
     if (tagsLength == 0 || tags[0] != ',') throw OSCTypeTagStringError(TagCase::unkownBeginningCharacter);
     if (unknown) throw OSCTypeTagStringError(TagCase::unkownTypeTag, static_cast<char>(tags[unknown]));
     const std::size_t tagCount = tagsLength - 1;
