@@ -145,19 +145,28 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
         offset += wire::padded(tagCount + 2);
         if (offset > size) throw OSCMessageError(MessageCase::invalidSize);
         if (tagCount > values.capacity()) values.reserve(tagCount);
-        for (std::size_t i = 1; i <= tagCount; ++i) {
-            const std::uint8_t c = tags[i];
-            OSCValue& value = values.emplace_back();
-            if (c == 'T' || c == 'F') {
-                value.kind_ = OSCValueKind::Bool;
-                value.scalar_.u64 = 0;
-                value.scalar_.b = c == 'T';
-                value.tag_ = static_cast<char>(c);
-                continue;
+        // The list learns its size at the end, or from the handler when a value fails.
+        OSCValue* const first = values.data_;
+        std::size_t made = 0;
+        try {
+            for (; made < tagCount; ++made) {
+                const std::uint8_t c = tags[made + 1];
+                OSCValue& value = *new (first + made) OSCValue(std::int32_t{0});
+                if (c == 'T' || c == 'F') {
+                    value.kind_ = OSCValueKind::Bool;
+                    value.scalar_.u64 = 0;
+                    value.scalar_.b = c == 'T';
+                    value.tag_ = static_cast<char>(c);
+                    continue;
+                }
+                offset +=
+                    decodeValueInto(value, static_cast<OSCValueKind>(tagKinds[c] - 1), data.subspan(offset));
             }
-            offset +=
-                decodeValueInto(value, static_cast<OSCValueKind>(tagKinds[c] - 1), data.subspan(offset));
+        } catch (...) {
+            values.size_ = made + 1;
+            throw;
         }
+        values.size_ = made;
     }
     assign(out.address_.text_, p, addressLength, size);
     // The canonical encoding's size; decoded strings are valid, and blobs are
