@@ -40,14 +40,11 @@ void OSCBytes::release(Buffer* buffer, std::uint32_t references) noexcept {
 OSCBytes::OSCBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCBytes");
     size_ = static_cast<std::uint32_t>(bytes.size());
-    borrowed_ = false;
     if (bytes.size() <= inlineCapacity) {
-        inline_ = true;
         if (!bytes.empty()) std::memcpy(inl_, bytes.data(), bytes.size());
     } else {
-        inline_ = false;
-        ext_.buffer = makeBuffer(bytes);
-        ext_.data = bufferData(ext_.buffer);
+        Buffer* buffer = makeBuffer(bytes);
+        setSlice(buffer, bufferData(buffer), false);
     }
 }
 

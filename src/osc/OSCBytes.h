@@ -23,9 +23,10 @@ class OSCBufferAnchor;
 // received datagram itself (see OSCDatagram), or a single copy of the bytes.
 class OSCBytes {
   public:
-    static constexpr std::size_t inlineCapacity = 24;
+    // Every address a device sends without a long payload fits.
+    static constexpr std::size_t inlineCapacity = 28;
 
-    OSCBytes() noexcept : size_(0), inline_(true), borrowed_(false) {}
+    OSCBytes() noexcept : size_(0) {}
     explicit OSCBytes(std::span<const std::uint8_t> bytes);
     explicit OSCBytes(std::string_view text);
 
@@ -47,7 +48,7 @@ class OSCBytes {
     }
     ~OSCBytes() { destroy(); }
 
-    const std::uint8_t* data() const noexcept { return inline_ ? inl_ : ext_.data; }
+    const std::uint8_t* data() const noexcept { return isInline() ? inl_ : sliceData(); }
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size() == 0; }
     std::span<const std::uint8_t> span() const noexcept { return {data(), size()}; }
@@ -72,33 +73,47 @@ class OSCBytes {
     static void retain(Buffer* buffer, std::uint32_t references = 1) noexcept;
     void copyFrom(const OSCBytes& other) noexcept {
         std::memcpy(static_cast<void*>(this), &other, sizeof *this);
-        if (!inline_) {
-            retain(ext_.buffer);
-            borrowed_ = false;
+        if (!isInline()) {
+            retain(sliceBuffer());
+            inl_[borrowedAt] = 0;
         }
     }
     void moveFrom(OSCBytes& other) noexcept {
         std::memcpy(static_cast<void*>(this), &other, sizeof *this);
         other.size_ = 0;
-        other.inline_ = true;
     }
     void destroy() noexcept {
-        if (!inline_ && !borrowed_) release(ext_.buffer);
+        if (!isInline() && !inl_[borrowedAt]) release(sliceBuffer());
     }
 
-    union {
-        std::uint8_t inl_[inlineCapacity];
-        struct {
-            Buffer* buffer;
-            const std::uint8_t* data;
-        } ext_;
-    };
+    // Longer contents are a slice: the buffer and the data pointer at the
+    // front of inl_, then the borrowed flag.
+    static constexpr std::size_t borrowedAt = 2 * sizeof(void*);
+    bool isInline() const noexcept { return size_ <= inlineCapacity; }
+    Buffer* sliceBuffer() const noexcept {
+        Buffer* buffer;
+        std::memcpy(&buffer, inl_, sizeof buffer);
+        return buffer;
+    }
+    const std::uint8_t* sliceData() const noexcept {
+        const std::uint8_t* data;
+        std::memcpy(&data, inl_ + sizeof(void*), sizeof data);
+        return data;
+    }
+    // `borrowed`: without a reference of its own, as the anchor of the
+    // decoded message it sits in holds one for all of them. Copies take their own.
+    void setSlice(Buffer* buffer, const std::uint8_t* data, bool borrowed) noexcept {
+        std::memcpy(inl_, &buffer, sizeof buffer);
+        std::memcpy(inl_ + sizeof(void*), &data, sizeof data);
+        inl_[borrowedAt] = borrowed;
+    }
+
+    // Inline when size_ <= inlineCapacity.
+    alignas(void*) std::uint8_t inl_[inlineCapacity];
     std::uint32_t size_;
-    bool inline_;
-    // A slice without a reference of its own: the anchor of the decoded
-    // message it sits in holds one for all of them. Copies take their own.
-    bool borrowed_;
 };
+
+static_assert(sizeof(OSCBytes) == 32);
 
 namespace detail {
 

@@ -51,10 +51,8 @@ struct OSCDecodeContext {
         } else if (!anchor->buffer_) {
             anchor->buffer_ = takeReference();
         }
-        target.borrowed_ = anchor != nullptr;
-        target.inline_ = false;
-        target.ext_.buffer = buffer;
-        target.ext_.data = inPlace ? data : OSCBytes::bufferData(buffer) + (data - whole.data());
+        target.setSlice(buffer, inPlace ? data : OSCBytes::bufferData(buffer) + (data - whole.data()),
+                        anchor != nullptr);
     }
     // One reference to the shared buffer, for a slice or an anchor.
     OSCBytes::Buffer* takeReference() {
