@@ -14,7 +14,7 @@ namespace detail {
 struct OSCDecodeContext;
 struct OSCBufferAccess;
 class OSCBufferAnchor;
-}
+}  // namespace detail
 
 // An immutable byte string, the storage of string and blob values and of
 // address texts. Up to `inlineCapacity` bytes live inside the object; longer

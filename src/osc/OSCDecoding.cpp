@@ -60,7 +60,8 @@ inline std::size_t detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCVal
             // The NUL and its padding fill the last word: total - 4 <= length < total.
             if (!wire::zeroTail(p + total, total - length))
                 throwValueError(OSCValueError::Case::encodingError);
-            if (highBit && !wire::isValidUTF8Slow(p, length)) throwValueError(OSCValueError::Case::encodingError);
+            if (highBit && !wire::isValidUTF8Slow(p, length))
+                throwValueError(OSCValueError::Case::encodingError);
             v.scalar_.u64 = 0;
             v.scalar_.b = true;
             v.tag_ = 's';
@@ -226,7 +227,8 @@ bool startsOSC(std::span<const std::uint8_t> data) {
 }
 
 // `shared`, when given, holds `data` and the caller holds a reference to it.
-std::shared_ptr<OSCObject> parseShared(std::span<const std::uint8_t> data, detail::OSCBufferAccess::Buffer* shared) {
+std::shared_ptr<OSCObject> parseShared(std::span<const std::uint8_t> data,
+                                       detail::OSCBufferAccess::Buffer* shared) {
     const bool isMessage = startsOSC(data);
     detail::OSCDecodeContext context(data, shared);
     std::shared_ptr<OSCObject> object;
@@ -236,8 +238,9 @@ std::shared_ptr<OSCObject> parseShared(std::span<const std::uint8_t> data, detai
                                                              detail::OSCDecodeKey())
                            : std::allocate_shared<OSCObject>(slot, std::in_place_type<OSCBundle>);
     } else {
-        object = isMessage ? std::make_shared<OSCObject>(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
-                           : std::make_shared<OSCObject>(std::in_place_type<OSCBundle>);
+        object = isMessage
+                     ? std::make_shared<OSCObject>(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
+                     : std::make_shared<OSCObject>(std::in_place_type<OSCBundle>);
     }
     if (isMessage) {
         context.decodeMessageInto(data, *object->message());

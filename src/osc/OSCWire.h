@@ -121,9 +121,12 @@ inline TextScan scanText(const std::uint8_t* p, std::size_t n) noexcept {
 #if defined(__SSE2__)
     for (; i + 16 <= n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const unsigned zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+        const unsigned zero =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
         const unsigned top = static_cast<unsigned>(_mm_movemask_epi8(v));
-        if (zero) return {i + static_cast<std::size_t>(std::countr_zero(zero)), (high | (top & (zero - 1) & ~zero)) != 0};
+        if (zero)
+            return {i + static_cast<std::size_t>(std::countr_zero(zero)),
+                    (high | (top & (zero - 1) & ~zero)) != 0};
         high |= top;
     }
 #endif
@@ -134,7 +137,8 @@ inline TextScan scanText(const std::uint8_t* p, std::size_t n) noexcept {
             // Exact for the lowest zero byte, the first in memory.
             const std::uint64_t zero = (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull;
             if (zero) {
-                const std::uint64_t before = (zero - 1) & ~zero;  // the bytes before the NUL, and its low bits
+                const std::uint64_t before =
+                    (zero - 1) & ~zero;  // the bytes before the NUL, and its low bits
                 return {i + static_cast<std::size_t>(std::countr_zero(zero) >> 3),
                         (high | (word & before & 0x8080808080808080ull)) != 0};
             }
@@ -155,18 +159,24 @@ struct TagScan {
     std::size_t firstUnknown;
 };
 
-inline TagScan scanTags(const std::uint8_t* p, std::size_t n, const std::array<std::uint8_t, 256>& known) noexcept {
+inline TagScan scanTags(const std::uint8_t* p, std::size_t n,
+                        const std::array<std::uint8_t, 256>& known) noexcept {
 #if defined(__SSE2__)
     // Most tag strings fit one 16-byte load.
     if (n >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const unsigned zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+        const unsigned zero =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
         if (zero) {
             const unsigned before = (zero - 1) & ~zero;
-            __m128i ok = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('i')), _mm_cmpeq_epi8(v, _mm_set1_epi8('s')));
-            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('f')), _mm_cmpeq_epi8(v, _mm_set1_epi8('b'))));
-            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('h')), _mm_cmpeq_epi8(v, _mm_set1_epi8('t'))));
-            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('T')), _mm_cmpeq_epi8(v, _mm_set1_epi8('F'))));
+            __m128i ok =
+                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('i')), _mm_cmpeq_epi8(v, _mm_set1_epi8('s')));
+            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('f')),
+                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('b'))));
+            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('h')),
+                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('t'))));
+            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('T')),
+                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('F'))));
             const unsigned unknown = ~static_cast<unsigned>(_mm_movemask_epi8(ok)) & before & ~1u;
             return {static_cast<std::size_t>(std::countr_zero(zero)),
                     (static_cast<unsigned>(_mm_movemask_epi8(v)) & before) != 0,
@@ -195,15 +205,22 @@ inline std::size_t scanAddress(const std::uint8_t* p, std::size_t n, bool& valid
     for (; i + 16 <= n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         const __m128i w = _mm_or_si128(v, _mm_set1_epi8(0x20));
-        __m128i out = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(33)), _mm_cmpgt_epi8(v, _mm_set1_epi8(126)));
-        out = _mm_or_si128(out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('#')), _mm_cmpeq_epi8(w, _mm_set1_epi8('*'))));
-        out = _mm_or_si128(out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8(',')), _mm_cmpeq_epi8(w, _mm_set1_epi8('?'))));
-        out = _mm_or_si128(out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('{')), _mm_cmpeq_epi8(w, _mm_set1_epi8('}'))));
-        const unsigned zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+        __m128i out =
+            _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(33)), _mm_cmpgt_epi8(v, _mm_set1_epi8(126)));
+        out = _mm_or_si128(
+            out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('#')), _mm_cmpeq_epi8(w, _mm_set1_epi8('*'))));
+        out = _mm_or_si128(
+            out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8(',')), _mm_cmpeq_epi8(w, _mm_set1_epi8('?'))));
+        out = _mm_or_si128(
+            out, _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('{')), _mm_cmpeq_epi8(w, _mm_set1_epi8('}'))));
+        const unsigned zero =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
         const unsigned limit = zero ? (zero - 1) & ~zero : 0xFFFFu;
-        const unsigned slash = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('/')))) & limit;
+        const unsigned slash =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('/')))) & limit;
         // Slashes are never bad; two in a row are.
-        bad |= (static_cast<unsigned>(_mm_movemask_epi8(out)) & limit & ~slash) | (slash & ((slash << 1) | carry));
+        bad |= (static_cast<unsigned>(_mm_movemask_epi8(out)) & limit & ~slash) |
+               (slash & ((slash << 1) | carry));
         if (zero) {
             const std::size_t length = i + static_cast<std::size_t>(std::countr_zero(zero));
             const bool lastSlash = length == i ? carry != 0 : ((slash >> (length - i - 1)) & 1) != 0;

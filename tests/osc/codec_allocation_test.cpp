@@ -108,8 +108,8 @@ TEST(CodecAllocation, AFailedDecodeFreesItsSharedCopy) {
 TEST(CodecAllocation, InPlaceDecodingOfAReceivedDatagramAllocatesNothing) {
     const std::vector<std::uint8_t> blob(1000, 7);
     auto encoded = OSCMessage::make("/ZELTOapp/control/PresetSeg",
-                                    {"Show *[2021-05-01T10:00:00.000Z].ZELTOshow", OSCValue::blob(blob), 3, 12,
-                                     "a second string longer than the inline buffer", "x", 1.5f, true})
+                                    {"Show *[2021-05-01T10:00:00.000Z].ZELTOshow", OSCValue::blob(blob), 3,
+                                     12, "a second string longer than the inline buffer", "x", 1.5f, true})
                        ->encode();
     OSCDatagram::copyOf(encoded);  // primes the pool
     const long before = live;
