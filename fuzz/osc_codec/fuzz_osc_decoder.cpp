@@ -13,9 +13,10 @@ using namespace zelto;
 
 namespace {
 
-std::shared_ptr<OSCObject> decodeOrNull(std::span<const std::uint8_t> data) {
+template <class Decode>
+std::shared_ptr<OSCObject> decodeOrNull(Decode&& decode) {
     try {
-        return OSCStandardDecoder::parse(data);
+        return decode();
     } catch (const OSCDecoderError&) {
     } catch (const OSCMessageError&) {
     } catch (const OSCBundleError&) {
@@ -40,8 +41,17 @@ void matchStringsAsPatterns(const OSCObject& object) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto first = decodeOrNull({data, size});
+    const std::span<const std::uint8_t> bytes(data, size);
+    auto first = decodeOrNull([&] { return OSCStandardDecoder::parse(bytes); });
+    // In place over a received datagram's buffer: the same outcome, and the
+    // object outlives the datagram's handle.
+    auto datagram = OSCDatagram::copyOf(bytes);
+    auto inPlace = decodeOrNull([&] { return OSCStandardDecoder::parseDatagram(datagram); });
+    datagram = OSCDatagram();
+    if (!first != !inPlace) std::abort();
     if (!first) return 0;
+    if (inPlace->encode() != first->encode()) std::abort();
+    inPlace.reset();
     (void)first->description();
     matchStringsAsPatterns(*first);
 

@@ -214,7 +214,7 @@ void AsyncUdpSocket::receive(std::size_t family) {
     // Asio reads at once when a datagram is waiting; the handler then drains
     // what else has queued up without going back to the reactor.
     sockets_[family]->async_receive_from(
-        asio::buffer(*buffers_[family]), senders_[family],
+        receiveBuffers(family), senders_[family],
         asio::bind_executor(
             queue_, [self = shared_from_this(), family](std::error_code ec, std::size_t size) {
                 if (ec == asio::error::operation_aborted) return;
@@ -226,7 +226,7 @@ void AsyncUdpSocket::receive(std::size_t family) {
                     {
                         std::lock_guard lock(self->mutex_);
                         if (self->closed_ || !self->sockets_[family]) return;
-                        size = self->sockets_[family]->receive_from(asio::buffer(*self->buffers_[family]),
+                        size = self->sockets_[family]->receive_from(self->receiveBuffers(family),
                                                                     self->senders_[family], 0, received);
                     }
                     if (received == asio::error::would_block || received == asio::error::try_again) break;
@@ -274,12 +274,29 @@ std::uint64_t AsyncUdpSocket::kernelDropCount() const {
     return kernelDropped_.load();
 }
 
+std::array<asio::mutable_buffer, 2> AsyncUdpSocket::receiveBuffers(std::size_t family) {
+    if (!next_[family]) next_[family] = OSCDatagram::make(OSCDatagram::pooledCapacity);
+    return {asio::buffer(next_[family].data(), next_[family].capacity()), asio::buffer(*buffers_[family])};
+}
+
 // On the strand.
 void AsyncUdpSocket::hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family,
                           std::size_t size) {
     if (!delegate) return;
+    OSCDatagram datagram;
+    const std::size_t head = next_[family].capacity();
+    if (size <= head) {
+        // The next receive takes another buffer from the pool.
+        datagram = std::move(next_[family]);
+    } else {
+        datagram = OSCDatagram::make(size);
+        std::memcpy(datagram.data(), next_[family].data(), head);
+        std::memcpy(datagram.data() + head, buffers_[family]->data(), size - head);
+    }
+    datagram.resize(size);
+    OSCDatagram::Current current(datagram);
     try {
-        delegate->didReceiveData(*this, std::span(buffers_[family]->data(), size), senders_[family]);
+        delegate->didReceiveData(*this, datagram.bytes(), senders_[family]);
     } catch (const std::exception& e) {
         std::printf("datagram handling failed: %s\n", e.what());
     } catch (...) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "async/Executor.h"
+#include "osc/OSCDatagram.h"
 #include "osc/OSCTransportErrors.h"
 
 namespace zelto {
@@ -31,7 +32,8 @@ class AsyncUdpSocket;
 class AsyncUdpSocketDelegate {
   public:
     virtual ~AsyncUdpSocketDelegate() = default;
-    // `data` is valid only during the call.
+    // `data` is valid only during the call. It lies in OSCDatagram::current(),
+    // so the standard decoder decodes it in place and the objects keep it.
     virtual void didReceiveData(AsyncUdpSocket& socket, std::span<const std::uint8_t> data,
                                 const asio::ip::udp::endpoint& address) = 0;
     virtual void didNotSendDataWithTag(AsyncUdpSocket& socket, long tag, std::exception_ptr error) = 0;
@@ -94,6 +96,9 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     struct Receiver;
     void createSocketsLocked();
     void receive(std::size_t family);
+    // Where the next datagram of `family` goes: a pooled datagram buffer,
+    // then the rest of the largest datagram. Under mutex_.
+    std::array<asio::mutable_buffer, 2> receiveBuffers(std::size_t family);
     void hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family, std::size_t size);
     void noteKernelDrops(std::size_t family);
     void send(std::shared_ptr<std::vector<std::uint8_t>> bytes, asio::ip::udp::endpoint to,
@@ -108,7 +113,10 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     bool created_ = false;
     bool closed_ = false;
     bool receiving_ = false;
-    // One per family: both receives may be in flight at once.
+    // One per family: both receives may be in flight at once. A datagram is
+    // received into `next_`, which becomes its storage when it fits;
+    // `buffers_` takes the rest of a larger one, which is then copied out.
+    std::array<OSCDatagram, 2> next_;
     std::array<std::unique_ptr<std::array<std::uint8_t, maxDatagramSize + 1>>, 2> buffers_;
     std::array<asio::ip::udp::endpoint, 2> senders_;
     std::optional<int> receiveBufferSize_;

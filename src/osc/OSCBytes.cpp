@@ -1,42 +1,37 @@
 #include "osc/OSCBytes.h"
 
-#include <atomic>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <stdexcept>
+#include <utility>
+
+#include "osc/OSCBuffer.h"
 
 namespace zelto {
 
-namespace {
-constexpr std::size_t headerSize = 16;  // keeps the payload 16-byte aligned
-}  // namespace
+using detail::OSCBufferAccess;
 
-class OSCBytes::Buffer {
-  public:
-    std::atomic<std::uint32_t> refs{1};
-};
-static_assert(sizeof(std::atomic<std::uint32_t>) <= headerSize);
-
-void OSCBytes::retain(Buffer* buffer) noexcept {
-    buffer->refs.fetch_add(1, std::memory_order_relaxed);
+void OSCBytes::retain(Buffer* buffer, std::uint32_t references) noexcept {
+    buffer->refs.fetch_add(references, std::memory_order_relaxed);
 }
 
 OSCBytes::Buffer* OSCBytes::makeBuffer(std::span<const std::uint8_t> bytes, std::uint32_t references) {
-    void* memory = ::operator new(headerSize + bytes.size());
+    void* memory = ::operator new(OSCBufferAccess::headerSize + bytes.size());
     auto* buffer = new (memory) Buffer;
     buffer->refs.store(references, std::memory_order_relaxed);
-    if (!bytes.empty())
-        std::memcpy(static_cast<std::uint8_t*>(memory) + headerSize, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(OSCBufferAccess::data(buffer), bytes.data(), bytes.size());
     return buffer;
 }
 
 const std::uint8_t* OSCBytes::bufferData(const Buffer* buffer) noexcept {
-    return reinterpret_cast<const std::uint8_t*>(buffer) + headerSize;
+    return OSCBufferAccess::data(const_cast<Buffer*>(buffer));
 }
 
 void OSCBytes::release(Buffer* buffer, std::uint32_t references) noexcept {
     if (buffer->refs.fetch_sub(references, std::memory_order_acq_rel) == references) {
+        if (buffer->kind != Buffer::Kind::copy) return OSCBufferAccess::recycle(buffer);
         buffer->~Buffer();
         ::operator delete(buffer);
     }
@@ -46,17 +41,158 @@ OSCBytes::OSCBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCBytes");
     size_ = static_cast<std::uint32_t>(bytes.size());
     if (bytes.size() <= inlineCapacity) {
-        inline_ = true;
         if (!bytes.empty()) std::memcpy(inl_, bytes.data(), bytes.size());
     } else {
-        inline_ = false;
-        ext_.buffer = makeBuffer(bytes);
-        ext_.data = bufferData(ext_.buffer);
+        Buffer* buffer = makeBuffer(bytes);
+        setSlice(buffer, bufferData(buffer), false);
     }
 }
 
 OSCBytes::OSCBytes(std::string_view text)
     : OSCBytes(
           std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) {}
+
+// OSCDatagram
+
+namespace {
+
+using Buffer = OSCBufferAccess::Buffer;
+
+// Free pooled buffers, linked through their slots. Never destroyed: buffers
+// may be released while the program exits.
+struct Pool {
+    std::mutex mutex;
+    Buffer* head = nullptr;
+    std::size_t count = 0;
+};
+
+Pool& pool() {
+    static Pool* instance = new Pool;
+    return *instance;
+}
+
+Buffer*& nextOf(Buffer* buffer) noexcept {
+    return *static_cast<Buffer**>(OSCBufferAccess::slot(buffer));
+}
+
+void freeDatagramBuffer(Buffer* buffer) noexcept {
+    void* memory = OSCBufferAccess::slot(buffer);
+    buffer->~Buffer();
+    ::operator delete(memory);
+}
+
+thread_local const OSCDatagram* currentDatagram = nullptr;
+
+}  // namespace
+
+void OSCBufferAccess::recycle(Buffer* buffer) noexcept {
+    if (buffer->kind == Buffer::Kind::pooled) {
+        Pool& p = pool();
+        std::lock_guard lock(p.mutex);
+        if (p.count < OSCDatagram::poolLimit) {
+            nextOf(buffer) = p.head;
+            p.head = buffer;
+            ++p.count;
+            return;
+        }
+    }
+    freeDatagramBuffer(buffer);
+}
+
+OSCDatagram OSCDatagram::make(std::size_t capacity) {
+    if (capacity > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCDatagram");
+    const bool pooled = capacity <= pooledCapacity;
+    if (pooled) {
+        OSCBytes::Buffer* buffer = nullptr;
+        {
+            Pool& p = pool();
+            std::lock_guard lock(p.mutex);
+            if ((buffer = p.head)) {
+                p.head = nextOf(buffer);
+                --p.count;
+            }
+        }
+        if (buffer) {
+            buffer->refs.store(1, std::memory_order_relaxed);
+            buffer->size = 0;
+            return OSCDatagram(buffer);
+        }
+        capacity = pooledCapacity;
+    }
+    void* memory = ::operator new(OSCBufferAccess::slotSize + OSCBufferAccess::headerSize + capacity);
+    auto* buffer = new (static_cast<std::uint8_t*>(memory) + OSCBufferAccess::slotSize) OSCBytes::Buffer;
+    buffer->capacity = static_cast<std::uint32_t>(capacity);
+    buffer->kind = pooled ? OSCBytes::Buffer::Kind::pooled : OSCBytes::Buffer::Kind::sized;
+    return OSCDatagram(buffer);
+}
+
+OSCDatagram OSCDatagram::copyOf(std::span<const std::uint8_t> bytes) {
+    OSCDatagram datagram = make(bytes.size());
+    if (!bytes.empty()) std::memcpy(datagram.data(), bytes.data(), bytes.size());
+    datagram.resize(bytes.size());
+    return datagram;
+}
+
+OSCDatagram::OSCDatagram(const OSCDatagram& other) noexcept : buffer_(other.buffer_) {
+    if (buffer_) OSCBytes::retain(buffer_);
+}
+
+OSCDatagram& OSCDatagram::operator=(const OSCDatagram& other) noexcept {
+    if (other.buffer_) OSCBytes::retain(other.buffer_);
+    if (buffer_) OSCBytes::release(buffer_);
+    buffer_ = other.buffer_;
+    return *this;
+}
+
+OSCDatagram& OSCDatagram::operator=(OSCDatagram&& other) noexcept {
+    if (this != &other) {
+        if (buffer_) OSCBytes::release(buffer_);
+        buffer_ = std::exchange(other.buffer_, nullptr);
+    }
+    return *this;
+}
+
+OSCDatagram::~OSCDatagram() {
+    if (buffer_) OSCBytes::release(buffer_);
+}
+
+std::size_t OSCDatagram::size() const noexcept {
+    return buffer_ ? buffer_->size : 0;
+}
+
+std::size_t OSCDatagram::capacity() const noexcept {
+    return buffer_ ? buffer_->capacity : 0;
+}
+
+std::span<const std::uint8_t> OSCDatagram::bytes() const noexcept {
+    if (!buffer_) return {};
+    return {OSCBufferAccess::data(buffer_), buffer_->size};
+}
+
+std::uint8_t* OSCDatagram::data() noexcept {
+    return buffer_ ? OSCBufferAccess::data(buffer_) : nullptr;
+}
+
+void OSCDatagram::resize(std::size_t size) noexcept {
+    if (buffer_ && size <= buffer_->capacity) buffer_->size = static_cast<std::uint32_t>(size);
+}
+
+std::size_t OSCDatagram::pooledCount() {
+    Pool& p = pool();
+    std::lock_guard lock(p.mutex);
+    return p.count;
+}
+
+OSCDatagram::Current::Current(const OSCDatagram& datagram) noexcept : previous_(currentDatagram) {
+    currentDatagram = &datagram;
+}
+
+OSCDatagram::Current::~Current() {
+    currentDatagram = previous_;
+}
+
+const OSCDatagram* OSCDatagram::current() noexcept {
+    return currentDatagram;
+}
 
 }  // namespace zelto

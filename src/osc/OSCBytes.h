@@ -8,19 +8,25 @@
 
 namespace zelto {
 
+class OSCDatagram;
+
 namespace detail {
 struct OSCDecodeContext;
-}
+struct OSCBufferAccess;
+class OSCBufferAnchor;
+}  // namespace detail
 
 // An immutable byte string, the storage of string and blob values and of
 // address texts. Up to `inlineCapacity` bytes live inside the object; longer
 // contents live in a shared, reference-counted buffer, so copies are cheap and
-// every long payload of one decoded datagram points into a single copy of it.
+// every long payload of one decoded datagram points into one buffer: the
+// received datagram itself (see OSCDatagram), or a single copy of the bytes.
 class OSCBytes {
   public:
-    static constexpr std::size_t inlineCapacity = 24;
+    // Every address a device sends without a long payload fits.
+    static constexpr std::size_t inlineCapacity = 28;
 
-    OSCBytes() noexcept : size_(0), inline_(true) {}
+    OSCBytes() noexcept : size_(0) {}
     explicit OSCBytes(std::span<const std::uint8_t> bytes);
     explicit OSCBytes(std::string_view text);
 
@@ -42,7 +48,7 @@ class OSCBytes {
     }
     ~OSCBytes() { destroy(); }
 
-    const std::uint8_t* data() const noexcept { return inline_ ? inl_ : ext_.data; }
+    const std::uint8_t* data() const noexcept { return isInline() ? inl_ : sliceData(); }
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size() == 0; }
     std::span<const std::uint8_t> span() const noexcept { return {data(), size()}; }
@@ -52,6 +58,9 @@ class OSCBytes {
 
   private:
     friend struct detail::OSCDecodeContext;
+    friend struct detail::OSCBufferAccess;
+    friend class detail::OSCBufferAnchor;
+    friend class OSCDatagram;
 
     // A reference-counted heap buffer; slices of it keep it alive.
     class Buffer;
@@ -61,29 +70,87 @@ class OSCBytes {
     static const std::uint8_t* bufferData(const Buffer* buffer) noexcept;
     static void release(Buffer* buffer, std::uint32_t references = 1) noexcept;
 
-    static void retain(Buffer* buffer) noexcept;
+    static void retain(Buffer* buffer, std::uint32_t references = 1) noexcept;
     void copyFrom(const OSCBytes& other) noexcept {
         std::memcpy(static_cast<void*>(this), &other, sizeof *this);
-        if (!inline_) retain(ext_.buffer);
+        if (!isInline()) {
+            retain(sliceBuffer());
+            inl_[borrowedAt] = 0;
+        }
     }
     void moveFrom(OSCBytes& other) noexcept {
         std::memcpy(static_cast<void*>(this), &other, sizeof *this);
         other.size_ = 0;
-        other.inline_ = true;
     }
     void destroy() noexcept {
-        if (!inline_) release(ext_.buffer);
+        if (!isInline() && !inl_[borrowedAt]) release(sliceBuffer());
     }
 
-    union {
-        std::uint8_t inl_[inlineCapacity];
-        struct {
-            Buffer* buffer;
-            const std::uint8_t* data;
-        } ext_;
-    };
+    // Longer contents are a slice: the buffer and the data pointer at the
+    // front of inl_, then the borrowed flag.
+    static constexpr std::size_t borrowedAt = 2 * sizeof(void*);
+    bool isInline() const noexcept { return size_ <= inlineCapacity; }
+    Buffer* sliceBuffer() const noexcept {
+        Buffer* buffer;
+        std::memcpy(&buffer, inl_, sizeof buffer);
+        return buffer;
+    }
+    const std::uint8_t* sliceData() const noexcept {
+        const std::uint8_t* data;
+        std::memcpy(&data, inl_ + sizeof(void*), sizeof data);
+        return data;
+    }
+    // `borrowed`: without a reference of its own, as the anchor of the
+    // decoded message it sits in holds one for all of them. Copies take their own.
+    void setSlice(Buffer* buffer, const std::uint8_t* data, bool borrowed) noexcept {
+        std::memcpy(inl_, &buffer, sizeof buffer);
+        std::memcpy(inl_ + sizeof(void*), &data, sizeof data);
+        inl_[borrowedAt] = borrowed;
+    }
+
+    // Inline when size_ <= inlineCapacity.
+    alignas(void*) std::uint8_t inl_[inlineCapacity];
     std::uint32_t size_;
-    bool inline_;
 };
+
+static_assert(sizeof(OSCBytes) == 32);
+
+namespace detail {
+
+// Holds the one reference to a shared buffer that the borrowed slices of a
+// decoded message share; it moves and copies with the message.
+class OSCBufferAnchor {
+  public:
+    OSCBufferAnchor() noexcept = default;
+    OSCBufferAnchor(const OSCBufferAnchor& other) noexcept : buffer_(other.buffer_) {
+        if (buffer_) OSCBytes::retain(buffer_);
+    }
+    OSCBufferAnchor(OSCBufferAnchor&& other) noexcept : buffer_(other.buffer_) { other.buffer_ = nullptr; }
+    OSCBufferAnchor& operator=(const OSCBufferAnchor& other) noexcept {
+        if (other.buffer_) OSCBytes::retain(other.buffer_);
+        if (buffer_) OSCBytes::release(buffer_);
+        buffer_ = other.buffer_;
+        return *this;
+    }
+    OSCBufferAnchor& operator=(OSCBufferAnchor&& other) noexcept {
+        if (this != &other) {
+            if (buffer_) OSCBytes::release(buffer_);
+            buffer_ = other.buffer_;
+            other.buffer_ = nullptr;
+        }
+        return *this;
+    }
+    ~OSCBufferAnchor() {
+        if (buffer_) OSCBytes::release(buffer_);
+    }
+    // Storage, not content.
+    friend bool operator==(const OSCBufferAnchor&, const OSCBufferAnchor&) noexcept { return true; }
+
+  private:
+    friend struct OSCDecodeContext;
+    OSCBytes::Buffer* buffer_ = nullptr;
+};
+
+}  // namespace detail
 
 }  // namespace zelto

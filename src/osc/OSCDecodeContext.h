@@ -11,14 +11,19 @@
 
 namespace zelto::detail {
 
-// Long strings, blobs and addresses of one datagram become slices of a single
-// copy of it, made on first need.
+// Long strings, blobs and addresses of one datagram become slices of one
+// buffer: the datagram's own when it is decoded in place, else a single copy
+// of it, made on first need.
 struct OSCDecodeContext {
     explicit OSCDecodeContext(std::span<const std::uint8_t> whole) noexcept : whole(whole) {}
+    // In place when `shared` is given: it holds `whole`, and the caller holds
+    // a reference to it.
+    OSCDecodeContext(std::span<const std::uint8_t> whole, OSCBytes::Buffer* shared) noexcept
+        : whole(whole), buffer(shared), inPlace(shared != nullptr) {}
     // Hands the provisional references back in one step: what remains is one
     // per slice made, however many of them were already dropped.
     ~OSCDecodeContext() {
-        if (buffer) OSCBytes::release(buffer, provisionalReferences - slices);
+        if (held) OSCBytes::release(buffer, held - slices);
     }
     OSCDecodeContext(const OSCDecodeContext&) = delete;
     OSCDecodeContext& operator=(const OSCDecodeContext&) = delete;
@@ -38,13 +43,29 @@ struct OSCDecodeContext {
         }
         assignShared(target, data);
     }
-    // The long-payload path of assign: a slice of the one shared copy.
+    // The long-payload path of assign: a slice of the shared buffer,
+    // borrowed when a message's anchor holds the buffer.
     [[gnu::noinline]] void assignShared(OSCBytes& target, const std::uint8_t* data) {
-        if (!buffer) buffer = OSCBytes::makeBuffer(whole, provisionalReferences);
+        if (!anchor) {
+            takeReference();
+        } else if (!anchor->buffer_) {
+            anchor->buffer_ = takeReference();
+        }
+        target.setSlice(buffer, inPlace ? data : OSCBytes::bufferData(buffer) + (data - whole.data()),
+                        anchor != nullptr);
+    }
+    // One reference to the shared buffer, for a slice or an anchor.
+    OSCBytes::Buffer* takeReference() {
+        if (inPlace) {
+            OSCBytes::retain(buffer);
+            return buffer;
+        }
+        if (!held) {
+            buffer = OSCBytes::makeBuffer(whole, provisionalReferences);
+            held = provisionalReferences;
+        }
         ++slices;
-        target.inline_ = false;
-        target.ext_.buffer = buffer;
-        target.ext_.data = OSCBytes::bufferData(buffer) + (data - whole.data());
+        return buffer;
     }
 
     // Fills `value` (a fresh Int32 0) with a value of `kind` read from the
@@ -67,12 +88,16 @@ struct OSCDecodeContext {
         return bundle;
     }
 
-    // The buffer starts with more references than any datagram has slices, so
+    // A copy starts with more references than any datagram has slices, so
     // each slice costs no atomic operation while decoding.
     static constexpr std::uint32_t provisionalReferences = std::uint32_t{1} << 30;
 
     std::span<const std::uint8_t> whole;
     OSCBytes::Buffer* buffer = nullptr;
+    bool inPlace = false;
+    // The anchor of the message being decoded, if any.
+    OSCBufferAnchor* anchor = nullptr;
+    std::uint32_t held = 0;
     std::uint32_t slices = 0;
 };
 

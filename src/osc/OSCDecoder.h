@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "osc/OSCDatagram.h"
 #include "osc/OSCObject.h"
 
 namespace zelto {
@@ -31,7 +32,12 @@ constexpr OSCDecoderFunction decoderFunction() noexcept {
 // The library's decoder. Never returns nullptr: an object or an exception
 // (OSCDecoderError for no bytes or non-OSC bytes; else the message's or bundle's error).
 struct OSCStandardDecoder {
+    // Bytes inside OSCDatagram::current() are decoded in place, others copied.
     static std::shared_ptr<OSCObject> parse(OSCDataView data);
+    // In place. The object lives in the datagram's buffer when the caller
+    // holds the only other reference to it (as the transport does), so a
+    // message of up to OSCValueList::inlineCapacity values allocates nothing.
+    static std::shared_ptr<OSCObject> parseDatagram(const OSCDatagram& datagram);
 };
 
 }  // namespace zelto

@@ -1,6 +1,7 @@
 #include <array>
 #include <cstring>
 
+#include "osc/OSCBuffer.h"
 #include "osc/OSCDecodeContext.h"
 #include "osc/OSCDecoder.h"
 #include "osc/OSCWire.h"
@@ -52,14 +53,15 @@ inline std::size_t detail::OSCDecodeContext::decodeValueInto(OSCValue& v, OSCVal
             v.tag_ = 'F';
             return 0;
         case OSCValueKind::String: {
-            const std::size_t length = wire::findNul(p, n);
+            const auto [length, highBit] = wire::scanText(p, n);
             if (length == n) throwValueError(OSCValueError::Case::encodingError);
             std::size_t total = wire::paddedText(length);
             if (total > n) throwValueError(OSCValueError::Case::sizeError);
             // The NUL and its padding fill the last word: total - 4 <= length < total.
             if (!wire::zeroTail(p + total, total - length))
                 throwValueError(OSCValueError::Case::encodingError);
-            if (!wire::isValidUTF8(p, length)) throwValueError(OSCValueError::Case::encodingError);
+            if (highBit && !wire::isValidUTF8Slow(p, length))
+                throwValueError(OSCValueError::Case::encodingError);
             v.scalar_.u64 = 0;
             v.scalar_.b = true;
             v.tag_ = 's';
@@ -112,10 +114,12 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     const std::size_t size = data.size();
     const std::uint8_t* p = data.data();
     if (size % 4 != 0) throw OSCMessageError(MessageCase::invalidSize);
+    anchor = &out.anchor_;
 
-    const std::size_t addressLength = wire::findNul(p, size);
-    std::string_view addressText(reinterpret_cast<const char*>(p), addressLength);
-    if (!wire::isValidAddress(addressText)) {
+    bool validAddress;
+    const std::size_t addressLength = wire::scanAddress(p, size, validAddress);
+    if (!validAddress) {
+        std::string_view addressText(reinterpret_cast<const char*>(p), addressLength);
         for (std::size_t i = 0; i < addressLength; ++i) {
             if (p[i] >= 0x80) {
                 throw OSCMessageError(MessageCase::malformedMessage,
@@ -131,15 +135,8 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
     // Type tags: up to the next NUL or the end. One pass notes the first
     // problem of each kind; they are reported in the order of the rules.
     const std::uint8_t* tags = p + offset;
-    const std::size_t tagsLength = wire::findNul(tags, size - offset);
-    std::uint8_t highBits = 0;
-    std::size_t unknown = 0;
-    for (std::size_t i = tagsLength; i-- > 1;) {
-        highBits |= tags[i];
-        if (!tagKinds[tags[i]]) unknown = i;
-    }
-    if (tagsLength > 0) highBits |= tags[0];
-    if (highBits & 0x80) throw OSCTypeTagStringError(TagCase::malformedData);
+    const auto [tagsLength, highBit, unknown] = wire::scanTags(tags, size - offset, tagKinds);
+    if (highBit) throw OSCTypeTagStringError(TagCase::malformedData);
     if (tagsLength == 0 || tags[0] != ',') throw OSCTypeTagStringError(TagCase::unkownBeginningCharacter);
     if (unknown) throw OSCTypeTagStringError(TagCase::unkownTypeTag, static_cast<char>(tags[unknown]));
     const std::size_t tagCount = tagsLength - 1;
@@ -149,19 +146,28 @@ void detail::OSCDecodeContext::decodeMessageInto(std::span<const std::uint8_t> d
         offset += wire::padded(tagCount + 2);
         if (offset > size) throw OSCMessageError(MessageCase::invalidSize);
         if (tagCount > values.capacity()) values.reserve(tagCount);
-        for (std::size_t i = 1; i <= tagCount; ++i) {
-            const std::uint8_t c = tags[i];
-            OSCValue& value = values.emplace_back();
-            if (c == 'T' || c == 'F') {
-                value.kind_ = OSCValueKind::Bool;
-                value.scalar_.u64 = 0;
-                value.scalar_.b = c == 'T';
-                value.tag_ = static_cast<char>(c);
-                continue;
+        // The list learns its size at the end, or from the handler when a value fails.
+        OSCValue* const first = values.data_;
+        std::size_t made = 0;
+        try {
+            for (; made < tagCount; ++made) {
+                const std::uint8_t c = tags[made + 1];
+                OSCValue& value = *new (first + made) OSCValue(std::int32_t{0});
+                if (c == 'T' || c == 'F') {
+                    value.kind_ = OSCValueKind::Bool;
+                    value.scalar_.u64 = 0;
+                    value.scalar_.b = c == 'T';
+                    value.tag_ = static_cast<char>(c);
+                    continue;
+                }
+                offset +=
+                    decodeValueInto(value, static_cast<OSCValueKind>(tagKinds[c] - 1), data.subspan(offset));
             }
-            offset +=
-                decodeValueInto(value, static_cast<OSCValueKind>(tagKinds[c] - 1), data.subspan(offset));
+        } catch (...) {
+            values.size_ = made + 1;
+            throw;
         }
+        values.size_ = made;
     }
     assign(out.address_.text_, p, addressLength, size);
     // The canonical encoding's size; decoded strings are valid, and blobs are
@@ -212,18 +218,65 @@ void detail::OSCDecodeContext::decodeBundleInto(std::span<const std::uint8_t> da
     }
 }
 
-std::shared_ptr<OSCObject> OSCStandardDecoder::parse(OSCDataView data) {
-    if (!data || data->empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
-    const std::uint8_t first = (*data)[0];
-    if (first != '/' && first != '#') throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
-    detail::OSCDecodeContext context(*data);
-    if (first == '/') {
-        auto object = std::make_shared<OSCObject>(std::in_place_type<OSCMessage>, detail::OSCDecodeKey());
-        context.decodeMessageInto(*data, *object->message());
-        return object;
+namespace {
+
+bool startsOSC(std::span<const std::uint8_t> data) {
+    if (data.empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
+    if (data[0] != '/' && data[0] != '#') throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
+    return data[0] == '/';
+}
+
+// `shared`, when given, holds `data` and the caller holds a reference to it.
+std::shared_ptr<OSCObject> parseShared(std::span<const std::uint8_t> data,
+                                       detail::OSCBufferAccess::Buffer* shared) {
+    const bool isMessage = startsOSC(data);
+    detail::OSCDecodeContext context(data, shared);
+    std::shared_ptr<OSCObject> object;
+    if (shared && detail::OSCBufferAccess::claimSlot(shared)) {
+        detail::OSCSlotAllocator<OSCObject> slot(shared);
+        object = isMessage ? std::allocate_shared<OSCObject>(slot, std::in_place_type<OSCMessage>,
+                                                             detail::OSCDecodeKey())
+                           : std::allocate_shared<OSCObject>(slot, std::in_place_type<OSCBundle>);
+    } else {
+        object = isMessage
+                     ? std::make_shared<OSCObject>(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
+                     : std::make_shared<OSCObject>(std::in_place_type<OSCBundle>);
     }
-    auto object = std::make_shared<OSCObject>(std::in_place_type<OSCBundle>);
-    context.decodeBundleInto(*data, *object->bundle(), 1);
+    if (isMessage) {
+        context.decodeMessageInto(data, *object->message());
+    } else {
+        context.decodeBundleInto(data, *object->bundle(), 1);
+    }
+    return object;
+}
+
+}  // namespace
+
+std::shared_ptr<OSCObject> OSCStandardDecoder::parse(OSCDataView data) {
+    if (!data) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
+    detail::OSCBufferAccess::Buffer* shared = nullptr;
+    if (const OSCDatagram* current = OSCDatagram::current()) {
+        auto* buffer = detail::OSCBufferAccess::buffer(*current);
+        if (buffer && detail::OSCBufferAccess::contains(buffer, *data)) shared = buffer;
+    }
+    return parseShared(*data, shared);
+}
+
+std::shared_ptr<OSCObject> OSCStandardDecoder::parseDatagram(const OSCDatagram& datagram) {
+    return parseShared(datagram.bytes(), detail::OSCBufferAccess::buffer(datagram));
+}
+
+OSCObject OSCObject::from(const OSCDatagram& datagram) {
+    auto data = datagram.bytes();
+    const bool isMessage = startsOSC(data);
+    detail::OSCDecodeContext context(data, detail::OSCBufferAccess::buffer(datagram));
+    OSCObject object = isMessage ? OSCObject(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
+                                 : OSCObject(std::in_place_type<OSCBundle>);
+    if (isMessage) {
+        context.decodeMessageInto(data, *object.message());
+    } else {
+        context.decodeBundleInto(data, *object.bundle(), 1);
+    }
     return object;
 }
 

@@ -70,6 +70,8 @@ class OSCMessage {
     void checkEncodable() const;
     void measure() noexcept;
 
+    // Declared first so it outlives the slices it holds the buffer for.
+    detail::OSCBufferAnchor anchor_;
     OSCAddress address_;
     OSCValueList values_;
     std::optional<OSCEndpoint> endpoint_;

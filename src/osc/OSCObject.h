@@ -16,6 +16,7 @@
 namespace zelto {
 
 class OSCObject;
+class OSCDatagram;
 
 // A time tag and an ordered list of messages and nested bundles.
 class OSCBundle {
@@ -83,6 +84,9 @@ class OSCObject {
     // "/..." decodes a message, "#..." a bundle; anything else, or no bytes,
     // throws OSCDecoderError.
     static OSCObject from(std::span<const std::uint8_t> data);
+    // The same, in place: long strings, blobs and addresses are views into
+    // the datagram, which they keep alive.
+    static OSCObject from(const OSCDatagram& datagram);
 
     bool isMessage() const noexcept { return value_.index() == 0; }
     bool isBundle() const noexcept { return value_.index() == 1; }

@@ -10,6 +10,10 @@
 
 namespace zelto {
 
+namespace detail {
+struct OSCDecodeContext;
+}
+
 // The argument list of a message: the first `inlineCapacity` values live
 // inside the list, so typical messages are built and decoded without heap.
 class OSCValueList {
@@ -70,6 +74,7 @@ class OSCValueList {
     friend bool operator==(const OSCValueList& a, const OSCValueList& b) noexcept;
 
   private:
+    friend struct detail::OSCDecodeContext;
     OSCValue* inlineData() noexcept { return std::launder(reinterpret_cast<OSCValue*>(storage_)); }
     bool isInline() const noexcept { return capacity_ == inlineCapacity; }
     void assign(std::span<const OSCValue> values);

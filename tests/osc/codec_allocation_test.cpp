@@ -1,10 +1,12 @@
-// Heap use of the codec's hot paths: small arguments live inline, and one
-// decoded datagram costs at most one shared copy of its long payloads.
+// Heap use of the codec's hot paths: small arguments live inline, one
+// decoded datagram costs at most one shared copy of its long payloads, and a
+// received datagram is decoded in place without any.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "osc/OSCDecoder.h"
@@ -99,6 +101,70 @@ TEST(CodecAllocation, AFailedDecodeFreesItsSharedCopy) {
         EXPECT_EQ(value.asString(), longText);
     }
     EXPECT_EQ(live, before);
+}
+
+// The receiver's path: a message of up to eight values decoded from a pooled
+// datagram allocates nothing once the pool has a buffer, long payloads included.
+TEST(CodecAllocation, InPlaceDecodingOfAReceivedDatagramAllocatesNothing) {
+    const std::vector<std::uint8_t> blob(1000, 7);
+    auto encoded = OSCMessage::make("/ZELTOapp/control/PresetSeg",
+                                    {"Show *[2021-05-01T10:00:00.000Z].ZELTOshow", OSCValue::blob(blob), 3,
+                                     12, "a second string longer than the inline buffer", "x", 1.5f, true})
+                       ->encode();
+    OSCDatagram::copyOf(encoded);  // primes the pool
+    const long before = live;
+    EXPECT_EQ(allocationsDuring([&] {
+                  for (int i = 0; i < 3; ++i) {
+                      auto datagram = OSCDatagram::copyOf(encoded);
+                      {
+                          auto value = OSCObject::from(datagram);
+                          auto copy = value;  // copies share the buffer too
+                          EXPECT_EQ(copy.message()->address().address(), "/ZELTOapp/control/PresetSeg");
+                      }
+                      // The shared object lives in the datagram's buffer, which
+                      // has room for one while nothing else views it.
+                      auto shared = OSCStandardDecoder::parseDatagram(datagram);
+                      EXPECT_EQ(shared->message()->values()[1].asData()->size(), 1000u);
+                      shared.reset();
+                      // A plain view of the datagram being handed over decodes in place too.
+                      OSCDatagram::Current current(datagram);
+                      auto viewed = OSCStandardDecoder::parse(datagram.bytes());
+                      EXPECT_EQ(viewed->message()->values().size(), 8u);
+                  }
+              }),
+              0);
+    EXPECT_EQ(live, before);
+}
+
+// A value kept past its message keeps the datagram's buffer: the pool must not
+// hand it to the next receive while the view lives.
+TEST(CodecAllocation, AKeptViewKeepsItsBufferOutOfThePool) {
+    const std::string longText(40, 'x');
+    auto first = OSCMessage::make("/a", {longText})->encode();
+    auto second = OSCMessage::make("/b", {std::string(40, 'y')})->encode();
+    std::vector<OSCDatagram> drained;  // an empty pool
+    while (OSCDatagram::pooledCount() > 0) drained.push_back(OSCDatagram::make(1));
+
+    std::optional<OSCValue> kept;
+    const std::uint8_t* keptBuffer = nullptr;
+    {
+        auto datagram = OSCDatagram::copyOf(first);
+        keptBuffer = datagram.bytes().data();
+        auto object = OSCStandardDecoder::parseDatagram(datagram);
+        kept = object->message()->values()[0];
+        auto moved = std::move(*object->message());  // a message moved out keeps its buffer too
+        object.reset();
+        EXPECT_EQ(moved.values()[0].asString(), longText);
+    }
+    EXPECT_EQ(OSCDatagram::pooledCount(), 0u);
+    auto next = OSCDatagram::copyOf(second);
+    EXPECT_NE(next.bytes().data(), keptBuffer);
+    EXPECT_EQ(kept->asString(), longText);
+
+    kept.reset();
+    EXPECT_EQ(OSCDatagram::pooledCount(), 1u);
+    auto reused = OSCDatagram::make(1);
+    EXPECT_EQ(reused.data(), keptBuffer);
 }
 
 }  // namespace

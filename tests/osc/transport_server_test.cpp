@@ -387,15 +387,20 @@ TEST_F(ServerTest, LargestDatagramsArriveWhole) {
 TEST_F(ServerTest, BurstOfAThousandKilobyteDatagramsArrivesWhole) {
     constexpr std::size_t count = 1000;
     auto objects = server->objects()->makeAsyncIterator();
-    std::vector<std::uint8_t> payload(1000 - 32, 0xAB);
     Peer peer;
-    for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i) {
+        std::vector<std::uint8_t> payload(1000 - 32, static_cast<std::uint8_t>(i));
         peer.send(port, message("/burst", {OSCValue(static_cast<std::int32_t>(i)), OSCValue::blob(payload)}));
+    }
     auto received =
         runWithDeadline(pool.executor(), take(std::move(objects), count), std::chrono::seconds(30));
     ASSERT_EQ(received.size(), count);
-    for (std::size_t i = 0; i < count; ++i)
+    // Every object views its own datagram's buffer, which no later receive may reuse.
+    for (std::size_t i = 0; i < count; ++i) {
         ASSERT_EQ(received[i]->message()->values()[0].asInt32(), static_cast<std::int32_t>(i));
+        auto blob = *received[i]->message()->values()[1].asData();
+        ASSERT_TRUE(std::all_of(blob.begin(), blob.end(), [&](auto b) { return b == std::uint8_t(i); }));
+    }
 }
 
 // Keeps a strand busy from the moment it is entered until `open`.
