@@ -181,73 +181,21 @@ double peakMemoryMiB() {
     return -1;
 }
 
-// The mixer's own answer time on the path to its source: a connect request
-// answered with its first UserInfo, and its preset list, each asked from a
-// plain socket while the mixer is idle (best of five). The socket sits on an
-// address of its own, so the mixer answers it and not a session of the app.
-// With several hosts they are asked at once, as a discovery pass does, and
-// the time is until the last answer.
-double mixerAnswerMs(const std::vector<std::string>& hosts, std::uint32_t ownAddress) {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in self{};
-    self.sin_family = AF_INET;
-    self.sin_addr.s_addr = htonl(ownAddress);
-    socklen_t length = sizeof self;
-    timeval limit{2, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    std::vector<sockaddr_in> mixers(hosts.size());
-    for (std::size_t m = 0; m < hosts.size(); ++m) {
-        mixers[m].sin_family = AF_INET;
-        mixers[m].sin_port = htons(ZeltoDevice::devicePort);
-        ::inet_pton(AF_INET, hosts[m].c_str(), &mixers[m].sin_addr);
-    }
-    auto connect =
-        OSCMessage::make("/ZELTOorvel/control/ConnectRequest",
-                         {OSCValue(std::int32_t(ntohs(self.sin_port))),
-                          OSCValue(ZeltoDevice::connectRequestMagic), OSCValue(ZeltoDevice::clientTag)})
-            ->encode();
-    OSCBundle listRequest(OSCTimeTagNow);
-    listRequest.add(*OSCMessage::make("/ZELTOorvel/control/RequestListOfPresets",
-                                      {OSCValue(true), OSCValue(ZeltoDevice::clientTag)}));
-    auto list = listRequest.encode();
-    std::vector<std::uint8_t> in(65536);
-    // `answers` per mixer; the time is until the first of each mixer's (the
-    // answers of one mixer are not told apart: it is until as many arrived).
-    auto roundTrip = [&](const std::vector<std::uint8_t>& out, int answers) {
-        auto start = Clock::now();
-        for (auto& mixer : mixers)
-            ::sendto(fd, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&mixer), sizeof mixer);
-        double took = -1;
-        const std::size_t needed = mixers.size() == 1 ? 1 : mixers.size() * std::size_t(answers);
-        for (std::size_t got = 0; got < needed; ++got)
-            if (::recv(fd, in.data(), in.size(), 0) < 0) return -1.0;
-        took = ms(Clock::now() - start);
-        for (std::size_t more = needed; more < mixers.size() * std::size_t(answers); ++more)
-            (void)!::recv(fd, in.data(), in.size(), 0);
-        return took;
-    };
-    double best = -1;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        double c = roundTrip(connect, 2), l = roundTrip(list, 1);  // two users: two UserInfo
-        if (c < 0 || l < 0) continue;
-        if (best < 0 || c + l < best) best = c + l;
-    }
-    ::close(fd);
-    return best;
-}
+// The mixers' own answer times on the path to their sources: a connect
+// request answered with the first UserInfo, and the preset list, asked from a
+// plain socket (best of five). The socket sits on an address of its own, so a
+// mixer answers it and not a session of the application. Several mixers are
+// asked at once, as a discovery pass asks them: they share the machine's
+// cores, so each answers later than when alone, and that wait is theirs, not
+// the application's.
+struct Answers {
+    double all = -1;           // until the last mixer's answers
+    std::vector<double> each;  // per mixer, until its own answers
+};
 
-// Each mixer's own answer time when all are asked at once, as a discovery
-// pass asks them: from the request to that mixer's first UserInfo, plus from
-// the list request to that mixer's list (best of five, per mixer). The
-// mixers share the machine's cores, so each answers later than when alone;
-// that wait is theirs, not the application's.
-std::vector<double> concurrentAnswersMs(const std::vector<std::string>& hosts, std::uint32_t ownAddress) {
-    std::vector<double> best(hosts.size(), -1);
+Answers askMixers(const std::vector<std::string>& hosts, std::uint32_t ownAddress) {
+    Answers best;
+    best.each.assign(hosts.size(), -1);
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in self{};
     self.sin_family = AF_INET;
@@ -278,9 +226,10 @@ std::vector<double> concurrentAnswersMs(const std::vector<std::string>& hosts, s
                                       {OSCValue(true), OSCValue(ZeltoDevice::clientTag)}));
     auto list = listRequest.encode();
     std::vector<std::uint8_t> in(65536);
-    // Per mixer, the time until its first answer; `answers` per mixer are read.
+    // Reads `answers` per mixer; the times are until each mixer's first, and
+    // (last) until the last datagram.
     auto roundTrip = [&](const std::vector<std::uint8_t>& out, int answers) {
-        std::vector<double> first(mixers.size(), -1);
+        std::vector<double> first(mixers.size() + 1, -1);
         auto start = Clock::now();
         for (auto& mixer : mixers)
             ::sendto(fd, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&mixer), sizeof mixer);
@@ -292,6 +241,7 @@ std::vector<double> concurrentAnswersMs(const std::vector<std::string>& hosts, s
             auto it = indexOf.find(from.sin_addr.s_addr);
             if (it != indexOf.end() && first[it->second] < 0) first[it->second] = ms(Clock::now() - start);
         }
+        first.back() = ms(Clock::now() - start);
         return first;
     };
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -299,7 +249,9 @@ std::vector<double> concurrentAnswersMs(const std::vector<std::string>& hosts, s
         auto l = roundTrip(list, 1);
         if (c.empty() || l.empty()) continue;
         for (std::size_t m = 0; m < mixers.size(); ++m)
-            if (c[m] >= 0 && l[m] >= 0 && (best[m] < 0 || c[m] + l[m] < best[m])) best[m] = c[m] + l[m];
+            if (c[m] >= 0 && l[m] >= 0 && (best.each[m] < 0 || c[m] + l[m] < best.each[m]))
+                best.each[m] = c[m] + l[m];
+        if (best.all < 0 || c.back() + l.back() < best.all) best.all = c.back() + l.back();
     }
     ::close(fd);
     return best;
@@ -315,10 +267,11 @@ void BM_DiscoveryToSource(benchmark::State& state) {
     if (!venue) {
         venue = std::make_unique<Venue>(kMixers);
         for (int m = 0; m < kMixers; ++m)
-            ownAnswer["uid-" + std::to_string(m + 1)] = mixerAnswerMs({venue->hosts[m]}, 0x7f000101);
-        record("discovery all plain", mixerAnswerMs(venue->hosts, 0x7f000102));
-        auto together = concurrentAnswersMs(venue->hosts, 0x7f000103);
-        for (int m = 0; m < kMixers; ++m) ownAnswerTogether["uid-" + std::to_string(m + 1)] = together[m];
+            ownAnswer["uid-" + std::to_string(m + 1)] = askMixers({venue->hosts[m]}, 0x7f000101).all;
+        auto together = askMixers(venue->hosts, 0x7f000102);
+        record("discovery all plain", together.all);
+        for (int m = 0; m < kMixers; ++m)
+            ownAnswerTogether["uid-" + std::to_string(m + 1)] = together.each[m];
     }
     for (auto _ : state) {
         loaded.reset();

@@ -119,19 +119,8 @@ std::string OSCBundle::description() const {
 // OSCObject
 
 OSCObject OSCObject::from(std::span<const std::uint8_t> data) {
-    if (data.empty()) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
-    const bool isMessage = data[0] == '/';
-    if (!isMessage && data[0] != '#') throw OSCDecoderError(OSCDecoderError::Case::dataIsNotOSC);
     detail::OSCDecodeContext context(data);
-    // One named result, built where it is returned.
-    OSCObject object = isMessage ? OSCObject(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
-                                 : OSCObject(std::in_place_type<OSCBundle>);
-    if (isMessage) {
-        context.decodeMessageInto(data, *object.message());
-    } else {
-        context.decodeBundleInto(data, *object.bundle(), 1);
-    }
-    return object;
+    return context.decodeObject();
 }
 
 const std::optional<OSCEndpoint>& OSCObject::endpoint() const noexcept {

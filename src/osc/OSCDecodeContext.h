@@ -77,6 +77,9 @@ struct OSCDecodeContext {
     // it will live (inside a shared object or a bundle's element list).
     void decodeMessageInto(std::span<const std::uint8_t> data, OSCMessage& out);
     void decodeBundleInto(std::span<const std::uint8_t> data, OSCBundle& out, int depth);
+    // The message or bundle of the whole datagram; throws OSCDecoderError when
+    // it is empty or neither.
+    OSCObject decodeObject();
     OSCMessage decodeMessage(std::span<const std::uint8_t> data) {
         OSCMessage message{OSCDecodeKey()};
         decodeMessageInto(data, message);

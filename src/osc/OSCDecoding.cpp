@@ -252,6 +252,19 @@ std::shared_ptr<OSCObject> parseShared(std::span<const std::uint8_t> data,
 
 }  // namespace
 
+OSCObject detail::OSCDecodeContext::decodeObject() {
+    const bool isMessage = startsOSC(whole);
+    // One named result, built where it is returned.
+    OSCObject object = isMessage ? OSCObject(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
+                                 : OSCObject(std::in_place_type<OSCBundle>);
+    if (isMessage) {
+        decodeMessageInto(whole, *object.message());
+    } else {
+        decodeBundleInto(whole, *object.bundle(), 1);
+    }
+    return object;
+}
+
 std::shared_ptr<OSCObject> OSCStandardDecoder::parse(OSCDataView data) {
     if (!data) throw OSCDecoderError(OSCDecoderError::Case::emptyDataProvided);
     detail::OSCBufferAccess::Buffer* shared = nullptr;
@@ -267,17 +280,8 @@ std::shared_ptr<OSCObject> OSCStandardDecoder::parseDatagram(const OSCDatagram& 
 }
 
 OSCObject OSCObject::from(const OSCDatagram& datagram) {
-    auto data = datagram.bytes();
-    const bool isMessage = startsOSC(data);
-    detail::OSCDecodeContext context(data, detail::OSCBufferAccess::buffer(datagram));
-    OSCObject object = isMessage ? OSCObject(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())
-                                 : OSCObject(std::in_place_type<OSCBundle>);
-    if (isMessage) {
-        context.decodeMessageInto(data, *object.message());
-    } else {
-        context.decodeBundleInto(data, *object.bundle(), 1);
-    }
-    return object;
+    detail::OSCDecodeContext context(datagram.bytes(), detail::OSCBufferAccess::buffer(datagram));
+    return context.decodeObject();
 }
 
 }  // namespace zelto

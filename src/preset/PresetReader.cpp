@@ -9,21 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "preset/ExpatSupport.h"
 #include "preset/QVXMLParser.h"
 
 namespace zelto::detail {
 
 namespace {
-
-struct ParserDeleter {
-    void operator()(XML_ParserStruct* p) const noexcept { XML_ParserFree(p); }
-};
-
-bool isBlank(const std::string& text) noexcept {
-    for (char c : text)
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
-    return true;
-}
 
 // What is known about an attribute name, keyed by the parser's pointer to it: the parser keeps one
 // stored copy per distinct attribute name for the whole document, and a preset repeats a few dozen
@@ -80,7 +71,7 @@ struct Frame {
 }  // namespace
 
 struct PresetReader::State {
-    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser;
+    ExpatParser parser;
     bool failed = false;  // a parse error, a limit, a decoding error or a shape left to the tree path
 
     std::optional<ZeltoPreset> preset;
@@ -93,7 +84,7 @@ struct PresetReader::State {
     std::vector<const char*> residualTexts;
     std::vector<std::size_t> residualLengths;
 
-    ZeltoUser* user = nullptr;  // the open User
+    ZeltoUser* user = nullptr;         // the open User
     std::size_t lastChannelCount = 0;  // users of one preset mostly have as many channels
     bool userHasGroups = false;
     bool userHasChannels = false;
@@ -360,20 +351,11 @@ bool PresetReader::feed(std::span<const std::uint8_t> piece) {
 }
 
 std::span<std::uint8_t> PresetReader::buffer(std::size_t size) {
-    if (state_->failed || size > static_cast<std::size_t>(INT_MAX)) return {};
-    void* b = XML_GetBuffer(state_->parser.get(), static_cast<int>(size));
-    if (!b) {
-        state_->failed = true;
-        return {};
-    }
-    return {static_cast<std::uint8_t*>(b), size};
+    return expatBuffer(state_->parser.get(), size, state_->failed);
 }
 
 bool PresetReader::parseBuffer(std::size_t length) {
-    if (state_->failed) return false;
-    if (XML_ParseBuffer(state_->parser.get(), static_cast<int>(length), XML_FALSE) != XML_STATUS_OK)
-        state_->failed = true;
-    return !state_->failed;
+    return expatParseBuffer(state_->parser.get(), length, state_->failed);
 }
 
 std::optional<ZeltoPreset> PresetReader::finish() {

@@ -2,6 +2,8 @@
 
 #include <expat.h>
 
+#include "preset/ExpatSupport.h"
+
 // Older versions expand entity references without limit.
 #if XML_MAJOR_VERSION < 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION < 4)
 #error "expat 2.4 or later is required"
@@ -25,16 +27,6 @@ QVXMLParserError::QVXMLParserError(int code, std::uint64_t line, std::uint64_t c
       column_(column) {}
 
 namespace {
-
-struct ParserDeleter {
-    void operator()(XML_ParserStruct* p) const noexcept { XML_ParserFree(p); }
-};
-
-bool isBlank(const std::string& text) noexcept {
-    for (char c : text)
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
-    return true;
-}
 
 // Lengths of attribute names, keyed by the parser's pointer to the name: the parser keeps one stored
 // copy per distinct attribute name for the whole document, and a preset repeats a few dozen names
@@ -128,7 +120,7 @@ struct TreeBuilder {
         auto* self = static_cast<TreeBuilder*>(user);
         if (self->refusal || self->stack.empty()) return;
         const std::string& text = self->texts[self->stack.size() - 1];
-        if (!text.empty() && !isBlank(text)) self->stack.back()->stringValue = text;
+        if (!text.empty() && !detail::isBlank(text)) self->stack.back()->stringValue = text;
         self->stack.pop_back();
     }
 
@@ -140,7 +132,7 @@ struct TreeBuilder {
 }  // namespace
 
 struct QVXMLParser::State {
-    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser;
+    detail::ExpatParser parser;
     TreeBuilder builder;
     bool failed = false;
 };
@@ -171,20 +163,12 @@ void QVXMLParser::start() {
 
 std::span<std::uint8_t> QVXMLParser::buffer(std::size_t size) {
     if (!state_) start();
-    if (state_->failed || size > static_cast<std::size_t>(INT_MAX)) return {};
-    void* b = XML_GetBuffer(state_->parser.get(), static_cast<int>(size));
-    if (!b) {
-        state_->failed = true;
-        return {};
-    }
-    return {static_cast<std::uint8_t*>(b), size};
+    return detail::expatBuffer(state_->parser.get(), size, state_->failed);
 }
 
 bool QVXMLParser::parseBuffer(std::size_t length) {
-    if (!state_ || state_->failed) return false;
-    if (XML_ParseBuffer(state_->parser.get(), static_cast<int>(length), XML_FALSE) != XML_STATUS_OK)
-        state_->failed = true;
-    return !state_->failed;
+    if (!state_) return false;
+    return detail::expatParseBuffer(state_->parser.get(), length, state_->failed);
 }
 
 bool QVXMLParser::feed(std::span<const std::uint8_t> piece) {
