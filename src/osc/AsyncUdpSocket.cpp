@@ -174,8 +174,8 @@ void AsyncUdpSocket::beginReceiving() {
         createSocketsLocked();
         if (receiving_) return;
         receiving_ = true;
-        for (auto& buffer : buffers_)
-            buffer = std::make_unique<std::array<std::uint8_t, maxDatagramSize + 1>>();
+        // Left uninitialised: pages no datagram reaches are never touched.
+        for (auto& buffer : buffers_) buffer.reset(new std::uint8_t[receiveSlots * tailSize]);
         for (auto& socket : sockets_) {
             if (!socket) continue;
             std::error_code ec;
@@ -214,29 +214,58 @@ void AsyncUdpSocket::receive(std::size_t family) {
     // Asio reads at once when a datagram is waiting; the handler then drains
     // what else has queued up without going back to the reactor.
     sockets_[family]->async_receive_from(
-        receiveBuffers(family), senders_[family],
-        asio::bind_executor(
-            queue_, [self = shared_from_this(), family](std::error_code ec, std::size_t size) {
-                if (ec == asio::error::operation_aborted) return;
-                auto delegate = self->delegate_.lock();
-                if (!ec) self->hand(delegate, family, size);
-                int read = 1;
-                for (; read < receiveBatch; ++read) {
-                    std::error_code received;
-                    {
-                        std::lock_guard lock(self->mutex_);
-                        if (self->closed_ || !self->sockets_[family]) return;
-                        size = self->sockets_[family]->receive_from(self->receiveBuffers(family),
-                                                                    self->senders_[family], 0, received);
-                    }
-                    if (received == asio::error::would_block || received == asio::error::try_again) break;
-                    // Otherwise an error queued by ICMP for an earlier send: not about this socket.
-                    if (!received) self->hand(delegate, family, size);
-                }
-                // The kernel drops only when datagrams queue up.
-                if (read > 1) self->noteKernelDrops(family);
-                self->receive(family);
-            }));
+        receiveBuffers(family), senders_[family][0],
+        asio::bind_executor(queue_,
+                            [self = shared_from_this(), family](std::error_code ec, std::size_t size) {
+                                if (ec == asio::error::operation_aborted) return;
+                                auto delegate = self->delegate_.lock();
+                                if (!ec) self->hand(delegate, family, 0, size);
+                                int read = 1;
+                                while (read < receiveBatch) {
+                                    int taken;
+                                    {
+                                        std::lock_guard lock(self->mutex_);
+                                        if (self->closed_ || !self->sockets_[family]) return;
+                                        taken = self->receiveWaitingLocked(family);
+                                    }
+                                    if (taken < 0) break;
+                                    for (int slot = 0; slot < taken; ++slot)
+                                        self->hand(delegate, family, static_cast<std::size_t>(slot),
+                                                   self->sizes_[family][static_cast<std::size_t>(slot)]);
+                                    read += std::max(taken, 1);
+                                }
+                                // The kernel drops only when datagrams queue up.
+                                if (read > 1) {
+                                    self->noteKernelDrops(family);
+                                    // Buffers held for a burst go back to the pool.
+                                    std::lock_guard lock(self->mutex_);
+                                    for (std::size_t slot = 1; slot < receiveSlots; ++slot)
+                                        self->next_[family][slot] = OSCDatagram();
+                                }
+                                self->receive(family);
+                            }));
+}
+
+int AsyncUdpSocket::receiveWaitingLocked(std::size_t family) {
+    std::array<mmsghdr, receiveSlots> messages{};
+    std::array<std::array<iovec, 2>, receiveSlots> parts{};
+    for (std::size_t slot = 0; slot < receiveSlots; ++slot) {
+        auto buffers = receiveBuffers(family, slot);
+        for (std::size_t k = 0; k < 2; ++k) parts[slot][k] = {buffers[k].data(), buffers[k].size()};
+        auto& header = messages[slot].msg_hdr;
+        header.msg_name = senders_[family][slot].data();
+        header.msg_namelen = static_cast<socklen_t>(senders_[family][slot].capacity());
+        header.msg_iov = parts[slot].data();
+        header.msg_iovlen = parts[slot].size();
+    }
+    int n =
+        ::recvmmsg(sockets_[family]->native_handle(), messages.data(), receiveSlots, MSG_DONTWAIT, nullptr);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? -1 : 0;
+    for (std::size_t slot = 0; slot < static_cast<std::size_t>(n); ++slot) {
+        senders_[family][slot].resize(messages[slot].msg_hdr.msg_namelen);
+        sizes_[family][slot] = messages[slot].msg_len;
+    }
+    return n;
 }
 
 // On the strand.
@@ -274,29 +303,32 @@ std::uint64_t AsyncUdpSocket::kernelDropCount() const {
     return kernelDropped_.load();
 }
 
-std::array<asio::mutable_buffer, 2> AsyncUdpSocket::receiveBuffers(std::size_t family) {
-    if (!next_[family]) next_[family] = OSCDatagram::make(OSCDatagram::pooledCapacity);
-    return {asio::buffer(next_[family].data(), next_[family].capacity()), asio::buffer(*buffers_[family])};
+std::array<asio::mutable_buffer, 2> AsyncUdpSocket::receiveBuffers(std::size_t family, std::size_t slot) {
+    auto& next = next_[family][slot];
+    if (!next) next = OSCDatagram::make(OSCDatagram::pooledCapacity);
+    return {asio::buffer(next.data(), next.capacity()),
+            asio::buffer(buffers_[family].get() + slot * tailSize, tailSize)};
 }
 
 // On the strand.
 void AsyncUdpSocket::hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family,
-                          std::size_t size) {
+                          std::size_t slot, std::size_t size) {
     if (!delegate) return;
     OSCDatagram datagram;
-    const std::size_t head = next_[family].capacity();
+    auto& next = next_[family][slot];
+    const std::size_t head = next.capacity();
     if (size <= head) {
         // The next receive takes another buffer from the pool.
-        datagram = std::move(next_[family]);
+        datagram = std::move(next);
     } else {
         datagram = OSCDatagram::make(size);
-        std::memcpy(datagram.data(), next_[family].data(), head);
-        std::memcpy(datagram.data() + head, buffers_[family]->data(), size - head);
+        std::memcpy(datagram.data(), next.data(), head);
+        std::memcpy(datagram.data() + head, buffers_[family].get() + slot * tailSize, size - head);
     }
     datagram.resize(size);
     OSCDatagram::Current current(datagram);
     try {
-        delegate->didReceiveData(*this, datagram.bytes(), senders_[family]);
+        delegate->didReceiveData(*this, datagram.bytes(), senders_[family][slot]);
     } catch (const std::exception& e) {
         std::printf("datagram handling failed: %s\n", e.what());
     } catch (...) {

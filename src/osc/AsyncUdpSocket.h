@@ -96,10 +96,15 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     struct Receiver;
     void createSocketsLocked();
     void receive(std::size_t family);
-    // Where the next datagram of `family` goes: a pooled datagram buffer,
-    // then the rest of the largest datagram. Under mutex_.
-    std::array<asio::mutable_buffer, 2> receiveBuffers(std::size_t family);
-    void hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family, std::size_t size);
+    // Where the datagram of `family` in `slot` goes: a pooled datagram
+    // buffer, then the rest of the largest datagram. Under mutex_.
+    std::array<asio::mutable_buffer, 2> receiveBuffers(std::size_t family, std::size_t slot = 0);
+    // Takes up to receiveSlots waiting datagrams in one call: their count,
+    // 0 for an error queued by ICMP for an earlier send, -1 when none waits.
+    // Under mutex_.
+    int receiveWaitingLocked(std::size_t family);
+    void hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family, std::size_t slot,
+              std::size_t size);
     void noteKernelDrops(std::size_t family);
     void send(std::shared_ptr<std::vector<std::uint8_t>> bytes, asio::ip::udp::endpoint to,
               double timeoutSeconds, long tag);
@@ -113,12 +118,17 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     bool created_ = false;
     bool closed_ = false;
     bool receiving_ = false;
-    // One per family: both receives may be in flight at once. A datagram is
-    // received into `next_`, which becomes its storage when it fits;
-    // `buffers_` takes the rest of a larger one, which is then copied out.
-    std::array<OSCDatagram, 2> next_;
-    std::array<std::unique_ptr<std::array<std::uint8_t, maxDatagramSize + 1>>, 2> buffers_;
-    std::array<asio::ip::udp::endpoint, 2> senders_;
+    // Datagrams taken from the kernel in one call while a burst drains.
+    static constexpr std::size_t receiveSlots = 16;
+    static constexpr std::size_t tailSize = maxDatagramSize + 1;
+    // Per family (both receives may be in flight at once) and slot: a
+    // datagram is received into `next_`, which becomes its storage when it
+    // fits; `buffers_` (receiveSlots tails, touched only by datagrams that
+    // need them) takes the rest of a larger one, which is then copied out.
+    std::array<std::array<OSCDatagram, receiveSlots>, 2> next_;
+    std::array<std::unique_ptr<std::uint8_t[]>, 2> buffers_;
+    std::array<std::array<asio::ip::udp::endpoint, receiveSlots>, 2> senders_;
+    std::array<std::array<std::size_t, receiveSlots>, 2> sizes_{};
     std::optional<int> receiveBufferSize_;
     // Per family, the kernel's drop counter when last read; on the strand.
     std::array<std::uint32_t, 2> kernelDrops_{};
