@@ -39,7 +39,7 @@ struct OSCBufferAccess {
         return reinterpret_cast<std::uint8_t*>(buffer) + headerSize;
     }
     static void* slot(Buffer* buffer) noexcept { return reinterpret_cast<std::uint8_t*>(buffer) - slotSize; }
-    static Buffer* buffer(const OSCDatagram& datagram) noexcept { return datagram.buffer_; }
+    static Buffer* buffer(const OSCDatagram& datagram) noexcept { return datagram.buffer(); }
     static void release(Buffer* buffer) noexcept { OSCBytes::release(buffer); }
     // True when `view` lies inside the buffer's bytes.
     static bool contains(Buffer* buffer, std::span<const std::uint8_t> view) noexcept {

@@ -5,7 +5,6 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
-#include <utility>
 
 #include "osc/OSCBuffer.h"
 
@@ -133,48 +132,25 @@ OSCDatagram OSCDatagram::copyOf(std::span<const std::uint8_t> bytes) {
     return datagram;
 }
 
-OSCDatagram::OSCDatagram(const OSCDatagram& other) noexcept : buffer_(other.buffer_) {
-    if (buffer_) OSCBytes::retain(buffer_);
-}
-
-OSCDatagram& OSCDatagram::operator=(const OSCDatagram& other) noexcept {
-    if (other.buffer_) OSCBytes::retain(other.buffer_);
-    if (buffer_) OSCBytes::release(buffer_);
-    buffer_ = other.buffer_;
-    return *this;
-}
-
-OSCDatagram& OSCDatagram::operator=(OSCDatagram&& other) noexcept {
-    if (this != &other) {
-        if (buffer_) OSCBytes::release(buffer_);
-        buffer_ = std::exchange(other.buffer_, nullptr);
-    }
-    return *this;
-}
-
-OSCDatagram::~OSCDatagram() {
-    if (buffer_) OSCBytes::release(buffer_);
-}
-
 std::size_t OSCDatagram::size() const noexcept {
-    return buffer_ ? buffer_->size : 0;
+    return buffer() ? buffer()->size : 0;
 }
 
 std::size_t OSCDatagram::capacity() const noexcept {
-    return buffer_ ? buffer_->capacity : 0;
+    return buffer() ? buffer()->capacity : 0;
 }
 
 std::span<const std::uint8_t> OSCDatagram::bytes() const noexcept {
-    if (!buffer_) return {};
-    return {OSCBufferAccess::data(buffer_), buffer_->size};
+    if (!buffer()) return {};
+    return {OSCBufferAccess::data(buffer()), buffer()->size};
 }
 
 std::uint8_t* OSCDatagram::data() noexcept {
-    return buffer_ ? OSCBufferAccess::data(buffer_) : nullptr;
+    return buffer() ? OSCBufferAccess::data(buffer()) : nullptr;
 }
 
 void OSCDatagram::resize(std::size_t size) noexcept {
-    if (buffer_ && size <= buffer_->capacity) buffer_->size = static_cast<std::uint32_t>(size);
+    if (buffer() && size <= buffer()->capacity) buffer()->size = static_cast<std::uint32_t>(size);
 }
 
 std::size_t OSCDatagram::pooledCount() {

@@ -117,11 +117,14 @@ static_assert(sizeof(OSCBytes) == 32);
 
 namespace detail {
 
-// Holds the one reference to a shared buffer that the borrowed slices of a
-// decoded message share; it moves and copies with the message.
+// One counted reference to a shared buffer: a datagram's, or the one that the
+// borrowed slices of a decoded message share (it moves and copies with the
+// message).
 class OSCBufferAnchor {
   public:
     OSCBufferAnchor() noexcept = default;
+    // Takes over a reference the caller holds.
+    explicit OSCBufferAnchor(OSCBytes::Buffer* adopted) noexcept : buffer_(adopted) {}
     OSCBufferAnchor(const OSCBufferAnchor& other) noexcept : buffer_(other.buffer_) {
         if (buffer_) OSCBytes::retain(buffer_);
     }
@@ -143,6 +146,7 @@ class OSCBufferAnchor {
     ~OSCBufferAnchor() {
         if (buffer_) OSCBytes::release(buffer_);
     }
+    OSCBytes::Buffer* get() const noexcept { return buffer_; }
     // Storage, not content.
     friend bool operator==(const OSCBufferAnchor&, const OSCBufferAnchor&) noexcept { return true; }
 

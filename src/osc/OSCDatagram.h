@@ -30,13 +30,8 @@ class OSCDatagram {
     static OSCDatagram copyOf(std::span<const std::uint8_t> bytes);
 
     OSCDatagram() noexcept = default;
-    OSCDatagram(const OSCDatagram& other) noexcept;
-    OSCDatagram(OSCDatagram&& other) noexcept : buffer_(other.buffer_) { other.buffer_ = nullptr; }
-    OSCDatagram& operator=(const OSCDatagram& other) noexcept;
-    OSCDatagram& operator=(OSCDatagram&& other) noexcept;
-    ~OSCDatagram();
 
-    explicit operator bool() const noexcept { return buffer_ != nullptr; }
+    explicit operator bool() const noexcept { return buffer() != nullptr; }
     std::size_t size() const noexcept;
     std::size_t capacity() const noexcept;
     std::span<const std::uint8_t> bytes() const noexcept;
@@ -66,8 +61,9 @@ class OSCDatagram {
   private:
     friend struct detail::OSCBufferAccess;
     explicit OSCDatagram(OSCBytes::Buffer* buffer) noexcept : buffer_(buffer) {}
+    OSCBytes::Buffer* buffer() const noexcept { return buffer_.get(); }
 
-    OSCBytes::Buffer* buffer_ = nullptr;
+    detail::OSCBufferAnchor buffer_;
 };
 
 }  // namespace zelto
