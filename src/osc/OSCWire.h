@@ -161,29 +161,6 @@ struct TagScan {
 
 inline TagScan scanTags(const std::uint8_t* p, std::size_t n,
                         const std::array<std::uint8_t, 256>& known) noexcept {
-#if defined(__SSE2__)
-    // Most tag strings fit one 16-byte load.
-    if (n >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const unsigned zero =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
-        if (zero) {
-            const unsigned before = (zero - 1) & ~zero;
-            __m128i ok =
-                _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('i')), _mm_cmpeq_epi8(v, _mm_set1_epi8('s')));
-            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('f')),
-                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('b'))));
-            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('h')),
-                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('t'))));
-            ok = _mm_or_si128(ok, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('T')),
-                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('F'))));
-            const unsigned unknown = ~static_cast<unsigned>(_mm_movemask_epi8(ok)) & before & ~1u;
-            return {static_cast<std::size_t>(std::countr_zero(zero)),
-                    (static_cast<unsigned>(_mm_movemask_epi8(v)) & before) != 0,
-                    unknown ? static_cast<std::size_t>(std::countr_zero(unknown)) : 0};
-        }
-    }
-#endif
     const auto [length, highBit] = scanText(p, n);
     std::size_t unknown = 0;
     for (std::size_t i = length; i-- > 1;)
