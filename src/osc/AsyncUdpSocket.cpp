@@ -220,30 +220,34 @@ void AsyncUdpSocket::receive(std::size_t family) {
                                 if (ec == asio::error::operation_aborted) return;
                                 auto delegate = self->delegate_.lock();
                                 if (!ec) self->hand(delegate, family, 0, size);
-                                int read = 1;
-                                while (read < receiveBatch) {
-                                    int taken;
-                                    {
-                                        std::lock_guard lock(self->mutex_);
-                                        if (self->closed_ || !self->sockets_[family]) return;
-                                        taken = self->receiveWaitingLocked(family);
-                                    }
-                                    if (taken < 0) break;
-                                    for (int slot = 0; slot < taken; ++slot)
-                                        self->hand(delegate, family, static_cast<std::size_t>(slot),
-                                                   self->sizes_[family][static_cast<std::size_t>(slot)]);
-                                    read += std::max(taken, 1);
-                                }
-                                // The kernel drops only when datagrams queue up.
-                                if (read > 1) {
-                                    self->noteKernelDrops(family);
-                                    // Buffers held for a burst go back to the pool.
-                                    std::lock_guard lock(self->mutex_);
-                                    for (std::size_t slot = 1; slot < receiveSlots; ++slot)
-                                        self->next_[family][slot] = OSCDatagram();
-                                }
+                                if (!self->drain(delegate, family)) return;
                                 self->receive(family);
                             }));
+}
+
+// On the strand. False once the socket is closed.
+bool AsyncUdpSocket::drain(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family) {
+    int read = 1;
+    while (read < receiveBatch) {
+        int taken;
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_ || !sockets_[family]) return false;
+            taken = receiveWaitingLocked(family);
+        }
+        if (taken < 0) break;
+        for (std::size_t slot = 0; slot < static_cast<std::size_t>(taken); ++slot)
+            hand(delegate, family, slot, sizes_[family][slot]);
+        read += std::max(taken, 1);
+    }
+    // The kernel drops only when datagrams queue up.
+    if (read > 1) {
+        noteKernelDrops(family);
+        // Buffers held for a burst go back to the pool.
+        std::lock_guard lock(mutex_);
+        for (std::size_t slot = 1; slot < receiveSlots; ++slot) next_[family][slot] = OSCDatagram();
+    }
+    return true;
 }
 
 int AsyncUdpSocket::receiveWaitingLocked(std::size_t family) {

@@ -103,6 +103,9 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     // 0 for an error queued by ICMP for an earlier send, -1 when none waits.
     // Under mutex_.
     int receiveWaitingLocked(std::size_t family);
+    // Hands on what else has queued up after a receive, without going back
+    // to the reactor.
+    bool drain(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family);
     void hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegate, std::size_t family, std::size_t slot,
               std::size_t size);
     void noteKernelDrops(std::size_t family);
