@@ -1,6 +1,7 @@
 #include "sync/SyncPlan.h"
 
 #include <set>
+#include <unordered_set>
 
 namespace zelto {
 
@@ -23,12 +24,11 @@ SyncPlan planSync(const std::vector<RemoteZeltoPreset>& localList, const Require
             afterFetch.emplace_back(key, preset.name);
         }
     }
+    std::vector<std::unordered_set<std::string>> deviceKeys;
+    for (const auto& entry : deviceLists) deviceKeys.push_back(Manager::matchKeys(entry.second));
     for (const auto& [key, name] : afterFetch) {
-        for (const auto& [device, list] : deviceLists) {
-            bool holds = false;
-            for (const auto& preset : list) holds = holds || Manager::matchKey(preset.name) == key;
-            if (!holds) plan.sends.push_back({device, name});
-        }
+        for (std::size_t d = 0; d < deviceLists.size(); ++d)
+            if (!deviceKeys[d].contains(key)) plan.sends.push_back({deviceLists[d].first, name});
     }
     return plan;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -100,6 +101,8 @@ class ZeltoPresetManager {
     // date that came with a name it received; every side is compared the same
     // way, so a synchronised preset is recognised on the next sync.
     static std::string matchKey(const std::string& name);
+    // The match keys of a list, each once, for asking whether it holds a name.
+    static std::unordered_set<std::string> matchKeys(const std::vector<RemoteZeltoPreset>& list);
     static bool isBuiltInPreset(const std::string& name);
 
     // The presets of a folder, with dates, without bytes. File system errors

@@ -18,14 +18,6 @@ bool holdsName(const std::vector<RemoteZeltoPreset>& list, const std::string& na
     return std::any_of(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) { return p.name == name; });
 }
 
-// The match keys of a list, each once: asked for every name of every other
-// list, so worked out once per list rather than once per question.
-std::unordered_set<std::string> keysOf(const std::vector<RemoteZeltoPreset>& list) {
-    std::unordered_set<std::string> keys;
-    for (const auto& preset : list) keys.insert(ZeltoPresetManager::matchKey(preset.name));
-    return keys;
-}
-
 bool cancelled(const asio::cancellation_state& state) {
     return state.cancelled() != asio::cancellation_type::none;
 }
@@ -49,6 +41,13 @@ std::string ZeltoPresetManager::matchKey(const std::string& name) {
     RemoteZeltoPreset preset(name);
     while (preset.date) preset = RemoteZeltoPreset(preset.name);
     return preset.name;
+}
+
+// Worked out once per list: every name of every other list is asked for.
+std::unordered_set<std::string> ZeltoPresetManager::matchKeys(const std::vector<RemoteZeltoPreset>& list) {
+    std::unordered_set<std::string> keys;
+    for (const auto& preset : list) keys.insert(matchKey(preset.name));
+    return keys;
 }
 
 bool ZeltoPresetManager::isBuiltInPreset(const std::string& name) {
@@ -146,7 +145,7 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     send([&](auto& d) { d.presetManagerDidDetermineRequiredPresets(required); });
 
     std::vector<RemoteZeltoPreset> received;
-    const auto localKeys = keysOf(localList);
+    const auto localKeys = matchKeys(localList);
     for (const auto& entry : required) {
         const DevicePtr& device = entry.first;
         for (const auto& preset : entry.second) {
@@ -175,7 +174,7 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     send([&](auto& d) { d.presetManagerDidReceivePresetList(localList, local); });
 
     std::vector<std::unordered_set<std::string>> deviceKeys;
-    for (const auto& entry : deviceLists) deviceKeys.push_back(keysOf(entry.second));
+    for (const auto& entry : deviceLists) deviceKeys.push_back(matchKeys(entry.second));
     std::set<std::string> pushed;
     for (const auto& listed : localList) {
         auto key = matchKey(listed.name);
