@@ -18,6 +18,22 @@ struct ExpatParserDeleter {
 };
 using ExpatParser = std::unique_ptr<XML_ParserStruct, ExpatParserDeleter>;
 
+// A parser that hands its events to `handler`, through T's static start,
+// end, characters and doctype (which refuses the document), and never reads
+// parameter entities. Empty when out of memory.
+template <class T>
+ExpatParser makeExpatParser(T* handler) {
+    ExpatParser parser(XML_ParserCreate(nullptr));
+    if (!parser) return parser;
+    XML_Parser p = parser.get();
+    XML_SetUserData(p, handler);
+    XML_SetElementHandler(p, &T::start, &T::end);
+    XML_SetCharacterDataHandler(p, &T::characters);
+    XML_SetStartDoctypeDeclHandler(p, &T::doctype);
+    XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+    return parser;
+}
+
 // Text made only of XML white space carries no value.
 inline bool isBlank(const std::string& text) noexcept {
     for (char c : text)

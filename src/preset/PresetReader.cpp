@@ -317,17 +317,8 @@ struct PresetReader::State {
 };
 
 PresetReader::PresetReader() : state_(std::make_unique<State>()) {
-    state_->parser.reset(XML_ParserCreate(nullptr));
-    if (!state_->parser) {
-        state_->failed = true;
-        return;
-    }
-    XML_Parser p = state_->parser.get();
-    XML_SetUserData(p, state_.get());
-    XML_SetElementHandler(p, &State::start, &State::end);
-    XML_SetCharacterDataHandler(p, &State::characters);
-    XML_SetStartDoctypeDeclHandler(p, &State::doctype);
-    XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+    state_->parser = makeExpatParser(state_.get());
+    if (!state_->parser) state_->failed = true;
 }
 
 PresetReader::~PresetReader() = default;

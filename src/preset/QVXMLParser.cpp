@@ -148,16 +148,10 @@ QVXMLParser::~QVXMLParser() = default;
 void QVXMLParser::start() {
     {
         state_ = std::make_unique<State>();
-        state_->parser.reset(XML_ParserCreate(nullptr));
+        state_->parser = detail::makeExpatParser(&state_->builder);
         if (!state_->parser)
             throw QVXMLParserError(XML_ERROR_NO_MEMORY, 0, 0, XML_ErrorString(XML_ERROR_NO_MEMORY));
-        XML_Parser p = state_->parser.get();
-        state_->builder.parser = p;
-        XML_SetUserData(p, &state_->builder);
-        XML_SetElementHandler(p, &TreeBuilder::start, &TreeBuilder::end);
-        XML_SetCharacterDataHandler(p, &TreeBuilder::characters);
-        XML_SetStartDoctypeDeclHandler(p, &TreeBuilder::doctype);
-        XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+        state_->builder.parser = state_->parser.get();
     }
 }
 
