@@ -70,22 +70,6 @@ void reportProtocolError(const std::string& address, const std::string& line) {
 
 }  // namespace
 
-namespace {
-
-// The build tree the running program belongs to: the nearest folder above it with a CMakeCache.txt.
-fs::path buildTreeOfThisProgram() {
-    std::error_code error;
-    fs::path dir = fs::read_symlink("/proc/self/exe", error).parent_path();
-    if (error) return {};
-    for (; !dir.empty(); dir = dir.parent_path()) {
-        if (fs::exists(dir / "CMakeCache.txt", error)) return dir;
-        if (dir == dir.root_path()) break;
-    }
-    return {};
-}
-
-}  // namespace
-
 std::string builtProgram(const std::string& name) {
     const char* build = std::getenv("ZELTO_BUILD_DIR");
     if (build && *build) return std::string(build) + "/tools/" + name + "/" + name;
@@ -96,8 +80,7 @@ std::string builtProgram(const std::string& name) {
 #ifdef ZELTO_CLI_PATH
     if (name == "zelto" && fs::exists(ZELTO_CLI_PATH, error)) return ZELTO_CLI_PATH;
 #endif
-    static const fs::path tree = buildTreeOfThisProgram();
-    return ((tree.empty() ? fs::path(".") : tree) / "tools" / name / name).string();
+    return "./tools/" + name + "/" + name;
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input,

@@ -12,8 +12,8 @@
 namespace zelto::test {
 
 // A built program of this project: $ZELTO_BUILD_DIR/tools/<name>/<name> when that variable is set;
-// else the path compiled in by linking zelto_built_programs; else tools/<name>/<name> in the build
-// tree that holds the running program. Works from any working folder.
+// else the path compiled in by linking zelto_built_programs, so it works from any working folder;
+// else tools/<name>/<name> below the working folder.
 std::string builtProgram(const std::string& name);
 
 struct ProcessResult {
