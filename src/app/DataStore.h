@@ -48,11 +48,14 @@ struct PresetGroup {
     std::vector<Preset> presets;
 };
 
-// One copy asked for by a drop; a null device is the local sync folder.
+// One copy asked for by a drop or a menu; a null device is the local sync
+// folder. A job that cannot be done carries the reason in `problem`: the run
+// reports it as a failed item instead of copying.
 struct PresetCopyJob {
     DevicePtr from;
     DevicePtr to;
     std::string presetName;
+    std::string problem = {};
 };
 
 // The application's model of sources and their preset lists. Writers are the
