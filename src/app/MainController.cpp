@@ -1,51 +1,30 @@
 #include "app/MainController.h"
 
-#include <asio/bind_cancellation_slot.hpp>
 #include <asio/co_spawn.hpp>
-#include <asio/ip/udp.hpp>
-#include <asio/post.hpp>
 #include <asio/this_coro.hpp>
-#include <cstdio>
-#include <mutex>
 #include <set>
 
 #include "app/AppSettings.h"
-#include "app/NetworkPathMonitor.h"
+#include "app/FolderWatcher.h"
+#include "async/Offload.h"
 #include "device/ZeltoDevice.h"
-#include "device/ZeltoDiscoverer.h"
+#include "osc/OSCTransportErrors.h"
 #include "sync/StatusText.h"
+#include "sync/SyncPlan.h"
 
 namespace zelto {
 
 namespace {
 
-void diagnostic(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
-
-std::string errorText(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
 bool sameDevice(const DevicePtr& a, const DevicePtr& b) {
     return a == b || (a && b && *a == *b);
 }
 
-// A port nobody holds: the device session binds it a moment later.
-bool listenPortIsFree(asio::io_context& io, std::uint16_t port) {
-    asio::ip::udp::socket probe(io);
-    std::error_code ec;
-    probe.open(asio::ip::udp::v4(), ec);
-    if (ec) return false;
-    probe.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port), ec);
-    return !ec;
+void collectOnce(std::vector<DevicePtr>& devices, const DevicePtr& device) {
+    for (const auto& known : devices) {
+        if (sameDevice(known, device)) return;
+    }
+    devices.push_back(device);
 }
 
 Task<bool> cancelled() {
@@ -58,79 +37,29 @@ class RunCancelled : public std::exception {
     const char* what() const noexcept override { return "cancelled"; }
 };
 
+bool isCancel(const std::exception& e) {
+    auto* manager = dynamic_cast<const ZeltoPresetManagerError*>(&e);
+    return manager && manager->errorCase() == ZeltoPresetManagerError::Case::cancelled;
+}
+
+bool isListTimeout(const std::exception& e) {
+    auto* connection = dynamic_cast<const OSCConnectionError*>(&e);
+    return connection && connection->errorCase() == OSCConnectionError::Case::readTimeout;
+}
+
 }  // namespace
 
-// Device events arrive on each device's queue; they hop to the main thread
-// holding the device. Closed at shutdown so nothing is posted afterwards.
-class MainController::DeviceEvents : public ZeltoDeviceDelegate {
-  public:
-    explicit DeviceEvents(MainController& controller)
-        : controller_(&controller), executor_(controller.mainExecutor()) {}
-
-    void deviceDidComeOnline(ZeltoDevice& device) override {
-        forward(device, &MainController::deviceDidComeOnline);
-    }
-    void deviceDidDisconnect(ZeltoDevice& device, std::exception_ptr) override {
-        forward(device, &MainController::deviceDidDisconnect);
-    }
-    void close() {
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-    }
-
-  private:
-    void forward(ZeltoDevice& device, void (MainController::*handler)(const DevicePtr&)) {
-        // Null while the device is being destroyed: then nobody holds it any more.
-        auto held = device.weak_from_this().lock();
-        if (!held) return;
-        std::lock_guard lock(mutex_);
-        if (closed_) return;
-        asio::post(executor_, [controller = controller_, handler, held] { (controller->*handler)(held); });
-    }
-
-    MainController* controller_;
-    MainThreadExecutor executor_;
-    std::mutex mutex_;
-    bool closed_ = false;
-};
-
-// The preset manager's events as status lines, plus the transfer count.
-// Called on the main thread (the manager runs in a coroutine there).
+// The preset manager's events as status lines, plus the transfer count, which
+// comes from the plan the sync carries out. Called on the main thread (the
+// manager runs in a coroutine there).
 class MainController::ManagerEvents : public statustext::StatusTextDelegate {
   public:
     explicit ManagerEvents(StatusLog& log) : log_(log) {}
 
-    void reset() {
-        localNames_.clear();
-        deviceLists_.clear();
-        requiredKnown_ = false;
-    }
     void statusLine(const std::string& text, bool isError) override { log_.append(text, isError); }
 
-    void presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list,
-                                           const DevicePtr& from) override {
-        StatusTextDelegate::presetManagerDidReceivePresetList(list, from);
-        if (from) {
-            deviceLists_.push_back(names(list));
-        } else if (!requiredKnown_) {
-            localNames_ = names(list);
-        } else {
-            // The folder after the fetches: every preset a device lacks is sent.
-            int sends = 0;
-            for (const auto& deviceNames : deviceLists_) {
-                for (const auto& name : names(list)) sends += deviceNames.count(name) == 0;
-            }
-            log_.addTransfersPlanned(sends);
-        }
-    }
-    void presetManagerDidDetermineRequiredPresets(const RequiredPresets& required) override {
-        StatusTextDelegate::presetManagerDidDetermineRequiredPresets(required);
-        requiredKnown_ = true;
-        int fetches = 0;
-        for (const auto& entry : required) {
-            for (const auto& preset : entry.second) fetches += localNames_.count(preset.name) == 0;
-        }
-        log_.addTransfersPlanned(fetches);
+    void presetManagerDidPlanSync(const SyncPlan& plan) override {
+        log_.addTransfersPlanned(static_cast<int>(plan.fetches.size() + plan.sends.size()));
     }
     void presetManagerDidReceivePreset(const RemoteZeltoPreset& preset, const DevicePtr& from) override {
         StatusTextDelegate::presetManagerDidReceivePreset(preset, from);
@@ -146,18 +75,14 @@ class MainController::ManagerEvents : public statustext::StatusTextDelegate {
         StatusTextDelegate::presetManagerDidSendPreset(preset, to, overwriting);
         log_.addTransferDone();
     }
-
-  private:
-    static std::set<std::string> names(const std::vector<RemoteZeltoPreset>& list) {
-        std::set<std::string> result;
-        for (const auto& preset : list) result.insert(preset.name);
-        return result;
+    void presetManagerDidFailSendingPreset(const std::string& name, const DevicePtr& to,
+                                           const std::exception& error) override {
+        StatusTextDelegate::presetManagerDidFailSendingPreset(name, to, error);
+        log_.addTransferDone();
     }
 
+  private:
     StatusLog& log_;
-    std::set<std::string> localNames_;
-    std::vector<std::set<std::string>> deviceLists_;
-    bool requiredKnown_ = false;
 };
 
 MainController::MainController(IoPool& pool, DataStore& store, AppSettings& settings, AppUi& ui,
@@ -168,369 +93,352 @@ MainController::MainController(IoPool& pool, DataStore& store, AppSettings& sett
       settings_(settings),
       ui_(ui),
       options_(std::move(options)),
-      nextListenPort_(options_.firstListenPort),
-      deviceEvents_(std::make_shared<DeviceEvents>(*this)),
-      managerEvents_(std::make_shared<ManagerEvents>(statusLog_)) {
-    connect(&statusLog_, &StatusLog::cancelRequested, this, &MainController::cancelRun);
+      registry_(std::make_unique<MixerRegistry>(pool, mainThread_, store, settings, ui, options_)),
+      runs_(std::make_unique<RunCoordinator>(mainThread_, ui)),
+      folderWatcher_(std::make_unique<FolderWatcher>(options_.folderSettle)),
+      managerEvents_(std::make_shared<ManagerEvents>(runs_->statusLog())) {
+    connect(registry_.get(), &MixerRegistry::devicesChanged, this, &MainController::devicesChanged);
+    connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::runFinished);
+    connect(folderWatcher_.get(), &FolderWatcher::changed, this, &MainController::reloadLocalFolder);
 }
 
 MainController::~MainController() {
     shutDown();
 }
 
-// --- start-up and discovery ----------------------------------------------
+StatusLog& MainController::statusLog() {
+    return runs_->statusLog();
+}
+const std::vector<DevicePtr>& MainController::devices() const {
+    return registry_->devices();
+}
+int MainController::onlineMixerCount() const {
+    return registry_->onlineCount();
+}
+ZeltoDiscoverer* MainController::discoverer() const {
+    return registry_->discoverer();
+}
+std::uint16_t MainController::nextListenPort() const {
+    return registry_->nextListenPort();
+}
+bool MainController::runActive() const {
+    return runs_->active();
+}
+void MainController::cancelRun() {
+    runs_->cancel();
+}
+
+// --- start-up, discovery and the folder ------------------------------------
 
 void MainController::start() {
-    std::string path = settings_.syncDirectoryPath();
-    try {
-        store_.setLocalPresets(ZeltoPresetManager::localPresetList(path));
-    } catch (const std::exception& e) {
-        ui_.showAlert(AppUi::AlertStyle::critical,
-                      std::string("Couldn't load local preset list: ") + e.what() +
-                          "\nPlease consider resetting your local sync directory in the app settings!");
-    }
-    startDiscovery();
-    if (!options_.monitorNetworkPath) return;
-    pathMonitor_ = std::make_unique<NetworkPathMonitor>(pool_.context(), mainExecutor());
-    try {
-        pathMonitor_->start([this] { discoverNow(false); });
-    } catch (const std::exception& e) {
-        diagnostic(std::string("network path monitor could not be started: ") + e.what());
-    }
+    folderWatcher_->watch(settings_.syncDirectoryPath());
+    auto listing = listLocalFolder();
+    asio::co_spawn(mainExecutor(), std::move(listing),
+                   [this](std::exception_ptr error, std::vector<RemoteZeltoPreset> list) {
+                       if (shutDown_) return;
+                       if (!error) {
+                           store_.setLocalPresets(std::move(list));
+                           return;
+                       }
+                       try {
+                           std::rethrow_exception(error);
+                       } catch (const std::exception& e) {
+                           ui_.showAlert(AppUi::AlertStyle::critical,
+                                         std::string("Couldn't load local preset list: ") + e.what() +
+                                             "\nPlease consider resetting your local sync directory in the "
+                                             "app settings!");
+                       }
+                   });
+    registry_->start();
 }
 
-std::vector<std::string> MainController::unicastHosts() const {
-    std::vector<std::string> hosts = settings_.mixerAddresses();
-    for (const auto& host : options_.hosts) {
-        if (std::find(hosts.begin(), hosts.end(), host) == hosts.end()) hosts.push_back(host);
-    }
-    return hosts;
+Task<std::vector<RemoteZeltoPreset>> MainController::listLocalFolder() {
+    auto listing = offload(pool_.executor(), [path = settings_.syncDirectoryPath()] {
+        return ZeltoPresetManager::localPresetList(path);
+    });
+    co_return co_await std::move(listing);
 }
 
-void MainController::startDiscovery() {
+// Another program changed the folder (or the user chose another one): the
+// local source shows it, without a run and without an alert for a folder
+// that is briefly unreadable.
+void MainController::reloadLocalFolder() {
     if (shutDown_) return;
-    discoverer_ = std::make_unique<ZeltoDiscoverer>(
-        pool_.context(), mainExecutor(),
-        [this](const OSCEndpoint& endpoint, const std::string& uid) { discovered(endpoint, uid); },
-        options_.timings);
-    discoverer_->setListenPort(options_.discoveryPort);
-    discoverer_->setUnicastHosts(unicastHosts());
-    discoverer_->setBroadcast(!options_.noBroadcast);
-    try {
-        discoverer_->start(options_.discoveryStartTimeout);
-    } catch (const std::exception& e) {
-        discoveryStarted_ = false;
-        ui_.showAlert(AppUi::AlertStyle::critical,
-                      std::string("Discoverer could not be started: ") + e.what());
-        return;
-    }
-    discoveryStarted_ = true;
-    discoverer_->discover();
+    folderWatcher_->watch(settings_.syncDirectoryPath());
+    auto listing = listLocalFolder();
+    asio::co_spawn(mainExecutor(), std::move(listing),
+                   [this](std::exception_ptr error, std::vector<RemoteZeltoPreset> list) {
+                       if (!error && !shutDown_) store_.setLocalPresets(std::move(list));
+                   });
+}
+
+void MainController::discovered(const OSCEndpoint& endpoint, const std::string& uid) {
+    registry_->discovered(endpoint, uid);
 }
 
 void MainController::rescanNetwork() {
-    discoverNow(true);
+    registry_->rescan();
+    reloadLocalFolder();
 }
 
 void MainController::setMixerAddresses(const std::vector<std::string>& addresses) {
     settings_.setMixerAddresses(addresses);
-    discoverNow(false);
+    registry_->discoverNow();
 }
 
-// A discoverer that could not start (its port was taken) is started again:
-// it would never hear an answer otherwise.
-void MainController::discoverNow(bool userAsked) {
-    if (shutDown_ || !discoverer_) return;
-    if (!discoveryStarted_) {
-        if (userAsked) {
-            startDiscovery();
-            return;
-        }
-        try {
-            discoverer_->start(options_.discoveryStartTimeout);
-            discoveryStarted_ = true;
-        } catch (const std::exception&) {
-        }
+// --- long runs ---------------------------------------------------------------
+
+ZeltoPresetManager MainController::makeManager(std::vector<DevicePtr> devices) {
+    ZeltoPresetManager manager(std::move(devices), settings_.syncDirectoryPath());
+    manager.delegate = managerEvents_;
+    manager.timeouts = options_.managerTimeouts;
+    manager.fileExecutor = pool_.executor();
+    manager.connectsDevices = false;
+    return manager;
+}
+
+// After a run the lists of the mixers still here are read again.
+std::vector<DevicePtr> MainController::reloadTargetsAfterRun(const std::vector<DevicePtr>& devices) const {
+    std::vector<DevicePtr> targets;
+    for (const auto& device : devices) {
+        if (!device || registry_->holds(device)) collectOnce(targets, device);
     }
-    discoverer_->setUnicastHosts(unicastHosts());
-    discoverer_->discover();
+    return targets;
 }
-
-std::optional<std::uint16_t> MainController::takeListenPort() {
-    if (listenPortsExhausted_) return std::nullopt;
-    for (std::uint32_t port = nextListenPort_; port <= 65535; ++port) {
-        if (!listenPortIsFree(pool_.context(), static_cast<std::uint16_t>(port))) {
-            diagnostic("listen port " + std::to_string(port) + " is taken, trying the next one");
-            continue;
-        }
-        return static_cast<std::uint16_t>(port);
-    }
-    listenPortsExhausted_ = true;
-    diagnostic("no free listen port left above " + std::to_string(options_.firstListenPort) +
-               "; no more devices can be connected");
-    return std::nullopt;
-}
-
-void MainController::discovered(const OSCEndpoint& endpoint, const std::string& uid) {
-    if (shutDown_) return;
-    for (const auto& device : devices_) {
-        if (device->uid() == uid) return;
-    }
-    diagnostic("discovered device " + endpoint.host + " " + std::to_string(endpoint.port) + " " + uid);
-    auto port = takeListenPort();
-    if (!port) return;
-    auto device = ZeltoDevice::make(pool_.context(), endpoint, *port, uid, options_.timings);
-    if (!device) return;
-    if (*port == 65535)
-        listenPortsExhausted_ = true;
-    else
-        nextListenPort_ = static_cast<std::uint16_t>(*port + 1);
-    device->setDelegate(deviceEvents_);
-    devices_.push_back(device);
-    emit devicesChanged();
-
-    asio::co_spawn(mainExecutor(), connectDevice(device), [device](std::exception_ptr error) {
-        if (error)
-            diagnostic("ZeltoDevice connection error: " + errorText(error));
-        else
-            diagnostic("successfully connected to " + device->description());
-    });
-}
-
-// --- device lifecycle -----------------------------------------------------
-
-// Started one turn later: a shutdown in between must not open a session that
-// it can no longer end.
-Task<void> MainController::connectDevice(DevicePtr device) {
-    if (shutDown_) throw ZeltoDeviceError(ZeltoDeviceError::Case::deviceIsOffline);
-    auto connecting = device->connect(options_.connectTimeout);
-    co_await std::move(connecting);
-}
-
-void MainController::deviceDidComeOnline(const DevicePtr& device) {
-    if (shutDown_) return;
-    asio::co_spawn(mainExecutor(), comeOnline(device), [](std::exception_ptr) {});
-}
-
-Task<void> MainController::comeOnline(DevicePtr device) {
-    std::vector<RemoteZeltoPreset> list;
-    try {
-        auto request = device->requestPresetList(options_.presetListTimeout);
-        list = co_await std::move(request);
-    } catch (const std::exception& e) {
-        diagnostic(std::string("preset list of ") + device->description() + " failed: " + e.what());
-        co_return;
-    }
-    // Gone while the list was on its way: no source for a device we dropped.
-    if (shutDown_ || std::find(devices_.begin(), devices_.end(), device) == devices_.end()) co_return;
-    for (const auto& source : store_.sources()) {
-        if (source->device() == device) {
-            store_.setPresets(std::move(list), device);
-            co_return;
-        }
-    }
-    store_.addSource(std::make_shared<PresetSource>(device->description(), device, std::move(list)));
-}
-
-void MainController::deviceDidDisconnect(const DevicePtr& device) {
-    diagnostic("disconnected " + device->description());
-    store_.removeSources(device);
-    auto removed = std::erase(devices_, device);
-    if (removed > 0) emit devicesChanged();
-}
-
-// --- long runs ------------------------------------------------------------
-
-bool MainController::beginRun() {
-    if (runActive_ || shutDown_) return false;
-    runActive_ = true;
-    managerEvents_->reset();
-    ui_.presentStatusSheet();
-    statusLog_.clear();
-    return true;
-}
-
-void MainController::endRun(std::exception_ptr error) {
-    if (error) statusLog_.append("failed! " + errorText(error), true);
-    runActive_ = false;
-    statusLog_.finish();
-    emit runFinished();
-}
-
-// Qt's `emit` keyword is a macro; Asio's signal has a member of that name.
-#pragma push_macro("emit")
-#undef emit
-void MainController::cancelRun() {
-    if (runActive_) cancelRun_.emit(asio::cancellation_type::terminal);
-}
-#pragma pop_macro("emit")
 
 bool MainController::syncAll() {
-    if (!beginRun()) return false;
-    asio::co_spawn(
-        mainExecutor(), syncRun(),
-        asio::bind_cancellation_slot(cancelRun_.slot(), [this](std::exception_ptr error) { endRun(error); }));
-    return true;
+    if (shutDown_) return false;
+    return runs_->start([this] { return syncRun(); },
+                        [this] {
+                            auto devices = registry_->onlineDevices();
+                            devices.push_back(nullptr);
+                            return reloadRun(std::move(devices));
+                        });
 }
 
 Task<void> MainController::syncRun() {
-    statusLog_.append(statustext::startingSync);
-    ZeltoPresetManager manager(devices_, settings_.syncDirectoryPath());
-    manager.delegate = managerEvents_;
-    manager.timeouts = options_.managerTimeouts;
+    statusLog().append(statustext::startingSync);
+    auto waiting = registry_->waitForConnecting(std::chrono::nanoseconds(options_.connectTimeout));
+    co_await std::move(waiting);
+    for (const auto& device : registry_->connectingDevices())
+        statusLog().append("left out " + device->description() + ": it is still connecting");
+    auto devices = registry_->onlineDevices();
+    ZeltoPresetManager manager = makeManager(devices);
+    std::exception_ptr failure;
     try {
         auto sync = manager.syncDevices();
         co_await std::move(sync);
     } catch (const std::exception& e) {
-        statusLog_.append(statustext::failed(e), true);
-        co_return;
+        if (isCancel(e)) throw;
+        failure = std::current_exception();
     }
-    statusLog_.append(statustext::syncFinished);
-    statusLog_.append(statustext::reloadingPresetLists);
-    auto devices = reloadRun(devices_);
-    co_await std::move(devices);
-    auto local = reloadRun({nullptr});
-    co_await std::move(local);
-    statusLog_.append(statustext::finished);
+    if (!failure && manager.failedItems() == 0) statusLog().append(statustext::syncFinished);
+    statusLog().append(statustext::reloadingPresetLists);
+    auto targets = reloadTargetsAfterRun(devices);
+    targets.push_back(nullptr);
+    auto reload = reloadRun(std::move(targets));
+    co_await std::move(reload);
+    if (failure) std::rethrow_exception(failure);
+    if (manager.failedItems() > 0) throw RunIncomplete(statustext::presetsNotSynchronised(manager.failedItems()));
+    statusLog().append(statustext::finished);
 }
 
 bool MainController::copyPresets(std::vector<PresetCopyJob> jobs) {
-    if (!beginRun()) return false;
-    asio::co_spawn(
-        mainExecutor(), copyRun(std::move(jobs)),
-        asio::bind_cancellation_slot(cancelRun_.slot(), [this](std::exception_ptr error) { endRun(error); }));
-    return true;
+    if (shutDown_) return false;
+    std::vector<DevicePtr> affected;
+    for (const auto& job : jobs) collectOnce(affected, job.from);
+    for (const auto& job : jobs) collectOnce(affected, job.to);
+    return runs_->start([this, jobs = std::move(jobs)] { return copyRun(jobs); },
+                        [this, affected] { return reloadRun(reloadTargetsAfterRun(affected)); });
 }
 
 Task<void> MainController::copyRun(std::vector<PresetCopyJob> jobs) {
-    statusLog_.append(statustext::startingCopy);
-    statusLog_.setTransfersPlanned(static_cast<int>(jobs.size()));
-    ZeltoPresetManager manager({}, settings_.syncDirectoryPath());
-    manager.delegate = managerEvents_;
-    manager.timeouts = options_.managerTimeouts;
+    auto& log = statusLog();
+    log.append(statustext::startingCopy);
+    log.setTransfersPlanned(static_cast<int>(jobs.size()));
+    ZeltoPresetManager manager = makeManager({});
+    int failed = 0;
     for (const auto& job : jobs) {
-        try {
-            auto stop = cancelled();
-            if (co_await std::move(stop)) throw RunCancelled();
-            statusLog_.append(statustext::copying(job.presetName, job.from, job.to));
-            auto copy = manager.copyPreset(job.presetName, job.from, job.to);
-            co_await std::move(copy);
-        } catch (const std::exception& e) {
-            statusLog_.append(statustext::failed(e), true);
-            co_return;
+        auto stop = cancelled();
+        if (co_await std::move(stop)) throw RunCancelled();
+        std::string problem = job.problem;
+        if (problem.empty()) {
+            for (const auto& device : {job.from, job.to}) {
+                if (device && !registry_->holds(device))
+                    problem = "the mixer " + device->description() + " is no longer connected";
+            }
         }
-        statusLog_.addTransferDone();
+        if (problem.empty()) {
+            log.append(statustext::copying(job.presetName, job.from, job.to));
+            try {
+                auto copy = manager.copyPreset(job.presetName, job.from, job.to);
+                co_await std::move(copy);
+            } catch (const std::exception& e) {
+                if (isCancel(e)) throw;
+                problem = statustext::errorText(e);
+            }
+        }
+        if (!problem.empty()) {
+            log.append(statustext::couldNotCopy(job.presetName, problem), true);
+            ++failed;
+        }
+        log.addTransferDone();
     }
-    statusLog_.append(statustext::copyFinished);
+    if (failed == 0) log.append(statustext::copyFinished);
     std::vector<DevicePtr> affected;
-    auto collect = [&affected](const DevicePtr& device) {
-        for (const auto& known : affected) {
-            if (sameDevice(known, device)) return;
-        }
-        affected.push_back(device);
-    };
-    for (const auto& job : jobs) collect(job.from);
-    for (const auto& job : jobs) collect(job.to);
-    statusLog_.append(statustext::reloadingPresetLists);
-    auto reload = reloadRun(std::move(affected));
+    for (const auto& job : jobs) collectOnce(affected, job.from);
+    for (const auto& job : jobs) collectOnce(affected, job.to);
+    log.append(statustext::reloadingPresetLists);
+    auto reload = reloadRun(reloadTargetsAfterRun(affected));
     co_await std::move(reload);
-    statusLog_.append(statustext::finished);
-}
-
-void MainController::reloadPresetLists(std::vector<DevicePtr> devices, std::function<void()> done) {
-    if (shutDown_) return;
-    asio::co_spawn(mainExecutor(), reloadRun(std::move(devices)),
-                   [done = std::move(done)](std::exception_ptr) {
-                       if (done) done();
-                   });
+    if (failed > 0) throw RunIncomplete(statustext::presetsNotCopied(failed, static_cast<int>(jobs.size())));
+    log.append(statustext::finished);
 }
 
 Task<void> MainController::reloadRun(std::vector<DevicePtr> devices) {
+    auto& log = statusLog();
     for (const auto& device : devices) {
         auto stop = cancelled();
         if (co_await std::move(stop)) throw RunCancelled();
         if (!device) {
-            statusLog_.append(statustext::reloadingLocalPresets);
+            log.append(statustext::reloadingLocalPresets);
             try {
-                store_.setLocalPresets(ZeltoPresetManager::localPresetList(settings_.syncDirectoryPath()));
+                auto listing = listLocalFolder();
+                auto list = co_await std::move(listing);
+                store_.setLocalPresets(std::move(list));
             } catch (const std::exception& e) {
-                statusLog_.append(statustext::failedReloadingLocalPresets(e), true);
+                log.append(statustext::failedReloadingLocalPresets(e), true);
             }
             continue;
         }
-        statusLog_.append(statustext::requestingPresetList(device));
-        std::vector<RemoteZeltoPreset> list;
-        try {
-            auto request = device->requestPresetList(options_.presetListTimeout);
-            list = co_await std::move(request);
-        } catch (const std::exception& e) {
-            statusLog_.append(statustext::failedReceivingPresetList(device, e), true);
-            continue;
+        log.append(statustext::requestingPresetList(device));
+        // A lost answer is asked for again, as the runs themselves do.
+        for (int attempt = 0;; ++attempt) {
+            try {
+                auto reload = registry_->reloadList(device);
+                auto count = co_await std::move(reload);
+                log.append(statustext::receivedPresets(count, device));
+                break;
+            } catch (const std::exception& e) {
+                if (isListTimeout(e) && attempt < ZeltoPresetManager::kListRetries) continue;
+                log.append(statustext::failedReceivingPresetList(device, e), true);
+                break;
+            }
         }
-        statusLog_.append(statustext::receivedPresets(list.size(), device));
-        store_.setPresets(std::move(list), device);
     }
 }
 
-// --- commands -------------------------------------------------------------
+Task<std::vector<std::string>> MainController::reloadQuietly(std::vector<DevicePtr> devices) {
+    std::vector<std::string> failures;
+    for (const auto& device : devices) {
+        if (!device) {
+            try {
+                auto listing = listLocalFolder();
+                auto list = co_await std::move(listing);
+                store_.setLocalPresets(std::move(list));
+            } catch (const std::exception& e) {
+                failures.push_back(statustext::failedReloadingLocalPresets(e));
+            }
+            continue;
+        }
+        if (!registry_->holds(device)) continue;
+        for (int attempt = 0;; ++attempt) {
+            try {
+                auto reload = registry_->reloadList(device);
+                co_await std::move(reload);
+                break;
+            } catch (const std::exception& e) {
+                if (isListTimeout(e) && attempt < ZeltoPresetManager::kListRetries) continue;
+                failures.push_back(statustext::failedReceivingPresetList(device, e));
+                break;
+            }
+        }
+    }
+    co_return failures;
+}
+
+void MainController::reloadPresetLists(std::vector<DevicePtr> devices, std::function<void()> done) {
+    if (shutDown_) return;
+    auto reload = reloadQuietly(std::move(devices));
+    asio::co_spawn(mainExecutor(), std::move(reload),
+                   [this, done = std::move(done)](std::exception_ptr, std::vector<std::string> failures) {
+                       if (!failures.empty() && !shutDown_) {
+                           std::string text = "Could not reload preset lists:";
+                           for (const auto& failure : failures) text += "\n" + failure;
+                           ui_.showAlert(AppUi::AlertStyle::critical, text);
+                       }
+                       if (done) done();
+                   });
+}
+
+// --- commands ----------------------------------------------------------------
 
 void MainController::loadPreset(const DevicePtr& device, const RemoteZeltoPreset& preset) {
-    if (device) device->loadPreset(preset);
+    if (device && registry_->holds(device)) device->loadPreset(preset);
 }
 
 void MainController::deletePresets(const std::vector<Preset>& presets) {
+    if (shutDown_ || presets.empty()) return;
+    auto deleting = deleteRun(presets);
+    asio::co_spawn(mainExecutor(), std::move(deleting), [](std::exception_ptr) {});
+}
+
+Task<void> MainController::deleteRun(std::vector<Preset> presets) {
     std::vector<DevicePtr> involved;
-    auto collect = [&involved](const DevicePtr& device) {
-        for (const auto& known : involved) {
-            if (sameDevice(known, device)) return;
-        }
-        involved.push_back(device);
-    };
+    std::vector<std::string> failures;
+    const std::string folder = settings_.syncDirectoryPath();
     for (const auto& entry : presets) {
         if (entry.device) {
+            if (!registry_->holds(entry.device)) {
+                failures.push_back("\"" + entry.preset.name + "\": the mixer " + entry.device->description() +
+                                   " is no longer connected");
+                continue;
+            }
             entry.device->deletePreset(entry.preset);
         } else {
             try {
-                ZeltoPresetManager::deletePreset(entry.preset.name, settings_.syncDirectoryPath());
+                auto removal = offload(pool_.executor(), [name = entry.preset.name, folder] {
+                    ZeltoPresetManager::deletePreset(name, folder);
+                });
+                co_await std::move(removal);
             } catch (const std::exception& e) {
-                ui_.showAlert(AppUi::AlertStyle::critical,
-                              "Could not delete local preset \"" + entry.preset.name + "\": " + e.what());
+                failures.push_back("\"" + entry.preset.name + "\": " + e.what());
             }
         }
-        collect(entry.device);
+        collectOnce(involved, entry.device);
     }
-    reloadPresetLists(std::move(involved));
+    auto reload = reloadQuietly(std::move(involved));
+    auto reloadFailures = co_await std::move(reload);
+    if (shutDown_) co_return;
+    std::string text;
+    if (failures.size() == 1 && presets.size() == 1 && !presets.front().device) {
+        text = "Could not delete local preset " + failures.front();
+    } else if (!failures.empty()) {
+        text = "Could not delete " + std::to_string(failures.size()) + " of " + std::to_string(presets.size()) +
+               " presets:";
+        for (const auto& failure : failures) text += "\n" + failure;
+    }
+    for (const auto& failure : reloadFailures) text += (text.empty() ? "" : "\n") + failure;
+    if (!text.empty()) ui_.showAlert(AppUi::AlertStyle::critical, text);
 }
 
 void MainController::identify(const std::vector<DevicePtr>& devices) {
     for (const auto& device : devices) {
-        if (device) device->identify();
+        if (device && registry_->holds(device)) device->identify();
     }
 }
 
-// --- shutdown -------------------------------------------------------------
+// --- shutdown ----------------------------------------------------------------
 
 bool MainController::shutDown(std::chrono::milliseconds deadline) {
     if (shutDown_) return true;
     auto end = std::chrono::steady_clock::now() + deadline;
-    cancelRun();
+    runs_->shutDown();
     shutDown_ = true;
-    deviceEvents_->close();
-    if (pathMonitor_) pathMonitor_->cancel();
-    if (discoverer_) {
-        discoverer_->setNewDeviceHandler({});
-        discoverer_->stop();
-    }
-    auto devices = std::move(devices_);
-    devices_.clear();
-    for (const auto& device : devices) {
-        store_.removeSources(device);
-        device->disconnect();
-    }
+    registry_->shutDown();
     // Ended waits and the cancelled run resume here; let them finish.
     bool idle = mainThread_.runUntilIdle(
         std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()));
-    devices.clear();
     bool drained = pool_.drain(
         std::max(std::chrono::steady_clock::duration::zero(), end - std::chrono::steady_clock::now()));
     return idle && drained;

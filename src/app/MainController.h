@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <asio/cancellation_signal.hpp>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,8 +10,11 @@
 #include <vector>
 
 #include "app/AppUi.h"
+#include "app/ControllerOptions.h"
 #include "app/DataStore.h"
 #include "app/MainThreadExecutor.h"
+#include "app/MixerRegistry.h"
+#include "app/RunCoordinator.h"
 #include "app/StatusLog.h"
 #include "async/Executor.h"
 #include "device/ZeltoTimings.h"
@@ -22,53 +24,36 @@
 namespace zelto {
 
 class AppSettings;
-class NetworkPathMonitor;
+class FolderWatcher;
 class ZeltoDiscoverer;
 
-// How the controller reaches the network; the defaults are the protocol's.
-struct ControllerOptions {
-    // Mixers asked directly on every discovery pass, besides those stored in
-    // the settings (the program's command line).
-    std::vector<std::string> hosts;
-    // No broadcast at all: only the hosts above and in the settings are asked.
-    bool noBroadcast = false;
-    std::uint16_t firstListenPort = 9112;
-    // Where discovery answers come back (tests may move it).
-    std::uint16_t discoveryPort = 9999;
-    ZeltoTimings timings;
-    std::uint64_t discoveryStartTimeout = 1'000'000'000;
-    std::uint64_t connectTimeout = 10'000'000'000;
-    std::uint64_t presetListTimeout = 1'000'000'000;
-    ZeltoPresetManager::Timeouts managerTimeouts;
-    // Watch the network and rediscover on every change.
-    bool monitorNetworkPath = true;
-};
-
-// The application's main loop without widgets: publishes the local sync folder
-// as a source, discovers mixers, keeps one session per mixer, turns each
-// online mixer's preset list into a source, and runs the long operations
-// (sync of all devices, copy batches, reloads) with the status log.
+// The application's composition root without widgets: the mixer registry
+// (discovery, sessions, retries), the run coordinator (one long run at a time,
+// its log and cancel), the watched sync folder, and the runs themselves
+// (sync of all devices, copy batches, reloads, deletes), wired to the data
+// store and the views.
 //
-// Everything here runs on the main thread; device and discovery events hop to
-// it holding the device.
+// Everything here runs on the main thread. The folder is listed, read and
+// written on the io pool, so a slow disk never stalls the window.
 class MainController : public QObject {
     Q_OBJECT
   public:
     static constexpr const char* localSourceName = DataStore::localSourceName;
 
-    // `pool` runs the sockets and timers; the controller's own work runs on
-    // the main thread's executor, made here. All references outlive it.
+    // `pool` runs the sockets, timers and folder work; the controller's own
+    // work runs on the main thread's executor, made here. All references
+    // outlive it.
     MainController(IoPool& pool, DataStore& store, AppSettings& settings, AppUi& ui,
                    ControllerOptions options = {}, QObject* parent = nullptr);
     ~MainController() override;
 
     // Start-up: the sync folder's list becomes the local source (or the
-    // critical alert), then discovery and the network path monitor.
+    // critical alert) and the folder is watched; then discovery and the
+    // network path monitor.
     void start();
-    void startDiscovery();
     // A discovery answer (the discoverer's handler; main thread).
     void discovered(const OSCEndpoint& endpoint, const std::string& uid);
-    // One more discovery pass.
+    // F5: a discovery pass, every online mixer's list and the folder read again.
     void rescanNetwork();
     // Stores the addresses the user typed (AppSettings::mixerAddresses) and
     // asks them at once; every later pass asks them too.
@@ -76,20 +61,24 @@ class MainController : public QObject {
 
     // The long runs: each clears the status log, presents the status sheet,
     // logs its steps and finishes the log. One at a time: a run asked for
-    // while another is going on is refused (false).
+    // while another is going on is refused (false). Sync All and copies use
+    // the online mixers; mixers still connecting are waited for up to the
+    // connect time-out, or left out with a line that says so.
     bool syncAll();
     bool copyPresets(std::vector<PresetCopyJob> jobs);
     // Re-reads the lists of `devices` (null = the local folder) into the
-    // store, logging each; `done` runs on the main thread at the end.
+    // store outside any run; the errors, if any, make one alert. `done` runs
+    // on the main thread at the end.
     void reloadPresetLists(std::vector<DevicePtr> devices, std::function<void()> done = {});
     // Stops the current run (the status log's Cancel does the same).
     void cancelRun();
-    bool runActive() const { return runActive_; }
+    bool runActive() const;
 
     // Commands of the preset and source views.
     void loadPreset(const DevicePtr& device, const RemoteZeltoPreset& preset);
-    // Deletes on the devices and in the local folder (a critical alert per
-    // failed local delete), then reloads each source involved once.
+    // Deletes on the devices and in the local folder, then reloads each
+    // source involved once; every failure, of the deletes or the reloads,
+    // is listed in one critical alert.
     void deletePresets(const std::vector<Preset>& presets);
     void identify(const std::vector<DevicePtr>& devices);
 
@@ -100,16 +89,20 @@ class MainController : public QObject {
     // True when everything ended within `deadline`.
     bool shutDown(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
-    StatusLog& statusLog() { return statusLog_; }
+    StatusLog& statusLog();
     AppSettings& settings() { return settings_; }
     DataStore& dataStore() { return store_; }
+    MixerRegistry& mixers() { return *registry_; }
+    RunCoordinator& runs() { return *runs_; }
     // The devices created and not yet disconnected, each once, in creation order.
-    const std::vector<DevicePtr>& devices() const { return devices_; }
-    ZeltoDiscoverer* discoverer() const { return discoverer_.get(); }
+    const std::vector<DevicePtr>& devices() const;
+    // Mixers whose session is open, whether or not their list has arrived.
+    int onlineMixerCount() const;
+    ZeltoDiscoverer* discoverer() const;
     MainThreadContext& mainThread() { return mainThread_; }
     MainThreadExecutor mainExecutor() { return mainThread_.executor(); }
     // The listen port the next device gets.
-    std::uint16_t nextListenPort() const { return nextListenPort_; }
+    std::uint16_t nextListenPort() const;
 
   signals:
     void devicesChanged();
@@ -117,21 +110,19 @@ class MainController : public QObject {
     void runFinished();
 
   private:
-    class DeviceEvents;
     class ManagerEvents;
 
-    void deviceDidComeOnline(const DevicePtr& device);
-    void deviceDidDisconnect(const DevicePtr& device);
-    bool beginRun();
-    void endRun(std::exception_ptr error);
-    void discoverNow(bool userAsked);
-    std::optional<std::uint16_t> takeListenPort();
-    std::vector<std::string> unicastHosts() const;
+    ZeltoPresetManager makeManager(std::vector<DevicePtr> devices);
     Task<void> syncRun();
     Task<void> copyRun(std::vector<PresetCopyJob> jobs);
+    // Reads lists into the store, logging each step in the run's log.
     Task<void> reloadRun(std::vector<DevicePtr> devices);
-    Task<void> comeOnline(DevicePtr device);
-    Task<void> connectDevice(DevicePtr device);
+    // Reads lists into the store outside a run; returns what failed.
+    Task<std::vector<std::string>> reloadQuietly(std::vector<DevicePtr> devices);
+    Task<std::vector<RemoteZeltoPreset>> listLocalFolder();
+    Task<void> deleteRun(std::vector<Preset> presets);
+    void reloadLocalFolder();
+    std::vector<DevicePtr> reloadTargetsAfterRun(const std::vector<DevicePtr>& devices) const;
 
     MainThreadContext mainThread_;
     IoPool& pool_;
@@ -139,17 +130,10 @@ class MainController : public QObject {
     AppSettings& settings_;
     AppUi& ui_;
     ControllerOptions options_;
-    StatusLog statusLog_;
-    std::unique_ptr<ZeltoDiscoverer> discoverer_;
-    std::unique_ptr<NetworkPathMonitor> pathMonitor_;
-    std::vector<DevicePtr> devices_;
-    std::uint16_t nextListenPort_;
-    bool listenPortsExhausted_ = false;
-    std::shared_ptr<DeviceEvents> deviceEvents_;
+    std::unique_ptr<MixerRegistry> registry_;
+    std::unique_ptr<RunCoordinator> runs_;
+    std::unique_ptr<FolderWatcher> folderWatcher_;
     std::shared_ptr<ManagerEvents> managerEvents_;
-    asio::cancellation_signal cancelRun_;
-    bool runActive_ = false;
-    bool discoveryStarted_ = false;
     bool shutDown_ = false;
 };
 

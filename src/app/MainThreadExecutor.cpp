@@ -14,6 +14,13 @@ MainThreadContext::MainThreadContext(QObject* parent)
     core_->context = this;
 }
 
+asio::execution_context& MainThreadExecutor::query(asio::execution::context_t) const noexcept {
+    static asio::execution_context gone;
+    std::lock_guard lock(core_->mutex);
+    if (core_->context) return *core_->context;
+    return gone;
+}
+
 MainThreadContext::~MainThreadContext() {
     {
         std::lock_guard lock(core_->mutex);

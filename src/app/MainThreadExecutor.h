@@ -92,7 +92,10 @@ class MainThreadExecutor {
         core_->post(moveOnlyFunction(std::forward<F>(f)));
     }
 
-    MainThreadContext& query(asio::execution::context_t) const noexcept { return *core_->context; }
+    // The context, or a context of no use once it is gone: an executor copy
+    // that outlives it (a coroutine frame destroyed late on the pool) may
+    // still be asked, and must not reach a destroyed object.
+    asio::execution_context& query(asio::execution::context_t) const noexcept;
     static constexpr asio::execution::blocking_t query(asio::execution::blocking_t) noexcept {
         return asio::execution::blocking.never;
     }

@@ -72,7 +72,19 @@ std::string presetFilePath(std::string_view folder, std::string_view name) {
     return path;
 }
 
+namespace {
+std::function<void()> accessHook;
+void accessing() {
+    if (accessHook) accessHook();
+}
+}  // namespace
+
+void setAccessHook(std::function<void()> hook) {
+    accessHook = std::move(hook);
+}
+
 std::vector<ListedFile> listFolder(const std::string& folder) {
+    accessing();
     std::vector<ListedFile> result;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         const auto& path = entry.path();
@@ -86,6 +98,7 @@ std::vector<ListedFile> listFolder(const std::string& folder) {
 }
 
 std::optional<FileContent> readFile(const std::string& path) {
+    accessing();
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
@@ -109,6 +122,7 @@ std::optional<FileContent> readFile(const std::string& path) {
 std::error_code writeFileAtomically(const std::string& folderIn, const std::string& fileName,
                                     const std::vector<std::uint8_t>& bytes, Clock::time_point modified,
                                     bool& replaced) {
+    accessing();
     const std::string folder = withSlash(folderIn);
     const std::string target = folder + fileName;
     replaced = false;

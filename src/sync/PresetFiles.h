@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -54,6 +55,11 @@ std::optional<FileContent> readFile(const std::string& path);
 std::error_code writeFileAtomically(const std::string& folder, const std::string& fileName,
                                     const std::vector<std::uint8_t>& bytes, Clock::time_point modified,
                                     bool& replaced);
+
+// Called before every listing, read and write of a preset folder (none by
+// default). Tests put a slow disk in with it; set it while no folder
+// operation runs.
+void setAccessHook(std::function<void()> hook);
 
 // Home folder of the current user, without a trailing '/'.
 std::string homeDirectory();

@@ -41,6 +41,22 @@ std::string failedReceivingPresetList(const DevicePtr& device, const std::except
     return "failed receiving preset list from " + deviceDescription(device) + ": " + errorText(error);
 }
 
+std::string couldNotCopy(const std::string& presetName, const std::string& reason) {
+    return "could not copy \"" + presetName + "\": " + reason;
+}
+
+std::string presetsNotCopied(int failed, int total) {
+    return std::to_string(failed) + " of " + std::to_string(total) + " presets could not be copied";
+}
+
+std::string presetsNotSynchronised(int failed) {
+    return std::to_string(failed) + (failed == 1 ? " preset" : " presets") + " could not be synchronised";
+}
+
+std::string failedSending(const std::string& presetName, const DevicePtr& to, const std::exception& error) {
+    return "failed sending preset " + presetName + " to " + deviceDescription(to) + ": " + errorText(error);
+}
+
 std::string failedReloadingLocalPresets(const std::exception& error) {
     return "failed reloading local presets: " + errorText(error);
 }
@@ -114,6 +130,12 @@ void StatusTextDelegate::presetManagerDidSendPreset(const RemoteZeltoPreset& pre
     statusLine("sent preset " + preset.description() + " to " + deviceDescription(to) + " overwriting " +
                    (overwriting ? "yes" : "no"),
                false);
+}
+
+
+void StatusTextDelegate::presetManagerDidFailSendingPreset(const std::string& name, const DevicePtr& to,
+                                                           const std::exception& error) {
+    statusLine(failedSending(name, to, error), true);
 }
 
 }  // namespace zelto::statustext

@@ -26,6 +26,8 @@ inline constexpr const char* copyFinished = "copy finished";
 inline constexpr const char* reloadingPresetLists = "reloading preset lists";
 inline constexpr const char* finished = "finished!";
 inline constexpr const char* reloadingLocalPresets = "reloading local presets";
+// A run the user stopped: not a failure.
+inline constexpr const char* cancelled = "cancelled";
 
 std::string failed(const std::exception& error);  // "failed! ..."
 std::string copying(const std::string& presetName, const DevicePtr& from, const DevicePtr& to);
@@ -33,6 +35,13 @@ std::string requestingPresetList(const DevicePtr& device);
 std::string receivedPresets(std::size_t count, const DevicePtr& device);
 std::string failedReceivingPresetList(const DevicePtr& device, const std::exception& error);
 std::string failedReloadingLocalPresets(const std::exception& error);
+// One copy item that could not be done, and why.
+std::string couldNotCopy(const std::string& presetName, const std::string& reason);
+// The end of a copy batch or sync in which some items failed.
+std::string presetsNotCopied(int failed, int total);
+std::string presetsNotSynchronised(int failed);
+// A planned send that could not be made.
+std::string failedSending(const std::string& presetName, const DevicePtr& to, const std::exception& error);
 
 // Turns every event of the preset manager into its status lines.
 class StatusTextDelegate : public ZeltoPresetManagerDelegate {
@@ -56,6 +65,8 @@ class StatusTextDelegate : public ZeltoPresetManagerDelegate {
                                            const std::exception& error) override;
     void presetManagerDidSendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to,
                                     bool overwriting) override;
+    void presetManagerDidFailSendingPreset(const std::string& name, const DevicePtr& to,
+                                           const std::exception& error) override;
 };
 
 }  // namespace zelto::statustext

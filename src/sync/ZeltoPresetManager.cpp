@@ -86,36 +86,40 @@ RemoteZeltoPreset ZeltoPresetManager::loadPresetAtPath(const std::string& path) 
     return preset;
 }
 
-void ZeltoPresetManager::writePresetsToLocal(const std::vector<RemoteZeltoPreset>& presets) {
-    for (const auto& preset : presets) {
-        if (!preset.bytes || preset.bytes->empty()) {
-            if (delegate) {
-                delegate->presetManagerDidFailWritingPreset(
-                    preset, ZeltoPresetManagerError(ZeltoPresetManagerError::Case::emptyPreset));
-            }
-            continue;
-        }
-        if (!presetfiles::isSafePresetName(preset.name)) {
-            if (delegate) {
-                delegate->presetManagerDidFailWritingPreset(
-                    preset, ZeltoPresetManagerError(ZeltoPresetManagerError::Case::invalidPath));
-            }
-            continue;
-        }
-        bool replaced = false;
+ZeltoPresetManager::WriteOutcome ZeltoPresetManager::writePresetToLocal(const RemoteZeltoPreset& preset) const {
+    using Case = ZeltoPresetManagerError::Case;
+    WriteOutcome outcome;
+    if (!preset.bytes || preset.bytes->empty()) {
+        outcome.error = std::make_exception_ptr(ZeltoPresetManagerError(Case::emptyPreset));
+    } else if (!presetfiles::isSafePresetName(preset.name)) {
+        outcome.error = std::make_exception_ptr(ZeltoPresetManagerError(Case::invalidPath));
+    } else {
         auto date = preset.date.value_or(presetfiles::Clock::now());
         std::string fileName = preset.name + std::string(presetfiles::kSuffix);
-        if (auto ec = presetfiles::writeFileAtomically(localPath_, fileName, *preset.bytes, date, replaced)) {
-            if (delegate) {
-                delegate->presetManagerDidFailWritingPreset(
-                    preset, std::system_error(ec, "writing " + localPath_ + fileName));
-            }
-            continue;
-        }
-        if (!delegate) continue;
-        if (replaced) delegate->presetManagerWillOverwritePreset(preset);
-        delegate->presetManagerDidWritePreset(preset);
+        if (auto ec = presetfiles::writeFileAtomically(localPath_, fileName, *preset.bytes, date, outcome.replaced))
+            outcome.error = std::make_exception_ptr(std::system_error(ec, "writing " + localPath_ + fileName));
     }
+    return outcome;
+}
+
+bool ZeltoPresetManager::reportWrite(const RemoteZeltoPreset& preset, const WriteOutcome& outcome) {
+    if (outcome.error) {
+        ++failedItems_;
+        try {
+            std::rethrow_exception(outcome.error);
+        } catch (const std::exception& e) {
+            if (delegate) delegate->presetManagerDidFailWritingPreset(preset, e);
+        }
+        return false;
+    }
+    if (!delegate) return true;
+    if (outcome.replaced) delegate->presetManagerWillOverwritePreset(preset);
+    delegate->presetManagerDidWritePreset(preset);
+    return true;
+}
+
+void ZeltoPresetManager::writePresetsToLocal(const std::vector<RemoteZeltoPreset>& presets) {
+    for (const auto& preset : presets) reportWrite(preset, writePresetToLocal(preset));
 }
 
 void ZeltoPresetManager::deletePreset(const std::string& name, const std::string& at) {

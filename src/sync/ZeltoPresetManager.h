@@ -1,5 +1,6 @@
 #pragma once
 
+#include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
 #include <exception>
 #include <memory>
@@ -14,6 +15,7 @@
 namespace zelto {
 
 class ZeltoDevice;
+struct SyncPlan;
 
 class ZeltoPresetManagerError : public std::exception {
   public:
@@ -52,6 +54,8 @@ class ZeltoPresetManagerDelegate {
     virtual void presetManagerDidFailReceivingPresetList(const DevicePtr& /*from*/,
                                                          const std::exception& /*error*/) {}
     virtual void presetManagerDidDetermineRequiredPresets(const RequiredPresets& /*required*/) {}
+    // What the sync is about to move: every fetch and every send it will try.
+    virtual void presetManagerDidPlanSync(const SyncPlan& /*plan*/) {}
     virtual void presetManagerDidRequestPreset(const RemoteZeltoPreset& /*preset*/,
                                                const DevicePtr& /*from*/) {}
     virtual void presetManagerDidReceivePreset(const RemoteZeltoPreset& /*preset*/,
@@ -64,6 +68,10 @@ class ZeltoPresetManagerDelegate {
                                                    const std::exception& /*error*/) {}
     virtual void presetManagerDidSendPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*to*/,
                                             bool /*overwriting*/) {}
+    // A planned send that could not be made (its file is gone or unreadable,
+    // or its fetch failed).
+    virtual void presetManagerDidFailSendingPreset(const std::string& /*name*/, const DevicePtr& /*to*/,
+                                                   const std::exception& /*error*/) {}
 };
 
 // Keeps a local sync folder and a set of mixers holding the same presets
@@ -75,8 +83,9 @@ class ZeltoPresetManager {
     static constexpr std::uint64_t kListTimeout = 1'000'000'000;
     static constexpr std::uint64_t kConnectTimeout = 1'000'000'000;
     static constexpr std::uint64_t kPresetTimeout = 10'000'000'000;
-    // A fetch that times out is asked for again this many times.
+    // A fetch or a list request that times out is asked for again this many times.
     static constexpr int kFetchRetries = 2;
+    static constexpr int kListRetries = 2;
 
     // Waits in nanoseconds; the protocol's values by default, shorter in tests.
     struct Timeouts {
@@ -92,6 +101,18 @@ class ZeltoPresetManager {
     const std::string& localPath() const { return localPath_; }
     std::shared_ptr<ZeltoPresetManagerDelegate> delegate;
     Timeouts timeouts;
+    // Where the folder is listed, read and written. None: on the caller's own
+    // executor. A caller whose thread must never wait for a disk (a window)
+    // names a pool executor; the manager resumes on the caller's executor
+    // after each folder operation.
+    std::optional<asio::any_io_executor> fileExecutor;
+    // A copy opens the session of a mixer that has none. An owner that keeps
+    // the sessions itself turns this off: a copy from or to a mixer without a
+    // session then fails with ZeltoDeviceError::deviceIsOffline.
+    bool connectsDevices = true;
+    // Items of the last sync or copy that failed without ending it: presets
+    // that could not be fetched, written or sent.
+    int failedItems() const { return failedItems_; }
 
     // Where the companion application keeps its presets.
     static std::string zeltoAppPresetPath();
@@ -115,6 +136,15 @@ class ZeltoPresetManager {
     // Writes each preset through a temporary file; failures are reported per
     // preset to the delegate and the loop goes on.
     void writePresetsToLocal(const std::vector<RemoteZeltoPreset>& presets);
+    // One preset's file: what went wrong, if anything, and whether a file of
+    // that name was replaced. Calls no delegate.
+    struct WriteOutcome {
+        std::exception_ptr error;
+        bool replaced = false;
+    };
+    WriteOutcome writePresetToLocal(const RemoteZeltoPreset& preset) const;
+    // Reports one write's outcome to the delegate; false when it failed.
+    bool reportWrite(const RemoteZeltoPreset& preset, const WriteOutcome& outcome);
     static void deletePreset(const std::string& name, const std::string& at);
 
     // Both honour the caller's asio cancellation slot: a cancellation ends them
@@ -131,9 +161,15 @@ class ZeltoPresetManager {
     // it failed. The preset comes under its listed name, with the listed date
     // when the mixer sent none.
     asio::awaitable<std::optional<RemoteZeltoPreset>> fetchPreset(DevicePtr device, RemoteZeltoPreset listed);
+    // A device's list, asked for again after a time-out.
+    asio::awaitable<std::vector<RemoteZeltoPreset>> requestList(DevicePtr device);
+    template <class F>
+    auto onFiles(F work) -> asio::awaitable<decltype(work())>;
+    void reportFailedSend(const std::string& name, const DevicePtr& to, const std::exception& error);
 
     std::vector<DevicePtr> devices_;
     std::string localPath_;
+    int failedItems_ = 0;
 };
 
 // The sync folder used when none is given: the companion application's

@@ -1,13 +1,20 @@
 // syncDevices and copyPreset: the parts of the manager that talk to mixers.
 #include <algorithm>
+#include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_state.hpp>
+#include <asio/co_spawn.hpp>
+#include <asio/use_awaitable.hpp>
+#include <unordered_map>
 #include <asio/this_coro.hpp>
 #include <filesystem>
 #include <set>
 #include <unordered_set>
 
 #include "device/ZeltoDevice.h"
+#include "async/Offload.h"
 #include "sync/PresetFiles.h"
+#include "sync/SyncPlan.h"
+#include "osc/OSCTransportErrors.h"
 #include "sync/ZeltoPresetManager.h"
 
 namespace zelto {
@@ -56,6 +63,13 @@ bool ZeltoPresetManager::isBuiltInPreset(const std::string& name) {
                        [&](const char* builtIn) { return key == builtIn; });
 }
 
+template <class F>
+auto ZeltoPresetManager::onFiles(F work) -> asio::awaitable<decltype(work())> {
+    if (!fileExecutor) co_return work();
+    auto offloaded = offload(*fileExecutor, std::move(work));
+    co_return co_await std::move(offloaded);
+}
+
 asio::awaitable<std::optional<RemoteZeltoPreset>> ZeltoPresetManager::fetchPreset(DevicePtr device,
                                                                                   RemoteZeltoPreset listed) {
     auto state = co_await asio::this_coro::cancellation_state;
@@ -77,8 +91,30 @@ asio::awaitable<std::optional<RemoteZeltoPreset>> ZeltoPresetManager::fetchPrese
     co_return std::nullopt;
 }
 
+asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoPresetManager::requestList(DevicePtr device) {
+    auto state = co_await asio::this_coro::cancellation_state;
+    for (int attempt = 0;; ++attempt) {
+        try {
+            auto request = device->requestPresetList(timeouts.list);
+            co_return co_await std::move(request);
+        } catch (const OSCConnectionError& e) {
+            // One lost datagram on a busy network must not end a whole run.
+            if (cancelled(state) || e.errorCase() != OSCConnectionError::Case::readTimeout ||
+                attempt == kListRetries)
+                throw;
+        }
+    }
+}
+
+void ZeltoPresetManager::reportFailedSend(const std::string& name, const DevicePtr& to,
+                                          const std::exception& error) {
+    ++failedItems_;
+    if (delegate) delegate->presetManagerDidFailSendingPreset(name, to, error);
+}
+
 asio::awaitable<void> ZeltoPresetManager::syncDevices() {
     auto state = co_await asio::this_coro::cancellation_state;
+    failedItems_ = 0;
     auto steps = syncSteps();
     try {
         co_await std::move(steps);
@@ -97,10 +133,16 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     };
     const DevicePtr local;
     const std::vector<DevicePtr> devices = distinctDevices(devices_);
+    const std::string folder = localPath_;
+    auto listFolder = [folder] { return localPresetList(folder); };
 
     send([&](auto& d) { d.presetManagerWillRequestPresetList(local); });
-    std::error_code existsError;
-    if (!std::filesystem::exists(localPath_, existsError)) {
+    auto folderExists = [folder] {
+        std::error_code existsError;
+        return std::filesystem::exists(folder, existsError);
+    };
+    auto existsCheck = onFiles(folderExists);
+    if (!co_await std::move(existsCheck)) {
         send([&](auto& d) {
             d.presetManagerDidFailReceivingPresetList(
                 local, ZeltoPresetManagerError(ZeltoPresetManagerError::Case::localPathDoesNotExist));
@@ -108,7 +150,8 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     }
     std::vector<RemoteZeltoPreset> localList;
     try {
-        localList = localPresetList(localPath_);
+        auto listing = onFiles(listFolder);
+        localList = co_await std::move(listing);
     } catch (const std::exception& e) {
         send([&](auto& d) { d.presetManagerDidFailReceivingPresetList(local, e); });
         throw;
@@ -120,11 +163,10 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         send([&](auto& d) { d.presetManagerWillRequestPresetList(device); });
         std::vector<RemoteZeltoPreset> list;
         try {
-            auto request = device->requestPresetList(timeouts.list);
+            auto request = requestList(device);
             list = co_await std::move(request);
         } catch (const std::exception& e) {
-            if (!cancelled(state))
-                send([&](auto& d) { d.presetManagerDidFailReceivingPresetList(device, e); });
+            if (!cancelled(state)) send([&](auto& d) { d.presetManagerDidFailReceivingPresetList(device, e); });
             throw;
         }
         std::erase_if(list, [](const RemoteZeltoPreset& p) { return isBuiltInPreset(p.name); });
@@ -132,76 +174,98 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         deviceLists.emplace_back(device, std::move(list));
     }
 
-    // The first device (in device order) that lists a name serves it.
+    // The plan decides every move; the steps below carry it out and nothing else.
+    const SyncPlan plan = planSync(localList, deviceLists);
     RequiredPresets required;
-    std::unordered_set<std::string> chosen;
-    for (const auto& [device, list] : deviceLists) {
-        std::vector<RemoteZeltoPreset> mine;
-        for (const auto& preset : list) {
-            if (chosen.insert(matchKey(preset.name)).second) mine.push_back(preset);
-        }
-        if (!mine.empty()) required.emplace_back(device, std::move(mine));
+    for (const auto& fetch : plan.fetches) {
+        if (required.empty() || required.back().first != fetch.from) required.emplace_back(fetch.from, std::vector<RemoteZeltoPreset>{});
+        required.back().second.push_back(fetch.preset);
     }
     send([&](auto& d) { d.presetManagerDidDetermineRequiredPresets(required); });
+    send([&](auto& d) { d.presetManagerDidPlanSync(plan); });
 
-    std::vector<RemoteZeltoPreset> received;
-    const auto localKeys = matchKeys(localList);
-    for (const auto& entry : required) {
-        const DevicePtr& device = entry.first;
-        for (const auto& preset : entry.second) {
-            if (localKeys.contains(matchKey(preset.name))) continue;
-            send([&](auto& d) { d.presetManagerDidRequestPreset(preset, device); });
-            auto fetch = fetchPreset(device, preset);
-            auto fetched = co_await std::move(fetch);
-            if (!fetched) {
-                send([&](auto& d) { d.presetManagerDidFailReceivingPreset(preset, device); });
-                continue;
-            }
-            send([&](auto& d) { d.presetManagerDidReceivePreset(*fetched, device); });
-            received.push_back(std::move(*fetched));
+    std::unordered_set<std::string> unavailable;
+    for (const auto& fetch : plan.fetches) {
+        const DevicePtr& device = fetch.from;
+        send([&](auto& d) { d.presetManagerDidRequestPreset(fetch.preset, device); });
+        auto fetching = fetchPreset(device, fetch.preset);
+        auto fetched = co_await std::move(fetching);
+        if (!fetched) {
+            ++failedItems_;
+            unavailable.insert(matchKey(fetch.preset.name));
+            send([&](auto& d) { d.presetManagerDidFailReceivingPreset(fetch.preset, device); });
+            continue;
         }
+        send([&](auto& d) { d.presetManagerDidReceivePreset(*fetched, device); });
+        auto write = [this, preset = *fetched] { return writePresetToLocal(preset); };
+        auto writing = onFiles(write);
+        auto outcome = co_await std::move(writing);
+        if (!reportWrite(*fetched, outcome)) unavailable.insert(matchKey(fetch.preset.name));
     }
-
-    writePresetsToLocal(received);
 
     send([&](auto& d) { d.presetManagerWillRequestPresetList(local); });
     try {
-        localList = localPresetList(localPath_);
+        auto listing = onFiles(listFolder);
+        localList = co_await std::move(listing);
     } catch (const std::exception& e) {
         send([&](auto& d) { d.presetManagerDidFailReceivingPresetList(local, e); });
+        for (const auto& planned : plan.sends) reportFailedSend(planned.name, planned.to, e);
         co_return;
     }
     send([&](auto& d) { d.presetManagerDidReceivePresetList(localList, local); });
 
-    std::vector<std::unordered_set<std::string>> deviceKeys;
-    for (const auto& entry : deviceLists) deviceKeys.push_back(matchKeys(entry.second));
-    std::set<std::string> pushed;
-    for (const auto& listed : localList) {
-        auto key = matchKey(listed.name);
-        if (isBuiltInPreset(key) || !pushed.insert(key).second) continue;
-        RemoteZeltoPreset preset("");
-        try {
-            preset = loadPresetAtPath(presetfiles::presetFilePath(localPath_, listed.name));
-        } catch (const std::exception&) {
-            break;
+    // Each name's file, by its match key; a preset is loaded once for all devices.
+    std::unordered_map<std::string, std::string> fileOf;
+    for (const auto& listed : localList) fileOf.try_emplace(matchKey(listed.name), listed.name);
+    std::string loadedKey;
+    std::optional<RemoteZeltoPreset> loaded;
+    std::exception_ptr loadError;
+    for (const auto& planned : plan.sends) {
+        auto key = matchKey(planned.name);
+        if (key != loadedKey) {
+            loadedKey = key;
+            loaded.reset();
+            loadError = nullptr;
+            auto file = fileOf.find(key);
+            if (unavailable.contains(key) || file == fileOf.end()) {
+                loadError = std::make_exception_ptr(
+                    ZeltoPresetManagerError(ZeltoPresetManagerError::Case::presetDoesNotExist));
+            } else {
+                auto load = [path = presetfiles::presetFilePath(localPath_, file->second)] {
+                    return loadPresetAtPath(path);
+                };
+                try {
+                    auto loading = onFiles(load);
+                    loaded = co_await std::move(loading);
+                    if (!loaded->bytes || loaded->bytes->empty())
+                        throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::emptyPreset);
+                    // A date at the end of a file name is the preset's date, not part
+                    // of its name: mixers keep the name without it.
+                    RemoteZeltoPreset named(file->second);
+                    loaded->name = named.name;
+                    if (named.date) loaded->date = named.date;
+                } catch (const std::exception&) {
+                    loaded.reset();
+                    loadError = std::current_exception();
+                }
+            }
         }
-        if (!preset.bytes || preset.bytes->empty()) break;
-        // A date at the end of a file name is the preset's date, not part of
-        // its name: mixers keep the name without it.
-        RemoteZeltoPreset named(listed.name);
-        preset.name = named.name;
-        if (named.date) preset.date = named.date;
-        for (std::size_t d = 0; d < deviceLists.size(); ++d) {
-            const DevicePtr& device = deviceLists[d].first;
-            if (deviceKeys[d].contains(key)) continue;
-            device->sendPreset(preset, false);
-            send([&](auto& d) { d.presetManagerDidSendPreset(preset, device, false); });
+        if (!loaded) {
+            try {
+                std::rethrow_exception(loadError);
+            } catch (const std::exception& e) {
+                reportFailedSend(planned.name, planned.to, e);
+            }
+            continue;
         }
+        planned.to->sendPreset(*loaded, false);
+        send([&](auto& d) { d.presetManagerDidSendPreset(*loaded, planned.to, false); });
     }
 }
 
 asio::awaitable<void> ZeltoPresetManager::copyPreset(std::string name, DevicePtr from, DevicePtr to) {
     auto state = co_await asio::this_coro::cancellation_state;
+    failedItems_ = 0;
     auto steps = copySteps(std::move(name), std::move(from), std::move(to));
     try {
         co_await std::move(steps);
@@ -217,6 +281,12 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
 
     for (const auto& device : {from, to}) {
         if (!device) continue;
+        if (!connectsDevices) {
+            // The owner keeps the sessions: a mixer that has gone is not reopened
+            // behind its back.
+            if (!device->connected()) throw ZeltoDeviceError(ZeltoDeviceError::Case::deviceIsOffline);
+            continue;
+        }
         try {
             auto connecting = device->connect(timeouts.connect);
             co_await std::move(connecting);
@@ -226,8 +296,11 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
     }
 
     auto listOf = [this](DevicePtr device) -> asio::awaitable<std::vector<RemoteZeltoPreset>> {
-        if (!device) co_return localPresetList(localPath_);
-        auto request = device->requestPresetList(timeouts.list);
+        if (!device) {
+            auto listing = onFiles([folder = localPath_] { return localPresetList(folder); });
+            co_return co_await std::move(listing);
+        }
+        auto request = requestList(device);
         co_return co_await std::move(request);
     };
     auto sourceRequest = listOf(from);
@@ -247,11 +320,17 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
         if (!fetched) throw PresetSegmentHandlerError(PresetSegmentHandlerError::Case::timeout);
         preset = std::move(*fetched);
     } else {
-        preset = loadPreset(name);
+        auto load = [this, name] { return loadPreset(name); };
+        auto loading = onFiles(load);
+        preset = co_await std::move(loading);
     }
 
     if (!to) {
-        writePresetsToLocal({preset});
+        auto write = [this, preset] { return writePresetToLocal(preset); };
+        auto writing = onFiles(write);
+        auto outcome = co_await std::move(writing);
+        if (outcome.error) std::rethrow_exception(outcome.error);
+        reportWrite(preset, outcome);
         co_return;
     }
     if (!preset.bytes || preset.bytes->empty()) {

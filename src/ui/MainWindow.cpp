@@ -95,6 +95,7 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(sourceModel_.get(), signal, this, &MainWindow::updateStatus);
     connect(sourceModel_.get(), &QAbstractItemModel::dataChanged, this, &MainWindow::updateStatus);
+    connect(&controller_, &MainController::devicesChanged, this, &MainWindow::updateStatus);
     connect(presetView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::updateActions);
     connect(presetModel_.get(), &QAbstractItemModel::modelReset, this, &MainWindow::updateActions);
@@ -338,9 +339,8 @@ void MainWindow::updateActions() {
 }
 
 void MainWindow::updateStatus() {
-    int mixers = 0;
-    for (const auto& source : sourceModel_->sources())
-        if (source->device()) ++mixers;
+    // Connected mixers count, whether or not their list has arrived yet.
+    const int mixers = controller_.onlineMixerCount();
     const QString folder = QString::fromStdString(controller_.settings().syncDirectoryPath());
     const QString found = mixers == 0   ? tr("No mixer found yet")
                           : mixers == 1 ? tr("1 mixer")

@@ -12,6 +12,7 @@
 #include "app/AppSettings.h"
 #include "app/AppTestSupport.h"
 #include "app/MainController.h"
+#include "app/NetworkPathMonitor.h"
 #include "device/ZeltoDevice.h"
 #include "support/NetNamespace.h"
 #include "sync/MixerRig.h"
@@ -255,6 +256,31 @@ TEST_F(Controller, APathChangeRunsADiscoveryPass) {
                                "ip link set va up && ip link set vb up"),
               0);
     EXPECT_TRUE(waitUntil([&] { return source(kSim1) != nullptr; }));
+}
+
+TEST(NetworkPathMonitor, ABurstOfChangesIsOnePathUpdateOnTheMainThread) {
+    IoPool pool(1);
+    MainThreadContext context;
+    NetworkPathMonitor monitor(pool.context(), context.executor(), 300ms);
+    int updates = 0;
+    bool onMain = true;
+    monitor.start([&] {
+        ++updates;
+        onMain = onMain && QThread::currentThread() == qApp->thread();
+    });
+    std::string burst;
+    for (int i = 1; i <= 8; ++i) burst += "addr add 127.1.0." + std::to_string(i) + "/32 dev lo\n";
+    ASSERT_EQ(test::runCommand("printf '" + burst + "' | ip -batch -"), 0);
+    ASSERT_TRUE(waitUntil([&] { return updates >= 1; }));
+    ASSERT_EQ(test::runCommand("ip addr add 127.2.0.1/32 dev lo"), 0);
+    ASSERT_TRUE(waitUntil([&] { return updates >= 2; }));
+    EXPECT_EQ(updates, 2);
+    EXPECT_TRUE(onMain);
+    monitor.cancel();
+    ASSERT_EQ(test::runCommand("ip addr add 127.3.0.1/32 dev lo"), 0);
+    EXPECT_TRUE(context.runUntilIdle(2s));
+    pool.drain(2s);
+    EXPECT_EQ(updates, 2);
 }
 
 }  // namespace

@@ -340,3 +340,40 @@ TEST_F(Copy, LocalToMixerAndTheDegenerateCopies) {
 
 }  // namespace
 }  // namespace zelto
+
+namespace zelto {
+namespace {
+
+TEST_F(Sync, ALostListAnswerIsAskedForAgainInASyncAndACopy) {
+    auto& a = rig.add({{"A", presetBytes("A")}}, {"--ignore-list-requests", "2"});
+    rig.connectAll();
+    auto m = manager(rig.devices());
+    m.timeouts.list = 300'000'000;
+    rig.run(m.syncDevices());
+    EXPECT_EQ(matching(events->snapshot(), "fail"), std::vector<std::string>{});
+    EXPECT_EQ(local.entries(), std::vector<std::string>{"A.ZELTOshow"});
+    EXPECT_EQ(m.failedItems(), 0);
+    EXPECT_TRUE(a.sim->waitForCount("RequestListOfPresets", 3));
+}
+
+TEST_F(Sync, APlannedSendWhoseFileVanishedIsAFailedItemNotASilentStop) {
+    rig.add({});
+    writeLocal("First", presetBytes("First"));
+    writeLocal("Second", presetBytes("Second"));
+    rig.connectAll();
+    auto m = manager(rig.devices());
+    // The folder loses a file between the plan and the sends.
+    int localLists = 0;
+    events->onEvent = [&](const std::string& line) {
+        if (line == "request list local" && ++localLists == 2)
+            std::filesystem::remove(local.path() + "First.ZELTOshow");
+    };
+    rig.run(m.syncDevices());
+    auto log = events->snapshot();
+    EXPECT_EQ(matching(log, "fail send"), std::vector<std::string>{"fail send First 127.0.0.2 presetDoesNotExist"});
+    EXPECT_EQ(matching(log, "send "), std::vector<std::string>{"send Second 127.0.0.2"});
+    EXPECT_EQ(m.failedItems(), 1);
+}
+
+}  // namespace
+}  // namespace zelto

@@ -49,6 +49,10 @@ class RecordingDelegate : public ZeltoPresetManagerDelegate {
     void presetManagerDidFailWritingPreset(const RemoteZeltoPreset& p, const std::exception& e) override {
         add("fail " + p.name + " " + e.what());
     }
+    void presetManagerDidFailSendingPreset(const std::string& name, const DevicePtr& to,
+                                           const std::exception& e) override {
+        add("fail send " + name + " " + who(to) + " " + e.what());
+    }
     void presetManagerDidSendPreset(const RemoteZeltoPreset& p, const DevicePtr& to,
                                     bool overwriting) override {
         add("send " + p.name + " " + who(to) + (overwriting ? " overwriting" : ""));
