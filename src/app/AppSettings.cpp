@@ -1,16 +1,21 @@
 #include "app/AppSettings.h"
 
+#include <QStandardPaths>
 #include <QStringList>
+#include <filesystem>
 
-#include "sync/PresetFiles.h"
 #include "sync/ZeltoPresetManager.h"
 
 namespace zelto {
 
 namespace {
 
+// The download folder as the desktop names it (localised names, the user's
+// own choice in user-dirs.dirs); Qt falls back to ~/Downloads.
 std::string downloadsPath() {
-    return presetfiles::homeDirectory() + "/Downloads/";
+    QString path = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+    return path.toStdString();
 }
 
 }  // namespace
@@ -21,7 +26,10 @@ AppSettings::AppSettings(const QString& iniFile)
     : settings_(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
 
 std::string AppSettings::defaultSyncDirectoryPath() const {
-    return zelto::defaultSyncDirectoryPath();
+    const std::string companion = ZeltoPresetManager::zeltoAppPresetPath();
+    std::error_code error;
+    if (std::filesystem::exists(companion, error)) return companion;
+    return downloadsPath();
 }
 
 bool AppSettings::hasStoredSyncDirectory() const {

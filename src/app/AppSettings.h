@@ -25,7 +25,8 @@ class AppSettings {
     explicit AppSettings(const QString& iniFile);
 
     // The companion application's preset folder when something exists there,
-    // else the home folder followed by "/Downloads/".
+    // else the user's download folder as the desktop reports it
+    // (QStandardPaths::DownloadLocation), with a trailing "/".
     std::string defaultSyncDirectoryPath() const;
     // The stored "SyncDirectory" text, else the default path.
     std::string syncDirectoryPath() const;

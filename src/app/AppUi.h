@@ -24,11 +24,11 @@ class AppUi {
     // Brings the status sheet (showing the controller's StatusLog) in front
     // of the main window; a run is about to start.
     virtual void presentStatusSheet() = 0;
-    // Lets the user pick one existing folder (new folders may be created).
-    // `done` gets the folder's path, or nothing when the chooser was
-    // cancelled; it may be called before this returns or later, on the main
-    // thread.
-    virtual void chooseFolder(std::function<void(std::optional<std::string> path)> done) = 0;
+    // Lets the user pick one existing folder (new folders may be created),
+    // opening at `startFolder` (when it exists). `done` gets the folder's path, or nothing when the chooser
+    // was cancelled; it may be called before this returns or later, on the main thread.
+    virtual void chooseFolder(const std::string& startFolder,
+                              std::function<void(std::optional<std::string> path)> done) = 0;
 };
 
 }  // namespace zelto

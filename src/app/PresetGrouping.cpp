@@ -57,8 +57,11 @@ std::vector<PresetGroup> groupPresets(const std::vector<Preset>& presets) {
 
     std::vector<PresetGroup> kept;
     for (auto& group : groups) {
-        if (group.presets.size() == 1)
-            ungrouped.push_back(std::move(group.presets.front()));
+        // A group keyed "others" would be a second heading of that name,
+        // which a drag text ("/group/others") could not tell apart: its
+        // presets join the catch-all group instead.
+        if (group.presets.size() == 1 || folded(group.name) == QLatin1String(othersGroupName))
+            for (auto& preset : group.presets) ungrouped.push_back(std::move(preset));
         else
             kept.push_back(std::move(group));
     }

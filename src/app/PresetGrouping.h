@@ -17,7 +17,8 @@ std::optional<std::string> groupKey(const std::string& presetName);
 
 // The preset view's groups: presets sharing a key (compared case-insensitively)
 // form a group named as the key is written in the first of them; groups of one
-// are dissolved into "others", which is always present. Presets within a group
+// are dissolved into "others", which is always present and the only group
+// of that name (presets whose key is "others" belong to it). Presets within a group
 // and the groups themselves are sorted case-insensitively; ties keep their order.
 std::vector<PresetGroup> groupPresets(const std::vector<Preset>& presets);
 

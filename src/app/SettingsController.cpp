@@ -48,12 +48,10 @@ void SettingsController::applySyncDirectoryMode() {
 }
 
 void SettingsController::chooseSyncDirectory() {
-    ui_.chooseFolder([this](std::optional<std::string> chosen) {
-        if (!chosen) {
-            modeIndex_ = defaultMode;
-            applySyncDirectoryMode();
-            return;
-        }
+    ui_.chooseFolder(settings_.syncDirectoryPath(), [this](std::optional<std::string> chosen) {
+        // Cancelled: the folder in use stays, and the view shows it again
+        // (a switch to "custom" that chose nothing goes back).
+        if (!chosen) return viewLoaded();
         std::string path = *chosen;
         if (path.empty() || path.back() != '/') path.push_back('/');
         showPath(path);

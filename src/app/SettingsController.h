@@ -25,7 +25,9 @@ class SettingsController : public QObject {
     void viewLoaded();
     // The mode pop-up changed to `index` (0 default, anything else custom).
     void syncDirectoryMode(int index);
-    // The path control was activated: opens the folder chooser.
+    // The path control was activated: opens the folder chooser at the folder
+    // in use. A folder chosen becomes the sync folder; a cancelled chooser
+    // changes nothing.
     void chooseSyncDirectory();
     void applySyncDirectoryMode();
     // Lists the sync folder into the local source; a warning alert when it

@@ -9,27 +9,65 @@ namespace zelto {
 
 namespace {
 
-std::vector<std::string> splitAtSlash(const std::string& text) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = text.find('/', start);
-        parts.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
-}
+// Collects the jobs of one drop or menu command onto `target`: copies onto
+// their own source are left out, and each (source, name, problem) once.
+class JobCollector {
+  public:
+    JobCollector(DevicePtr target, const std::vector<PresetSourcePtr>& sources)
+        : target_(std::move(target)), sources_(sources) {}
 
-std::optional<Preset> findPreset(const std::vector<PresetSourcePtr>& sources, const std::string& address,
-                                 const std::string& name) {
-    for (const auto& source : sources) {
-        if (!source->device() || source->device()->ip().to_string() != address) continue;
-        for (auto& preset : source->presets())
-            if (preset.name == name) return Preset{source->device(), std::move(preset)};
-        return std::nullopt;
+    // A preset of the source of `device`, checked against the listed presets.
+    void addPreset(const DevicePtr& device, const std::string& name) {
+        const PresetSourcePtr source = sourceOf(device);
+        if (!source)
+            return addProblem(device, name,
+                              device ? "the mixer " + device->description() + " is no longer connected"
+                                     : "the sync folder's list could not be read");
+        if (name.find('/') != std::string::npos)
+            return addProblem(device, name, "a preset name holding \"/\" cannot be a file name");
+        const auto listed = source->presets();
+        if (std::none_of(listed.begin(), listed.end(), [&](const auto& p) { return p.name == name; }))
+            return addProblem(device, name, "it is no longer listed on " + source->name());
+        add(PresetCopyJob{device, target_, name});
     }
-    return std::nullopt;
-}
+    // The presets shown under the heading `name`.
+    void addGroup(const std::vector<PresetGroup>& groups, const std::string& name) {
+        const auto group =
+            std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.name == name; });
+        if (group == groups.end())
+            return add(PresetCopyJob{nullptr, target_, name, "no group of this name is shown"});
+        for (const auto& member : group->presets) addPreset(member.device, member.preset.name);
+    }
+    // A problem with a known source: nothing to report when it is the target.
+    void addProblem(const DevicePtr& from, const std::string& name, std::string problem) {
+        add(PresetCopyJob{from, target_, name, std::move(problem)});
+    }
+    // A problem whose source is unknown.
+    void addUnresolved(const std::string& name, std::string problem) {
+        jobs_.push_back(PresetCopyJob{nullptr, target_, name, std::move(problem)});
+    }
+
+    std::vector<PresetCopyJob> take() { return std::move(jobs_); }
+
+  private:
+    PresetSourcePtr sourceOf(const DevicePtr& device) const {
+        for (const auto& source : sources_)
+            if (sameDevice(source->device(), device)) return source;
+        return nullptr;
+    }
+    void add(PresetCopyJob job) {
+        if (job.problem.empty() && sameDevice(job.from, target_)) return;
+        if (!job.problem.empty() && job.from && sameDevice(job.from, target_)) return;
+        const bool known = std::any_of(jobs_.begin(), jobs_.end(), [&](const PresetCopyJob& j) {
+            return sameDevice(j.from, job.from) && j.presetName == job.presetName && j.problem == job.problem;
+        });
+        if (!known) jobs_.push_back(std::move(job));
+    }
+
+    DevicePtr target_;
+    const std::vector<PresetSourcePtr>& sources_;
+    std::vector<PresetCopyJob> jobs_;
+};
 
 }  // namespace
 
@@ -78,23 +116,49 @@ std::vector<Preset> presetsInGroupNamed(const std::vector<PresetGroup>& groups, 
 std::vector<PresetCopyJob> copyJobsForDrop(const std::vector<std::string>& items, const DevicePtr& target,
                                            const std::vector<PresetSourcePtr>& sources,
                                            const std::vector<PresetGroup>& groups) {
-    std::vector<PresetCopyJob> jobs;
+    JobCollector jobs(target, sources);
     for (const auto& item : items) {
-        const auto parts = splitAtSlash(item);
-        if (parts.size() != 3 || parts[2].empty()) continue;
-        const std::string& key = parts[1];
-        const std::string& name = parts[2];
-        if (key == "local") {
-            jobs.push_back(PresetCopyJob{nullptr, target, name});
-        } else if (key == "group") {
-            for (const auto& member : presetsInGroupNamed(groups, name))
-                jobs.push_back(PresetCopyJob{member.device, target, member.preset.name});
-        } else if (auto preset = findPreset(sources, key, name)) {
-            jobs.push_back(PresetCopyJob{preset->device, target, name});
+        if (item.empty()) continue;
+        const auto keyEnd = item.size() > 1 && item[0] == '/' ? item.find('/', 1) : std::string::npos;
+        const std::string key = keyEnd == std::string::npos ? std::string() : item.substr(1, keyEnd - 1);
+        const std::string name = keyEnd == std::string::npos ? std::string() : item.substr(keyEnd + 1);
+        // A group's name may be empty (presets whose names start with a separator).
+        if (key.empty() || (name.empty() && key != "group")) {
+            jobs.addUnresolved(item, "this names no preset or group");
+            continue;
+        }
+        if (key == "group") {
+            jobs.addGroup(groups, name);
+        } else if (key == "local") {
+            jobs.addPreset(nullptr, name);
+        } else {
+            const auto source = std::find_if(sources.begin(), sources.end(), [&](const PresetSourcePtr& s) {
+                return s->device() && s->device()->ip().to_string() == key;
+            });
+            if (source == sources.end())
+                jobs.addUnresolved(name, "the mixer " + key + " is no longer connected");
+            else
+                jobs.addPreset((*source)->device(), name);
         }
     }
-    std::erase_if(jobs, [](const PresetCopyJob& job) { return job.from == job.to; });
-    return jobs;
+    return jobs.take();
+}
+
+std::vector<PresetCopyJob> copyJobsForRows(const std::vector<PresetRow>& rows, const DevicePtr& target,
+                                           const std::vector<PresetSourcePtr>& sources,
+                                           const std::vector<PresetGroup>& groups) {
+    JobCollector jobs(target, sources);
+    for (const auto& row : rows) {
+        if (row.preset)
+            jobs.addPreset(row.preset->device, row.preset->preset.name);
+        else
+            jobs.addGroup(groups, row.groupName);
+    }
+    return jobs.take();
+}
+
+std::vector<Preset> presetsToDelete(const std::vector<PresetRow>& selected, bool presetViewHasFocus) {
+    return presetViewHasFocus ? presetsOfRows(selected) : std::vector<Preset>{};
 }
 
 std::vector<int> affectedRows(std::vector<int> selectedRows, int clickedRow) {

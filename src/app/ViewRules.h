@@ -35,9 +35,15 @@ bool hasMultipleSources(const std::vector<Preset>& presets);
 std::string presetRowText(const Preset& preset, bool multipleSources);
 
 // The copy jobs that dropping the dragged `items` (texts of presetDragType)
-// onto the source of `target` asks for, in item order. Malformed items, and
-// presets no longer in `sources`, are skipped; copies of a source onto
-// itself are left out. `groups` are the preset view's groups.
+// onto the source of `target` asks for, in item order. A text is
+// "/SOURCEKEY/NAME" (the name is everything after the second "/") or
+// "/group/NAME"; a group stands for the presets shown under its heading in
+// `groups` (the preset view's groups), each resolved against `sources`.
+// What cannot be copied becomes a job with its `problem` set: a mixer no
+// longer among the sources, a preset no longer listed, a name holding "/",
+// a group not shown, a text of neither form. Copies of a source onto itself
+// are left out, and each preset is asked for once, however often it was
+// dragged (as itself and as a member of a group).
 std::vector<PresetCopyJob> copyJobsForDrop(const std::vector<std::string>& items, const DevicePtr& target,
                                            const std::vector<PresetSourcePtr>& sources,
                                            const std::vector<PresetGroup>& groups);
@@ -59,6 +65,16 @@ struct PresetRow {
 bool sourceCommandsEnabled(const std::vector<PresetSourcePtr>& affected);
 // "load" is enabled for exactly one affected row that is a preset of a mixer.
 bool loadCommandEnabled(const std::vector<PresetRow>& affected);
+// The copy jobs for the rows of the preset view (Copy Selected To): a preset
+// row is itself, a group row the presets of its group in `groups`; resolved
+// against `sources` and reported as copyJobsForDrop does.
+std::vector<PresetCopyJob> copyJobsForRows(const std::vector<PresetRow>& rows, const DevicePtr& target,
+                                           const std::vector<PresetSourcePtr>& sources,
+                                           const std::vector<PresetGroup>& groups);
+
+// What Delete removes: the presets among the selected rows, and nothing when
+// the focus is not in the preset view (the user is working in another view).
+std::vector<Preset> presetsToDelete(const std::vector<PresetRow>& selected, bool presetViewHasFocus);
 // The presets among the affected rows (group rows are passed over).
 std::vector<Preset> presetsOfRows(const std::vector<PresetRow>& affected);
 // The mixers among the affected sources, each once.

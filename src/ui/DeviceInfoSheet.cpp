@@ -78,6 +78,11 @@ void DeviceInfoSheet::fill() {
     mixes_->setPlainText(mixes);
 }
 
+void DeviceInfoSheet::deviceGone() {
+    if (device_) title_->setText(tr("%1 (disconnected)").arg(QString::fromStdString(device_->description())));
+    device_.reset();
+}
+
 void DeviceInfoSheet::showEvent(QShowEvent* event) {
     fill();
     QDialog::showEvent(event);

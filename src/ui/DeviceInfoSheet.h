@@ -17,6 +17,9 @@ class DeviceInfoSheet : public QDialog {
     explicit DeviceInfoSheet(QWidget* parent);
 
     void setDevice(DevicePtr device) { device_ = std::move(device); }
+    // The mixer disconnected: the sheet lets go of it and, while open, keeps
+    // what it showed under a title that says the mixer is gone.
+    void deviceGone();
     const DevicePtr& device() const { return device_; }
     // Fills the fields from the device (what showing the sheet does).
     void fill();

@@ -81,6 +81,7 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
     applyIcons();
     restoreWindowState();
 
+    copyJobsHandler_ = [this](std::vector<PresetCopyJob> jobs) { controller_.copyPresets(std::move(jobs)); };
     sourceModel_->setCopyHandler([this](std::vector<PresetCopyJob> jobs) {
         // Runs once the drag has ended, outside the drag's own event loop.
         QMetaObject::invokeMethod(
@@ -94,6 +95,10 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
             &MainWindow::selectFirstSourceIfNone);
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(sourceModel_.get(), signal, this, &MainWindow::updateStatus);
+    // A removed row may have been selected: its presets leave the preset view.
+    connect(sourceModel_.get(), &QAbstractItemModel::rowsRemoved, this, &MainWindow::showSelectedSources);
+    connect(&controller_.dataStore(), &DataStore::DataStoreSourceRemoved, this, &MainWindow::forgetSource);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
     connect(sourceModel_.get(), &QAbstractItemModel::dataChanged, this, &MainWindow::updateStatus);
     connect(&controller_, &MainController::devicesChanged, this, &MainWindow::updateStatus);
     connect(presetView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -144,7 +149,10 @@ void MainWindow::buildActions() {
 
     delete_ = new QAction(tr("&Delete"), this);
     delete_->setShortcut(QKeySequence::Delete);
-    connect(delete_, &QAction::triggered, this, [this] { deletePresets(selectedPresetRows()); });
+    connect(delete_, &QAction::triggered, this, [this] {
+        const auto presets = presetsToDelete(selectedPresetRows(), presetViewFocused_);
+        if (!presets.empty()) controller_.deletePresets(presets);
+    });
 
     load_ = new QAction(tr("&Load on Mixer…"), this);
     load_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -170,7 +178,7 @@ void MainWindow::buildActions() {
     presetMenu_ = new QMenu(this);
     presetCopyMenu_ = presetMenu_->addMenu(tr("Copy To"));
     connect(presetCopyMenu_, &QMenu::aboutToShow, this,
-            [this] { fillCopyMenu(presetCopyMenu_, presetMenuRows_); });
+            [this] { fillCopyMenu(presetCopyMenu_, [this] { return presetMenuRows_; }); });
     loadMenu_ = presetMenu_->addAction(tr("Load on Mixer…"));
     presetMenu_->addSeparator();
     deleteMenu_ = presetMenu_->addAction(tr("Delete"));
@@ -190,7 +198,7 @@ void MainWindow::buildMenus() {
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     copyToMenu_ = edit->addMenu(tr("&Copy Selected To"));
     connect(copyToMenu_, &QMenu::aboutToShow, this,
-            [this] { fillCopyMenu(copyToMenu_, selectedPresetRows()); });
+            [this] { fillCopyMenu(copyToMenu_, [this] { return selectedPresetRows(); }); });
     edit->addAction(delete_);
 
     QMenu* mixer = menuBar()->addMenu(tr("&Mixer"));
@@ -330,7 +338,7 @@ void MainWindow::updateActions() {
     const auto rows = selectedPresetRows();
     const bool idle = !controller_.runActive();
     syncAll_->setEnabled(idle);
-    delete_->setEnabled(!presetsOfRows(rows).empty());
+    delete_->setEnabled(!presetsToDelete(rows, presetViewFocused_).empty());
     load_->setEnabled(loadCommandEnabled(rows));
     copyToMenu_->setEnabled(!rows.empty());
     const bool mixerSelected = sourceCommandsEnabled(selectedSources());
@@ -365,12 +373,32 @@ QMenu* MainWindow::preparePresetMenu(const QModelIndex& clicked) {
     return presetMenu_;
 }
 
-void MainWindow::fillCopyMenu(QMenu* menu, const std::vector<PresetRow>& rows) {
+void MainWindow::fillCopyMenu(QMenu* menu, std::function<std::vector<PresetRow>()> rows) {
     menu->clear();
     for (const auto& source : sourceModel_->sources()) {
         QAction* action = menu->addAction(QString::fromStdString(source->name()));
-        connect(action, &QAction::triggered, this, [this, rows, source] { copyRows(rows, source); });
+        // Weakly: a menu item must not keep a mixer that has gone.
+        connect(action, &QAction::triggered, this, [this, rows, target = std::weak_ptr(source)] {
+            if (const auto source = target.lock()) copyRows(rows(), source);
+        });
     }
+}
+
+void MainWindow::forgetSource(const PresetSourcePtr& source) {
+    std::erase(sourceMenuRows_, source);
+    const DevicePtr& device = source->device();
+    if (!device) return;
+    std::erase_if(presetMenuRows_,
+                  [&](const PresetRow& row) { return row.preset && row.preset->device == device; });
+    if (deviceInfoSheet_->device() == device) deviceInfoSheet_->deviceGone();
+}
+
+void MainWindow::focusMoved(QWidget* now) {
+    if (!now || !isAncestorOf(now)) return;  // a menu, a dialog: the views keep their state
+    const bool presets = now == presetView_ || presetView_->isAncestorOf(now);
+    if (presets == presetViewFocused_) return;
+    presetViewFocused_ = presets;
+    updateActions();
 }
 
 void MainWindow::showInfo(const std::vector<PresetSourcePtr>& sources) {
@@ -397,15 +425,12 @@ void MainWindow::deletePresets(const std::vector<PresetRow>& rows) {
 }
 
 void MainWindow::copyRows(const std::vector<PresetRow>& rows, const PresetSourcePtr& target) {
-    std::vector<std::string> items;
-    for (const auto& row : rows)
-        items.push_back(row.preset ? presetDragText(*row.preset) : groupDragText(row.groupName));
     copyPresets(
-        copyJobsForDrop(items, target->device(), controller_.dataStore().sources(), presetModel_->groups()));
+        copyJobsForRows(rows, target->device(), controller_.dataStore().sources(), presetModel_->groups()));
 }
 
 void MainWindow::copyPresets(std::vector<PresetCopyJob> jobs) {
-    controller_.copyPresets(std::move(jobs));
+    if (copyJobsHandler_) copyJobsHandler_(std::move(jobs));
 }
 
 void MainWindow::showSettings() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -59,6 +60,13 @@ class MainWindow : public QMainWindow {
     QAction* identifyMenuAction() const { return identifyMenu_; }
     QAction* loadMenuAction() const { return loadMenu_; }
     QAction* deleteMenuAction() const { return deleteMenu_; }
+    QMenu* copySelectedToMenu() const { return copyToMenu_; }
+    QMenu* presetCopyMenu() const { return presetCopyMenu_; }
+
+    // Where the copy jobs of drops and of Copy Selected To go: the
+    // controller's copy run, unless replaced (tests look at the jobs).
+    using CopyJobsHandler = std::function<void(std::vector<PresetCopyJob>)>;
+    void setCopyJobsHandler(CopyJobsHandler handler) { copyJobsHandler_ = std::move(handler); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -82,7 +90,11 @@ class MainWindow : public QMainWindow {
     std::vector<int> selectedSourceRows() const;
     std::vector<PresetSourcePtr> selectedSources() const;
     std::vector<PresetRow> selectedPresetRows() const;
-    void fillCopyMenu(QMenu* menu, const std::vector<PresetRow>& rows);
+    // One item per source; the rows are taken when an item is chosen.
+    void fillCopyMenu(QMenu* menu, std::function<std::vector<PresetRow>()> rows);
+    // A source left the store: nothing here keeps it or its mixer.
+    void forgetSource(const PresetSourcePtr& source);
+    void focusMoved(QWidget* now);
 
     void showInfo(const std::vector<PresetSourcePtr>& sources);
     void identify(const std::vector<PresetSourcePtr>& sources);
@@ -129,6 +141,11 @@ class MainWindow : public QMainWindow {
     QAction* loadMenu_ = nullptr;
     QAction* deleteMenu_ = nullptr;
     std::vector<PresetRow> presetMenuRows_;
+
+    // Delete acts on the preset view only while it has (last had) the focus
+    // among the window's views.
+    bool presetViewFocused_ = false;
+    CopyJobsHandler copyJobsHandler_;
 };
 
 }  // namespace zelto::ui

@@ -66,8 +66,10 @@ void WidgetUi::presentStatusSheet() {
     statusSheet_->activateWindow();
 }
 
-void WidgetUi::chooseFolder(std::function<void(std::optional<std::string> path)> done) {
-    auto* dialog = new QFileDialog(alertParent(), QObject::tr("Choose the sync folder"));
+void WidgetUi::chooseFolder(const std::string& startFolder,
+                            std::function<void(std::optional<std::string> path)> done) {
+    auto* dialog = new QFileDialog(alertParent(), QObject::tr("Choose the sync folder"),
+                                   QString::fromStdString(startFolder));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);

@@ -22,7 +22,8 @@ class WidgetUi : public AppUi {
                  const std::string& confirmButton, const std::string& cancelButton,
                  std::function<void(bool confirmed)> done) override;
     void presentStatusSheet() override;
-    void chooseFolder(std::function<void(std::optional<std::string> path)> done) override;
+    void chooseFolder(const std::string& startFolder,
+                      std::function<void(std::optional<std::string> path)> done) override;
 
   private:
     // The window an alert belongs to: the active dialog (settings) or the main window.

@@ -2,6 +2,11 @@
 // nothing here needs a network.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QSysInfo>
 #include <QThread>
 #include <asio/co_spawn.hpp>
 #include <asio/execution/context.hpp>
@@ -18,6 +23,7 @@
 #include "app/DataStore.h"
 #include "app/MainThreadExecutor.h"
 #include "app/SettingsController.h"
+#include "app/SingleInstance.h"
 #include "app/StatusLog.h"
 #include "device/ZeltoDevice.h"
 #include "sync/PresetFiles.h"
@@ -114,10 +120,18 @@ TEST(StatusLog, LinesFromAnotherThreadKeepTheirOrderAndCancelIsAskedOnce) {
     EXPECT_FALSE(log.canCancel());
 }
 
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// HOME and XDG_CONFIG_HOME (where the desktop's user-dirs.dirs names the
+// download folder) point into folders of the test.
 class Settings : public ::testing::Test {
   protected:
-    test::TempFolder home, config;
-    std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    test::TempFolder home, config, xdgConfig;
+    std::string savedHome = environment("HOME");
+    std::string savedXdgConfig = environment("XDG_CONFIG_HOME");
     AppSettings settings{QString::fromStdString(config.path() + "settings.ini")};
     DataStore store;
     test::FakeUi ui;
@@ -126,10 +140,17 @@ class Settings : public ::testing::Test {
 
     void SetUp() override {
         ::setenv("HOME", home.path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", xdgConfig.path().c_str(), 1);
         downloads = presetfiles::homeDirectory() + "/Downloads/";
         std::filesystem::create_directories(downloads);
     }
-    void TearDown() override { ::setenv("HOME", savedHome.c_str(), 1); }
+    void TearDown() override {
+        ::setenv("HOME", savedHome.c_str(), 1);
+        if (savedXdgConfig.empty())
+            ::unsetenv("XDG_CONFIG_HOME");
+        else
+            ::setenv("XDG_CONFIG_HOME", savedXdgConfig.c_str(), 1);
+    }
 };
 
 TEST_F(Settings, DefaultIsDownloadsUnlessTheCompanionFolderExistsAndNothingIsStored) {
@@ -160,14 +181,42 @@ TEST_F(Settings, ChosenFolderIsStoredWithASlashAndTheDownloadsFolderCountsAsDefa
     EXPECT_EQ(view.modeIndex(), SettingsController::defaultMode);
 }
 
-TEST_F(Settings, CancelledChooserStoresTheDefault) {
+TEST_F(Settings, DefaultIsTheDownloadFolderAsTheDesktopNamesIt) {
+    xdgConfig.write("user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/Téléchargements\"\n");
+    const std::string localised = home.path() + "Téléchargements/";
+    std::filesystem::create_directories(localised);
+    EXPECT_EQ(settings.syncDirectoryPath(), localised);
+    EXPECT_TRUE(settings.isDefaultSyncDirectory());
+    EXPECT_FALSE(settings.hasStoredSyncDirectory());
+
+    std::filesystem::create_directories(ZeltoPresetManager::zeltoAppPresetPath());
+    EXPECT_EQ(settings.syncDirectoryPath(), ZeltoPresetManager::zeltoAppPresetPath())
+        << "the companion's folder";
+    settings.setSyncDirectoryPath("/stored/");
+    EXPECT_EQ(settings.syncDirectoryPath(), "/stored/") << "a stored folder wins";
+}
+
+TEST_F(Settings, CancelledChooserKeepsTheFolderInUseAndOpensAtIt) {
     settings.setSyncDirectoryPath("/somewhere/else/");
+    view.viewLoaded();
     ui.chosenFolder.reset();
+    view.chooseSyncDirectory();
+    EXPECT_EQ(ui.chooserStart, "/somewhere/else/");
+    EXPECT_EQ(settings.syncDirectoryPath(), "/somewhere/else/");
+    EXPECT_EQ(view.modeIndex(), SettingsController::customMode);
+    EXPECT_TRUE(view.pathEditable());
+    EXPECT_EQ(view.pathUrl(), "/somewhere/else/");
+
+    // From the default folder, "custom" then Cancel goes back to the default
+    // and stores nothing.
+    settings.store().remove(AppSettings::syncDirectoryKey);
+    view.viewLoaded();
     view.syncDirectoryMode(SettingsController::customMode);
+    EXPECT_EQ(ui.chooserStart, downloads);
     EXPECT_EQ(view.modeIndex(), SettingsController::defaultMode);
-    EXPECT_TRUE(settings.hasStoredSyncDirectory());
-    EXPECT_EQ(settings.syncDirectoryPath(), downloads);
-    EXPECT_TRUE(store.localSource());
+    EXPECT_FALSE(view.pathEditable());
+    EXPECT_FALSE(settings.hasStoredSyncDirectory());
+    EXPECT_TRUE(store.sources().empty()) << "nothing to reload";
 }
 
 TEST_F(Settings, UnparsablePathShowsNoUrlAndAnUnreadableFolderWarns) {
@@ -198,6 +247,46 @@ TEST(MainThreadExecutor, AnExecutorThatOutlivesItsContextAnswersItsQueriesSafely
     EXPECT_FALSE(asio::has_service<asio::detail::scheduler>(after));
     asio::post(*kept, [] { ADD_FAILURE() << "nothing runs once the context is gone"; });
     QCoreApplication::processEvents();
+}
+
+// The lock is taken by path, so an in-process second SingleInstance stands
+// for a second copy of the program.
+TEST(SingleInstance, ASecondCopyIsRefusedWhileTheFirstRunsAndAcceptedOnceItHasEnded) {
+    test::TempFolder runtime;
+    const QString path = QString::fromStdString(runtime.path()) + SingleInstance::lockFileName;
+    auto first = std::make_unique<SingleInstance>(path);
+    ASSERT_TRUE(first->acquire());
+    EXPECT_TRUE(first->acquire()) << "asking again keeps the lock";
+    SingleInstance second(path);
+    EXPECT_FALSE(second.acquire());
+    EXPECT_TRUE(second.heldByAnother());
+
+    first.reset();
+    EXPECT_TRUE(second.acquire());
+}
+
+TEST(SingleInstance, ALockLeftByADeadProcessIsTakenOverAndAnOldLiveOneIsNot) {
+    test::TempFolder runtime;
+    const QString path = QString::fromStdString(runtime.path()) + SingleInstance::lockFileName;
+    QProcess ended;
+    ended.start(QStringLiteral("true"), {});
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 deadPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    {
+        QFile stale(path);
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write(QByteArray::number(deadPid) + "\nzelto-presets\n" + QSysInfo::machineHostName().toUtf8() +
+                    "\n");
+    }
+    SingleInstance instance(path);
+    EXPECT_TRUE(instance.acquire()) << "the lock of a process that has died";
+
+    // A live holder's lock, however old, stays.
+    const auto old = std::filesystem::last_write_time(path.toStdString()) - std::chrono::hours(24);
+    std::filesystem::last_write_time(path.toStdString(), old);
+    SingleInstance second(path);
+    EXPECT_FALSE(second.acquire());
 }
 
 }  // namespace

@@ -32,8 +32,10 @@ class FakeUi : public AppUi {
   public:
     std::vector<std::pair<AlertStyle, std::string>> alerts;
     int sheets = 0;
-    // What the folder chooser answers (nothing = cancelled).
+    // What the folder chooser answers (nothing = cancelled), and where it
+    // was last asked to open.
     std::optional<std::string> chosenFolder;
+    std::optional<std::string> chooserStart;
 
     void showAlert(AlertStyle style, const std::string& message) override {
         alerts.emplace_back(style, message);
@@ -43,7 +45,11 @@ class FakeUi : public AppUi {
         done(true);
     }
     void presentStatusSheet() override { ++sheets; }
-    void chooseFolder(std::function<void(std::optional<std::string>)> done) override { done(chosenFolder); }
+    void chooseFolder(const std::string& start,
+                      std::function<void(std::optional<std::string>)> done) override {
+        chooserStart = start;
+        done(chosenFolder);
+    }
 };
 
 }  // namespace zelto::test

@@ -68,19 +68,45 @@ TEST_F(ViewRulesTest, RowTextsNameTheSourceOnlyWhenSeveralAreShown) {
     EXPECT_FALSE(hasMultipleSources({preset("A", stage), preset("B", stage)}));
 }
 
-TEST_F(ViewRulesTest, DropTurnsDraggedRowsIntoCopyJobsAndSkipsWhatCannotBeCopied) {
-    const auto stage = device("127.0.0.2");
-    const auto studio = device("127.0.0.3");
-    const std::vector<PresetSourcePtr> sources{
-        std::make_shared<PresetSource>("Zelto App (local)", nullptr,
-                                       std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-A")}),
+TEST_F(ViewRulesTest, OthersIsOneHeadingEvenWhenPresetsAreKeyedOthers) {
+    const auto groups = groupPresets(
+        {preset("others-1"), preset("Others 2"), preset("Solo"), preset("Band-A"), preset("band-B")});
+    ASSERT_EQ(groupNames(groups), (std::vector<std::string>{"Band", "others"}));
+    EXPECT_EQ(names(groups[1]), (std::vector<std::string>{"Others 2", "others-1", "Solo"}));
+}
+
+class CopyJobs : public ViewRulesTest {
+  protected:
+    // (from, to, name, problem) of every job.
+    using Job = std::tuple<ZeltoDevice*, ZeltoDevice*, std::string, std::string>;
+    static std::vector<Job> all(const std::vector<PresetCopyJob>& jobs) {
+        std::vector<Job> out;
+        for (const auto& j : jobs) out.emplace_back(j.from.get(), j.to.get(), j.presetName, j.problem);
+        return out;
+    }
+    static std::vector<std::string> problems(const std::vector<PresetCopyJob>& jobs) {
+        std::vector<std::string> out;
+        for (const auto& j : jobs) out.push_back(j.presetName + ": " + j.problem);
+        return out;
+    }
+
+    DevicePtr stage = device("127.0.0.2");
+    DevicePtr studio = device("127.0.0.3");
+    std::vector<PresetSourcePtr> sources{
+        std::make_shared<PresetSource>(
+            "Zelto App (local)", nullptr,
+            std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-A"), RemoteZeltoPreset("-x"),
+                                           RemoteZeltoPreset("_y")}),
         std::make_shared<PresetSource>(
             "stage", stage,
-            std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-B"), RemoteZeltoPreset("Solo")}),
+            std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-B"), RemoteZeltoPreset("Solo"),
+                                           RemoteZeltoPreset("a/b")}),
         std::make_shared<PresetSource>("studio", studio,
                                        std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("Band-C")})};
-    const auto groups = groupPresets(presetsOfSources(sources));
+    std::vector<PresetGroup> groups = groupPresets(presetsOfSources(sources));
+};
 
+TEST_F(CopyJobs, DragTextsKeepTheirFormAndADropCopiesEachDraggedPresetFromItsSource) {
     EXPECT_EQ(presetDragText(preset("Solo", stage)), "/127.0.0.2/Solo");
     EXPECT_EQ(presetDragText(preset("Band-A")), "/local/Band-A");
     EXPECT_EQ(groupDragText("Band"), "/group/Band");
@@ -89,20 +115,68 @@ TEST_F(ViewRulesTest, DropTurnsDraggedRowsIntoCopyJobsAndSkipsWhatCannotBeCopied
                                          "/local/Band-A",                        // to the studio
                                          "/group/Band",  // each member from its own source; Band-C stays home
                                          "/127.0.0.3/Band-C",  // onto its own source: no job
-                                         "/127.0.0.2/Gone",    // no longer listed
-                                         "/127.0.0.9/Solo",    // no such mixer
-                                         "/local/",
-                                         "local/Band-A",
-                                         "/local/a/b",
-                                         "",
-                                         "/group/Nothing"};
+                                         "",                   // nothing dragged
+                                         "/group/"};           // the group of names starting with a separator
     EXPECT_EQ(flat(copyJobsForDrop(items, studio, sources, groups)),
               (std::vector<std::tuple<ZeltoDevice*, ZeltoDevice*, std::string>>{
                   {stage.get(), studio.get(), "Solo"},
                   {nullptr, studio.get(), "Band-A"},
-                  {nullptr, studio.get(), "Band-A"},
-                  {stage.get(), studio.get(), "Band-B"}}));
+                  {stage.get(), studio.get(), "Band-B"},
+                  {nullptr, studio.get(), "-x"},
+                  {nullptr, studio.get(), "_y"}}))
+        << "Band-A comes once although it was dragged alone and with its group";
     EXPECT_TRUE(copyJobsForDrop({"/local/Band-A"}, nullptr, sources, groups).empty());
+}
+
+TEST_F(CopyJobs, WhatCannotBeCopiedBecomesAJobThatSaysWhy) {
+    const std::vector<std::string> items{"/127.0.0.2/Gone", "/127.0.0.9/Solo", "/local/Gone",
+                                         "/127.0.0.2/a/b",  "/local/",         "local/Band-A",
+                                         "/group/Nothing"};
+    const auto jobs = copyJobsForDrop(items, studio, sources, groups);
+    EXPECT_EQ(problems(jobs),
+              (std::vector<std::string>{
+                  "Gone: it is no longer listed on stage", "Solo: the mixer 127.0.0.9 is no longer connected",
+                  "Gone: it is no longer listed on Zelto App (local)",
+                  "a/b: a preset name holding \"/\" cannot be a file name",
+                  "/local/: this names no preset or group", "local/Band-A: this names no preset or group",
+                  "Nothing: no group of this name is shown"}));
+    for (const auto& job : jobs) EXPECT_EQ(job.to, studio);
+    EXPECT_EQ(jobs[0].from, stage);
+
+    // A source that went away after its rows were shown: its presets are
+    // reported, not silently dropped.
+    const std::vector<PresetSourcePtr> remaining{sources[0], sources[2]};
+    EXPECT_EQ(
+        problems(copyJobsForDrop({"/127.0.0.2/Solo", "/group/Band"}, nullptr, remaining, groups)),
+        (std::vector<std::string>{"Solo: the mixer 127.0.0.2 is no longer connected",
+                                  "Band-B: the mixer 127.0.0.2:9110 is no longer connected", "Band-C: "}));
+}
+
+TEST_F(CopyJobs, TheOthersHeadingCopiesEveryPresetShownUnderIt) {
+    const std::vector<PresetSourcePtr> local{std::make_shared<PresetSource>(
+        "Zelto App (local)", nullptr,
+        std::vector<RemoteZeltoPreset>{RemoteZeltoPreset("others-1"), RemoteZeltoPreset("others-2"),
+                                       RemoteZeltoPreset("Solo")})};
+    const auto shown = groupPresets(presetsOfSources(local));
+    EXPECT_EQ(
+        flat(copyJobsForDrop({groupDragText(othersGroupName)}, stage, local, shown)),
+        (std::vector<std::tuple<ZeltoDevice*, ZeltoDevice*, std::string>>{{nullptr, stage.get(), "others-1"},
+                                                                          {nullptr, stage.get(), "others-2"},
+                                                                          {nullptr, stage.get(), "Solo"}}));
+}
+
+TEST_F(CopyJobs, CopySelectedToTakesTheRowsThemselvesAndEachPresetOnce) {
+    const std::vector<PresetRow> rows{PresetRow{"Band", std::nullopt}, PresetRow{"", preset("Band-B", stage)},
+                                      PresetRow{"", preset("Solo", stage)}, PresetRow{"", preset("Band-A")}};
+    EXPECT_EQ(flat(copyJobsForRows(rows, studio, sources, groups)),
+              (std::vector<std::tuple<ZeltoDevice*, ZeltoDevice*, std::string>>{
+                  {nullptr, studio.get(), "Band-A"},
+                  {stage.get(), studio.get(), "Band-B"},
+                  {stage.get(), studio.get(), "Solo"}}));
+
+    const std::vector<PresetSourcePtr> stageGone{sources[0], sources[2]};
+    EXPECT_EQ(problems(copyJobsForRows({PresetRow{"", preset("Solo", stage)}}, nullptr, stageGone, groups)),
+              std::vector<std::string>{"Solo: the mixer 127.0.0.2:9110 is no longer connected"});
 }
 
 TEST_F(ViewRulesTest, ContextMenusActOnTheSelectionAndTheClickedRow) {
@@ -125,6 +199,8 @@ TEST_F(ViewRulesTest, ContextMenusActOnTheSelectionAndTheClickedRow) {
     EXPECT_FALSE(loadCommandEnabled({group}));
     EXPECT_FALSE(loadCommandEnabled({onMixer, onDisk}));
     EXPECT_EQ(presetsOfRows({group, onMixer, onDisk}).size(), 2u);
+    EXPECT_EQ(presetsToDelete({group, onMixer, onDisk}, true).size(), 2u);
+    EXPECT_TRUE(presetsToDelete({group, onMixer, onDisk}, false).empty()) << "the focus is elsewhere";
 }
 
 struct ConfirmingUi : AppUi {
@@ -137,7 +213,7 @@ struct ConfirmingUi : AppUi {
         answer = std::move(done);
     }
     void presentStatusSheet() override {}
-    void chooseFolder(std::function<void(std::optional<std::string>)>) override {}
+    void chooseFolder(const std::string&, std::function<void(std::optional<std::string>)>) override {}
 
     std::vector<std::vector<std::string>> asked;
     bool warning = false;

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
@@ -183,6 +186,48 @@ TEST_F(EndToEnd, BothMixersAppearAGroupDropCopiesItsMembersAndSyncAllFillsEveryS
             << "the reloaded list of " << mixer.address;
     }
     QTest::mouseClick(window->statusSheet()->closeButton(), Qt::LeftButton);
+}
+
+// The real program, twice, with a runtime folder of this test's own.
+TEST(Program, ASecondCopyIsRefusedWhileTheFirstRunsAndAcceptedOnceItHasDied) {
+    QTemporaryDir runtime, config, folder;
+    ASSERT_TRUE(runtime.isValid() && config.isValid() && folder.isValid());
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString program = QString::fromStdString(test::builtProgram("zelto-presets"));
+    const QStringList arguments{QStringLiteral("--no-broadcast"), QStringLiteral("--dir"), folder.path()};
+    const QString lock = runtime.filePath(QStringLiteral("zelto-presets.lock"));
+    auto start = [&](QProcess& process) {
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        ASSERT_TRUE(process.waitForStarted()) << program.toStdString();
+    };
+    // The lock file names its holder's process first.
+    auto holder = [&] {
+        QFile file(lock);
+        return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed().toLongLong() : 0;
+    };
+
+    QProcess first, second, third;
+    start(first);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return holder() == first.processId(); }, 30000));
+    start(second);
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(second.readAllStandardError().contains("zelto-presets is already running"));
+
+    first.kill();  // leaves its lock file behind
+    ASSERT_TRUE(first.waitForFinished(30000));
+    start(third);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return holder() == third.processId(); }, 30000))
+        << "the dead copy's lock";
+    EXPECT_EQ(third.state(), QProcess::Running);
+    third.kill();
+    third.waitForFinished(30000);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "app/MainController.h"
 #include "device/ZeltoDevice.h"
 #include "sync/TempFolder.h"
+#include "ui/DeviceInfoSheet.h"
 #include "ui/ItemViews.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsDialog.h"
@@ -88,6 +89,36 @@ class Widgets : public ::testing::Test {
         return {};
     }
 
+    // The group row named `name`.
+    QModelIndex groupRow(const std::string& name) {
+        auto& model = window->presetModel();
+        for (int g = 0; g < model.rowCount(); ++g)
+            if (model.index(g, 0).data().toString().toStdString() == name) return model.index(g, 0);
+        return {};
+    }
+    // The copy jobs the window hands on, as "from>to:name".
+    void recordCopies() {
+        window->setCopyJobsHandler([this](std::vector<PresetCopyJob> jobs) {
+            for (const auto& job : jobs)
+                copies.push_back(sourceKey(job.from) + ">" + sourceKey(job.to) + ":" + job.presetName +
+                                 (job.problem.empty() ? "" : " (" + job.problem + ")"));
+        });
+    }
+    // Chooses `target` in a copy menu, as the user does.
+    static void chooseIn(QMenu* menu, const QString& target) {
+        emit menu->aboutToShow();
+        for (QAction* action : menu->actions())
+            if (action->text() == target) return action->trigger();
+        ADD_FAILURE() << "no item " << target.toStdString();
+    }
+    void focus(QWidget* view) {
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        view->setFocus();
+        ASSERT_TRUE(waitUntil([&] { return view->hasFocus(); }));
+    }
+
+    std::vector<std::string> copies;
     test::TempFolder folder, config;
     AppSettings settings{QString::fromStdString(config.path() + "settings.ini")};
     IoPool pool{2};
@@ -162,6 +193,68 @@ TEST_F(Widgets, ADropOntoItsOwnSourceStillRunsAnEmptyCopyBatch) {
     ASSERT_TRUE(waitUntil([&] { return ui.sheets == 1 && controller->statusLog().isFinished(); }));
     EXPECT_EQ(controller->statusLog().text(),
               "starting copy\ncopy finished\nreloading preset lists\nfinished!\n");
+}
+
+TEST_F(Widgets, AGroupWithItsOwnMemberSelectedCopiesEachPresetOnceByMenuAndByDrop) {
+    recordCopies();
+    auto* selection = window->presetView()->selectionModel();
+    ASSERT_TRUE(groupRow("Band").isValid());
+    selection->select(groupRow("Band"), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(presetRow("Band-2"), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ASSERT_TRUE(window->copySelectedToMenu()->isEnabled());
+    chooseIn(window->copySelectedToMenu(), "Zelto App (local)");
+    EXPECT_EQ(copies, std::vector<std::string>{"127.0.0.2>local:Band-2"});
+
+    copies.clear();
+    window->preparePresetMenu(presetRow("Band-1"));
+    chooseIn(window->presetCopyMenu(), "Stage");
+    EXPECT_EQ(copies, std::vector<std::string>{"local>127.0.0.2:Band-1"})
+        << "the clicked row joins the selection; Band-2 is on Stage already";
+
+    copies.clear();
+    std::unique_ptr<QMimeData> data(window->presetModel().mimeData({groupRow("Band"), presetRow("Band-2")}));
+    ASSERT_TRUE(window->sourceModel().dropMimeData(data.get(), Qt::CopyAction, -1, -1,
+                                                   window->sourceModel().index(0)));
+    ASSERT_TRUE(waitUntil([&] { return !copies.empty(); }));
+    EXPECT_EQ(copies, std::vector<std::string>{"127.0.0.2>local:Band-2"});
+}
+
+TEST_F(Widgets, DeleteActsOnlyWhileThePresetViewHasTheFocus) {
+    window->presetView()->selectionModel()->select(presetRow("Ghost"),
+                                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    focus(window->sourceView());
+    EXPECT_FALSE(window->deleteAction()->isEnabled());
+    QTest::keyClick(window->sourceView(), Qt::Key_Delete);
+    window->deleteAction()->trigger();
+    EXPECT_TRUE(ui.alerts.empty()) << "deleted presets from the source list";
+
+    focus(window->presetView());
+    EXPECT_TRUE(window->deleteAction()->isEnabled());
+    QTest::keyClick(window->presetView(), Qt::Key_Delete);
+    ASSERT_EQ(ui.alerts.size(), 1u) << "the failed delete of the local file";
+    EXPECT_NE(ui.alerts[0].second.find("\"Ghost\""), std::string::npos);
+}
+
+TEST_F(Widgets, AMixerThatDisconnectsIsHeldByNoViewMenuOrSheet) {
+    const long held = stage.use_count();
+    window->prepareSourceMenu(window->sourceModel().index(1));
+    window->infoMenuAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window->deviceInfoSheet()->isVisible(); }));
+    ASSERT_EQ(window->deviceInfoSheet()->device(), stage);
+    window->preparePresetMenu(presetRow("Solo"));
+    emit window->presetCopyMenu()->aboutToShow();
+    window->presetView()->selectionModel()->select(presetRow("Solo"),
+                                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    emit window->copySelectedToMenu()->aboutToShow();
+    ASSERT_GT(stage.use_count(), held);
+
+    store.removeSources(stage);
+    ASSERT_TRUE(waitUntil([&] { return window->sourceModel().rowCount() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return stage.use_count() == 1; }, std::chrono::seconds(5)))
+        << stage.use_count() - 1 << " references left";
+    EXPECT_FALSE(window->deviceInfoSheet()->device());
+    EXPECT_FALSE(presetRow("Solo").isValid());
+    window->deviceInfoSheet()->reject();
 }
 
 TEST_F(Widgets, StatusSheetStylesItsLinesAndClosesOnlyOnceTheRunHasEnded) {

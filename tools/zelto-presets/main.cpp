@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "app/AppSettings.h"
 #include "app/DataStore.h"
 #include "app/MainController.h"
+#include "app/SingleInstance.h"
 #include "app/ViewRules.h"
 #include "async/Executor.h"
 #include "ui/Icons.h"
@@ -77,6 +79,24 @@ Options parseOptions(const QApplication& app) {
     return options;
 }
 
+// A second copy would work on the same folder and mixers as the first: it is
+// refused. The screenshot tour (a scripted run that quits by itself, with its
+// own folder) runs beside the user's copy.
+bool isOnlyInstance(zelto::SingleInstance& instance) {
+    if (instance.acquire()) return true;
+    if (!instance.heldByAnother()) {
+        std::fprintf(stderr, "zelto-presets: cannot make the lock file %s; not checking for another copy\n",
+                     qPrintable(zelto::SingleInstance::defaultLockPath()));
+        return true;
+    }
+    std::fprintf(stderr, "%s\n", zelto::SingleInstance::alreadyRunningMessage);
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::warning(nullptr, QApplication::applicationDisplayName(),
+                             QString::fromLatin1(zelto::SingleInstance::alreadyRunningMessage));
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,6 +108,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Zelto Presets"));
     QApplication::setWindowIcon(zelto::ui::appIcon());
     const Options options = parseOptions(app);
+    zelto::SingleInstance instance;
+    if (!options.screenshots && !isOnlyInstance(instance)) return 1;
 
     // With --dir the settings live in a scratch file for this run only.
     QTemporaryDir scratch;
