@@ -21,7 +21,8 @@ SyncPlan planSync(const std::vector<RemoteZeltoPreset>& localList, const Require
             auto key = Manager::matchKey(preset.name);
             if (Manager::isBuiltInPreset(key) || !known.insert(key).second) continue;
             plan.fetches.push_back({device, preset});
-            afterFetch.emplace_back(key, preset.name);
+            // Written under its listed name, then sent as a local file of that name is.
+            afterFetch.emplace_back(key, RemoteZeltoPreset(preset.name).name);
         }
     }
     std::vector<std::unordered_set<std::string>> deviceKeys;
