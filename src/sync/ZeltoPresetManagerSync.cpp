@@ -187,9 +187,9 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         }
         if (!preset.bytes || preset.bytes->empty()) break;
         // A date at the end of a file name is the preset's date, not part of
-        // its name: mixers keep the name without it.
+        // its name: mixers keep the plain name, without any of the suffixes.
         RemoteZeltoPreset named(listed.name);
-        preset.name = named.name;
+        preset.name = key;
         if (named.date) preset.date = named.date;
         for (std::size_t d = 0; d < deviceLists.size(); ++d) {
             const DevicePtr& device = deviceLists[d].first;
