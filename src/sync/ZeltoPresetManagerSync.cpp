@@ -240,9 +240,9 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
                     if (!loaded->bytes || loaded->bytes->empty())
                         throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::emptyPreset);
                     // A date at the end of a file name is the preset's date, not part
-                    // of its name: mixers keep the name without it.
+                    // of its name: mixers keep the plain name, without any of the suffixes.
                     RemoteZeltoPreset named(file->second);
-                    loaded->name = named.name;
+                    loaded->name = key;
                     if (named.date) loaded->date = named.date;
                 } catch (const std::exception&) {
                     loaded.reset();

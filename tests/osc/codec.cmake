@@ -3,6 +3,7 @@ zelto_add_test(NAME codec_tests
     ${CMAKE_CURRENT_LIST_DIR}/codec_value_message_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/codec_bundle_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/codec_pattern_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/codec_wire_scan_test.cpp
   LIBS osc_codec)
 
 # liblo binds a socket for its dispatcher, so this one runs in a private namespace.

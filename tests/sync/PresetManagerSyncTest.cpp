@@ -14,6 +14,7 @@
 #include "sync/MixerRig.h"
 #include "sync/PresetBytes.h"
 #include "sync/RecordingDelegate.h"
+#include "sync/SyncPlan.h"
 #include "sync/TempFolder.h"
 #include "sync/ZeltoPresetManager.h"
 
@@ -206,6 +207,51 @@ TEST_F(Sync, ASecondSyncOfRealisticNamesMovesNothing) {
         EXPECT_EQ(mixer->sim->countLines("reassembled preset default"), 0) << "a built-in was sent";
         EXPECT_EQ(mixer->sim->countLines("stored preset "), mixer == &a ? 3 : 4);
     }
+}
+
+// Names with several date suffixes, without a blank before one, with one in
+// the middle or malformed: the dry-run plan names exactly what the sync then
+// moves, every file is its listed name, mixers receive plain names only, and a
+// second sync moves nothing.
+TEST_F(Sync, ThePlanTheFilesAndASecondSyncAgreeOnNamesWithSeveralDateSuffixes) {
+    const std::string d1 = " *[2019-01-01T00:00:00.000Z]", d2 = " *[2020-02-02T00:00:00.000Z]";
+    const std::vector<std::string> onA = {"Two" + d1, "Three" + d1 + d2, "Tight*[2019-01-01T00:00:00.000Z]",
+                                          "Mid" + d1 + " x", "Short *[2019-01-01]"};
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> presets;
+    for (auto& n : onA) presets.emplace_back(n, presetBytes(n));
+    rig.add(presets);
+    rig.add({{"Three" + d2, presetBytes("Three on B")}});
+    writeLocal("Local" + d1 + d2, presetBytes("Local"));
+    rig.connectAll();
+    auto m = manager(rig.devices());
+
+    RequiredPresets lists;
+    for (auto& device : rig.devices()) {
+        auto list = rig.run(device->requestPresetList(1'000'000'000));
+        std::erase_if(list, [](auto& p) { return ZeltoPresetManager::isBuiltInPreset(p.name); });
+        lists.emplace_back(device, list);
+    }
+    auto plan = planSync(ZeltoPresetManager::localPresetList(local.path()), lists);
+    std::vector<std::string> planned;
+    for (auto& f : plan.fetches) planned.push_back("fetch " + f.preset.name + " " + f.from->ip().to_string());
+    for (auto& s : plan.sends) planned.push_back("send " + s.name + " " + s.to->ip().to_string());
+
+    rig.run(m.syncDevices());
+    auto log = events->snapshot();
+    EXPECT_EQ(matching(log, "fail"), std::vector<std::string>{});
+    auto moved = matching(log, "fetch ");
+    for (auto& l : matching(log, "send ")) moved.push_back(l);
+    EXPECT_EQ(sorted(planned), sorted(moved));
+    std::vector<std::string> files = {"Local" + d1 + d2 + ".ZELTOshow"};
+    for (auto& p : lists[0].second) files.push_back(p.name + ".ZELTOshow");
+    EXPECT_EQ(local.entries(), sorted(files)) << "a fetched preset is written under its listed name";
+
+    ASSERT_TRUE(rig.mixers[0].sim->waitForCount("stored preset ", 1));
+    ASSERT_TRUE(rig.mixers[1].sim->waitForCount("stored preset ", 5));
+    events->log.clear();
+    rig.run(m.syncDevices());
+    for (const char* again : {"fetch ", "write ", "send ", "fail"})
+        EXPECT_EQ(matching(events->snapshot(), again), std::vector<std::string>{}) << again;
 }
 
 class Cancel : public Sync {
