@@ -125,7 +125,10 @@ TEST_F(Sync, AFetchThatNeverArrivesIsReportedAndTheSyncGoesOn) {
     EXPECT_TRUE(b.sim->waitForCount("presetCopyToUSB, values: [\"FromB\"", 3))
         << testing::PrintToString(b.sim->lines());
     auto log = events->snapshot();
-    EXPECT_EQ(matching(log, "fail"), std::vector<std::string>{"fail fetch FromB 127.0.0.3"});
+    // The planned send of FromB is a failed item too: nothing was there to send.
+    EXPECT_EQ(matching(log, "fail"), (std::vector<std::string>{"fail fetch FromB 127.0.0.3",
+                                                                "fail send FromB 127.0.0.2 presetDoesNotExist"}));
+    EXPECT_EQ(m.failedItems(), 2);
     EXPECT_EQ(matching(log, "write "), std::vector<std::string>{"write FromA"});
     EXPECT_EQ(matching(log, "send "), std::vector<std::string>{"send FromA 127.0.0.3"});
     EXPECT_EQ(local.entries(), std::vector<std::string>{"FromA.ZELTOshow"});

@@ -179,6 +179,7 @@ TEST_F(Widgets, LoadAsksWithTheWarningAndALocalDeleteFailureIsACriticalAlert) {
 
     window->preparePresetMenu(presetRow("Ghost"));
     window->deleteMenuAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !ui.alerts.empty(); }));
     ASSERT_EQ(ui.alerts.size(), 1u);
     EXPECT_EQ(ui.alerts[0].first, AppUi::AlertStyle::critical);
     EXPECT_EQ(ui.alerts[0].second.rfind("Could not delete local preset \"Ghost\": ", 0), 0u)
@@ -226,12 +227,15 @@ TEST_F(Widgets, DeleteActsOnlyWhileThePresetViewHasTheFocus) {
     EXPECT_FALSE(window->deleteAction()->isEnabled());
     QTest::keyClick(window->sourceView(), Qt::Key_Delete);
     window->deleteAction()->trigger();
+    // A delete would answer with its alert once the main thread is idle again.
+    ASSERT_TRUE(controller->mainThread().runUntilIdle(std::chrono::seconds(5)));
     EXPECT_TRUE(ui.alerts.empty()) << "deleted presets from the source list";
 
     focus(window->presetView());
     EXPECT_TRUE(window->deleteAction()->isEnabled());
     QTest::keyClick(window->presetView(), Qt::Key_Delete);
-    ASSERT_EQ(ui.alerts.size(), 1u) << "the failed delete of the local file";
+    ASSERT_TRUE(waitUntil([&] { return !ui.alerts.empty(); })) << "the failed delete of the local file";
+    ASSERT_EQ(ui.alerts.size(), 1u);
     EXPECT_NE(ui.alerts[0].second.find("\"Ghost\""), std::string::npos);
 }
 
