@@ -1,5 +1,5 @@
-// The main-thread executor, the data store, the status log, the settings and
-// the network path monitor.
+// The main-thread executor, the data store, the status log, the settings, the
+// network path monitor and the routing of the lower layers' lines into Qt's logging.
 #include <gtest/gtest.h>
 
 #include <QThread>
@@ -14,10 +14,12 @@
 #include "app/AppSettings.h"
 #include "app/AppTestSupport.h"
 #include "app/DataStore.h"
+#include "app/Logging.h"
 #include "app/MainThreadExecutor.h"
 #include "app/NetworkPathMonitor.h"
 #include "app/SettingsController.h"
 #include "app/StatusLog.h"
+#include "async/Log.h"
 #include "device/ZeltoDevice.h"
 #include "support/NetNamespace.h"
 #include "sync/PresetFiles.h"
@@ -209,6 +211,44 @@ TEST(NetworkPathMonitor, ABurstOfChangesIsOnePathUpdateOnTheMainThread) {
     EXPECT_TRUE(context.runUntilIdle(2s));
     pool.drain(2s);
     EXPECT_EQ(updates, 2);
+}
+
+struct QtLine {
+    QtMsgType type;
+    QString category;
+    QString message;
+    bool operator==(const QtLine&) const = default;
+};
+
+std::vector<QtLine>& qtLines() {
+    static std::vector<QtLine> lines;
+    return lines;
+}
+
+TEST(LogRouting, LinesOfTheLowerLayersReachQtUnderTheirMirroredCategoryAndLevel) {
+    installLogRouting();
+    qtLines().clear();
+    auto previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            qtLines().push_back({type, QString::fromUtf8(context.category), message});
+        });
+    logLine(LogCategory::preset, LogLevel::debug, "off by default, as in Qt");
+    logLine(LogCategory::osc, LogLevel::warning, "osc warning");
+    logFormat(LogCategory::sync, LogLevel::critical, "sync %s", "critical");
+    logLine(LogCategory::async, LogLevel::info, "async info");
+    QLoggingCategory::setFilterRules(QStringLiteral("zelto.device.debug=true"));
+    logLine(LogCategory::device, LogLevel::debug, "device debug");
+    QLoggingCategory::setFilterRules({});
+    logLine(LogCategory::device, LogLevel::debug, "device debug again");
+    qInstallMessageHandler(previous);
+    setLogSink(nullptr);
+    std::vector<QtLine> expected = {
+        {QtWarningMsg, "zelto.osc", "osc warning"},
+        {QtCriticalMsg, "zelto.sync", "sync critical"},
+        {QtInfoMsg, "zelto.async", "async info"},
+        {QtDebugMsg, "zelto.device", "device debug"},
+    };
+    EXPECT_EQ(qtLines(), expected);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "ScreenshotTour.h"
 #include "app/AppSettings.h"
 #include "app/DataStore.h"
+#include "app/Logging.h"
 #include "app/MainController.h"
 #include "app/ViewRules.h"
 #include "async/Executor.h"
@@ -80,6 +81,8 @@ Options parseOptions(const QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything below the application can log a line.
+    zelto::installLogRouting();
     QApplication::setOrganizationName(QStringLiteral("Zelto"));
     QApplication::setApplicationName(QStringLiteral("zelto-presets"));
     QApplication::setApplicationVersion(QStringLiteral(ZELTO_PRESETS_VERSION));

@@ -66,18 +66,22 @@ bool writeFileAtomically(const fs::path& path, std::span<const std::uint8_t> byt
     return !ec;
 }
 
-bool isReadablePreset(std::span<const std::uint8_t> bytes) {
+// Why the bytes are neither a compressed nor a plain preset; empty when they are one.
+std::string unreadableBecause(std::span<const std::uint8_t> bytes) {
+    std::string why;
     try {
         ZeltoPreset::fromCompressedData(bytes);
-        return true;
-    } catch (...) {
+        return {};
+    } catch (const std::exception& e) {
+        why = std::string("compressed: ") + e.what();
     }
     try {
         ZeltoPreset::fromData(bytes);
-        return true;
-    } catch (...) {
+        return {};
+    } catch (const std::exception& e) {
+        why += std::string(", plain: ") + e.what();
     }
-    return false;
+    return why;
 }
 
 // A preset arrives as a burst of up to a thousand datagrams: room for all of them.
@@ -321,8 +325,12 @@ void Simulator::takeSegment(const WireMessage& message, const Endpoint& to) {
         return;
     }
     auto path = presetPath(name);
-    if (!path || !isReadablePreset(bytes)) {
-        logLine("rejected preset " + name);
+    if (!path) {
+        logLine("rejected preset " + name + ": not a file name");
+        return;
+    }
+    if (auto why = unreadableBecause(bytes); !why.empty()) {
+        logLine("rejected preset " + name + ": " + why);
         return;
     }
     if (!writeFileAtomically(*path, bytes)) {
