@@ -8,11 +8,11 @@
 #include <asio/redirect_error.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
-#include <cstdio>
 #include <mutex>
 
 #include "app/AppSettings.h"
 #include "app/AppUi.h"
+#include "app/Logging.h"
 #include "app/NetworkPathMonitor.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
@@ -21,9 +21,12 @@ namespace zelto {
 
 namespace {
 
-void diagnostic(const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+void info(const std::string& line) {
+    qCInfo(zeltoApp).noquote() << QString::fromStdString(line);
+}
+
+void warning(const std::string& line) {
+    qCWarning(zeltoApp).noquote() << QString::fromStdString(line);
 }
 
 std::string errorText(std::exception_ptr error) {
@@ -108,7 +111,7 @@ void MixerRegistry::start() {
     try {
         pathMonitor_->start([this] { discoverNow(); });
     } catch (const std::exception& e) {
-        diagnostic(std::string("network path monitor could not be started: ") + e.what());
+        info(std::string("network path monitor could not be started: ") + e.what());
     }
 }
 
@@ -149,7 +152,7 @@ void MixerRegistry::discoverNow() {
             discoverer_->start(options_.discoveryStartTimeout);
             discoveryStarted_ = true;
         } catch (const std::exception& e) {
-            diagnostic(std::string("discoverer could not be started: ") + e.what());
+            info(std::string("discoverer could not be started: ") + e.what());
             return;
         }
     }
@@ -167,7 +170,7 @@ void MixerRegistry::rescan() {
     for (const auto& device : onlineDevices()) {
         auto reload = reloadList(device);
         asio::co_spawn(mainThread_.executor(), std::move(reload), [device](std::exception_ptr error, std::size_t) {
-            if (error) diagnostic("preset list of " + device->description() + " failed: " + errorText(error));
+            if (error) warning("preset list of " + device->description() + " failed: " + errorText(error));
         });
     }
 }
@@ -181,7 +184,7 @@ std::optional<std::uint16_t> MixerRegistry::listenPortFor(const std::string& uid
     if (listenPortsExhausted_) return std::nullopt;
     for (std::uint32_t port = nextListenPort_; port <= 65535; ++port) {
         if (!listenPortIsFree(pool_.context(), static_cast<std::uint16_t>(port))) {
-            diagnostic("listen port " + std::to_string(port) + " is taken, trying the next one");
+            warning("listen port " + std::to_string(port) + " is taken, trying the next one");
             continue;
         }
         if (port == 65535)
@@ -192,7 +195,7 @@ std::optional<std::uint16_t> MixerRegistry::listenPortFor(const std::string& uid
         return static_cast<std::uint16_t>(port);
     }
     listenPortsExhausted_ = true;
-    diagnostic("no free listen port left above " + std::to_string(options_.firstListenPort) +
+    warning("no free listen port left above " + std::to_string(options_.firstListenPort) +
                "; no more devices can be connected");
     return std::nullopt;
 }
@@ -206,7 +209,7 @@ void MixerRegistry::discovered(const OSCEndpoint& endpoint, const std::string& u
     if (auto retry = retries_.find(uid); retry != retries_.end() && retry->second.timer) {
         retry->second.timer->stop();
     }
-    diagnostic("discovered device " + endpoint.host + " " + std::to_string(endpoint.port) + " " + uid);
+    info("discovered device " + endpoint.host + " " + std::to_string(endpoint.port) + " " + uid);
     auto port = listenPortFor(uid);
     if (!port) return;
     auto device = ZeltoDevice::make(pool_.context(), endpoint, *port, uid, options_.timings);
@@ -221,7 +224,7 @@ void MixerRegistry::discovered(const OSCEndpoint& endpoint, const std::string& u
         if (error)
             connectFailed(device, error);
         else
-            diagnostic("successfully connected to " + device->description());
+            info("successfully connected to " + device->description());
     });
 }
 
@@ -236,7 +239,7 @@ Task<void> MixerRegistry::connectDevice(DevicePtr device) {
 }
 
 void MixerRegistry::connectFailed(const DevicePtr& device, std::exception_ptr error) {
-    diagnostic("ZeltoDevice connection error: " + errorText(error));
+    warning("ZeltoDevice connection error: " + errorText(error));
     if (shutDown_) return;
     const Mixer* mixer = find(device);
     if (!mixer) return;
@@ -267,7 +270,7 @@ Task<void> MixerRegistry::firstList(DevicePtr device) {
         auto reload = reloadList(device);
         co_await std::move(reload);
     } catch (const std::exception& e) {
-        diagnostic(std::string("preset list of ") + device->description() + " failed: " + e.what());
+        warning(std::string("preset list of ") + device->description() + " failed: " + e.what());
         const Mixer* mixer = find(device);
         if (!mixer || shutDown_) co_return;
         retryLater(mixer->uid, [this, device] {
@@ -295,7 +298,7 @@ Task<std::size_t> MixerRegistry::reloadList(DevicePtr device) {
 }
 
 void MixerRegistry::deviceDidDisconnect(const DevicePtr& device) {
-    diagnostic("disconnected " + device->description());
+    info("disconnected " + device->description());
     forget(device);
 }
 
@@ -318,7 +321,7 @@ void MixerRegistry::retryLater(const std::string& uid, std::function<void()> att
         if (!shutDown_) attempt();
     });
     retry.timer->start(pause);
-    diagnostic("trying " + uid + " again in " + std::to_string(pause.count()) + " ms");
+    info("trying " + uid + " again in " + std::to_string(pause.count()) + " ms");
 }
 
 void MixerRegistry::succeeded(const std::string& uid) {

@@ -29,7 +29,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -43,6 +42,7 @@
 #include <vector>
 
 #include "async/Executor.h"
+#include "async/Log.h"
 #include "async/PendingHandler.h"
 
 namespace zelto {
@@ -70,9 +70,9 @@ struct Overflow {
     void count(bool firstOfBuffer, std::size_t kept) {
         auto total = dropped.fetch_add(1) + 1;
         if (!firstOfBuffer) return;
-        std::printf("%s: buffer full at %zu elements, dropping the oldest (%llu dropped so far)\n",
-                    label.c_str(), kept, static_cast<unsigned long long>(total));
-        std::fflush(stdout);
+        logFormat(LogCategory::async, LogLevel::warning,
+                  "%s: buffer full at %zu elements, dropping the oldest (%llu dropped so far)", label.c_str(),
+                  kept, static_cast<unsigned long long>(total));
     }
     const std::string label;
     std::atomic<std::uint64_t> dropped{0};

@@ -4,8 +4,8 @@
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
 #include <atomic>
-#include <cstdio>
 
+#include "async/Log.h"
 #include "device/UserInfo.h"
 #include "device/ZeltoOSCDecoder.h"
 #include "osc/OSCAddressPattern.h"
@@ -272,11 +272,11 @@ void ZeltoDevice::notifyLocked(F&& call) {
         try {
             call(*delegate, *self);
         } catch (const std::exception& e) {
-            std::printf("delegate call of %s failed: %s\n", self->description().c_str(), e.what());
-            std::fflush(stdout);
+            logFormat(LogCategory::device, LogLevel::warning, "delegate call of %s failed: %s",
+                      self->description().c_str(), e.what());
         } catch (...) {
-            std::printf("delegate call of %s failed\n", self->description().c_str());
-            std::fflush(stdout);
+            logFormat(LogCategory::device, LogLevel::warning, "delegate call of %s failed",
+                      self->description().c_str());
         }
     });
 }
@@ -487,8 +487,7 @@ void ZeltoDevice::handleConfirmation(Session& session, const OSCMessage& message
     if (!text || !code) return;
     std::lock_guard lock(sessionMutex_);
     if (session_.get() != &session) return;
-    std::printf("%.*s\n", static_cast<int>(text->size()), text->data());
-    std::fflush(stdout);
+    logLine(LogCategory::device, LogLevel::info, *text);
     if (*code == 5) {
         notifyLocked(
             [](ZeltoDeviceDelegate& d, ZeltoDevice& device) { d.deviceDidReceiveConfirmation5(device); });

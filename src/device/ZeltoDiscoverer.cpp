@@ -3,8 +3,8 @@
 #include <asio/bind_executor.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
-#include <cstdio>
 
+#include "async/Log.h"
 #include "device/Interface.h"
 #include "device/UserInfo.h"
 #include "osc/OSCAddressPattern.h"
@@ -56,11 +56,9 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
         try {
             call(*message.endpoint(), info->uid);
         } catch (const std::exception& e) {
-            std::printf("new device handler failed: %s\n", e.what());
-            std::fflush(stdout);
+            logFormat(LogCategory::device, LogLevel::warning, "new device handler failed: %s", e.what());
         } catch (...) {
-            std::printf("new device handler failed\n");
-            std::fflush(stdout);
+            logLine(LogCategory::device, LogLevel::warning, "new device handler failed");
         }
     }
 
@@ -98,8 +96,8 @@ struct ZeltoDiscoverer::State : OSCServerDelegate, std::enable_shared_from_this<
             if (entry.broadcastAddress) {
                 client->sendMessage(request, *entry.broadcastAddress, devicePort, timings.sendTimeout);
             } else {
-                std::printf("Skipping %s no valid broadcast address provided\n", entry.name.c_str());
-                std::fflush(stdout);
+                logFormat(LogCategory::device, LogLevel::info,
+                          "Skipping %s no valid broadcast address provided", entry.name.c_str());
             }
         }
         for (const auto& host : unicastHosts)

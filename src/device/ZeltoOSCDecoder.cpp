@@ -1,9 +1,9 @@
 #include "device/ZeltoOSCDecoder.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "async/Log.h"
 #include "preset/Gzip.h"
 
 namespace zelto {
@@ -27,8 +27,7 @@ std::shared_ptr<OSCObject> ZeltoOSCDecoder::parse(OSCDataView data) {
         data = std::span<const std::uint8_t>(inflated);
     }
     if (data && data->size() >= 5 && std::memcmp(data->data(), "<?xml", 5) == 0) {
-        std::printf("found XML\n");
-        std::fflush(stdout);
+        logLine(LogCategory::device, LogLevel::debug, "found XML");
         return nullptr;
     }
     return OSCStandardDecoder::parse(data);

@@ -11,8 +11,9 @@
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
-#include <cstdio>
 #include <cstring>
+
+#include "async/Log.h"
 
 namespace zelto {
 
@@ -197,11 +198,10 @@ void AsyncUdpSocket::beginReceiving() {
         static std::atomic<bool> reportedSmallBuffer{false};
         if (receiveBufferSize_ && *receiveBufferSize_ < burstBufferBytes &&
             !reportedSmallBuffer.exchange(true)) {
-            std::printf(
-                "receive buffer of %d bytes is below the %d bytes a burst of preset segments needs: "
-                "segments may be lost while this process is busy (raise net.core.rmem_max)\n",
-                *receiveBufferSize_, burstBufferBytes);
-            std::fflush(stdout);
+            logFormat(LogCategory::osc, LogLevel::warning,
+                      "receive buffer of %d bytes is below the %d bytes a burst of preset segments needs: "
+                      "segments may be lost while this process is busy (raise net.core.rmem_max)",
+                      *receiveBufferSize_, burstBufferBytes);
         }
     }
     receive(ipv4);
@@ -293,9 +293,9 @@ void AsyncUdpSocket::noteKernelDrops(std::size_t family) {
     auto now = std::chrono::steady_clock::now();
     if (now - lastDropReport_ < std::chrono::seconds(1)) return;
     lastDropReport_ = now;
-    std::printf("receive buffer of %d bytes overflowed: the kernel dropped %llu datagrams so far\n",
-                bufferSize, static_cast<unsigned long long>(total));
-    std::fflush(stdout);
+    logFormat(LogCategory::osc, LogLevel::warning,
+              "receive buffer of %d bytes overflowed: the kernel dropped %llu datagrams so far", bufferSize,
+              static_cast<unsigned long long>(total));
 }
 
 std::optional<int> AsyncUdpSocket::receiveBufferSize() const {
@@ -334,9 +334,9 @@ void AsyncUdpSocket::hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegat
     try {
         delegate->didReceiveData(*this, datagram.bytes(), senders_[family][slot]);
     } catch (const std::exception& e) {
-        std::printf("datagram handling failed: %s\n", e.what());
+        logFormat(LogCategory::osc, LogLevel::warning, "datagram handling failed: %s", e.what());
     } catch (...) {
-        std::printf("datagram handling failed\n");
+        logLine(LogCategory::osc, LogLevel::warning, "datagram handling failed");
     }
 }
 
@@ -434,7 +434,10 @@ void AsyncUdpSocket::reportSendFailure(long tag, std::exception_ptr error) {
     if (auto delegate = delegate_.lock()) {
         try {
             delegate->didNotSendDataWithTag(*this, tag, error);
+        } catch (const std::exception& e) {
+            logFormat(LogCategory::osc, LogLevel::warning, "didNotSendDataWithTag failed: %s", e.what());
         } catch (...) {
+            logLine(LogCategory::osc, LogLevel::warning, "didNotSendDataWithTag failed");
         }
     }
 }
@@ -452,7 +455,10 @@ void AsyncUdpSocket::close() {
         if (auto delegate = self->delegate_.lock()) {
             try {
                 delegate->udpSocketDidClose(*self, nullptr);
+            } catch (const std::exception& e) {
+                logFormat(LogCategory::osc, LogLevel::warning, "udpSocketDidClose failed: %s", e.what());
             } catch (...) {
+                logLine(LogCategory::osc, LogLevel::warning, "udpSocketDidClose failed");
             }
         }
     });

@@ -1,6 +1,6 @@
 #include "osc/OSCConnection.h"
 
-#include <cstdio>
+#include "async/Log.h"
 
 namespace zelto {
 
@@ -28,8 +28,7 @@ OSCObjectPtr OSCConnection::handleDatagram(std::span<const std::uint8_t> data, s
     try {
         object = decoderType_(OSCDataView(data));
     } catch (const OSCDecoderError& error) {
-        std::printf("%s\n", error.what());
-        std::fflush(stdout);
+        logLine(LogCategory::osc, LogLevel::warning, error.what());
         return nullptr;
     } catch (...) {
         // OSC, but malformed: readers learn it, and the stream stays ended.
@@ -58,10 +57,9 @@ void OSCConnection::keep(std::span<const std::uint8_t> data, std::uint64_t recei
         auto dropped = heldDropped_.fetch_add(1) + 1;
         if (!heldOverflowReported_) {
             heldOverflowReported_ = true;
-            std::printf(
-                "%s: %zu datagrams held for new readers, dropping further ones (%llu dropped so far)\n",
-                description().c_str(), heldDatagrams_.size(), static_cast<unsigned long long>(dropped));
-            std::fflush(stdout);
+            logFormat(LogCategory::osc, LogLevel::warning,
+                      "%s: %zu datagrams held for new readers, dropping further ones (%llu dropped so far)",
+                      description().c_str(), heldDatagrams_.size(), static_cast<unsigned long long>(dropped));
         }
         return;
     }

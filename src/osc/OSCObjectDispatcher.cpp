@@ -1,9 +1,9 @@
 #include "osc/OSCObjectDispatcher.h"
 
 #include <asio/post.hpp>
-#include <cstdio>
 #include <exception>
 
+#include "async/Log.h"
 #include "osc/OSCMessageProvider.h"
 
 namespace zelto {
@@ -29,9 +29,11 @@ struct OSCObjectDispatcher::State {
             try {
                 entry.callback(entry.addressPattern, message);
             } catch (const std::exception& e) {
-                std::printf("callback for %s failed: %s\n", entry.addressPattern.pattern().c_str(), e.what());
+                logFormat(LogCategory::osc, LogLevel::warning, "callback for %s failed: %s",
+                          entry.addressPattern.pattern().c_str(), e.what());
             } catch (...) {
-                std::printf("callback for %s failed\n", entry.addressPattern.pattern().c_str());
+                logFormat(LogCategory::osc, LogLevel::warning, "callback for %s failed",
+                          entry.addressPattern.pattern().c_str());
             }
         }
     }
@@ -72,10 +74,10 @@ void OSCObjectDispatcher::post(OSCObjectPtr object) {
         state_->backlogBytes.load() + size > OSCMessageProvider::queueBytes) {
         auto dropped = state_->dropped.fetch_add(1) + 1;
         if (!state_->dropping.exchange(true)) {
-            std::printf(
-                "%s: %zu objects wait for the callbacks, dropping further ones (%llu dropped so far)\n",
-                state_->label.c_str(), state_->backlog.load(), static_cast<unsigned long long>(dropped));
-            std::fflush(stdout);
+            logFormat(LogCategory::osc, LogLevel::warning,
+                      "%s: %zu objects wait for the callbacks, dropping further ones (%llu dropped so far)",
+                      state_->label.c_str(), state_->backlog.load(),
+                      static_cast<unsigned long long>(dropped));
         }
         return;
     }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <asio/post.hpp>
 #include <asio/this_coro.hpp>
-#include <cstdio>
 #include <stdexcept>
 
+#include "async/Log.h"
 #include "async/MonotonicClock.h"
 #include "async/Timeout.h"
 
@@ -254,7 +254,8 @@ std::shared_ptr<OSCConnection> OSCServer::connectionFor(const asio::ip::udp::end
     if (!found) {
         if (connections_.size() >= maxConnections) {
             if (!reportedFull_)
-                std::printf("%s: %zu peers, ignoring new ones\n", description().c_str(), maxConnections);
+                logFormat(LogCategory::osc, LogLevel::warning, "%s: %zu peers, ignoring new ones",
+                          description().c_str(), maxConnections);
             reportedFull_ = true;
             return nullptr;
         }
@@ -293,8 +294,10 @@ void OSCServer::didReceiveData(AsyncUdpSocket& socket, std::span<const std::uint
             try {
                 delegate->newConnectionEstablished(connection);
             } catch (const std::exception& e) {
-                std::printf("newConnectionEstablished failed: %s\n", e.what());
+                logFormat(LogCategory::osc, LogLevel::warning, "newConnectionEstablished failed: %s",
+                          e.what());
             } catch (...) {
+                logLine(LogCategory::osc, LogLevel::warning, "newConnectionEstablished failed");
             }
         }
         if (announce) {
@@ -349,7 +352,10 @@ void OSCServer::udpSocketDidClose(AsyncUdpSocket& socket, std::exception_ptr err
         if (auto delegate = self->delegate()) {
             try {
                 delegate->serverDidStop(error);
+            } catch (const std::exception& e) {
+                logFormat(LogCategory::osc, LogLevel::warning, "serverDidStop failed: %s", e.what());
             } catch (...) {
+                logLine(LogCategory::osc, LogLevel::warning, "serverDidStop failed");
             }
         }
     });

@@ -1,10 +1,10 @@
 #include "preset/ZeltoPreset.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
 
+#include "async/Log.h"
 #include "preset/ElementReading.h"
 #include "preset/ElementWriting.h"
 #include "preset/PresetReader.h"
@@ -432,7 +432,8 @@ ZeltoPreset ZeltoPreset::defaultOff() {
     try {
         return fromData(emptyPresetResource());
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "built-in preset Resources/EmptyPreset.xml does not read: %s\n", error.what());
+        logFormat(LogCategory::preset, LogLevel::critical,
+                  "built-in preset Resources/EmptyPreset.xml does not read: %s", error.what());
         std::abort();
     }
 }

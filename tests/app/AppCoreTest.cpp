@@ -1,5 +1,6 @@
-// The main-thread executor, the data store, the status log and the settings:
-// nothing here needs a network.
+// The main-thread executor, the data store, the status log, the settings, the
+// single-instance lock and the routing of the lower layers' lines into Qt's
+// logging: nothing here needs a network.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -21,10 +22,12 @@
 #include "app/AppSettings.h"
 #include "app/AppTestSupport.h"
 #include "app/DataStore.h"
+#include "app/Logging.h"
 #include "app/MainThreadExecutor.h"
 #include "app/SettingsController.h"
 #include "app/SingleInstance.h"
 #include "app/StatusLog.h"
+#include "async/Log.h"
 #include "device/ZeltoDevice.h"
 #include "sync/PresetFiles.h"
 #include "sync/TempFolder.h"
@@ -287,6 +290,44 @@ TEST(SingleInstance, ALockLeftByADeadProcessIsTakenOverAndAnOldLiveOneIsNot) {
     std::filesystem::last_write_time(path.toStdString(), old);
     SingleInstance second(path);
     EXPECT_FALSE(second.acquire());
+}
+
+struct QtLine {
+    QtMsgType type;
+    QString category;
+    QString message;
+    bool operator==(const QtLine&) const = default;
+};
+
+std::vector<QtLine>& qtLines() {
+    static std::vector<QtLine> lines;
+    return lines;
+}
+
+TEST(LogRouting, LinesOfTheLowerLayersReachQtUnderTheirMirroredCategoryAndLevel) {
+    installLogRouting();
+    qtLines().clear();
+    auto previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            qtLines().push_back({type, QString::fromUtf8(context.category), message});
+        });
+    logLine(LogCategory::preset, LogLevel::debug, "off by default, as in Qt");
+    logLine(LogCategory::osc, LogLevel::warning, "osc warning");
+    logFormat(LogCategory::sync, LogLevel::critical, "sync %s", "critical");
+    logLine(LogCategory::async, LogLevel::info, "async info");
+    QLoggingCategory::setFilterRules(QStringLiteral("zelto.device.debug=true"));
+    logLine(LogCategory::device, LogLevel::debug, "device debug");
+    QLoggingCategory::setFilterRules({});
+    logLine(LogCategory::device, LogLevel::debug, "device debug again");
+    qInstallMessageHandler(previous);
+    setLogSink(nullptr);
+    std::vector<QtLine> expected = {
+        {QtWarningMsg, "zelto.osc", "osc warning"},
+        {QtCriticalMsg, "zelto.sync", "sync critical"},
+        {QtInfoMsg, "zelto.async", "async info"},
+        {QtDebugMsg, "zelto.device", "device debug"},
+    };
+    EXPECT_EQ(qtLines(), expected);
 }
 
 }  // namespace

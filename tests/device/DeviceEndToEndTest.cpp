@@ -697,6 +697,106 @@ TEST_F(DeviceSession, ACancelledListEndsWithinATenthOfASecond) {
     EXPECT_EQ(runner.run(device->requestPresetList(kSecond)).size(), 2u) << "the session goes on";
 }
 
+// Faults the simulator produces on demand, seen through a session.
+
+TEST_F(DeviceSession, IgnoredListRequestsTimeOutAndTheNextIsAnswered) {
+    SimProcess sim("127.0.0.2", test::SimFaults{.ignoreListRequests = 2}.arguments());
+    auto device = makeDevice("127.0.0.2");
+    connect(device);
+    for (int ignored = 1; ignored <= 2; ++ignored) {
+        EXPECT_THROW(runner.run(device->requestPresetList(kSecond / 5)), OSCConnectionError);
+        EXPECT_TRUE(sim.waitForLine("ignored preset list request " + std::to_string(ignored)));
+    }
+    EXPECT_EQ(runner.run(device->requestPresetList(kSecond)).size(), 2u);
+    ASSERT_TRUE(sim.waitForLine("sent preset list"));
+    EXPECT_EQ(sim.countLines("sent preset list"), 1);
+}
+
+TEST_F(DeviceSession, ADelayedListLeavesTheMixerServingItsSessionMeanwhile) {
+    SimProcess sim("127.0.0.2", test::SimFaults{.listDelay = 1s}.arguments());
+    auto device = makeDevice("127.0.0.2");
+    connect(device);
+    auto started = std::chrono::steady_clock::now();
+    auto list = runner.spawn(device->requestPresetList(5 * kSecond));
+    ASSERT_TRUE(sim.waitForLine("RequestListOfPresets"));
+    device->identify();
+    ASSERT_TRUE(readyWithin(list));
+    EXPECT_EQ(list.get().size(), 2u);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 1s);
+    // The blink, asked once the list was, was handled while the answer waited.
+    auto lines = sim.lines();
+    auto blink = std::find_if(lines.begin(), lines.end(), [](auto& l) { return l == "display blinks"; });
+    auto answer =
+        std::find_if(lines.begin(), lines.end(), [](auto& l) { return l.starts_with("sent preset list"); });
+    EXPECT_LT(blink, answer) << testing::PrintToString(lines);
+}
+
+TEST_F(DeviceSession, DroppedPresetsAreNeitherStoredNorConfirmedAndLaterOnesAre) {
+    SimProcess sim("127.0.0.2", test::SimFaults{.dropPresets = 1}.arguments());
+    auto device = makeDevice("127.0.0.2");
+    connect(device);
+    RemoteZeltoPreset lost("Lost"), kept("Kept");
+    lost.bytes = presetBytes("Lost", 3000);
+    kept.bytes = presetBytes("Kept", 3000);
+    ASSERT_TRUE(device->sendPreset(lost, false));
+    ASSERT_TRUE(sim.waitForLine("discarded preset Lost"));
+    ASSERT_TRUE(device->sendPreset(kept, false));
+    ASSERT_TRUE(sim.waitForLine("stored preset Kept"));
+    ASSERT_TRUE(recorder->waitFor("confirmation5"));
+    EXPECT_EQ(recorder->count("confirmation5"), 1);
+    EXPECT_FALSE(std::filesystem::exists(sim.presets() / "Lost.ZELTOshow"));
+    EXPECT_TRUE(std::filesystem::exists(sim.presets() / "Kept.ZELTOshow"));
+}
+
+// The lines the simulator printed after `from` and before `to` (or its last).
+std::vector<std::string> linesBetween(const std::vector<std::string>& lines, const std::string& from,
+                                      const std::string& to = {}) {
+    auto begin = std::find(lines.begin(), lines.end(), from);
+    if (begin == lines.end()) return {};
+    auto end = to.empty() ? lines.end() : std::find(begin, lines.end(), to);
+    return {begin + 1, end};
+}
+
+TEST_F(DeviceSession, AMixerSwitchedOffEndsTheSessionAndAnswersNothingMore) {
+    SimProcess sim("127.0.0.2", test::SimFaults{.offlineAfter = 200ms}.arguments());
+    auto device = makeDevice("127.0.0.2", 9112, fastTimings());
+    connect(device);
+    ASSERT_TRUE(recorder->waitFor("disconnect"));
+    EXPECT_EQ(recorder->details("disconnect"), std::vector<std::string>{""});
+    ASSERT_TRUE(sim.waitForLine("switched off"));
+    EXPECT_THROW(connect(device, kSecond / 4), OSCServerError);
+    auto after = linesBetween(sim.lines(), "switched off");
+    EXPECT_TRUE(after.empty()) << "acted on while off: " << testing::PrintToString(after);
+}
+
+TEST_F(DeviceSession, AMixerSwitchedBackOnIsFoundAndTakesANewSession) {
+    SimProcess sim("127.0.0.2", test::SimFaults{.offlineAfter = 200ms, .offlineFor = 1s}.arguments());
+    auto device = makeDevice("127.0.0.2", 9112, fastTimings());
+    connect(device);
+    ASSERT_TRUE(sim.waitForLine("switched on"));
+    // The session pinged on while the mixer was off: none of it was heard.
+    auto whileOff = linesBetween(sim.lines(), "switched off", "switched on");
+    EXPECT_TRUE(whileOff.empty()) << testing::PrintToString(whileOff);
+    device->disconnect();
+    auto seen = std::make_shared<std::promise<std::string>>();
+    ZeltoDiscoverer discoverer(runner.io, asio::make_strand(runner.io),
+                               [seen](const OSCEndpoint&, const std::string& uid) {
+                                   try {
+                                       seen->set_value(uid);
+                                   } catch (const std::future_error&) {  // a later pass
+                                   }
+                               });
+    discoverer.setUnicastHosts({"127.0.0.2"});
+    discoverer.start(kSecond);
+    discoverer.discover();
+    auto found = seen->get_future();
+    ASSERT_TRUE(readyWithin(found));
+    EXPECT_EQ(found.get(), "sim-0001");
+    discoverer.stop();
+    connect(device);
+    EXPECT_EQ(runner.run(device->requestPresetList(kSecond)).size(), 2u);
+}
+
 class Discovery : public testing::Test {
   protected:
     struct Seen {

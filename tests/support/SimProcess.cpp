@@ -83,6 +83,20 @@ std::string builtProgram(const std::string& name) {
     return "./tools/" + name + "/" + name;
 }
 
+std::vector<std::string> SimFaults::arguments() const {
+    std::vector<std::string> out;
+    auto add = [&out](const char* option, std::string value) {
+        out.emplace_back(option);
+        out.push_back(std::move(value));
+    };
+    if (ignoreListRequests > 0) add("--ignore-list-requests", std::to_string(ignoreListRequests));
+    if (offlineAfter) add("--offline-after", std::to_string(offlineAfter->count()));
+    if (offlineFor) add("--offline-for", std::to_string(offlineFor->count()));
+    if (listDelay.count() > 0) add("--list-delay", std::to_string(listDelay.count()));
+    if (dropPresets > 0) add("--drop-presets", std::to_string(dropPresets));
+    return out;
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input,
                          std::chrono::milliseconds limit) {
     int in[2], out[2], err[2];

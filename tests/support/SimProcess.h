@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,18 @@ struct ProcessResult {
 // Runs a program to its end (killed after `limit`), feeding `input` on stdin.
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& input = {},
                          std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+// Faults zelto-sim produces on demand, as its arguments:
+//     SimProcess sim("127.0.0.2", SimFaults{.dropPresets = 1}.arguments());
+struct SimFaults {
+    int ignoreListRequests = 0;
+    // Counted from the first session; without offlineFor the mixer stays off.
+    std::optional<std::chrono::duration<double>> offlineAfter{}, offlineFor{};
+    std::chrono::milliseconds listDelay{0};
+    int dropPresets = 0;
+
+    std::vector<std::string> arguments() const;
+};
 
 // A zelto-sim child on one address. Its output (both streams) is read for its
 // whole life, so tests can wait for its log lines; the constructor returns

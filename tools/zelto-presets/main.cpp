@@ -13,6 +13,7 @@
 #include "ScreenshotTour.h"
 #include "app/AppSettings.h"
 #include "app/DataStore.h"
+#include "app/Logging.h"
 #include "app/MainController.h"
 #include "app/SingleInstance.h"
 #include "app/ViewRules.h"
@@ -100,6 +101,8 @@ bool isOnlyInstance(zelto::SingleInstance& instance) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything below the application can log a line.
+    zelto::installLogRouting();
     QApplication::setOrganizationName(QStringLiteral("Zelto"));
     QApplication::setApplicationName(QStringLiteral("zelto-presets"));
     QApplication::setApplicationVersion(QStringLiteral(ZELTO_PRESETS_VERSION));

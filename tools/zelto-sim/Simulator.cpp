@@ -66,18 +66,22 @@ bool writeFileAtomically(const fs::path& path, std::span<const std::uint8_t> byt
     return !ec;
 }
 
-bool isReadablePreset(std::span<const std::uint8_t> bytes) {
+// Why the bytes are neither a compressed nor a plain preset; empty when they are one.
+std::string unreadableBecause(std::span<const std::uint8_t> bytes) {
+    std::string why;
     try {
         ZeltoPreset::fromCompressedData(bytes);
-        return true;
-    } catch (...) {
+        return {};
+    } catch (const std::exception& e) {
+        why = std::string("compressed: ") + e.what();
     }
     try {
         ZeltoPreset::fromData(bytes);
-        return true;
-    } catch (...) {
+        return {};
+    } catch (const std::exception& e) {
+        why += std::string(", plain: ") + e.what();
     }
-    return false;
+    return why;
 }
 
 // A preset arrives as a burst of up to a thousand datagrams: room for all of them.
@@ -100,6 +104,7 @@ Simulator::Simulator(asio::io_context& io, Options options)
       buffer_(65536),
       broadcastBuffer_(65536),
       pingTimer_(io),
+      powerTimer_(io),
       random_(options_.seed) {}
 
 void Simulator::start() {
@@ -134,7 +139,7 @@ void Simulator::receive(asio::ip::udp::socket& socket, std::vector<std::uint8_t>
     socket.async_receive_from(asio::buffer(buffer), sender,
                               [this, &socket, &buffer, &sender](std::error_code ec, std::size_t size) {
                                   if (ec == asio::error::operation_aborted) return;
-                                  if (!ec && !lose()) {
+                                  if (!ec && !off_ && !lose()) {
                                       try {
                                           handleDatagram({buffer.data(), size}, sender);
                                       } catch (const std::exception& e) {
@@ -188,7 +193,7 @@ void Simulator::handleMessage(const WireMessage& message, const Endpoint& sender
         send(OSCMessage(*OSCAddress::make("/Za/Ping")),
              Endpoint(sender.address(), static_cast<std::uint16_t>(message.integer(0))));
     } else if (address == "/ZELTOorvel/control/RequestListOfPresets") {
-        sendPresetList(replyEndpoint(sender));
+        answerListRequest(replyEndpoint(sender));
     } else if (address == "/ZELTOorvel/control/presetCopyToUSB") {
         copyPresetOut(message.text(0), replyEndpoint(sender));
     } else if (address == "/ZELTOorvel/control/presetSeg") {
@@ -207,7 +212,10 @@ void Simulator::handleMessage(const WireMessage& message, const Endpoint& sender
 void Simulator::connectRequest(const WireMessage& message, const Endpoint& sender) {
     Endpoint to(sender.address(), static_cast<std::uint16_t>(message.integer(0)));
     if (message.text(2) == "qv42") {
-        if (!firstSession_) firstSession_ = std::chrono::steady_clock::now();
+        if (!firstSession_) {
+            firstSession_ = std::chrono::steady_clock::now();
+            scheduleSwitchOff();
+        }
         sessions_[sender.address()] = to.port();
     }
     for (int user = 1; user <= options_.users; ++user) {
@@ -237,6 +245,24 @@ void Simulator::connectRequest(const WireMessage& message, const Endpoint& sende
     }
 }
 
+void Simulator::answerListRequest(const Endpoint& to) {
+    if (listRequestsIgnored_ < options_.ignoreListRequests) {
+        ++listRequestsIgnored_;
+        logLine("ignored preset list request " + std::to_string(listRequestsIgnored_));
+        return;
+    }
+    if (options_.listDelay <= std::chrono::milliseconds::zero()) {
+        sendPresetList(to);
+        return;
+    }
+    auto timer = std::make_shared<asio::steady_timer>(io_, options_.listDelay);
+    timer->async_wait([this, timer, to, boot = boot_](std::error_code ec) {
+        if (ec || off_ || boot != boot_) return;
+        sendPresetList(to);
+        std::fflush(stdout);
+    });
+}
+
 void Simulator::sendPresetList(const Endpoint& to) {
     std::vector<std::pair<std::string, fs::file_time_type>> presets;
     for (const auto& entry : fs::directory_iterator(options_.presets)) {
@@ -252,6 +278,7 @@ void Simulator::sendPresetList(const Endpoint& to) {
     OSCBundle bundle;
     bundle.add(OSCMessage(*OSCAddress::make("/ZELTOapp/control/PresetList"), values));
     send(bundle, to);
+    logLine("sent preset list of " + std::to_string(presets.size()));
 }
 
 void Simulator::copyPresetOut(const std::string& name, const Endpoint& to) {
@@ -291,9 +318,19 @@ void Simulator::takeSegment(const WireMessage& message, const Endpoint& to) {
     std::string size = " (" + std::to_string(bytes.size()) + " bytes)";
     logLine("reassembled preset " + name + size);
     std::fflush(stdout);
+    // As a mixer that lost one of the segments: nothing stored, nothing confirmed.
+    if (presetsDropped_ < options_.dropPresets) {
+        ++presetsDropped_;
+        logLine("discarded preset " + name);
+        return;
+    }
     auto path = presetPath(name);
-    if (!path || !isReadablePreset(bytes)) {
-        logLine("rejected preset " + name);
+    if (!path) {
+        logLine("rejected preset " + name + ": not a file name");
+        return;
+    }
+    if (auto why = unreadableBecause(bytes); !why.empty()) {
+        logLine("rejected preset " + name + ": " + why);
         return;
     }
     if (!writeFileAtomically(*path, bytes)) {
@@ -327,7 +364,7 @@ void Simulator::deletePreset(const std::string& name) {
 }
 
 void Simulator::send(const OSCObject& object, const Endpoint& to) {
-    if (lose()) return;
+    if (off_ || lose()) return;
     auto bytes = object.encode();
     if (options_.compress) bytes = gzip::compress(bytes, 9, 15);
     std::error_code ec;
@@ -370,6 +407,38 @@ void Simulator::schedulePings() {
         }
         schedulePings();
     });
+}
+
+void Simulator::scheduleSwitchOff() {
+    if (!options_.offlineAfter) return;
+    powerTimer_.expires_after(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(*options_.offlineAfter));
+    powerTimer_.async_wait([this](std::error_code ec) {
+        if (!ec) switchOff();
+    });
+}
+
+// Switched off, the mixer loses what it held in memory; it reads and drops
+// every datagram meanwhile, so nothing waits in the socket for its return.
+void Simulator::switchOff() {
+    off_ = true;
+    ++boot_;
+    sessions_.clear();
+    incoming_.clear();
+    logLine("switched off");
+    std::fflush(stdout);
+    if (!options_.offlineFor) return;
+    powerTimer_.expires_after(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(*options_.offlineFor));
+    powerTimer_.async_wait([this](std::error_code ec) {
+        if (!ec) switchOn();
+    });
+}
+
+void Simulator::switchOn() {
+    off_ = false;
+    logLine("switched on");
+    std::fflush(stdout);
 }
 
 void Simulator::ensureBuiltInPresets() {

@@ -34,6 +34,13 @@ struct Options {
     double loss = 0;
     unsigned seed = 1;
     std::optional<double> silentAfter;
+    // Faults on demand.
+    int ignoreListRequests = 0;  // the first N list requests go unanswered
+    // Switched off this long after the first session began; back on after
+    // offlineFor (absent: stays off).
+    std::optional<std::chrono::duration<double>> offlineAfter, offlineFor;
+    std::chrono::milliseconds listDelay{0};
+    int dropPresets = 0;  // the first N presets received are discarded
 };
 
 // One simulated mixer on one UDP port.
@@ -53,6 +60,7 @@ class Simulator {
     void handleMessage(const WireMessage& message, const Endpoint& sender);
 
     void connectRequest(const WireMessage& message, const Endpoint& sender);
+    void answerListRequest(const Endpoint& to);
     void sendPresetList(const Endpoint& to);
     void copyPresetOut(const std::string& name, const Endpoint& to);
     void takeSegment(const WireMessage& message, const Endpoint& to);
@@ -65,6 +73,9 @@ class Simulator {
     bool silent() const;
     bool lose();
     void schedulePings();
+    void scheduleSwitchOff();
+    void switchOff();
+    void switchOn();
     void ensureBuiltInPresets();
     std::optional<std::filesystem::path> presetPath(const std::string& name) const;
 
@@ -75,6 +86,12 @@ class Simulator {
     std::vector<std::uint8_t> buffer_, broadcastBuffer_;
     Endpoint sender_, broadcastSender_;
     asio::steady_timer pingTimer_;
+    asio::steady_timer powerTimer_;
+    bool off_ = false;
+    // Counts switch-offs: a delayed answer from before one is never sent.
+    int boot_ = 0;
+    int listRequestsIgnored_ = 0;
+    int presetsDropped_ = 0;
     std::optional<std::chrono::steady_clock::time_point> firstSession_;
     std::mt19937 random_;
     // Requesting host -> the port its session listens on.

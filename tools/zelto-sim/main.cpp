@@ -8,7 +8,8 @@
 
 int main(int argc, char** argv) {
     zelto::sim::Options options;
-    double silentAfter = -1;
+    double silentAfter = -1, offlineAfter = -1, offlineFor = -1;
+    int listDelay = 0;
     CLI::App app{"A simulated ZELTO mixer"};
     app.add_option("--presets", options.presets, "preset folder (one NAME.ZELTOshow per preset)")->required();
     app.add_option("--address", options.address, "IPv4 address to listen on (port 9110)");
@@ -27,8 +28,28 @@ int main(int argc, char** argv) {
     app.add_option("--seed", options.seed, "seed of the loss");
     app.add_option("--silent-after", silentAfter,
                    "stop pinging this many seconds after the first session began");
+    app.add_option("--ignore-list-requests", options.ignoreListRequests,
+                   "leave the first N preset list requests unanswered, then answer")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--offline-after", offlineAfter,
+                   "switch off this many seconds after the first session began: every datagram is "
+                   "ignored and nothing is sent")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--offline-for", offlineFor,
+                   "switch on again after this many seconds off, with every session forgotten as after "
+                   "a reboot (without it the mixer stays off)")
+        ->check(CLI::NonNegativeNumber)
+        ->needs("--offline-after");
+    app.add_option("--list-delay", listDelay, "answer preset list requests after this many milliseconds")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--drop-presets", options.dropPresets,
+                   "discard the first N presets received, as when one of their segments is lost")
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
     if (silentAfter >= 0) options.silentAfter = silentAfter;
+    if (offlineAfter >= 0) options.offlineAfter = std::chrono::duration<double>(offlineAfter);
+    if (offlineFor >= 0) options.offlineFor = std::chrono::duration<double>(offlineFor);
+    options.listDelay = std::chrono::milliseconds(listDelay);
 
     asio::io_context io;
     zelto::sim::Simulator simulator(io, options);
