@@ -111,7 +111,7 @@ void MixerRegistry::start() {
     try {
         pathMonitor_->start([this] { discoverNow(); });
     } catch (const std::exception& e) {
-        info(std::string("network path monitor could not be started: ") + e.what());
+        warning(std::string("network path monitor could not be started: ") + e.what());
     }
 }
 
@@ -152,7 +152,7 @@ void MixerRegistry::discoverNow() {
             discoverer_->start(options_.discoveryStartTimeout);
             discoveryStarted_ = true;
         } catch (const std::exception& e) {
-            info(std::string("discoverer could not be started: ") + e.what());
+            warning(std::string("discoverer could not be started: ") + e.what());
             return;
         }
     }
