@@ -172,6 +172,24 @@ void MainController::reloadLocalFolder() {
                    });
 }
 
+void MainController::readFolder(
+    const std::string& path,
+    std::function<void(std::vector<RemoteZeltoPreset>, std::optional<std::string>)> done) {
+    if (shutDown_) return;
+    folderWatcher_->watch(path);
+    auto listing = offload(pool_.executor(), [path] { return ZeltoPresetManager::localPresetList(path); });
+    asio::co_spawn(mainExecutor(), std::move(listing),
+                   [this, done = std::move(done)](std::exception_ptr error, std::vector<RemoteZeltoPreset> list) {
+                       if (shutDown_) return;
+                       if (!error) return done(std::move(list), std::nullopt);
+                       try {
+                           std::rethrow_exception(error);
+                       } catch (const std::exception& e) {
+                           done({}, std::string(e.what()));
+                       }
+                   });
+}
+
 void MainController::discovered(const OSCEndpoint& endpoint, const std::string& uid) {
     registry_->discovered(endpoint, uid);
 }

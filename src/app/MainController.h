@@ -70,6 +70,10 @@ class MainController : public QObject {
     // store outside any run; the errors, if any, make one alert. `done` runs
     // on the main thread at the end.
     void reloadPresetLists(std::vector<DevicePtr> devices, std::function<void()> done = {});
+    // Lists `path` on the io pool; `done` gets the list or the error's text on
+    // the main thread (never after shutDown).
+    void readFolder(const std::string& path,
+                    std::function<void(std::vector<RemoteZeltoPreset>, std::optional<std::string>)> done);
     // Stops the current run (the status log's Cancel does the same).
     void cancelRun();
     bool runActive() const;

@@ -62,15 +62,22 @@ void SettingsController::chooseSyncDirectory() {
 }
 
 void SettingsController::reloadLocalPresets() {
-    std::vector<RemoteZeltoPreset> list;
-    try {
-        list = ZeltoPresetManager::localPresetList(settings_.syncDirectoryPath());
-    } catch (const std::exception& e) {
-        ui_.showAlert(AppUi::AlertStyle::warning,
-                      std::string("Could not reload local preset list: ") + e.what());
+    auto done = [this](std::vector<RemoteZeltoPreset> list, std::optional<std::string> error) {
+        if (error) {
+            ui_.showAlert(AppUi::AlertStyle::warning, "Could not reload local preset list: " + *error);
+            return;
+        }
+        store_.setLocalPresets(std::move(list));
+    };
+    if (reader_) {
+        reader_(settings_.syncDirectoryPath(), done);
         return;
     }
-    store_.setLocalPresets(std::move(list));
+    try {
+        done(ZeltoPresetManager::localPresetList(settings_.syncDirectoryPath()), std::nullopt);
+    } catch (const std::exception& e) {
+        done({}, std::string(e.what()));
+    }
 }
 
 }  // namespace zelto

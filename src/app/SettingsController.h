@@ -1,5 +1,12 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/RemoteZeltoPreset.h"
+
 #include <QObject>
 #include <optional>
 #include <string>
@@ -19,7 +26,14 @@ class SettingsController : public QObject {
   public:
     enum Mode { defaultMode = 0, customMode = 1 };
 
+    // Lists a folder and hands over the list, or the error's text; may answer
+    // later, on the main thread. The application reads off the main thread.
+    using FolderReader = std::function<void(
+        const std::string& path, std::function<void(std::vector<RemoteZeltoPreset>, std::optional<std::string>)>)>;
+
     SettingsController(AppSettings& settings, DataStore& store, AppUi& ui, QObject* parent = nullptr);
+    // Without a reader the folder is listed at once, on the caller's thread.
+    void setFolderReader(FolderReader reader) { reader_ = std::move(reader); }
 
     // The view appeared: derives the mode and the shown path from the settings.
     void viewLoaded();
@@ -52,6 +66,7 @@ class SettingsController : public QObject {
     int modeIndex_ = defaultMode;
     bool pathEditable_ = false;
     std::optional<std::string> pathUrl_;
+    FolderReader reader_;
 };
 
 }  // namespace zelto

@@ -67,6 +67,9 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
       presetModel_(std::make_unique<PresetTreeModel>()),
       sourceModel_(std::make_unique<SourceListModel>(controller.dataStore(), *presetModel_)),
       settingsController_(controller.settings(), controller.dataStore(), ui) {
+    settingsController_.setFolderReader([this](const std::string& path, auto done) {
+        controller_.readFolder(path, std::move(done));
+    });
     setWindowTitle(tr("Zelto Presets"));
     setWindowIcon(appIcon());
     setUnifiedTitleAndToolBarOnMac(true);
