@@ -101,7 +101,7 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
     // A removed row may have been selected: its presets leave the preset view.
     connect(sourceModel_.get(), &QAbstractItemModel::rowsRemoved, this, &MainWindow::showSelectedSources);
     connect(&controller_.dataStore(), &DataStore::DataStoreSourceRemoved, this, &MainWindow::forgetSource);
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
     connect(sourceModel_.get(), &QAbstractItemModel::dataChanged, this, &MainWindow::updateStatus);
     connect(&controller_, &MainController::devicesChanged, this, &MainWindow::updateStatus);
     connect(presetView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -122,7 +122,10 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
     sourceView_->setFocus();
 }
 
-MainWindow::~MainWindow() = default;
+// The widgets' own teardown moves the focus: by then this is no MainWindow any more.
+MainWindow::~MainWindow() {
+    disconnect(focusWatch_);
+}
 
 void MainWindow::buildActions() {
     rescan_ = new QAction(tr("&Rescan Network"), this);

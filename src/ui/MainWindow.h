@@ -106,6 +106,7 @@ class MainWindow : public QMainWindow {
     void showAbout();
 
     MainController& controller_;
+    QMetaObject::Connection focusWatch_;
     AppUi& ui_;
     std::unique_ptr<PresetTreeModel> presetModel_;
     std::unique_ptr<SourceListModel> sourceModel_;
