@@ -51,6 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!first != !inPlace) std::abort();
     if (!first) return 0;
     if (inPlace->encode() != first->encode()) std::abort();
+    // Weighed by every receive queue: never less than the bytes it holds.
+    if (inPlace->memoryFootprint() < bytes.size() || first->memoryFootprint() < sizeof(OSCObject))
+        std::abort();
     inPlace.reset();
     (void)first->description();
     matchStringsAsPatterns(*first);

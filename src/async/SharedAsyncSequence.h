@@ -14,6 +14,8 @@
 // the first reader receives them. After that, an element that finds no reader
 // is dropped. Each reader's own buffer keeps the newest elements it has not
 // read yet, up to `unread` of them (and `bytes`, when elements are weighed).
+// With a `budget`, every buffered element is also charged to it, so buffers
+// of many streams and other queues share one bound on what they hold.
 // Elements pushed out of a full buffer are counted, and the first time a
 // buffer overflows it says so on standard output.
 //
@@ -42,7 +44,11 @@
 #include <vector>
 
 #include "async/Executor.h"
+<<<<<<< HEAD
 #include "async/Log.h"
+=======
+#include "async/MemoryBudget.h"
+>>>>>>> osc-bounds
 #include "async/PendingHandler.h"
 
 namespace zelto {
@@ -56,7 +62,14 @@ struct StreamLimits {
     std::size_t unread = 1024;
     // With `weigh`, a buffer also holds at most this many bytes.
     std::size_t bytes = std::numeric_limits<std::size_t>::max();
+    // The memory an element holds beyond its own bytes (its heap storage, the
+    // buffers it keeps alive).
     std::function<std::size_t(const T&)> weigh;
+    // When given, each buffered element is charged its weight plus the bytes of
+    // its slot in the buffer. An element that finds the budget used up pushes
+    // out this buffer's oldest ones first, and is dropped when that is not
+    // enough (the rest is held by other buffers that share the budget).
+    std::shared_ptr<MemoryBudget> budget;
     // Names the stream in the overflow line.
     std::string label = "stream";
 };
@@ -74,9 +87,33 @@ struct Overflow {
                   "%s: buffer full at %zu elements, dropping the oldest (%llu dropped so far)", label.c_str(),
                   kept, static_cast<unsigned long long>(total));
     }
+    // A buffer dropped an element because the shared budget was used up.
+    void countOverBudget(bool firstOfBuffer, std::size_t kept, const MemoryBudget& budget) {
+        auto total = dropped.fetch_add(1) + 1;
+        if (!firstOfBuffer) return;
+        std::printf(
+            "%s: memory budget of %zu bytes used up at %zu elements in this buffer, dropping (%llu dropped "
+            "so far)\n",
+            label.c_str(), budget.limit(), kept, static_cast<unsigned long long>(total));
+        std::fflush(stdout);
+    }
     const std::string label;
     std::atomic<std::uint64_t> dropped{0};
 };
+
+// An element waiting in a buffer, with its weight and its ticket.
+template <class T>
+struct Buffered {
+    T value;
+    std::size_t weight;
+    std::shared_ptr<void> ticket;
+};
+
+// What a buffered element costs a budget: what it holds and its slot.
+template <class T>
+constexpr std::size_t bufferedCharge(std::size_t weight) noexcept {
+    return weight + sizeof(Buffered<T>);
+}
 
 // One reader's buffer and its parked `next()`.
 template <class T>
@@ -86,8 +123,17 @@ class Subscriber {
     using Delivery = std::pair<std::optional<T>, std::shared_ptr<void>>;
     using Completion = PendingHandler<std::exception_ptr, Delivery>;
 
-    Subscriber(std::size_t limit, std::size_t byteLimit, std::shared_ptr<Overflow> overflow)
-        : limit_(limit == 0 ? 1 : limit), byteLimit_(byteLimit), overflow_(std::move(overflow)) {}
+    Subscriber(std::size_t limit, std::size_t byteLimit, std::shared_ptr<MemoryBudget> budget,
+               std::shared_ptr<Overflow> overflow)
+        : limit_(limit == 0 ? 1 : limit),
+          byteLimit_(byteLimit),
+          budget_(std::move(budget)),
+          overflow_(std::move(overflow)) {}
+    ~Subscriber() {
+        if (budget_) budget_->release(bytes_ + buffer_.size() * sizeof(Entry));
+    }
+    Subscriber(const Subscriber&) = delete;
+    Subscriber& operator=(const Subscriber&) = delete;
 
     // Producer side. `ticket` travels with the element and is released once
     // the reader has taken it and run up to its next suspension.
@@ -102,9 +148,18 @@ class Subscriber {
             return;
         }
         while (!buffer_.empty() && (buffer_.size() >= limit_ || bytes_ + weight > byteLimit_)) {
-            bytes_ -= buffer_.front().weight;
-            buffer_.pop_front();
+            popFront();
             overflow_->count(dropped_++ == 0, buffer_.size());
+        }
+        if (budget_ && !budget_->tryCharge(bufferedCharge<T>(weight))) {
+            do {
+                if (buffer_.empty()) {
+                    overflow_->countOverBudget(dropped_++ == 0, 0, *budget_);
+                    return;
+                }
+                popFront();
+                overflow_->countOverBudget(dropped_++ == 0, buffer_.size(), *budget_);
+            } while (!budget_->tryCharge(bufferedCharge<T>(weight)));
         }
         bytes_ += weight;
         buffer_.push_back(Entry{std::move(value), weight, std::move(ticket)});
@@ -138,9 +193,7 @@ class Subscriber {
     void park(Handler&& handler, const std::shared_ptr<Subscriber>& self, bool holdTicket) {
         std::unique_lock lock(mutex_);
         if (!buffer_.empty()) {
-            Entry entry = std::move(buffer_.front());
-            buffer_.pop_front();
-            bytes_ -= entry.weight;
+            Entry entry = takeFront();
             lock.unlock();
             deliver(Completion(std::forward<Handler>(handler)), holdTicket,
                     Delivery(std::move(entry.value), std::move(entry.ticket)));
@@ -167,12 +220,12 @@ class Subscriber {
 
     // Takes a buffered element without waiting.
     bool tryPop(std::optional<T>& value, std::shared_ptr<void>& ticket) {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (buffer_.empty()) return false;
-        value.emplace(std::move(buffer_.front().value));
-        ticket = std::move(buffer_.front().ticket);
-        bytes_ -= buffer_.front().weight;
-        buffer_.pop_front();
+        Entry entry = takeFront();
+        lock.unlock();
+        value.emplace(std::move(entry.value));
+        ticket = std::move(entry.ticket);
         return true;
     }
 
@@ -188,21 +241,28 @@ class Subscriber {
         return dropped_;
     }
 
-    // Hands over elements that arrived before anybody subscribed, with their weights.
-    void preload(std::deque<std::pair<T, std::size_t>>&& elements) {
+    // Hands over elements that arrived before anybody subscribed, with their
+    // weights and what they were charged.
+    void preload(std::deque<Buffered<T>>&& elements) {
         std::lock_guard lock(mutex_);
-        for (auto& [element, weight] : elements) {
-            bytes_ += weight;
-            buffer_.push_back(Entry{std::move(element), weight, nullptr});
+        for (auto& element : elements) {
+            bytes_ += element.weight;
+            buffer_.push_back(std::move(element));
         }
     }
 
   private:
-    struct Entry {
-        T value;
-        std::size_t weight;
-        std::shared_ptr<void> ticket;
-    };
+    using Entry = Buffered<T>;
+
+    // Under mutex_, on a buffer that is not empty.
+    Entry takeFront() {
+        Entry entry = std::move(buffer_.front());
+        buffer_.pop_front();
+        bytes_ -= entry.weight;
+        if (budget_) budget_->release(bufferedCharge<T>(entry.weight));
+        return entry;
+    }
+    void popFront() { (void)takeFront(); }
 
     void cancelWaiter(std::uint64_t id) {
         std::unique_lock lock(mutex_);
@@ -217,6 +277,7 @@ class Subscriber {
     std::deque<Entry> buffer_;
     std::size_t limit_;
     std::size_t byteLimit_;
+    std::shared_ptr<MemoryBudget> budget_;
     std::size_t bytes_ = 0;
     std::shared_ptr<Overflow> overflow_;
     std::uint64_t dropped_ = 0;
@@ -233,22 +294,21 @@ class SequenceCore {
   public:
     explicit SequenceCore(StreamLimits<T> limits)
         : limits_(std::move(limits)), overflow_(std::make_shared<Overflow>(limits_.label)) {}
-    ~SequenceCore() { end(nullptr); }
+    ~SequenceCore() {
+        end(nullptr);
+        if (limits_.budget) limits_.budget->release(earlyBytes_ + early_.size() * sizeof(Buffered<T>));
+    }
 
     void yield(T value, std::shared_ptr<void> ticket) {
         std::size_t weight = limits_.weigh ? limits_.weigh(value) : 0;
+        yieldWeighed(std::move(value), weight, std::move(ticket));
+    }
+
+    void yieldWeighed(T value, std::size_t weight, std::shared_ptr<void> ticket) {
         std::lock_guard lock(mutex_);
         if (finished_) return;
         if (!everSubscribed_) {
-            if (limits_.early == 0) return;
-            while (!early_.empty() &&
-                   (early_.size() >= limits_.early || earlyBytes_ + weight > limits_.bytes)) {
-                earlyBytes_ -= early_.front().second;
-                early_.pop_front();
-                overflow_->count(earlyDropped_++ == 0, early_.size());
-            }
-            earlyBytes_ += weight;
-            early_.emplace_back(std::move(value), weight);
+            keepEarly(std::move(value), weight);
             return;
         }
         if (subscribers_.empty()) return;
@@ -270,7 +330,8 @@ class SequenceCore {
     }
 
     std::pair<std::uint64_t, std::shared_ptr<Subscriber<T>>> subscribe() {
-        auto subscriber = std::make_shared<Subscriber<T>>(limits_.unread, limits_.bytes, overflow_);
+        auto subscriber =
+            std::make_shared<Subscriber<T>>(limits_.unread, limits_.bytes, limits_.budget, overflow_);
         std::lock_guard lock(mutex_);
         std::uint64_t id = ++nextId_;
         if (!everSubscribed_) {
@@ -312,13 +373,39 @@ class SequenceCore {
     const std::string& label() const { return overflow_->label; }
 
   private:
+    // Under mutex_, before the first reader.
+    void keepEarly(T value, std::size_t weight) {
+        if (limits_.early == 0) return;
+        while (!early_.empty() && (early_.size() >= limits_.early || earlyBytes_ + weight > limits_.bytes)) {
+            dropEarly();
+            overflow_->count(earlyDropped_++ == 0, early_.size());
+        }
+        if (limits_.budget && !limits_.budget->tryCharge(bufferedCharge<T>(weight))) {
+            do {
+                if (early_.empty()) {
+                    overflow_->countOverBudget(earlyDropped_++ == 0, 0, *limits_.budget);
+                    return;
+                }
+                dropEarly();
+                overflow_->countOverBudget(earlyDropped_++ == 0, early_.size(), *limits_.budget);
+            } while (!limits_.budget->tryCharge(bufferedCharge<T>(weight)));
+        }
+        earlyBytes_ += weight;
+        early_.push_back(Buffered<T>{std::move(value), weight, nullptr});
+    }
+    void dropEarly() {
+        earlyBytes_ -= early_.front().weight;
+        if (limits_.budget) limits_.budget->release(bufferedCharge<T>(early_.front().weight));
+        early_.pop_front();
+    }
+
     mutable std::mutex mutex_;
     const StreamLimits<T> limits_;
     const std::shared_ptr<Overflow> overflow_;
     bool everSubscribed_ = false;
     bool finished_ = false;
     std::exception_ptr error_;
-    std::deque<std::pair<T, std::size_t>> early_;
+    std::deque<Buffered<T>> early_;
     std::size_t earlyBytes_ = 0;
     std::uint64_t earlyDropped_ = 0;
     std::vector<std::pair<std::uint64_t, std::shared_ptr<Subscriber<T>>>> subscribers_;
@@ -449,6 +536,11 @@ class SharedAsyncSequence {
     // until that reader has taken it and run to its next suspension point.
     void yield(T value, std::shared_ptr<void> ticket = nullptr) const {
         core_->yield(std::move(value), std::move(ticket));
+    }
+    // The same with the element's weight given, for a producer that knows it:
+    // the stream's `weigh` is not called.
+    void yieldWeighed(T value, std::size_t weight, std::shared_ptr<void> ticket = nullptr) const {
+        core_->yieldWeighed(std::move(value), weight, std::move(ticket));
     }
     void finish() const { core_->end(nullptr); }
     void fail(std::exception_ptr error) const { core_->end(error); }

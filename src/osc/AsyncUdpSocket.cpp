@@ -245,7 +245,7 @@ bool AsyncUdpSocket::drain(const std::shared_ptr<AsyncUdpSocketDelegate>& delega
         noteKernelDrops(family);
         // Buffers held for a burst go back to the pool.
         std::lock_guard lock(mutex_);
-        for (std::size_t slot = 1; slot < receiveSlots; ++slot) next_[family][slot] = OSCDatagram();
+        for (std::size_t slot = 1; slot < receiveSlots; ++slot) next_[family][slot] = OSCDatagram::Writer();
     }
     return true;
 }
@@ -323,13 +323,13 @@ void AsyncUdpSocket::hand(const std::shared_ptr<AsyncUdpSocketDelegate>& delegat
     const std::size_t head = next.capacity();
     if (size <= head) {
         // The next receive takes another buffer from the pool.
-        datagram = std::move(next);
+        datagram = std::move(next).finish(size);
     } else {
-        datagram = OSCDatagram::make(size);
-        std::memcpy(datagram.data(), next.data(), head);
-        std::memcpy(datagram.data() + head, buffers_[family].get() + slot * tailSize, size - head);
+        auto whole = OSCDatagram::make(size);
+        std::memcpy(whole.data(), next.data(), head);
+        std::memcpy(whole.data() + head, buffers_[family].get() + slot * tailSize, size - head);
+        datagram = std::move(whole).finish(size);
     }
-    datagram.resize(size);
     OSCDatagram::Current current(datagram);
     try {
         delegate->didReceiveData(*this, datagram.bytes(), senders_[family][slot]);

@@ -128,7 +128,7 @@ class AsyncUdpSocket : public std::enable_shared_from_this<AsyncUdpSocket> {
     // datagram is received into `next_`, which becomes its storage when it
     // fits; `buffers_` (receiveSlots tails, touched only by datagrams that
     // need them) takes the rest of a larger one, which is then copied out.
-    std::array<std::array<OSCDatagram, receiveSlots>, 2> next_;
+    std::array<std::array<OSCDatagram::Writer, receiveSlots>, 2> next_;
     std::array<std::unique_ptr<std::uint8_t[]>, 2> buffers_;
     std::array<std::array<asio::ip::udp::endpoint, receiveSlots>, 2> senders_;
     std::array<std::array<std::size_t, receiveSlots>, 2> sizes_{};

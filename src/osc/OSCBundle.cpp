@@ -1,6 +1,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "osc/OSCBuffer.h"
 #include "osc/OSCDecodeContext.h"
 #include "osc/OSCObject.h"
 #include "osc/OSCWire.h"
@@ -52,6 +53,19 @@ std::size_t OSCBundle::oscSize() const noexcept {
     std::size_t size = 16;
     for (const auto& element : elements_) size += 4 + element.oscSize();
     return size;
+}
+
+void OSCBundle::addHeldMemory(detail::OSCFootprint& footprint) const noexcept {
+    if (elements_.capacity()) footprint.addBlock(elements_.capacity() * sizeof(OSCObject));
+    for (const auto& element : elements_) element.addHeldMemory(footprint);
+    if (endpoint_) footprint.addText(endpoint_->host);
+}
+
+std::size_t OSCBundle::memoryFootprint() const noexcept {
+    detail::OSCFootprint footprint;
+    footprint.add(sizeof *this);
+    addHeldMemory(footprint);
+    return footprint.total();
 }
 
 // One pass over the tree: checks every value and element size, returns oscSize().
@@ -145,6 +159,24 @@ void OSCObject::setReceiveTime(std::optional<std::uint64_t> time) noexcept {
     } else {
         bundle()->setReceiveTime(time);
     }
+}
+
+void OSCObject::addHeldMemory(detail::OSCFootprint& footprint) const noexcept {
+    if (const auto* m = message()) {
+        m->addHeldMemory(footprint);
+    } else {
+        bundle()->addHeldMemory(footprint);
+    }
+}
+
+std::size_t OSCObject::memoryFootprint() const noexcept {
+    detail::OSCFootprint footprint;
+    // The slot's reference pins the buffer, also for an object that views nothing in it.
+    if (const auto* buffer = detail::OSCBufferAccess::slotOf(*this)) footprint.addBuffer(buffer);
+    addHeldMemory(footprint);
+    // A received object placed in its datagram's slot is part of that buffer.
+    if (!footprint.inCountedSlot(this)) footprint.add(sizeof *this);
+    return footprint.total();
 }
 
 std::size_t OSCObject::oscSize() const noexcept {

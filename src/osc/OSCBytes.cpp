@@ -1,5 +1,6 @@
 #include "osc/OSCBytes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -20,6 +21,9 @@ OSCBytes::Buffer* OSCBytes::makeBuffer(std::span<const std::uint8_t> bytes, std:
     void* memory = ::operator new(OSCBufferAccess::headerSize + bytes.size());
     auto* buffer = new (memory) Buffer;
     buffer->refs.store(references, std::memory_order_relaxed);
+    // Saturated: only the memory accounting reads it for a copy.
+    buffer->capacity = static_cast<std::uint32_t>(
+        std::min<std::size_t>(bytes.size(), std::numeric_limits<std::uint32_t>::max()));
     if (!bytes.empty()) std::memcpy(OSCBufferAccess::data(buffer), bytes.data(), bytes.size());
     return buffer;
 }
@@ -38,13 +42,14 @@ void OSCBytes::release(Buffer* buffer, std::uint32_t references) noexcept {
 
 OSCBytes::OSCBytes(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCBytes");
-    size_ = static_cast<std::uint32_t>(bytes.size());
     if (bytes.size() <= inlineCapacity) {
         if (!bytes.empty()) std::memcpy(inl_, bytes.data(), bytes.size());
     } else {
         Buffer* buffer = makeBuffer(bytes);
         setSlice(buffer, bufferData(buffer), false);
     }
+    // Set last, as in decoding: a size makes the bytes a slice to release.
+    size_ = static_cast<std::uint32_t>(bytes.size());
 }
 
 OSCBytes::OSCBytes(std::string_view text)
@@ -98,7 +103,7 @@ void OSCBufferAccess::recycle(Buffer* buffer) noexcept {
     freeDatagramBuffer(buffer);
 }
 
-OSCDatagram OSCDatagram::make(std::size_t capacity) {
+OSCDatagram::Writer OSCDatagram::make(std::size_t capacity) {
     if (capacity > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("OSCDatagram");
     const bool pooled = capacity <= pooledCapacity;
     if (pooled) {
@@ -114,7 +119,7 @@ OSCDatagram OSCDatagram::make(std::size_t capacity) {
         if (buffer) {
             buffer->refs.store(1, std::memory_order_relaxed);
             buffer->size = 0;
-            return OSCDatagram(buffer);
+            return Writer(buffer);
         }
         capacity = pooledCapacity;
     }
@@ -122,14 +127,27 @@ OSCDatagram OSCDatagram::make(std::size_t capacity) {
     auto* buffer = new (static_cast<std::uint8_t*>(memory) + OSCBufferAccess::slotSize) OSCBytes::Buffer;
     buffer->capacity = static_cast<std::uint32_t>(capacity);
     buffer->kind = pooled ? OSCBytes::Buffer::Kind::pooled : OSCBytes::Buffer::Kind::sized;
-    return OSCDatagram(buffer);
+    return Writer(buffer);
 }
 
 OSCDatagram OSCDatagram::copyOf(std::span<const std::uint8_t> bytes) {
-    OSCDatagram datagram = make(bytes.size());
-    if (!bytes.empty()) std::memcpy(datagram.data(), bytes.data(), bytes.size());
-    datagram.resize(bytes.size());
-    return datagram;
+    Writer writer = make(bytes.size());
+    if (!bytes.empty()) std::memcpy(writer.data(), bytes.data(), bytes.size());
+    return std::move(writer).finish(bytes.size());
+}
+
+std::size_t OSCDatagram::Writer::capacity() const noexcept {
+    return buffer_.get() ? buffer_.get()->capacity : 0;
+}
+
+std::uint8_t* OSCDatagram::Writer::data() noexcept {
+    return buffer_.get() ? OSCBufferAccess::data(buffer_.get()) : nullptr;
+}
+
+OSCDatagram OSCDatagram::Writer::finish(std::size_t size) && {
+    if (size > capacity()) throw std::length_error("OSCDatagram::Writer::finish");
+    if (buffer_.get()) buffer_.get()->size = static_cast<std::uint32_t>(size);
+    return OSCDatagram(std::move(buffer_));
 }
 
 std::size_t OSCDatagram::size() const noexcept {
@@ -143,14 +161,6 @@ std::size_t OSCDatagram::capacity() const noexcept {
 std::span<const std::uint8_t> OSCDatagram::bytes() const noexcept {
     if (!buffer()) return {};
     return {OSCBufferAccess::data(buffer()), buffer()->size};
-}
-
-std::uint8_t* OSCDatagram::data() noexcept {
-    return buffer() ? OSCBufferAccess::data(buffer()) : nullptr;
-}
-
-void OSCDatagram::resize(std::size_t size) noexcept {
-    if (buffer() && size <= buffer()->capacity) buffer()->size = static_cast<std::uint32_t>(size);
 }
 
 std::size_t OSCDatagram::pooledCount() {

@@ -4,15 +4,17 @@
 
 namespace zelto {
 
-OSCConnection::OSCConnection(OSCEndpoint endpoint, OSCDecoderFunction decoderType, Executor taskExecutor)
-    : OSCMessageProvider(taskExecutor),
+OSCConnection::OSCConnection(OSCEndpoint endpoint, OSCDecoderFunction decoderType, Executor taskExecutor,
+                             std::shared_ptr<MemoryBudget> receiveBudget)
+    : OSCMessageProvider(taskExecutor, std::move(receiveBudget)),
       endpoint_(std::move(endpoint)),
       decoderType_(decoderType ? decoderType : decoderFunction<OSCStandardDecoder>()),
-      dispatcher_(makeStrand(taskExecutor), description()),
+      dispatcher_(makeStrand(taskExecutor), description(), this->receiveBudget()),
       stream_(replaceObjects(description())) {}
 
 OSCConnection::~OSCConnection() {
     finish();
+    for (const auto& datagram : heldDatagrams_) handed(datagram);
 }
 
 std::string OSCConnection::description() const {
@@ -23,7 +25,8 @@ bool OSCConnection::isActive() const {
     return active_.load();
 }
 
-OSCObjectPtr OSCConnection::handleDatagram(std::span<const std::uint8_t> data, std::uint64_t receiveTime) {
+OSCObjectPtr OSCConnection::handleDatagram(std::span<const std::uint8_t> data, std::uint64_t receiveTime,
+                                           std::size_t& footprint) {
     std::shared_ptr<OSCObject> object;
     try {
         object = decoderType_(OSCDataView(data));
@@ -41,10 +44,12 @@ OSCObjectPtr OSCConnection::handleDatagram(std::span<const std::uint8_t> data, s
     if (!object) return nullptr;
     object->setEndpoint(endpoint_);
     object->setReceiveTime(receiveTime);
+    // Weighed once for every queue it enters.
+    footprint = object->memoryFootprint();
     OSCObjectPtr shared = std::move(object);
     bool publish = active_.load();
-    if (publish) stream_.yield(shared);
-    dispatcher_.dispatchShared(shared);
+    if (publish) stream_.yieldWeighed(shared, footprint);
+    dispatcher_.dispatchShared(shared, footprint);
     return publish ? shared : nullptr;
 }
 
@@ -53,7 +58,9 @@ void OSCConnection::hold() {
 }
 
 void OSCConnection::keep(std::span<const std::uint8_t> data, std::uint64_t receiveTime) {
-    if (heldDatagrams_.size() >= queueLimit || heldBytes_ + data.size() > queueBytes) {
+    // The copy of the bytes, its heap block, and its place in the queue.
+    const std::size_t charge = data.size() + 16 + sizeof(HeldDatagram);
+    if (heldDatagrams_.size() >= queueLimit || !receiveBudget()->tryCharge(charge)) {
         auto dropped = heldDropped_.fetch_add(1) + 1;
         if (!heldOverflowReported_) {
             heldOverflowReported_ = true;
@@ -63,15 +70,23 @@ void OSCConnection::keep(std::span<const std::uint8_t> data, std::uint64_t recei
         }
         return;
     }
-    heldBytes_ += data.size();
-    heldDatagrams_.push_back(HeldDatagram{std::vector<std::uint8_t>(data.begin(), data.end()), receiveTime});
+    try {
+        heldDatagrams_.push_back(
+            HeldDatagram{std::vector<std::uint8_t>(data.begin(), data.end()), receiveTime, charge});
+    } catch (...) {
+        receiveBudget()->release(charge);
+        throw;
+    }
 }
 
 std::deque<OSCConnection::HeldDatagram> OSCConnection::release() {
     held_ = false;
-    heldBytes_ = 0;
     heldOverflowReported_ = false;
     return std::exchange(heldDatagrams_, {});
+}
+
+void OSCConnection::handed(const HeldDatagram& datagram) noexcept {
+    receiveBudget()->release(datagram.charge);
 }
 
 void OSCConnection::finish() {

@@ -17,7 +17,8 @@
 // its next suspension (its next co_await). So callbacks registered, and reads
 // started, in reaction to the announcement see the peer's first datagram
 // (a read still returns only messages received after it began). Held datagrams
-// are bounded like every receive queue (OSCMessageProvider::queueLimit).
+// are bounded like every receive queue (OSCMessageProvider::queueLimit, and
+// the memory they take charged to the server's receive budget).
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -38,8 +39,11 @@ class OSCServer;
 
 class OSCConnection : public OSCMessageProvider {
   public:
-    // `taskExecutor` runs reads and the dispatcher's strand.
-    OSCConnection(OSCEndpoint endpoint, OSCDecoderFunction decoderType, Executor taskExecutor);
+    // `taskExecutor` runs reads and the dispatcher's strand. The connection's
+    // queues (its objects stream, its dispatcher, its held datagrams) are
+    // charged to `receiveBudget` (the shared one when none).
+    OSCConnection(OSCEndpoint endpoint, OSCDecoderFunction decoderType, Executor taskExecutor,
+                  std::shared_ptr<MemoryBudget> receiveBudget = nullptr);
     ~OSCConnection() override;
 
     const OSCEndpoint& endpoint() const noexcept { return endpoint_; }
@@ -62,16 +66,22 @@ class OSCConnection : public OSCMessageProvider {
     struct HeldDatagram {
         std::vector<std::uint8_t> bytes;
         std::uint64_t receiveTime;
+        // What it is charged to the receive budget.
+        std::size_t charge;
     };
 
     // On the server's strand. Returns the object to publish on the server's
-    // stream, or nullptr.
-    OSCObjectPtr handleDatagram(std::span<const std::uint8_t> data, std::uint64_t receiveTime);
+    // stream, or nullptr, and sets `footprint` to its memory footprint.
+    OSCObjectPtr handleDatagram(std::span<const std::uint8_t> data, std::uint64_t receiveTime,
+                                std::size_t& footprint);
     // While held, datagrams are queued instead of handled.
     void hold();
     bool held() const { return held_; }
     void keep(std::span<const std::uint8_t> data, std::uint64_t receiveTime);
+    // Ends holding and hands over what was kept; each one's charge is given
+    // back with `handed` once it has been handled.
     std::deque<HeldDatagram> release();
+    void handed(const HeldDatagram& datagram) noexcept;
     void finish();
 
     OSCEndpoint endpoint_;
@@ -83,7 +93,6 @@ class OSCConnection : public OSCMessageProvider {
     // Touched on the server's strand only.
     bool held_ = false;
     std::deque<HeldDatagram> heldDatagrams_;
-    std::size_t heldBytes_ = 0;
     bool heldOverflowReported_ = false;
     // Receive time of the peer's last datagram.
     std::uint64_t lastReceived_ = 0;

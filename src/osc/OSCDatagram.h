@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 #include "osc/OSCBytes.h"
 
@@ -16,7 +17,10 @@ namespace zelto {
 // bytes goes back to a small pool when its last view drops, so steady
 // receiving allocates nothing; a larger datagram gets a buffer of its size.
 //
-// Only the one who fills a datagram writes to it, before anything views it.
+// A datagram is read-only: copies share its buffer, and nothing in its API
+// writes to it. Its bytes are written once, through the Writer that the one
+// who fills it (the receiving transport) gets from `make`, before any
+// datagram or view of them exists.
 class OSCDatagram {
   public:
     // Sized for every datagram the devices send (a preset segment is about
@@ -25,8 +29,33 @@ class OSCDatagram {
     // Free buffers the pool keeps; more are released to the heap.
     static constexpr std::size_t poolLimit = 64;
 
-    // An empty datagram that can hold `capacity` bytes.
-    static OSCDatagram make(std::size_t capacity);
+    // The only writable handle on a fresh buffer: move-only, and empty once
+    // `finish` turned it into the datagram, so the bytes cannot change under
+    // objects decoded from them.
+    class Writer {
+      public:
+        Writer() noexcept = default;
+        Writer(Writer&&) noexcept = default;
+        Writer& operator=(Writer&&) noexcept = default;
+        Writer(const Writer&) = delete;
+        Writer& operator=(const Writer&) = delete;
+
+        explicit operator bool() const noexcept { return buffer_.get() != nullptr; }
+        std::size_t capacity() const noexcept;
+        // Where to write, capacity() bytes; nullptr for an empty writer.
+        std::uint8_t* data() noexcept;
+        // The datagram of the first `size` bytes written; the writer is empty
+        // afterwards. Throws std::length_error when `size` is above capacity().
+        OSCDatagram finish(std::size_t size) &&;
+
+      private:
+        friend class OSCDatagram;
+        explicit Writer(OSCBytes::Buffer* buffer) noexcept : buffer_(buffer) {}
+        detail::OSCBufferAnchor buffer_;
+    };
+
+    // A writer for a datagram of up to `capacity` bytes.
+    static Writer make(std::size_t capacity);
     static OSCDatagram copyOf(std::span<const std::uint8_t> bytes);
 
     OSCDatagram() noexcept = default;
@@ -35,9 +64,6 @@ class OSCDatagram {
     std::size_t size() const noexcept;
     std::size_t capacity() const noexcept;
     std::span<const std::uint8_t> bytes() const noexcept;
-    std::uint8_t* data() noexcept;
-    // At most capacity().
-    void resize(std::size_t size) noexcept;
 
     // Free buffers waiting in the pool.
     static std::size_t pooledCount();
@@ -60,7 +86,7 @@ class OSCDatagram {
 
   private:
     friend struct detail::OSCBufferAccess;
-    explicit OSCDatagram(OSCBytes::Buffer* buffer) noexcept : buffer_(buffer) {}
+    explicit OSCDatagram(detail::OSCBufferAnchor buffer) noexcept : buffer_(std::move(buffer)) {}
     OSCBytes::Buffer* buffer() const noexcept { return buffer_.get(); }
 
     detail::OSCBufferAnchor buffer_;

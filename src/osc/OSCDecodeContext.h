@@ -31,7 +31,6 @@ struct OSCDecodeContext {
     // Makes the empty `target` hold [data, data + size), which lies inside
     // `whole` with `available` readable bytes from `data` on.
     void assign(OSCBytes& target, const std::uint8_t* data, std::size_t size, std::size_t available) {
-        target.size_ = static_cast<std::uint32_t>(size);
         if (size <= OSCBytes::inlineCapacity) {
             // A fixed-size copy is cheaper; bytes past `size` are never read.
             if (available >= OSCBytes::inlineCapacity) {
@@ -39,13 +38,16 @@ struct OSCDecodeContext {
             } else if (size) {
                 std::memcpy(target.inl_, data, size);
             }
+            target.size_ = static_cast<std::uint32_t>(size);
             return;
         }
-        assignShared(target, data);
+        assignShared(target, data, size);
     }
     // The long-payload path of assign: a slice of the shared buffer,
-    // borrowed when a message's anchor holds the buffer.
-    [[gnu::noinline]] void assignShared(OSCBytes& target, const std::uint8_t* data) {
+    // borrowed when a message's anchor holds the buffer. The size, which
+    // makes `target` a slice that its destructor releases, is set only once
+    // the slice is whole: taking the reference may allocate, and throw.
+    [[gnu::noinline]] void assignShared(OSCBytes& target, const std::uint8_t* data, std::size_t size) {
         if (!anchor) {
             takeReference();
         } else if (!anchor->buffer_) {
@@ -53,6 +55,7 @@ struct OSCDecodeContext {
         }
         target.setSlice(buffer, inPlace ? data : OSCBytes::bufferData(buffer) + (data - whole.data()),
                         anchor != nullptr);
+        target.size_ = static_cast<std::uint32_t>(size);
     }
     // One reference to the shared buffer, for a slice or an anchor.
     OSCBytes::Buffer* takeReference() {

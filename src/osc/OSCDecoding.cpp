@@ -237,6 +237,7 @@ std::shared_ptr<OSCObject> parseShared(std::span<const std::uint8_t> data,
         object = isMessage ? std::allocate_shared<OSCObject>(slot, std::in_place_type<OSCMessage>,
                                                              detail::OSCDecodeKey())
                            : std::allocate_shared<OSCObject>(slot, std::in_place_type<OSCBundle>);
+        detail::OSCBufferAccess::placedInSlot(*object, shared);
     } else {
         object = isMessage
                      ? std::make_shared<OSCObject>(std::in_place_type<OSCMessage>, detail::OSCDecodeKey())

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "osc/OSCBuffer.h"
 #include "osc/OSCDecodeContext.h"
 #include "osc/OSCValueEncoding.h"
 #include "osc/OSCWire.h"
@@ -46,6 +47,21 @@ void OSCMessage::measure() noexcept {
 OSCMessage OSCMessage::from(std::span<const std::uint8_t> data) {
     detail::OSCDecodeContext context(data);
     return context.decodeMessage(data);
+}
+
+void OSCMessage::addHeldMemory(detail::OSCFootprint& footprint) const noexcept {
+    if (auto* buffer = anchor_.get()) footprint.addBuffer(buffer);
+    footprint.addBytes(address_.text_);
+    if (std::size_t heap = values_.heapBytes()) footprint.addBlock(heap);
+    for (const auto& v : values_) footprint.addBytes(v.bytes());
+    if (endpoint_) footprint.addText(endpoint_->host);
+}
+
+std::size_t OSCMessage::memoryFootprint() const noexcept {
+    detail::OSCFootprint footprint;
+    footprint.add(sizeof *this);
+    addHeldMemory(footprint);
+    return footprint.total();
 }
 
 void OSCMessage::checkEncodable() const {

@@ -19,6 +19,7 @@ namespace zelto {
 
 namespace detail {
 struct OSCDecodeContext;
+class OSCFootprint;
 // Lets decoders make an empty message in place and fill it.
 struct OSCDecodeKey {
     explicit OSCDecodeKey() = default;
@@ -61,11 +62,20 @@ class OSCMessage {
     // "OSCMessage(/a, values: [1, \"x\"])" or "OSCMessage(/a)".
     std::string description() const;
 
+    // The memory the message keeps allocated, roughly: itself, its value list
+    // beyond the inline values, and every shared buffer it holds a reference
+    // to, each once (for a received message the whole datagram buffer it
+    // pins, however few bytes it views). What a queue holding it really holds.
+    std::size_t memoryFootprint() const noexcept;
+
     friend bool operator==(const OSCMessage&, const OSCMessage&) = default;
 
   private:
     friend struct detail::OSCDecodeContext;
     friend class OSCBundle;
+    friend class OSCObject;
+    // Adds what the message holds beyond its own bytes.
+    void addHeldMemory(detail::OSCFootprint& footprint) const noexcept;
     std::size_t encodeUnchecked(std::uint8_t* out) const noexcept;
     void checkEncodable() const;
     void measure() noexcept;

@@ -78,26 +78,36 @@ Task<void> feedView(AsyncIterator<OSCObjectPtr> objects, SharedAsyncSequence<T> 
     }
 }
 
-// The limits of a stream of received objects; with `early`, it keeps the
-// newest ones until a first reader arrives.
+// The limits of a stream of received objects, charged to `budget`; with
+// `early`, it keeps the newest ones until a first reader arrives.
 template <class T>
-StreamLimits<T> receivedLimits(std::string label, bool early) {
+StreamLimits<T> receivedLimits(std::string label, bool early, std::shared_ptr<MemoryBudget> budget) {
     StreamLimits<T> limits;
     limits.early = early ? OSCMessageProvider::queueLimit : 0;
     limits.unread = OSCMessageProvider::queueLimit;
-    limits.bytes = OSCMessageProvider::queueBytes;
+    limits.budget = std::move(budget);
     limits.label = std::move(label);
     if constexpr (std::is_same_v<T, OSCObjectPtr>) {
-        limits.weigh = [](const OSCObjectPtr& object) { return object ? object->oscSize() : 0; };
+        limits.weigh = [](const OSCObjectPtr& object) { return object ? object->memoryFootprint() : 0; };
     } else {
-        limits.weigh = [](const T& value) { return value.oscSize(); };
+        // A copy sits in the buffer itself; what it holds beyond that counts.
+        limits.weigh = [](const T& value) { return value.memoryFootprint() - sizeof(T); };
     }
     return limits;
 }
 
 }  // namespace
 
-OSCMessageProvider::OSCMessageProvider(Executor taskExecutor) : taskExecutor_(std::move(taskExecutor)) {}
+const std::shared_ptr<MemoryBudget>& OSCMessageProvider::sharedReceiveBudget() {
+    // Never destroyed: queues may give memory back while the program exits.
+    static const auto* budget =
+        new std::shared_ptr<MemoryBudget>(std::make_shared<MemoryBudget>(defaultReceiveBudget));
+    return *budget;
+}
+
+OSCMessageProvider::OSCMessageProvider(Executor taskExecutor, std::shared_ptr<MemoryBudget> receiveBudget)
+    : taskExecutor_(std::move(taskExecutor)),
+      receiveBudget_(receiveBudget ? std::move(receiveBudget) : sharedReceiveBudget()) {}
 
 OSCMessageProvider::~OSCMessageProvider() = default;
 
@@ -107,7 +117,8 @@ std::optional<SharedAsyncSequence<OSCObjectPtr>> OSCMessageProvider::objects() c
 }
 
 SharedAsyncSequence<OSCObjectPtr> OSCMessageProvider::replaceObjects(std::string label) {
-    SharedAsyncSequence<OSCObjectPtr> fresh(receivedLimits<OSCObjectPtr>(std::move(label), false));
+    SharedAsyncSequence<OSCObjectPtr> fresh(
+        receivedLimits<OSCObjectPtr>(std::move(label), false, receiveBudget_));
     std::lock_guard lock(mutex_);
     objects_ = fresh;
     return fresh;
@@ -124,7 +135,7 @@ template <class T, class Select>
 SharedAsyncSequence<T> OSCMessageProvider::view(Select select) const {
     auto source = objectsOrEnded();
     // The caller holds the view and reads it later: it keeps what arrives meanwhile.
-    SharedAsyncSequence<T> view(receivedLimits<T>(source.label() + " view", true));
+    SharedAsyncSequence<T> view(receivedLimits<T>(source.label() + " view", true, receiveBudget_));
     auto task = feedView<T>(source.makeAsyncIterator(), view, std::move(select));
     asio::co_spawn(taskExecutor_, std::move(task), asio::detached);
     return view;

@@ -22,12 +22,14 @@
 //                                          cancelled), also at once for a read that
 //                                          starts after the end.
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "async/Executor.h"
+#include "async/MemoryBudget.h"
 #include "async/SharedAsyncSequence.h"
 #include "osc/OSCAddressPattern.h"
 #include "osc/OSCObject.h"
@@ -39,12 +41,21 @@ class OSCMessageProvider {
   public:
     // Every queue between the socket and a reader (a reader's buffer, a view,
     // the datagrams held for a new peer, a dispatcher's backlog) holds at most
-    // this many objects and bytes, far above the thousand segments of a large
-    // preset; what does not fit is dropped, logged and counted.
+    // this many objects, far above the thousand segments of a large preset.
     static constexpr std::size_t queueLimit = 65536;
-    static constexpr std::size_t queueBytes = std::size_t{64} << 20;
+    // Together, the queues of a server and its connections hold at most the
+    // memory of their receive budget, counted as what their elements really
+    // keep allocated (OSCObject::memoryFootprint: the values, the lists, the
+    // datagram buffer each one pins), not their encoded size. Unless a server
+    // is given a budget of its own, every server of the process shares one of
+    // this size (sharedReceiveBudget), which bounds the receive side of the
+    // whole application. What does not fit is dropped, logged and counted.
+    static constexpr std::size_t defaultReceiveBudget = std::size_t{64} << 20;
+    // The process's budget; its limit may be changed at any time.
+    static const std::shared_ptr<MemoryBudget>& sharedReceiveBudget();
 
-    explicit OSCMessageProvider(Executor taskExecutor);
+    // `receiveBudget`: the budget of the provider's queues, the shared one when none.
+    explicit OSCMessageProvider(Executor taskExecutor, std::shared_ptr<MemoryBudget> receiveBudget = nullptr);
     virtual ~OSCMessageProvider();
     OSCMessageProvider(const OSCMessageProvider&) = delete;
     OSCMessageProvider& operator=(const OSCMessageProvider&) = delete;
@@ -75,6 +86,7 @@ class OSCMessageProvider {
     Task<OSCBundle> readBundle(std::optional<std::uint64_t> timeout);
 
     const Executor& taskExecutor() const noexcept { return taskExecutor_; }
+    const std::shared_ptr<MemoryBudget>& receiveBudget() const noexcept { return receiveBudget_; }
 
   protected:
     // Installs a fresh objects stream, named `label` in its log lines, and
@@ -90,6 +102,7 @@ class OSCMessageProvider {
     SharedAsyncSequence<OSCObjectPtr> objectsOrEnded() const;
 
     Executor taskExecutor_;
+    std::shared_ptr<MemoryBudget> receiveBudget_;
     mutable std::mutex mutex_;
     std::optional<SharedAsyncSequence<OSCObjectPtr>> objects_;
 };

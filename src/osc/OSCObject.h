@@ -18,6 +18,10 @@ namespace zelto {
 class OSCObject;
 class OSCDatagram;
 
+namespace detail {
+struct OSCBufferAccess;
+}
+
 // A time tag and an ordered list of messages and nested bundles.
 class OSCBundle {
   public:
@@ -56,11 +60,15 @@ class OSCBundle {
     // "OSCBundle(1, values: \n<element>\n)" or "empty OSCBundle(1)".
     std::string description() const;
 
+    // As OSCMessage::memoryFootprint, over the element list and every element.
+    std::size_t memoryFootprint() const noexcept;
+
     friend bool operator==(const OSCBundle&, const OSCBundle&);
 
   private:
     friend struct detail::OSCDecodeContext;
     friend class OSCObject;
+    void addHeldMemory(detail::OSCFootprint& footprint) const noexcept;
     std::size_t encodeUnchecked(std::uint8_t* out) const noexcept;
     std::size_t checkEncodable() const;
 
@@ -80,6 +88,17 @@ class OSCObject {
     template <class T, class... Args>
     explicit OSCObject(std::in_place_type_t<T> kind, Args&&... args)
         : value_(kind, std::forward<Args>(args)...) {}
+    // Copies and moves take the content; the object's place stays behind.
+    OSCObject(const OSCObject& other) : value_(other.value_) {}
+    OSCObject(OSCObject&& other) noexcept : value_(std::move(other.value_)) {}
+    OSCObject& operator=(const OSCObject& other) {
+        value_ = other.value_;
+        return *this;
+    }
+    OSCObject& operator=(OSCObject&& other) noexcept {
+        value_ = std::move(other.value_);
+        return *this;
+    }
 
     // "/..." decodes a message, "#..." a bundle; anything else, or no bytes,
     // throws OSCDecoderError.
@@ -109,11 +128,21 @@ class OSCObject {
     std::size_t encode(std::span<std::uint8_t> out) const;
     std::string description() const;
 
-    friend bool operator==(const OSCObject&, const OSCObject&) = default;
+    // The memory the object keeps allocated (see OSCMessage::memoryFootprint),
+    // itself included unless it lives in the object slot of the datagram
+    // buffer it holds. The transport's receive queues are bounded by it.
+    std::size_t memoryFootprint() const noexcept;
+
+    friend bool operator==(const OSCObject& a, const OSCObject& b) { return a.value_ == b.value_; }
 
   private:
     friend class OSCBundle;
+    friend struct detail::OSCBufferAccess;
+    void addHeldMemory(detail::OSCFootprint& footprint) const noexcept;
     std::variant<OSCMessage, OSCBundle> value_;
+    // The datagram buffer in whose object slot this object was placed (which
+    // the slot keeps alive), or nullptr.
+    const void* slotOf_ = nullptr;
 };
 
 using OSCObjectPtr = std::shared_ptr<const OSCObject>;

@@ -9,17 +9,18 @@
 namespace zelto {
 
 struct OSCObjectDispatcher::State {
-    explicit State(std::string label) : label(std::move(label)) {}
+    State(std::string label, std::shared_ptr<MemoryBudget> budget)
+        : label(std::move(label)), budget(std::move(budget)) {}
 
     const std::string label;
+    const std::shared_ptr<MemoryBudget> budget;
     // On the strand only.
     std::vector<DispatchObject> dispatchObjects;
     // Entries registered or about to be: lets a dispatch with nothing to call
     // skip the strand. Raised before addCallback returns, lowered on the strand.
     std::atomic<std::size_t> registered{0};
-    // Objects posted and not run yet, and their encoded size.
+    // Objects posted and not done yet (their memory is charged to `budget`).
     std::atomic<std::size_t> backlog{0};
-    std::atomic<std::size_t> backlogBytes{0};
     std::atomic<std::uint64_t> dropped{0};
     std::atomic<bool> dropping{false};
 
@@ -47,8 +48,35 @@ struct OSCObjectDispatcher::State {
     }
 };
 
-OSCObjectDispatcher::OSCObjectDispatcher(Strand queue, std::string label)
-    : queue_(std::move(queue)), state_(std::make_shared<State>(std::move(label))) {}
+// One posted object. It leaves the backlog, and gives its memory back, when
+// the strand has run it, or when a strand that never ran it is destroyed.
+struct OSCObjectDispatcher::Job {
+    Job(std::shared_ptr<State> state, OSCObjectPtr object, std::size_t charge) noexcept
+        : state(std::move(state)), object(std::move(object)), charge(charge) {}
+    Job(Job&& other) noexcept
+        : state(std::move(other.state)), object(std::move(other.object)), charge(other.charge) {}
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+    Job& operator=(Job&&) = delete;
+    ~Job() {
+        if (!state) return;
+        object.reset();
+        state->budget->release(charge);
+        if (state->backlog.fetch_sub(1) == 1) state->dropping.store(false);
+    }
+    void operator()() { state->runAll(*object); }
+
+    std::shared_ptr<State> state;
+    OSCObjectPtr object;
+    std::size_t charge;
+};
+
+OSCObjectDispatcher::OSCObjectDispatcher(Strand queue, std::string label,
+                                         std::shared_ptr<MemoryBudget> receiveBudget)
+    : queue_(std::move(queue)),
+      state_(std::make_shared<State>(std::move(label), receiveBudget
+                                                           ? std::move(receiveBudget)
+                                                           : OSCMessageProvider::sharedReceiveBudget())) {}
 
 void OSCObjectDispatcher::addCallback(OSCAddressPattern addressPattern, Callback callback) {
     state_->registered.fetch_add(1);
@@ -67,11 +95,12 @@ void OSCObjectDispatcher::removeCallback(OSCAddressPattern addressPattern) {
     });
 }
 
-void OSCObjectDispatcher::post(OSCObjectPtr object) {
+void OSCObjectDispatcher::post(OSCObjectPtr object, std::size_t footprint) {
     if (state_->registered.load() == 0) return;
-    std::size_t size = object->oscSize();
-    if (state_->backlog.load() >= OSCMessageProvider::queueLimit ||
-        state_->backlogBytes.load() + size > OSCMessageProvider::queueBytes) {
+    // The object, and the operation that holds it on the strand's queue.
+    constexpr std::size_t postedOperation = 64;
+    const std::size_t charge = footprint + sizeof(Job) + postedOperation;
+    if (state_->backlog.load() >= OSCMessageProvider::queueLimit || !state_->budget->tryCharge(charge)) {
         auto dropped = state_->dropped.fetch_add(1) + 1;
         if (!state_->dropping.exchange(true)) {
             logFormat(LogCategory::osc, LogLevel::warning,
@@ -82,12 +111,7 @@ void OSCObjectDispatcher::post(OSCObjectPtr object) {
         return;
     }
     state_->backlog.fetch_add(1);
-    state_->backlogBytes.fetch_add(size);
-    asio::post(queue_, [state = state_, object = std::move(object), size] {
-        state->backlogBytes.fetch_sub(size);
-        if (state->backlog.fetch_sub(1) == 1) state->dropping.store(false);
-        state->runAll(*object);
-    });
+    asio::post(queue_, Job(state_, std::move(object), charge));
 }
 
 std::uint64_t OSCObjectDispatcher::droppedCount() const {
@@ -95,19 +119,25 @@ std::uint64_t OSCObjectDispatcher::droppedCount() const {
 }
 
 void OSCObjectDispatcher::dispatchMessage(OSCMessage message) {
-    post(std::make_shared<const OSCObject>(std::move(message)));
+    dispatchObject(OSCObject(std::move(message)));
 }
 
 void OSCObjectDispatcher::dispatchBundle(OSCBundle bundle) {
-    post(std::make_shared<const OSCObject>(std::move(bundle)));
+    dispatchObject(OSCObject(std::move(bundle)));
 }
 
 void OSCObjectDispatcher::dispatchObject(OSCObject object) {
-    post(std::make_shared<const OSCObject>(std::move(object)));
+    dispatchShared(std::make_shared<const OSCObject>(std::move(object)));
 }
 
 void OSCObjectDispatcher::dispatchShared(OSCObjectPtr object) {
-    if (object) post(std::move(object));
+    if (!object || state_->registered.load() == 0) return;
+    const std::size_t footprint = object->memoryFootprint();
+    post(std::move(object), footprint);
+}
+
+void OSCObjectDispatcher::dispatchShared(OSCObjectPtr object, std::size_t footprint) {
+    if (object) post(std::move(object), footprint);
 }
 
 }  // namespace zelto

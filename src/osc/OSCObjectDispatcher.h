@@ -11,8 +11,9 @@
 // throws is reported on standard output and does not stop the others.
 //
 // The objects waiting for the strand are bounded like every receive queue
-// (OSCMessageProvider::queueLimit and queueBytes): beyond that, an object is
-// dropped, counted, and the first drop of each backlog is logged.
+// (OSCMessageProvider::queueLimit objects, and their memory footprint charged
+// to a receive budget): beyond that, an object is dropped, counted, and the
+// first drop of each backlog is logged.
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "async/Executor.h"
+#include "async/MemoryBudget.h"
 #include "osc/OSCAddressPattern.h"
 #include "osc/OSCObject.h"
 
@@ -34,8 +36,10 @@ class OSCObjectDispatcher {
         Callback callback;
     };
 
-    // `label` names the dispatcher in its log lines.
-    explicit OSCObjectDispatcher(Strand queue, std::string label = "OSCObjectDispatcher");
+    // `label` names the dispatcher in its log lines. The backlog is charged to
+    // `receiveBudget`, or to OSCMessageProvider::sharedReceiveBudget when none.
+    explicit OSCObjectDispatcher(Strand queue, std::string label = "OSCObjectDispatcher",
+                                 std::shared_ptr<MemoryBudget> receiveBudget = nullptr);
     OSCObjectDispatcher(const OSCObjectDispatcher&) = delete;
     OSCObjectDispatcher& operator=(const OSCObjectDispatcher&) = delete;
 
@@ -52,13 +56,16 @@ class OSCObjectDispatcher {
     void dispatchObject(OSCObject object);
     // The same for an object that is already shared: nothing is copied.
     void dispatchShared(OSCObjectPtr object);
+    // With the object's memoryFootprint(), for a caller that has it already.
+    void dispatchShared(OSCObjectPtr object, std::size_t footprint);
 
     // Objects dropped because the backlog was full.
     std::uint64_t droppedCount() const;
 
   private:
     struct State;
-    void post(OSCObjectPtr object);
+    struct Job;
+    void post(OSCObjectPtr object, std::size_t footprint);
 
     Strand queue_;
     std::shared_ptr<State> state_;

@@ -63,8 +63,8 @@ struct OSCServer::Gate {
 
 OSCServer::OSCServer(std::uint16_t port, std::weak_ptr<OSCServerDelegate> delegate,
                      std::optional<Strand> queue, OSCDecoderFunction decoderType,
-                     std::optional<std::string> interface)
-    : OSCMessageProvider(taskExecutorFor(queue)),
+                     std::optional<std::string> interface, std::shared_ptr<MemoryBudget> receiveBudget)
+    : OSCMessageProvider(taskExecutorFor(queue), std::move(receiveBudget)),
       port_(port),
       interface_(std::move(interface)),
       decoderType_(decoderType ? decoderType : decoderFunction<OSCStandardDecoder>()),
@@ -259,7 +259,8 @@ std::shared_ptr<OSCConnection> OSCServer::connectionFor(const asio::ip::udp::end
             reportedFull_ = true;
             return nullptr;
         }
-        found = std::make_shared<OSCConnection>(OSCEndpoint{*host, port}, decoderType_, taskExecutor());
+        found = std::make_shared<OSCConnection>(OSCEndpoint{*host, port}, decoderType_, taskExecutor(),
+                                                receiveBudget());
         found->serial_ = ++connectionsMade_;
         connections_.push_back(found);
         isNew = true;
@@ -322,19 +323,31 @@ void OSCServer::didReceiveData(AsyncUdpSocket& socket, std::span<const std::uint
 void OSCServer::deliver(const std::shared_ptr<OSCConnection>& connection, std::span<const std::uint8_t> data,
                         std::uint64_t receiveTime,
                         const std::optional<SharedAsyncSequence<OSCObjectPtr>>& objects) {
-    auto published = connection->handleDatagram(data, receiveTime);
-    if (published && objects) objects->yield(std::move(published));
+    std::size_t footprint = 0;
+    auto published = connection->handleDatagram(data, receiveTime, footprint);
+    if (published && objects) objects->yieldWeighed(std::move(published), footprint);
 }
 
 void OSCServer::releaseHeld(const std::shared_ptr<OSCConnection>& connection) {
     auto held = connection->release();
     std::optional<SharedAsyncSequence<OSCObjectPtr>> objects;
+    bool current;
     {
         std::lock_guard lock(mutex_);
-        if (std::find(connections_.begin(), connections_.end(), connection) == connections_.end()) return;
+        current = std::find(connections_.begin(), connections_.end(), connection) != connections_.end();
         objects = serverObjects_;
     }
-    for (auto& datagram : held) deliver(connection, datagram.bytes, datagram.receiveTime, objects);
+    // Each one leaves the budget as it moves on into the queues it reaches.
+    try {
+        for (; !held.empty(); held.pop_front()) {
+            auto& datagram = held.front();
+            if (current) deliver(connection, datagram.bytes, datagram.receiveTime, objects);
+            connection->handed(datagram);
+        }
+    } catch (...) {
+        for (const auto& datagram : held) connection->handed(datagram);
+        throw;
+    }
 }
 
 void OSCServer::didNotSendDataWithTag(AsyncUdpSocket&, long, std::exception_ptr) {}

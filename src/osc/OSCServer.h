@@ -59,11 +59,14 @@ class OSCServer : public OSCMessageProvider,
     static constexpr std::size_t maxConnections = 256;
     static constexpr std::chrono::steady_clock::duration defaultPeerIdleTime = std::chrono::minutes(5);
 
-    // Nothing is bound until `start`. The delegate is held weakly.
+    // Nothing is bound until `start`. The delegate is held weakly. The queues
+    // of the server and of all its connections share `receiveBudget`, or
+    // OSCMessageProvider::sharedReceiveBudget when none is given.
     explicit OSCServer(std::uint16_t port, std::weak_ptr<OSCServerDelegate> delegate = {},
                        std::optional<Strand> queue = std::nullopt,
                        OSCDecoderFunction decoderType = decoderFunction<OSCStandardDecoder>(),
-                       std::optional<std::string> interface = std::nullopt);
+                       std::optional<std::string> interface = std::nullopt,
+                       std::shared_ptr<MemoryBudget> receiveBudget = nullptr);
     ~OSCServer() override;
 
     // Binds (SO_REUSEPORT) and begins receiving; fresh connection and objects

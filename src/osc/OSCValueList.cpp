@@ -20,7 +20,10 @@ void OSCValueList::reserve(std::size_t capacity) {
 
 void OSCValueList::assign(std::span<const OSCValue> values) {
     reserve(values.size());
-    for (const auto& v : values) new (data_ + size_++) OSCValue(v);
+    for (const auto& v : values) {
+        new (data_ + size_) OSCValue(v);
+        ++size_;
+    }
 }
 
 void OSCValueList::steal(OSCValueList& other) noexcept {

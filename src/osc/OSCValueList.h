@@ -70,6 +70,8 @@ class OSCValueList {
     const OSCValue* begin() const noexcept { return data_; }
     const OSCValue* end() const noexcept { return data_ + size_; }
     std::span<const OSCValue> span() const noexcept { return {data_, size_}; }
+    // Bytes of heap storage the list holds: none while its values fit inline.
+    std::size_t heapBytes() const noexcept { return isInline() ? 0 : capacity_ * sizeof(OSCValue); }
 
     friend bool operator==(const OSCValueList& a, const OSCValueList& b) noexcept;
 

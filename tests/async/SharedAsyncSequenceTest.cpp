@@ -2,7 +2,9 @@
 
 #include <asio/use_awaitable.hpp>
 #include <atomic>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -92,6 +94,66 @@ TEST_F(SharedAsyncSequenceTest, ReaderBuffersAreBoundedLoggedAndCounted) {
     stream.finish();
     EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(slow))),
               (std::vector<std::string>{"5", "abcdefghi"}));
+}
+
+// Buffers of different streams that share a budget hold no more than it
+// together; each gives back what it took when an element is read, dropped,
+// or its reader goes.
+TEST_F(SharedAsyncSequenceTest, BuffersSharingABudgetHoldNoMoreThanItTogether) {
+    auto word = [](int i) { return std::string(10, static_cast<char>('a' + i)); };
+    const std::size_t charge = detail::bufferedCharge<std::string>(10);
+    auto budget = std::make_shared<MemoryBudget>(3 * charge);
+    StreamLimits<std::string> limits;
+    limits.weigh = [](const std::string& s) { return s.size(); };
+    limits.budget = budget;
+    limits.label = "first";
+    SharedAsyncSequence<std::string> first(limits);
+    limits.label = "second";
+    SharedAsyncSequence<std::string> second(limits);
+    auto a = first.makeAsyncIterator();
+    auto b = std::optional(second.makeAsyncIterator());
+
+    testing::internal::CaptureStdout();
+    first.yield(word(0));
+    first.yield(word(1));
+    second.yield(word(2));
+    EXPECT_EQ(budget->used(), 3 * charge);
+    EXPECT_EQ(budget->refusedCount(), 0u);
+    // Full: a buffer makes room by dropping its own oldest.
+    second.yield(word(3));
+    first.yield(word(4));
+    EXPECT_EQ(budget->used(), 3 * charge);
+    EXPECT_EQ(b->droppedCount(), 1u);
+    EXPECT_EQ(a.droppedCount(), 1u);
+    // An element the budget cannot hold at all goes too.
+    second.yield(std::string(4 * charge, 'x'));
+    EXPECT_EQ(b->droppedCount(), 3u);
+    EXPECT_EQ(budget->used(), 2 * charge);
+    EXPECT_EQ(budget->peak(), 3 * charge);
+    auto printed = testing::internal::GetCapturedStdout();
+    const std::string limit = std::to_string(3 * charge);
+    EXPECT_EQ(printed, "second: memory budget of " + limit +
+                           " bytes used up at 0 elements in this buffer, dropping (1 dropped so far)\n"
+                           "first: memory budget of " +
+                           limit +
+                           " bytes used up at 1 elements in this buffer, dropping (1 dropped so far)\n");
+
+    EXPECT_EQ(a.tryNext(), word(1));
+    EXPECT_EQ(budget->used(), charge);
+    b.reset();
+    // Kept for a first reader that has not come yet: charged too, and given back with the stream.
+    {
+        StreamLimits<std::string> early = limits;
+        early.early = 8;
+        SharedAsyncSequence<std::string> waiting(early);
+        waiting.yield(word(5));
+        EXPECT_EQ(budget->used(), 2 * charge);
+    }
+    EXPECT_EQ(budget->used(), charge);  // word(4), still unread
+    first.finish();
+    EXPECT_EQ(runWithDeadline(pool.executor(), collectToEnd(std::move(a))),
+              std::vector<std::string>{word(4)});
+    EXPECT_EQ(budget->used(), 0u);
 }
 
 TEST_F(SharedAsyncSequenceTest, EndAndFailureReachWaitingAndLateReaders) {

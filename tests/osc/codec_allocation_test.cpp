@@ -4,43 +4,22 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <optional>
 #include <string_view>
 
 #include "osc/OSCDecoder.h"
-
-namespace {
-
-thread_local long allocations = 0;
-thread_local long live = 0;
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    ++allocations;
-    ++live;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    if (p) --live;
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    if (p) --live;
-    std::free(p);
-}
+#include "osc/codec_allocation_hooks.h"
 
 namespace zelto {
 namespace {
 
+using test::allocation::live;
+
 template <class F>
 long allocationsDuring(F&& f) {
-    long before = allocations;
+    long before = test::allocation::count();
     f();
-    return allocations - before;
+    return test::allocation::count() - before;
 }
 
 TEST(CodecAllocation, SmallMessagesAreBuiltEncodedAndDecodedWithoutHeap) {
@@ -90,7 +69,7 @@ TEST(CodecAllocation, AFailedDecodeFreesItsSharedCopy) {
     const std::string_view broken("\0\0\0\x0C/b\0\0,s\0\0abcd", 16);
     badBundle.insert(badBundle.end(), broken.begin(), broken.end());
 
-    const long before = live;
+    const long before = live();
     EXPECT_THROW(OSCMessage::from(badMessage), OSCValueError);
     EXPECT_THROW(OSCBundle::from(badBundle), OSCValueError);
     EXPECT_THROW(OSCStandardDecoder::parse(std::span<const std::uint8_t>(badBundle)), OSCValueError);
@@ -100,7 +79,7 @@ TEST(CodecAllocation, AFailedDecodeFreesItsSharedCopy) {
         kept.reset();
         EXPECT_EQ(value.asString(), longText);
     }
-    EXPECT_EQ(live, before);
+    EXPECT_EQ(live(), before);
 }
 
 // The receiver's path: a message of up to eight values decoded from a pooled
@@ -112,7 +91,7 @@ TEST(CodecAllocation, InPlaceDecodingOfAReceivedDatagramAllocatesNothing) {
                                      12, "a second string longer than the inline buffer", "x", 1.5f, true})
                        ->encode();
     OSCDatagram::copyOf(encoded);  // primes the pool
-    const long before = live;
+    const long before = live();
     EXPECT_EQ(allocationsDuring([&] {
                   for (int i = 0; i < 3; ++i) {
                       auto datagram = OSCDatagram::copyOf(encoded);
@@ -133,7 +112,7 @@ TEST(CodecAllocation, InPlaceDecodingOfAReceivedDatagramAllocatesNothing) {
                   }
               }),
               0);
-    EXPECT_EQ(live, before);
+    EXPECT_EQ(live(), before);
 }
 
 // A value kept past its message keeps the datagram's buffer: the pool must not
@@ -142,7 +121,7 @@ TEST(CodecAllocation, AKeptViewKeepsItsBufferOutOfThePool) {
     const std::string longText(40, 'x');
     auto first = OSCMessage::make("/a", {longText})->encode();
     auto second = OSCMessage::make("/b", {std::string(40, 'y')})->encode();
-    std::vector<OSCDatagram> drained;  // an empty pool
+    std::vector<OSCDatagram::Writer> drained;  // an empty pool
     while (OSCDatagram::pooledCount() > 0) drained.push_back(OSCDatagram::make(1));
 
     std::optional<OSCValue> kept;

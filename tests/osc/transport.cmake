@@ -7,4 +7,5 @@ zelto_add_test(NAME transport_tests NETNS
     ${CMAKE_CURRENT_LIST_DIR}/transport_dispatcher_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/transport_client_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/transport_liblo_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/transport_memory_test.cpp
   LIBS osc)
