@@ -44,11 +44,8 @@
 #include <vector>
 
 #include "async/Executor.h"
-<<<<<<< HEAD
 #include "async/Log.h"
-=======
 #include "async/MemoryBudget.h"
->>>>>>> osc-bounds
 #include "async/PendingHandler.h"
 
 namespace zelto {
@@ -91,11 +88,10 @@ struct Overflow {
     void countOverBudget(bool firstOfBuffer, std::size_t kept, const MemoryBudget& budget) {
         auto total = dropped.fetch_add(1) + 1;
         if (!firstOfBuffer) return;
-        std::printf(
-            "%s: memory budget of %zu bytes used up at %zu elements in this buffer, dropping (%llu dropped "
-            "so far)\n",
-            label.c_str(), budget.limit(), kept, static_cast<unsigned long long>(total));
-        std::fflush(stdout);
+        logFormat(LogCategory::async, LogLevel::warning,
+                  "%s: memory budget of %zu bytes used up at %zu elements in this buffer, dropping (%llu "
+                  "dropped so far)",
+                  label.c_str(), budget.limit(), kept, static_cast<unsigned long long>(total));
     }
     const std::string label;
     std::atomic<std::uint64_t> dropped{0};
