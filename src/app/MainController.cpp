@@ -8,7 +8,6 @@
 #include "app/FolderWatcher.h"
 #include "async/Offload.h"
 #include "device/ZeltoDevice.h"
-#include "osc/OSCTransportErrors.h"
 #include "sync/StatusText.h"
 #include "sync/SyncPlan.h"
 
@@ -42,10 +41,6 @@ bool isCancel(const std::exception& e) {
     return manager && manager->errorCase() == ZeltoPresetManagerError::Case::cancelled;
 }
 
-bool isListTimeout(const std::exception& e) {
-    auto* connection = dynamic_cast<const OSCConnectionError*>(&e);
-    return connection && connection->errorCase() == OSCConnectionError::Case::readTimeout;
-}
 
 }  // namespace
 
@@ -236,11 +231,16 @@ bool MainController::syncAll() {
 
 Task<void> MainController::syncRun() {
     statusLog().append(statustext::startingSync);
+    // Mixers still connecting are waited for; those that are not online by
+    // then, still connecting or failed meanwhile, are left out, and the log says so.
+    const auto connecting = registry_->connectingDevices();
     auto waiting = registry_->waitForConnecting(std::chrono::nanoseconds(options_.connectTimeout));
     co_await std::move(waiting);
-    for (const auto& device : registry_->connectingDevices())
-        statusLog().append("left out " + device->description() + ": it is still connecting");
     auto devices = registry_->onlineDevices();
+    for (const auto& device : connecting) {
+        if (std::find(devices.begin(), devices.end(), device) == devices.end())
+            statusLog().append(statustext::leftOut(device));
+    }
     ZeltoPresetManager manager = makeManager(devices);
     std::exception_ptr failure;
     try {
@@ -330,18 +330,13 @@ Task<void> MainController::reloadRun(std::vector<DevicePtr> devices) {
             continue;
         }
         log.append(statustext::requestingPresetList(device));
-        // A lost answer is asked for again, as the runs themselves do.
-        for (int attempt = 0;; ++attempt) {
-            try {
-                auto reload = registry_->reloadList(device);
-                auto count = co_await std::move(reload);
-                log.append(statustext::receivedPresets(count, device));
-                break;
-            } catch (const std::exception& e) {
-                if (isListTimeout(e) && attempt < ZeltoPresetManager::kListRetries) continue;
-                log.append(statustext::failedReceivingPresetList(device, e), true);
-                break;
-            }
+        try {
+            // A lost answer is asked for again, as the runs themselves do.
+            auto reload = registry_->reloadList(device, ZeltoPresetManager::kListRetries);
+            auto count = co_await std::move(reload);
+            log.append(statustext::receivedPresets(count, device));
+        } catch (const std::exception& e) {
+            log.append(statustext::failedReceivingPresetList(device, e), true);
         }
     }
 }
@@ -360,16 +355,11 @@ Task<std::vector<std::string>> MainController::reloadQuietly(std::vector<DeviceP
             continue;
         }
         if (!registry_->holds(device)) continue;
-        for (int attempt = 0;; ++attempt) {
-            try {
-                auto reload = registry_->reloadList(device);
-                co_await std::move(reload);
-                break;
-            } catch (const std::exception& e) {
-                if (isListTimeout(e) && attempt < ZeltoPresetManager::kListRetries) continue;
-                failures.push_back(statustext::failedReceivingPresetList(device, e));
-                break;
-            }
+        try {
+            auto reload = registry_->reloadList(device, ZeltoPresetManager::kListRetries);
+            co_await std::move(reload);
+        } catch (const std::exception& e) {
+            failures.push_back(statustext::failedReceivingPresetList(device, e));
         }
     }
     co_return failures;

@@ -16,6 +16,7 @@
 #include "app/NetworkPathMonitor.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
+#include "osc/OSCTransportErrors.h"
 
 namespace zelto {
 
@@ -281,9 +282,17 @@ Task<void> MixerRegistry::firstList(DevicePtr device) {
     if (const Mixer* mixer = find(device)) succeeded(mixer->uid);
 }
 
-Task<std::size_t> MixerRegistry::reloadList(DevicePtr device) {
-    auto request = device->requestPresetList(options_.presetListTimeout);
-    auto list = co_await std::move(request);
+Task<std::size_t> MixerRegistry::reloadList(DevicePtr device, int retries) {
+    std::vector<RemoteZeltoPreset> list;
+    for (int attempt = 0;; ++attempt) {
+        try {
+            auto request = device->requestPresetList(options_.presetListTimeout);
+            list = co_await std::move(request);
+            break;
+        } catch (const OSCConnectionError& e) {
+            if (e.errorCase() != OSCConnectionError::Case::readTimeout || attempt >= retries) throw;
+        }
+    }
     const std::size_t count = list.size();
     // Gone while the list was on its way: no source for a device we dropped.
     if (shutDown_ || !find(device)) co_return count;

@@ -67,9 +67,9 @@ class MixerRegistry : public QObject {
     Task<void> waitForConnecting(std::chrono::nanoseconds limit);
 
     // Reads `device`'s list into the store (adding its source when it has
-    // none) and returns how many presets it lists. Throws what the request
-    // throws.
-    Task<std::size_t> reloadList(DevicePtr device);
+    // none) and returns how many presets it lists. A lost answer is asked
+    // for again up to `retries` times; throws what the last request throws.
+    Task<std::size_t> reloadList(DevicePtr device, int retries = 0);
 
     ZeltoDiscoverer* discoverer() const { return discoverer_.get(); }
     std::uint16_t nextListenPort() const { return nextListenPort_; }

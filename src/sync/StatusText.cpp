@@ -41,6 +41,10 @@ std::string failedReceivingPresetList(const DevicePtr& device, const std::except
     return "failed receiving preset list from " + deviceDescription(device) + ": " + errorText(error);
 }
 
+std::string leftOut(const DevicePtr& device) {
+    return "left out " + deviceDescription(device) + ": it did not come online";
+}
+
 std::string couldNotCopy(const std::string& presetName, const std::string& reason) {
     return "could not copy \"" + presetName + "\": " + reason;
 }

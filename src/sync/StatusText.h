@@ -35,6 +35,8 @@ std::string requestingPresetList(const DevicePtr& device);
 std::string receivedPresets(std::size_t count, const DevicePtr& device);
 std::string failedReceivingPresetList(const DevicePtr& device, const std::exception& error);
 std::string failedReloadingLocalPresets(const std::exception& error);
+// A mixer that did not come online in time for a sync.
+std::string leftOut(const DevicePtr& device);
 // One copy item that could not be done, and why.
 std::string couldNotCopy(const std::string& presetName, const std::string& reason);
 // The end of a copy batch or sync in which some items failed.

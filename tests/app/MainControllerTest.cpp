@@ -11,6 +11,7 @@
 
 #include "app/AppSettings.h"
 #include "app/AppTestSupport.h"
+#include "app/ControllerFixture.h"
 #include "app/MainController.h"
 #include "app/NetworkPathMonitor.h"
 #include "device/ZeltoDevice.h"
@@ -26,61 +27,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::waitUntil;
 
-const std::string kSim1 = "Sim1 - SN1 @ 127.0.0.2";
+using test::kSim1;
 
-class Controller : public ::testing::Test {
-  protected:
-    test::MixerRig rig;
-    test::TempFolder folder, config;
-    AppSettings settings{QString::fromStdString(config.path() + "settings.ini")};
-    IoPool pool{2};
-    DataStore store;
-    test::FakeUi ui;
-    std::unique_ptr<MainController> controller;
-
-    ControllerOptions options() {
-        ControllerOptions o;
-        for (auto& m : rig.mixers) o.hosts.push_back(m.address);
-        o.noBroadcast = true;
-        o.monitorNetworkPath = false;
-        o.timings.pingInterval = 100ms;
-        o.timings.onlineWindow = 600ms;
-        o.timings.discoveryInterval = 1h;  // one pass at start-up, others on request
-        return o;
-    }
-    void start(ControllerOptions o) {
-        if (!settings.hasStoredSyncDirectory()) settings.setSyncDirectoryPath(folder.path());
-        controller = std::make_unique<MainController>(pool, store, settings, ui, std::move(o));
-        controller->start();
-    }
-    void TearDown() override {
-        if (!controller) return;
-        EXPECT_TRUE(controller->shutDown());
-        EXPECT_EQ(controller->mainThread().outstanding(), 0u);
-        EXPECT_FALSE(asio::has_service<asio::detail::scheduler>(controller->mainThread()))
-            << "a timer or socket was made on the main thread's executor";
-    }
-    PresetSourcePtr source(const std::string& name) {
-        for (auto& s : store.sources())
-            if (s->name() == name) return s;
-        return nullptr;
-    }
-    bool runEnds() {
-        return waitUntil([&] { return controller->statusLog().isFinished(); }, 30s);
-    }
-    std::vector<std::string> log() {
-        std::vector<std::string> lines;
-        // Dates depend on the files' times.
-        static const std::regex date(R"( \*\[[^\]]*\])");
-        for (auto& l : controller->statusLog().lines())
-            lines.push_back(std::regex_replace(l.text, date, "") + (l.isError ? " (error)" : ""));
-        return lines;
-    }
-    void writeLocal(const std::string& name) {
-        auto bytes = test::presetBytes(name);
-        folder.write(name + ".ZELTOshow", std::string(bytes.begin(), bytes.end()));
-    }
-};
+class Controller : public test::ControllerFixture {};
 
 std::string bytesOf(const std::string& name) {
     return std::to_string(test::presetBytes(name).size()) + " bytes";
