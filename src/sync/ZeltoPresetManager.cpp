@@ -74,8 +74,12 @@ void ZeltoPresetManager::beginOperation(std::string kind, std::string source, st
 // Throws cannotKeepOldPreset, or with `force` only logs that no copy is kept.
 void ZeltoPresetManager::keepFailed(const std::exception& error, const std::string& what) const {
     std::string why = what + " could not be kept in the history";
-    if (auto* h = dynamic_cast<const HistoryError*>(&error)) why += " (" + h->detail() + ")";
-    else why += std::string(" (") + error.what() + ")";
+    if (auto* h = dynamic_cast<const HistoryError*>(&error))
+        why += " (" + h->detail() + ")";
+    else if (auto* m = dynamic_cast<const ZeltoPresetManagerError*>(&error); m && !m->detail().empty())
+        why += " (" + m->detail() + ")";
+    else
+        why += std::string(" (") + error.what() + ")";
     if (force) {
         logFormat(LogCategory::sync, LogLevel::critical, "%s; going on without a copy as forced", why.c_str());
         return;
