@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
@@ -50,6 +51,35 @@ std::string hashOf(const std::vector<std::uint8_t>& bytes) {
         hex.push_back(digits[b & 15]);
     }
     return hex;
+}
+
+// The hash of a regular file, read through a mapping (no copy); none when it
+// cannot be mapped or is not the file `expected` describes.
+std::optional<std::string> hashFile(const std::string& path, const struct stat& expected) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    std::optional<std::string> hash;
+    if (::fstat(fd, &st) == 0 && st.st_ino == expected.st_ino && st.st_size == expected.st_size &&
+        static_cast<std::uintmax_t>(st.st_size) <= presetfiles::kMaxPresetFileSize) {
+        if (st.st_size == 0) {
+            hash = hashOf({});
+        } else if (void* map = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+                   map != MAP_FAILED) {
+            XXH128_canonical_t canonical;
+            XXH128_canonicalFromHash(&canonical, XXH3_128bits(map, static_cast<std::size_t>(st.st_size)));
+            ::munmap(map, static_cast<std::size_t>(st.st_size));
+            static const char digits[] = "0123456789abcdef";
+            std::string hex;
+            for (unsigned char b : canonical.digest) {
+                hex.push_back(digits[b >> 4]);
+                hex.push_back(digits[b & 15]);
+            }
+            hash = std::move(hex);
+        }
+    }
+    ::close(fd);
+    return hash;
 }
 
 bool isHash(const std::string& text) {
@@ -321,29 +351,47 @@ void History::refresh() {
 std::uint64_t History::append(HistoryEntry entry) {
     const std::string path = root_ + "/journal";
     Lock lock(root_);
-    refresh();
+    // Up to date when the journal is still the file this object last read to
+    // its end: then nothing is read again.
+    struct stat st {};
+    bool current = ::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_ino) == journalInode_ &&
+                   static_cast<std::uint64_t>(st.st_size) == readOffset_ && journalInode_ != 0;
+    if (!current) refresh();
     entry.id = lastId_ + 1;
     std::string line = toJson(entry).dump() + "\n";
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) fail(HistoryError::Case::ioError, "cannot open " + path + ": " + errnoText());
-    struct stat st {};
-    char last = '\n';
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-        int rd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (rd >= 0) {
-            if (::pread(rd, &last, 1, st.st_size - 1) != 1) last = '\n';
-            ::close(rd);
+    if (appendFd_ >= 0 && appendInode_ != journalInode_) {
+        ::close(appendFd_);
+        appendFd_ = -1;
+    }
+    if (appendFd_ < 0) {
+        appendFd_ = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (appendFd_ < 0) fail(HistoryError::Case::ioError, "cannot open " + path + ": " + errnoText());
+        if (::fstat(appendFd_, &st) != 0) fail(HistoryError::Case::ioError, "cannot read " + path + ": " + errnoText());
+        appendInode_ = static_cast<std::uint64_t>(st.st_ino);
+        if (journalInode_ != appendInode_) {
+            // Created just now: nothing in it yet.
+            cache_.clear();
+            journalInode_ = appendInode_;
+            readOffset_ = 0;
         }
     }
-    if (last != '\n') line.insert(line.begin(), '\n');
-    bool ok = writeAll(fd, line.data(), line.size());
-    int saved = errno;
-    ::close(fd);
-    if (!ok) {
-        errno = saved;
+    if (::fstat(appendFd_, &st) != 0) fail(HistoryError::Case::ioError, "cannot read " + path + ": " + errnoText());
+    // A torn last line (a writer killed mid-line) is ended first, so that
+    // this entry stands on a line of its own.
+    bool caughtUp = static_cast<std::uint64_t>(st.st_size) == readOffset_;
+    if (!caughtUp) line.insert(line.begin(), '\n');
+    if (!writeAll(appendFd_, line.data(), line.size()))
         fail(HistoryError::Case::ioError, "cannot append to " + path + ": " + errnoText());
+    if (caughtUp) {
+        readOffset_ += line.size();
+        lastId_ = entry.id;
+        cache_.push_back(entry);
     }
     return entry.id;
+}
+
+History::~History() {
+    if (appendFd_ >= 0) ::close(appendFd_);
 }
 
 std::string History::storeBytes(const std::vector<std::uint8_t>& bytes) {
@@ -371,18 +419,25 @@ std::uint64_t History::keepFolderFile(const std::string& name, HistoryEvent even
     struct stat before {};
     if (::lstat(path.c_str(), &before) != 0)
         fail(HistoryError::Case::noSuchEntry, "no file " + path + " to keep: " + errnoText());
-    auto content = presetfiles::readFile(path);
-    if (!content || !content->bytes)
-        fail(HistoryError::Case::ioError, "cannot read " + path + " to keep it");
     HistoryEntry entry;
     entry.event = event;
     entry.name = name;
     entry.time = Clock::now();
     entry.reason = reason;
     entry.operation = operation;
-    entry.size = content->bytes->size();
-    entry.presetDate = content->modified;
-    entry.object = hashOf(*content->bytes);
+    std::optional<presetfiles::FileContent> content;
+    if (auto hashed = S_ISREG(before.st_mode) ? hashFile(path, before) : std::nullopt) {
+        entry.object = *hashed;
+        entry.size = static_cast<std::uint64_t>(before.st_size);
+        entry.presetDate = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+            std::chrono::seconds(before.st_mtim.tv_sec) + std::chrono::nanoseconds(before.st_mtim.tv_nsec)));
+    } else {
+        content = presetfiles::readFile(path);
+        if (!content || !content->bytes) fail(HistoryError::Case::ioError, "cannot read " + path + " to keep it");
+        entry.size = content->bytes->size();
+        entry.presetDate = content->modified;
+        entry.object = hashOf(*content->bytes);
+    }
     step(1);
     const std::string object = objectPath(entry.object);
     if (::access(object.c_str(), F_OK) != 0) {
@@ -397,7 +452,12 @@ std::uint64_t History::keepFolderFile(const std::string& name, HistoryEvent even
             ::unlink(object.c_str());
             linked = false;
         }
-        if (!linked) storeBytes(*content->bytes);
+        if (!linked) {
+            if (!content) content = presetfiles::readFile(path);
+            if (!content || !content->bytes || hashOf(*content->bytes) != entry.object)
+                fail(HistoryError::Case::ioError, "cannot keep " + path + ": it changed while it was kept");
+            storeBytes(*content->bytes);
+        }
     }
     step(2);
     auto id = append(std::move(entry));

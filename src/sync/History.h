@@ -116,6 +116,9 @@ class History {
     static constexpr std::string_view kFolderName = ".zelto-history";
 
     explicit History(std::string syncFolder, HistoryLimits limits = {});
+    ~History();
+    History(const History&) = delete;
+    History& operator=(const History&) = delete;
 
     const std::string& folder() const { return root_; }
     const HistoryLimits& limits() const { return limits_; }
@@ -180,6 +183,8 @@ class History {
     std::uint64_t lastId_ = 0;
     std::uint64_t readOffset_ = 0;
     std::uint64_t journalInode_ = 0;
+    int appendFd_ = -1;  // the journal, kept open for appends
+    std::uint64_t appendInode_ = 0;
     std::size_t damaged_ = 0;
     bool reportedDamage_ = false;
 };
