@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libasio-dev libexpat1-dev zlib1g-dev libicu-dev libcli11-dev nlohmann-json3-dev
-  liblo-dev liblo-tools liboscpack-dev
+  liblo-dev liblo-tools liboscpack-dev libxxhash-dev
   iproute2 util-linux
   # The desktop application (Qt 6 Widgets, its SVG icons), the tests that run it
   # offscreen or under a virtual X server, the checks of its desktop entry and

@@ -89,6 +89,8 @@ std::vector<ListedFile> listFolder(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         const auto& path = entry.path();
         if (path.extension().string() != kSuffix) continue;
+        std::error_code typeError;
+        if (entry.is_directory(typeError)) continue;
         ListedFile file{path.stem().string(), std::nullopt};
         struct stat st {};
         if (::stat(path.c_str(), &st) == 0) file.modified = fromTimespec(st.st_mtim);
@@ -121,7 +123,7 @@ std::optional<FileContent> readFile(const std::string& path) {
 
 std::error_code writeFileAtomically(const std::string& folderIn, const std::string& fileName,
                                     const std::vector<std::uint8_t>& bytes, Clock::time_point modified,
-                                    bool& replaced) {
+                                    bool& replaced, const std::function<bool()>& keepOld) {
     accessing();
     const std::string folder = withSlash(folderIn);
     const std::string target = folder + fileName;
@@ -154,6 +156,10 @@ std::error_code writeFileAtomically(const std::string& folderIn, const std::stri
         auto ec = lastError();
         ::unlink(temp.c_str());
         return ec;
+    }
+    if (replaced && keepOld && !keepOld()) {
+        ::unlink(temp.c_str());
+        return std::make_error_code(std::errc::operation_canceled);
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         auto ec = lastError();

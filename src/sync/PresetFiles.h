@@ -36,8 +36,9 @@ struct ListedFile {
     std::optional<Clock::time_point> modified;
 };
 
-// Entries whose extension is exactly "ZELTOshow", in the order the file
-// system lists them. Throws std::filesystem::filesystem_error.
+// Entries whose extension is exactly "ZELTOshow" and that are not folders
+// (the hidden history folder and anything else stays out), in the order the
+// file system lists them. Throws std::filesystem::filesystem_error.
 std::vector<ListedFile> listFolder(const std::string& folder);
 
 struct FileContent {
@@ -52,9 +53,12 @@ std::optional<FileContent> readFile(const std::string& path);
 // folder and a rename, so an existing file (or a symbolic link in its place)
 // is replaced whole or not at all. The file gets `modified` as its
 // modification time. `replaced` tells whether something was there before.
+// When something is, `keepOld` (if given) is called once the new file is
+// complete and right before the rename over the old one; when it returns
+// false nothing is replaced and the result is operation_canceled.
 std::error_code writeFileAtomically(const std::string& folder, const std::string& fileName,
                                     const std::vector<std::uint8_t>& bytes, Clock::time_point modified,
-                                    bool& replaced);
+                                    bool& replaced, const std::function<bool()>& keepOld = {});
 
 // Called before every listing, read and write of a preset folder (none by
 // default). Tests put a slow disk in with it; set it while no folder

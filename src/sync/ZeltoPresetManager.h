@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/RemoteZeltoPreset.h"
+#include "sync/History.h"
 
 namespace zelto {
 
@@ -25,16 +26,27 @@ class ZeltoPresetManagerError : public std::exception {
         presetDoesNotExistAtSource,
         presetDoesNotExist,
         invalidPath,
+        // The preset to be replaced or deleted could not be kept in the
+        // history (its fetch failed, the history is damaged or not ours):
+        // nothing was changed. The manager's `force` goes on without a copy.
+        cannotKeepOldPreset,
+        // An undo could not put back everything (a mixer is not there, a
+        // kept version is missing); what it could, it did.
+        undoIncomplete,
         // The caller cancelled the operation (asio per-operation cancellation).
         cancelled
     };
 
     explicit ZeltoPresetManagerError(Case c) noexcept : case_(c) {}
+    ZeltoPresetManagerError(Case c, std::string detail) : case_(c), detail_(std::move(detail)) {}
     Case errorCase() const noexcept { return case_; }
+    // Why, for people (may be empty).
+    const std::string& detail() const noexcept { return detail_; }
     const char* what() const noexcept override;
 
   private:
     Case case_;
+    std::string detail_;
 };
 
 using DevicePtr = std::shared_ptr<ZeltoDevice>;
@@ -110,6 +122,16 @@ class ZeltoPresetManager {
     // the sessions itself turns this off: a copy from or to a mixer without a
     // session then fails with ZeltoDeviceError::deviceIsOffline.
     bool connectsDevices = true;
+    // Every preset a copy, delete, restore or undo replaces or deletes, in
+    // the folder or on a mixer, is kept in the folder's history first (a
+    // mixer's is fetched); when it cannot be, the operation stops with
+    // cannotKeepOldPreset unless `force` is set. `keepsHistory` off keeps
+    // nothing (benchmarks compare with it). The sync records what it adds.
+    bool force = false;
+    bool keepsHistory = true;
+    History& history() { return *history_; }
+    // The operation the last run recorded its history entries under.
+    const HistoryOperation& lastOperation() const { return operation_; }
     // Items of the last sync or copy that failed without ending it: presets
     // that could not be fetched, written or sent.
     int failedItems() const { return failedItems_; }
@@ -145,7 +167,10 @@ class ZeltoPresetManager {
     WriteOutcome writePresetToLocal(const RemoteZeltoPreset& preset) const;
     // Reports one write's outcome to the delegate; false when it failed.
     bool reportWrite(const RemoteZeltoPreset& preset, const WriteOutcome& outcome);
-    static void deletePreset(const std::string& name, const std::string& at);
+    // Deletes the folder's file, keeping it in the history first (force:
+    // deletes it even when it cannot be kept).
+    void deleteLocalPreset(const std::string& name);
+    static void deletePreset(const std::string& name, const std::string& at, bool force = false);
 
     // Both honour the caller's asio cancellation slot: a cancellation ends them
     // at once with `cancelled`, sending and writing nothing more (preset files
@@ -153,6 +178,17 @@ class ZeltoPresetManager {
     asio::awaitable<void> syncDevices();
     // A null device is the local folder.
     asio::awaitable<void> copyPreset(std::string name, DevicePtr from, DevicePtr to);
+    // Fetches and keeps the mixer's preset, then deletes it there;
+    // presetDoesNotExist when the mixer does not list it.
+    asio::awaitable<void> deleteOnDevice(std::string name, DevicePtr device);
+    // Puts a kept version back, into the folder (null) or onto a mixer; what
+    // it replaces there is kept first.
+    asio::awaitable<void> restorePreset(HistoryEntry entry, DevicePtr to);
+    // Undoes the history's last operation (see History::lastOperation): puts
+    // back every preset it replaced or deleted, deletes every one it added
+    // (keeping them). Mixers are those of the manager, matched by uid. None
+    // when there is nothing to undo.
+    asio::awaitable<std::optional<HistoryOperation>> undoLastOperation();
 
   private:
     asio::awaitable<void> syncSteps();
@@ -166,11 +202,29 @@ class ZeltoPresetManager {
     template <class F>
     auto onFiles(F work) -> asio::awaitable<decltype(work())>;
     void reportFailedSend(const std::string& name, const DevicePtr& to, const std::exception& error);
+    // History steps of a run.
+    void beginOperation(std::string kind, std::string source, std::string undoes = {});
+    asio::awaitable<void> connectDevice(const DevicePtr& device);
+    // Fetches a mixer's preset and keeps it (force: goes on when it cannot).
+    asio::awaitable<void> keepDevicePreset(DevicePtr device, RemoteZeltoPreset listed, HistoryEvent event,
+                                           std::string reason);
+    // Sends `preset` to `to`, first keeping and deleting one of that name.
+    asio::awaitable<void> putOnDevice(RemoteZeltoPreset preset, DevicePtr to, std::string replacedReason);
+    asio::awaitable<void> recordAdded(std::string name, HistoryLocation location);
+    asio::awaitable<void> pruneHistory();
+    void keepFailed(const std::exception& error, const std::string& what) const;
 
     std::vector<DevicePtr> devices_;
     std::string localPath_;
     int failedItems_ = 0;
+    std::shared_ptr<History> history_;
+    HistoryOperation operation_;
+    bool undoing_ = false;  // the steps of an undo record under its operation
+    std::string source_;  // where the run's presets come from, for reasons
 };
+
+// Where a mixer is, as the history names it.
+HistoryLocation historyLocation(const DevicePtr& device);
 
 // The sync folder used when none is given: the companion application's
 // preset folder when it exists, else "Downloads" in the home folder.

@@ -16,14 +16,11 @@
 #include "sync/SyncPlan.h"
 #include "osc/OSCTransportErrors.h"
 #include "sync/ZeltoPresetManager.h"
+#include "async/Log.h"
 
 namespace zelto {
 
 namespace {
-
-bool holdsName(const std::vector<RemoteZeltoPreset>& list, const std::string& name) {
-    return std::any_of(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) { return p.name == name; });
-}
 
 bool cancelled(const asio::cancellation_state& state) {
     return state.cancelled() != asio::cancellation_type::none;
@@ -115,6 +112,7 @@ void ZeltoPresetManager::reportFailedSend(const std::string& name, const DeviceP
 asio::awaitable<void> ZeltoPresetManager::syncDevices() {
     auto state = co_await asio::this_coro::cancellation_state;
     failedItems_ = 0;
+    beginOperation("sync", "a sync");
     auto steps = syncSteps();
     try {
         co_await std::move(steps);
@@ -123,6 +121,7 @@ asio::awaitable<void> ZeltoPresetManager::syncDevices() {
         if (cancelled(state)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cancelled);
         throw;
     }
+    co_await pruneHistory();
     if (delegate) delegate->presetManagerDidFinishSync();
 }
 
@@ -259,6 +258,7 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
             continue;
         }
         planned.to->sendPreset(*loaded, false);
+        co_await recordAdded(loaded->name, historyLocation(planned.to));
         send([&](auto& d) { d.presetManagerDidSendPreset(*loaded, planned.to, false); });
     }
 }
@@ -266,6 +266,7 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
 asio::awaitable<void> ZeltoPresetManager::copyPreset(std::string name, DevicePtr from, DevicePtr to) {
     auto state = co_await asio::this_coro::cancellation_state;
     failedItems_ = 0;
+    beginOperation("copy", "a copy from " + (from ? historyLocation(from).describe() : std::string("local")));
     auto steps = copySteps(std::move(name), std::move(from), std::move(to));
     try {
         co_await std::move(steps);
@@ -273,6 +274,7 @@ asio::awaitable<void> ZeltoPresetManager::copyPreset(std::string name, DevicePtr
         if (cancelled(state)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cancelled);
         throw;
     }
+    co_await pruneHistory();
 }
 
 asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr from, DevicePtr to) {
@@ -336,8 +338,201 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
     if (!preset.bytes || preset.bytes->empty()) {
         throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::emptyPreset);
     }
-    if (holdsName(destinationList, name)) to->deletePreset(name);
+    auto held = std::find_if(destinationList.begin(), destinationList.end(),
+                             [&](const RemoteZeltoPreset& p) { return p.name == name; });
+    if (held != destinationList.end()) {
+        co_await keepDevicePreset(to, *held, HistoryEvent::replaced, "replaced by " + source_);
+        to->deletePreset(name);
+    }
     to->sendPreset(preset, false);
+    if (held == destinationList.end()) co_await recordAdded(name, historyLocation(to));
+}
+
+asio::awaitable<void> ZeltoPresetManager::connectDevice(const DevicePtr& device) {
+    if (!connectsDevices) {
+        if (!device->connected()) throw ZeltoDeviceError(ZeltoDeviceError::Case::deviceIsOffline);
+        co_return;
+    }
+    try {
+        auto connecting = device->connect(timeouts.connect);
+        co_await std::move(connecting);
+    } catch (const ZeltoDeviceError& e) {
+        if (e.errorCase() != ZeltoDeviceError::Case::connectionAlreadyStarted) throw;
+    }
+}
+
+asio::awaitable<void> ZeltoPresetManager::keepDevicePreset(DevicePtr device, RemoteZeltoPreset listed,
+                                                           HistoryEvent event, std::string reason) {
+    if (!keepsHistory) co_return;
+    const std::string what = "\"" + listed.name + "\" on " + historyLocation(device).describe();
+    auto fetch = fetchPreset(device, listed);
+    auto fetched = co_await std::move(fetch);
+    if (!fetched || !fetched->bytes || fetched->bytes->empty()) {
+        keepFailed(ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cannotKeepOldPreset,
+                                           "it could not be fetched"),
+                   what);
+        co_return;
+    }
+    auto keep = [this, preset = std::move(*fetched), location = historyLocation(device), event, reason,
+                 what]() -> std::exception_ptr {
+        try {
+            history_->keepBytes(preset.name, location, *preset.bytes, event, reason, operation_, preset.date);
+        } catch (const std::exception& e) {
+            try {
+                keepFailed(e, what);
+            } catch (...) {
+                return std::current_exception();
+            }
+        }
+        return nullptr;
+    };
+    auto keeping = onFiles(keep);
+    if (auto error = co_await std::move(keeping)) std::rethrow_exception(error);
+}
+
+asio::awaitable<void> ZeltoPresetManager::recordAdded(std::string name, HistoryLocation location) {
+    if (!keepsHistory) co_return;
+    auto record = [this, name, location] {
+        try {
+            history_->recordAdded(name, location, "added by " + source_, operation_);
+        } catch (const std::exception& e) {
+            logFormat(LogCategory::sync, LogLevel::critical, "history: the added preset %s is not recorded: %s",
+                      name.c_str(), e.what());
+        }
+        return 0;
+    };
+    auto recording = onFiles(record);
+    co_await std::move(recording);
+}
+
+asio::awaitable<void> ZeltoPresetManager::pruneHistory() {
+    if (!keepsHistory) co_return;
+    auto prune = [this] {
+        try {
+            return history_->prune();
+        } catch (const std::exception&) {
+            return std::size_t(0);  // reported by the history; the run is done
+        }
+    };
+    auto pruning = onFiles(prune);
+    co_await std::move(pruning);
+}
+
+asio::awaitable<void> ZeltoPresetManager::putOnDevice(RemoteZeltoPreset preset, DevicePtr to,
+                                                      std::string replacedReason) {
+    if (!preset.bytes || preset.bytes->empty())
+        throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::emptyPreset);
+    auto listing = requestList(to);
+    auto list = co_await std::move(listing);
+    auto held = std::find_if(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) { return p.name == preset.name; });
+    if (held != list.end()) {
+        co_await keepDevicePreset(to, *held, HistoryEvent::replaced, replacedReason);
+        to->deletePreset(preset.name);
+    }
+    to->sendPreset(preset, false);
+    if (held == list.end()) co_await recordAdded(preset.name, historyLocation(to));
+}
+
+asio::awaitable<void> ZeltoPresetManager::deleteOnDevice(std::string name, DevicePtr device) {
+    if (!undoing_) beginOperation("delete", "a delete");
+    auto connecting = connectDevice(device);
+    co_await std::move(connecting);
+    auto listing = requestList(device);
+    auto list = co_await std::move(listing);
+    auto held = std::find_if(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) { return p.name == name; });
+    if (held == list.end()) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::presetDoesNotExist);
+    co_await keepDevicePreset(device, *held, HistoryEvent::deleted,
+                              undoing_ ? "deleted by an undo" : "deleted");
+    device->deletePreset(name);
+    if (!undoing_) co_await pruneHistory();
+}
+
+asio::awaitable<void> ZeltoPresetManager::restorePreset(HistoryEntry entry, DevicePtr to) {
+    if (!undoing_) beginOperation("restore", "a restore of version " + std::to_string(entry.id));
+    if (!to) {
+        auto restore = [this, entry] { history_->restoreToFolder(entry, operation_); return 0; };
+        auto restoring = onFiles(restore);
+        co_await std::move(restoring);
+        co_return;
+    }
+    auto read = [this, entry] { return history_->bytesOf(entry); };
+    auto reading = onFiles(read);
+    RemoteZeltoPreset preset("");
+    preset.name = entry.name;
+    preset.date = entry.presetDate;
+    preset.bytes = co_await std::move(reading);
+    auto connecting = connectDevice(to);
+    co_await std::move(connecting);
+    auto putting = putOnDevice(std::move(preset), to, "replaced by a restore of version " + std::to_string(entry.id));
+    co_await std::move(putting);
+}
+
+asio::awaitable<std::optional<HistoryOperation>> ZeltoPresetManager::undoLastOperation() {
+    auto find = [this] {
+        std::optional<std::pair<HistoryOperation, std::vector<HistoryEntry>>> found;
+        if (auto op = history_->lastOperation()) found.emplace(*op, history_->entriesOf(op->id));
+        return found;
+    };
+    auto finding = onFiles(find);
+    auto found = co_await std::move(finding);
+    if (!found) co_return std::nullopt;
+    auto& [undone, entries] = *found;
+    beginOperation("undo", "an undo of " + undone.kind + " " + undone.id, undone.id);
+    struct Undoing {
+        bool& flag;
+        ~Undoing() { flag = false; }
+    } undoing{undoing_ = true};
+    std::vector<std::string> missed;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        const HistoryEntry& entry = *it;
+        DevicePtr device;
+        if (entry.location.mixer) {
+            for (const auto& d : devices_) {
+                if (d && historyLocation(d).sameAs(entry.location)) device = d;
+            }
+            if (!device) {
+                missed.push_back(entry.name + " on " + entry.location.describe() + " (not among the mixers)");
+                continue;
+            }
+        }
+        try {
+            if (entry.holdsBytes()) {
+                auto restoring = restorePreset(entry, device);
+                co_await std::move(restoring);
+            } else if (device) {
+                auto deleting = deleteOnDevice(entry.name, device);
+                co_await std::move(deleting);
+            } else {
+                auto remove = [this, name = entry.name]() -> std::exception_ptr {
+                    try {
+                        deleteLocalPreset(name);
+                    } catch (const std::filesystem::filesystem_error&) {
+                        // Already gone: nothing to undo.
+                    } catch (...) {
+                        return std::current_exception();
+                    }
+                    return nullptr;
+                };
+                auto removing = onFiles(remove);
+                if (auto error = co_await std::move(removing)) std::rethrow_exception(error);
+            }
+        } catch (const ZeltoPresetManagerError& e) {
+            if (e.errorCase() == ZeltoPresetManagerError::Case::cannotKeepOldPreset ||
+                e.errorCase() == ZeltoPresetManagerError::Case::cancelled)
+                throw;
+            if (e.errorCase() != ZeltoPresetManagerError::Case::presetDoesNotExist)
+                missed.push_back(entry.name + " on " + entry.location.describe() + " (" + e.what() + ")");
+        } catch (const std::exception& e) {
+            missed.push_back(entry.name + " on " + entry.location.describe() + " (" + e.what() + ")");
+        }
+    }
+    co_await pruneHistory();
+    if (!missed.empty()) {
+        std::string detail = "not undone:";
+        for (auto& m : missed) detail += " " + m + ";";
+        throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::undoIncomplete, detail);
+    }
+    co_return undone;
 }
 
 }  // namespace zelto

@@ -42,10 +42,12 @@ class TempFolder {
         std::ifstream in(path_ + name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
+    // What the folder holds besides its history (".zelto-history").
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
-        for (auto& e : std::filesystem::directory_iterator(path_))
-            names.push_back(e.path().filename().string());
+        for (auto& e : std::filesystem::directory_iterator(path_)) {
+            if (e.path().filename() != ".zelto-history") names.push_back(e.path().filename().string());
+        }
         std::sort(names.begin(), names.end());
         return names;
     }

@@ -12,6 +12,8 @@
 #include "support/SimProcess.h"
 #include "sync/ScratchMount.h"
 #include "sync/TempFolder.h"
+#include "sync/History.h"
+#include "sync/ZeltoPresetManager.h"
 
 namespace zelto {
 namespace {
@@ -48,8 +50,8 @@ TEST(ZeltoUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
         EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args) << r.err;
         EXPECT_FALSE(r.err.empty()) << testing::PrintToString(args);
     }
-    for (std::string command :
-         {"discover", "list", "sync", "copy", "load", "delete", "identify", "info", "show", "pack"}) {
+    for (std::string command : {"discover", "list", "sync", "copy", "load", "delete", "identify", "info", "show",
+                                "pack", "history", "restore", "undo"}) {
         auto r = zelto({command, "--help"});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(contains(r.out, "zelto " + command + " [OPTIONS]")) << r.out;
@@ -237,7 +239,7 @@ TEST_F(ZeltoCli, LoadDeleteIdentifyAndInfoReachTheMixer) {
     EXPECT_EQ(run({"load", "Gig", "--on", "Sim1", "--yes"}).exitCode, 0);
     EXPECT_TRUE(a.sim->waitForLine("current preset Gig"));
 
-    auto del = run({"delete", "Old", "--from", "127.0.0.2"});
+    auto del = runIn({"delete", "Old", "--from", "127.0.0.2"});
     EXPECT_EQ(del.exitCode, 0) << del.err;
     EXPECT_FALSE(std::filesystem::exists(a.folder->path() + "Old.ZELTOshow"));
 
@@ -295,6 +297,48 @@ TEST_F(ZeltoCli, ReadOnlyFolderLosesNothing) {
     EXPECT_TRUE(contains(r.err, "failed writing preset New")) << r.err;
     EXPECT_EQ(local.entries(), std::vector<std::string>{"Kept.ZELTOshow"});
     EXPECT_EQ(fileBytes(local.path() + "Kept.ZELTOshow"), presetBytes("Kept"));
+}
+
+TEST_F(ZeltoCli, WhatACopyReplacesIsListedRestorableThroughTheLibraryAndUndone) {
+    auto onMixer = presetBytes("Gig on mixer");
+    auto& a = rig.add({{"Gig", onMixer}});
+    auto localGig = presetBytes("Gig local");
+    writeLocal("Gig", localGig);
+
+    auto copied = runIn({"copy", "Gig", "--from", "Sim1", "--to", "local"});
+    ASSERT_EQ(copied.exitCode, 0) << copied.err;
+    EXPECT_EQ(fileBytes(local.path() + "Gig.ZELTOshow"), onMixer);
+
+    auto listed = zelto({"history", "Gig", "--json", "--dir", local.path()});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    auto versions = json::parse(listed.out)["versions"];
+    ASSERT_EQ(versions.size(), 1u) << listed.out;
+    EXPECT_EQ(versions[0]["where"], "local");
+    EXPECT_TRUE(contains(versions[0]["reason"].get<std::string>(), "Sim1")) << listed.out;
+
+    // The desktop application reads the same entry through the library.
+    History history(local.path());
+    auto entries = history.entries("Gig");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].id, versions[0]["id"].get<std::uint64_t>());
+    EXPECT_EQ(history.bytesOf(entries[0]), localGig);
+
+    // Restored onto the mixer, which keeps the mixer's own version first.
+    auto restored = run({"restore", "Gig", "--version", std::to_string(entries[0].id), "--to", "Sim1", "--dir",
+                         local.path()});
+    ASSERT_EQ(restored.exitCode, 0) << restored.err;
+    EXPECT_TRUE(a.sim->waitForCount("stored preset Gig", 1));
+    EXPECT_EQ(fileBytes(a.folder->path() + "Gig.ZELTOshow"), localGig);
+    EXPECT_EQ(History(local.path()).entries("Gig").back().location.uid, "uid-1");
+
+    // Undo takes back the restore, then the copy.
+    ASSERT_EQ(runIn({"undo"}).exitCode, 0);
+    EXPECT_TRUE(a.sim->waitForCount("stored preset Gig", 2));
+    EXPECT_EQ(fileBytes(a.folder->path() + "Gig.ZELTOshow"), onMixer);
+    auto undone = runIn({"undo"});
+    ASSERT_EQ(undone.exitCode, 0) << undone.err;
+    EXPECT_TRUE(contains(undone.out, "undid copy")) << undone.out;
+    EXPECT_EQ(fileBytes(local.path() + "Gig.ZELTOshow"), localGig);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ struct CopyArgs {
     NetworkOptions net;
     std::string name, from, to;
     std::optional<std::string> dir;
+    bool force = false;
 };
 
 struct LoadArgs {
@@ -48,6 +50,25 @@ struct LoadArgs {
 struct DeleteArgs {
     NetworkOptions net;
     std::string name, from;
+    std::optional<std::string> dir;
+    bool force = false;
+};
+
+struct HistoryArgs {
+    std::optional<std::string> name;
+    std::optional<std::string> dir;
+    bool json = false;
+};
+
+struct RestoreArgs {
+    NetworkOptions net;
+    std::string name, to;
+    std::optional<std::uint64_t> version;
+    std::optional<std::string> dir;
+};
+
+struct UndoArgs {
+    NetworkOptions net;
     std::optional<std::string> dir;
 };
 
@@ -63,6 +84,9 @@ int runSync(const SyncArgs& args);
 int runCopy(const CopyArgs& args);
 int runLoad(const LoadArgs& args);
 int runDelete(const DeleteArgs& args);
+int runHistory(const HistoryArgs& args);
+int runRestore(const RestoreArgs& args);
+int runUndo(const UndoArgs& args);
 int runIdentify(const SourceArgs& args);
 int runInfo(const SourceArgs& args);
 int runShow(const std::string& file);

@@ -1,6 +1,7 @@
 // The commands that talk to mixers.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -9,6 +10,7 @@
 #include "Mixers.h"
 #include "StatusPrinter.h"
 #include "preset/ZeltoPreset.h"
+#include "sync/History.h"
 #include "sync/SyncPlan.h"
 #include "sync/ZeltoPresetManager.h"
 
@@ -277,6 +279,7 @@ int runCopy(const CopyArgs& args) {
     auto printer = std::make_shared<StatusPrinter>(std::cout, std::cerr);
     ZeltoPresetManager manager({}, folder);
     manager.delegate = printer;
+    manager.force = args.force;
     printer->line(statustext::copying(args.name, from, to));
     try {
         mixers.runInterruptible(manager.copyPreset(args.name, from, to));
@@ -287,6 +290,8 @@ int runCopy(const CopyArgs& args) {
         } else if (e.errorCase() == ZeltoPresetManagerError::Case::presetDoesNotExistAtSource) {
             std::cerr << "zelto: " << args.from << " holds no preset named '" << args.name
                       << "'; run 'zelto list " << args.from << "' to see its presets\n";
+        } else if (e.errorCase() == ZeltoPresetManagerError::Case::cannotKeepOldPreset) {
+            std::cerr << "zelto: " << e.detail() << "; try again, or add --force to copy without keeping it\n";
         } else {
             printer->errorLine(statustext::failed(e));
         }
@@ -347,10 +352,13 @@ int runDelete(const DeleteArgs& args) {
     if (isLocal(args.from)) {
         std::string folder = syncFolder(args.dir);
         try {
-            ZeltoPresetManager::deletePreset(args.name, folder);
-        } catch (const ZeltoPresetManagerError&) {
-            std::cerr << "zelto: '" << args.name << "' is not a preset name that can be a file in " << folder
-                      << "; check the name\n";
+            ZeltoPresetManager::deletePreset(args.name, folder, args.force);
+        } catch (const ZeltoPresetManagerError& e) {
+            if (e.errorCase() == ZeltoPresetManagerError::Case::cannotKeepOldPreset)
+                std::cerr << "zelto: " << e.detail() << "; add --force to delete it without keeping it\n";
+            else
+                std::cerr << "zelto: '" << args.name << "' is not a preset name that can be a file in " << folder
+                          << "; check the name\n";
             return kFailure;
         } catch (const std::exception& e) {
             std::cerr << "zelto: could not delete local preset \"" << args.name << "\": " << e.what()
@@ -364,14 +372,25 @@ int runDelete(const DeleteArgs& args) {
     if (!findMixers(mixers)) return kFailure;
     auto device = needMixer(mixers, args.from);
     if (!device) return kFailure;
-    auto before = requestList(mixers, device);
-    if (!before) return kFailure;
-    if (!holds(*before, args.name)) {
-        std::cerr << "zelto: " << Mixers::label(device) << " holds no preset named '" << args.name
-                  << "'; run 'zelto list " << args.from << "' to see its presets\n";
+    ZeltoPresetManager manager({}, syncFolder(args.dir));
+    manager.force = args.force;
+    manager.connectsDevices = false;
+    try {
+        mixers.run(manager.deleteOnDevice(args.name, device));
+    } catch (const ZeltoPresetManagerError& e) {
+        if (e.errorCase() == ZeltoPresetManagerError::Case::presetDoesNotExist)
+            std::cerr << "zelto: " << Mixers::label(device) << " holds no preset named '" << args.name
+                      << "'; run 'zelto list " << args.from << "' to see its presets\n";
+        else if (e.errorCase() == ZeltoPresetManagerError::Case::cannotKeepOldPreset)
+            std::cerr << "zelto: " << e.detail() << "; try again, or add --force to delete it without keeping it\n";
+        else
+            std::cerr << "zelto: could not delete '" << args.name << "' (" << e.what() << ")\n";
+        return kFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "zelto: the preset list of " << Mixers::label(device) << " did not arrive (" << e.what()
+                  << "); try again\n";
         return kFailure;
     }
-    device->deletePreset(args.name);
     // The command is not acknowledged; the next list tells whether it took effect.
     auto after = requestList(mixers, device);
     if (!after || holds(*after, args.name)) {
@@ -380,6 +399,120 @@ int runDelete(const DeleteArgs& args) {
         return kFailure;
     }
     std::cout << "deleted " << args.name << " from " << Mixers::label(device) << "\n";
+    return kSuccess;
+}
+
+int runHistory(const HistoryArgs& args) {
+    std::string folder = syncFolder(args.dir);
+    History history(folder);
+    std::vector<HistoryEntry> entries;
+    try {
+        entries = history.entries(args.name);
+    } catch (const HistoryError& e) {
+        std::cerr << "zelto: cannot read the history: " << e.detail() << "\n";
+        return kFailure;
+    }
+    if (args.json) {
+        json list = json::array();
+        for (auto& e : entries) {
+            json j = {{"id", e.id},
+                      {"name", e.name},
+                      {"event", historyEventName(e.event)},
+                      {"time", formatIsoDate(e.time)},
+                      {"where", e.location.describe()},
+                      {"reason", e.reason},
+                      {"operation", e.operation.id},
+                      {"kind", e.operation.kind},
+                      {"restorable", e.holdsBytes()}};
+            if (e.holdsBytes()) j["size"] = e.size;
+            list.push_back(j);
+        }
+        std::cout << json{{"folder", folder}, {"versions", list}}.dump(2) << "\n";
+    } else {
+        std::cout << "ID\tNAME\tWHEN\tWHERE\tWHY\n";
+        for (auto& e : entries) {
+            std::cout << e.id << '\t' << e.name << '\t' << formatIsoDate(e.time) << '\t' << e.location.describe()
+                      << '\t' << e.reason << (e.holdsBytes() ? "" : " (nothing kept)") << "\n";
+        }
+    }
+    return kSuccess;
+}
+
+int runRestore(const RestoreArgs& args) {
+    std::string folder = syncFolder(args.dir);
+    History history(folder);
+    std::optional<HistoryEntry> chosen;
+    try {
+        for (auto& e : history.entries(args.name)) {
+            if (!e.holdsBytes()) continue;
+            if (!args.version || e.id == *args.version) chosen = e;
+        }
+    } catch (const HistoryError& e) {
+        std::cerr << "zelto: cannot read the history: " << e.detail() << "\n";
+        return kFailure;
+    }
+    if (!chosen) {
+        std::cerr << "zelto: the history keeps no " << (args.version ? "version " + std::to_string(*args.version) + " of " : "")
+                  << "'" << args.name << "'; run 'zelto history " << args.name << "' to see its versions\n";
+        return kFailure;
+    }
+    Mixers mixers(args.net);
+    if (needsNetwork({args.to}) && !findMixers(mixers)) return kFailure;
+    DevicePtr to;
+    if (!resolveSource(mixers, args.to, to)) return kFailure;
+    ZeltoPresetManager manager({}, folder);
+    manager.connectsDevices = false;
+    try {
+        mixers.run(manager.restorePreset(*chosen, to));
+        if (to) mixers.flush({to});
+    } catch (const ZeltoPresetManagerError& e) {
+        std::cerr << "zelto: cannot restore: " << (e.detail().empty() ? e.what() : e.detail()) << "\n";
+        return kFailure;
+    } catch (const HistoryError& e) {
+        std::cerr << "zelto: cannot restore: " << e.detail() << "\n";
+        return kFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "zelto: cannot restore: " << e.what() << "\n";
+        return kFailure;
+    }
+    std::cout << "restored version " << chosen->id << " of " << args.name << " to "
+              << (to ? Mixers::label(to) : folder) << "\n";
+    return kSuccess;
+}
+
+int runUndo(const UndoArgs& args) {
+    std::string folder = syncFolder(args.dir);
+    History history(folder);
+    std::optional<HistoryOperation> last;
+    std::vector<HistoryEntry> entries;
+    try {
+        last = history.lastOperation();
+        if (last) entries = history.entriesOf(last->id);
+    } catch (const HistoryError& e) {
+        std::cerr << "zelto: cannot read the history: " << e.detail() << "\n";
+        return kFailure;
+    }
+    if (!last) {
+        std::cout << "nothing to undo\n";
+        return kSuccess;
+    }
+    bool network = std::any_of(entries.begin(), entries.end(), [](auto& e) { return e.location.mixer; });
+    Mixers mixers(args.net);
+    if (network && !findMixers(mixers)) return kFailure;
+    ZeltoPresetManager manager(mixers.devices(), folder);
+    manager.connectsDevices = false;
+    try {
+        mixers.run(manager.undoLastOperation());
+        mixers.flush(mixers.devices());
+    } catch (const ZeltoPresetManagerError& e) {
+        mixers.flush(mixers.devices());
+        std::cerr << "zelto: " << (e.detail().empty() ? e.what() : e.detail()) << "\n";
+        return kFailure;
+    } catch (const std::exception& e) {
+        std::cerr << "zelto: cannot undo: " << e.what() << "\n";
+        return kFailure;
+    }
+    std::cout << "undid " << last->kind << " " << last->id << " (" << entries.size() << " preset(s))\n";
     return kSuccess;
 }
 

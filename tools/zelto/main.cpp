@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
     copyCmd->add_option("--to", copy.to, "Destination: local or a mixer")->required()->type_name("SOURCE");
     copyCmd->add_option("--dir", copy.dir, "Sync folder (default: the shared default folder)")
         ->type_name("DIR");
+    copyCmd->add_flag("--force", copy.force, "Replace even when the old preset cannot be kept in the history");
     addNetworkOptions(copyCmd, copy.net);
 
     LoadArgs load;
@@ -80,7 +81,30 @@ int main(int argc, char** argv) {
     deleteCmd->add_option("--from", del.from, "local or a mixer")->required()->type_name("SOURCE");
     deleteCmd->add_option("--dir", del.dir, "Sync folder (default: the shared default folder)")
         ->type_name("DIR");
+    deleteCmd->add_flag("--force", del.force, "Delete even when the preset cannot be kept in the history");
     addNetworkOptions(deleteCmd, del.net);
+
+    HistoryArgs history;
+    auto* historyCmd = app.add_subcommand("history", "List the kept versions of presets, newest last");
+    historyCmd->add_option("NAME", history.name, "Only this preset");
+    historyCmd->add_option("--dir", history.dir, "Sync folder (default: the shared default folder)")
+        ->type_name("DIR");
+    historyCmd->add_flag("--json", history.json, "Print one JSON document");
+
+    RestoreArgs restore;
+    auto* restoreCmd = app.add_subcommand("restore", "Put a kept version of a preset back");
+    restoreCmd->add_option("NAME", restore.name, "Preset name")->required();
+    restoreCmd->add_option("--version", restore.version, "The version's id (default: the newest kept)")
+        ->type_name("ID");
+    restoreCmd->add_option("--to", restore.to, "local or a mixer")->required()->type_name("SOURCE");
+    restoreCmd->add_option("--dir", restore.dir, "Sync folder (default: the shared default folder)")
+        ->type_name("DIR");
+    addNetworkOptions(restoreCmd, restore.net);
+
+    UndoArgs undo;
+    auto* undoCmd = app.add_subcommand("undo", "Undo the last copy, sync, delete or restore");
+    undoCmd->add_option("--dir", undo.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    addNetworkOptions(undoCmd, undo.net);
 
     SourceArgs identify;
     auto* identifyCmd = app.add_subcommand("identify", "Make a mixer's display blink");
@@ -116,6 +140,9 @@ int main(int argc, char** argv) {
         if (*copyCmd) return runCopy(copy);
         if (*loadCmd) return runLoad(load);
         if (*deleteCmd) return runDelete(del);
+        if (*historyCmd) return runHistory(history);
+        if (*restoreCmd) return runRestore(restore);
+        if (*undoCmd) return runUndo(undo);
         if (*identifyCmd) return runIdentify(identify);
         if (*infoCmd) return runInfo(info);
         if (*showCmd) return runShow(showFile);
