@@ -37,6 +37,10 @@ const char* ZeltoPresetManagerError::what() const noexcept {
             return "presetDoesNotExist";
         case Case::invalidPath:
             return "invalidPath";
+        case Case::presetNotStored:
+            return "presetNotStored";
+        case Case::presetStoredDifferently:
+            return "presetStoredDifferently";
         case Case::cancelled:
             return "cancelled";
     }

@@ -2,6 +2,7 @@
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -25,6 +26,12 @@ class ZeltoPresetManagerError : public std::exception {
         presetDoesNotExistAtSource,
         presetDoesNotExist,
         invalidPath,
+        // A sent preset that the mixer did not list (or that could not be read
+        // back) after every resend: a segment was lost and the mixer dropped it.
+        presetNotStored,
+        // A sent preset that the mixer holds with other content (only checked
+        // when the manager verifies).
+        presetStoredDifferently,
         // The caller cancelled the operation (asio per-operation cancellation).
         cancelled
     };
@@ -72,6 +79,15 @@ class ZeltoPresetManagerDelegate {
     // or its fetch failed).
     virtual void presetManagerDidFailSendingPreset(const std::string& /*name*/, const DevicePtr& /*to*/,
                                                    const std::exception& /*error*/) {}
+    // A sent preset that the mixer did not hold as sent, sent once more.
+    virtual void presetManagerWillResendPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*to*/) {}
+    // A sent preset that the mixer still did not hold as sent after every
+    // resend; `error` is presetNotStored or presetStoredDifferently.
+    virtual void presetManagerDidFailConfirmingPreset(const std::string& /*name*/, const DevicePtr& /*to*/,
+                                                      const std::exception& /*error*/) {}
+    // A copy that could not replace a mixer's preset sent the previous one back.
+    virtual void presetManagerDidRestorePreset(const std::string& /*name*/, const DevicePtr& /*to*/) {}
+    virtual void presetManagerDidFailRestoringPreset(const std::string& /*name*/, const DevicePtr& /*to*/) {}
 };
 
 // Keeps a local sync folder and a set of mixers holding the same presets
@@ -86,12 +102,19 @@ class ZeltoPresetManager {
     // A fetch or a list request that times out is asked for again this many times.
     static constexpr int kFetchRetries = 2;
     static constexpr int kListRetries = 2;
+    // A preset that a mixer does not hold after its send is sent this many times more.
+    static constexpr int kSendRetries = 2;
 
     // Waits in nanoseconds; the protocol's values by default, shorter in tests.
     struct Timeouts {
         std::uint64_t list = kListTimeout;
         std::uint64_t connect = kConnectTimeout;
         std::uint64_t preset = kPresetTimeout;
+        // How long a mixer's list is asked for again until it names every
+        // preset just sent (a mixer stores a preset a little after its last
+        // datagram); the pauses between the asks grow from `storePause`.
+        std::chrono::milliseconds storeWindow{2000};
+        std::chrono::milliseconds storePause{50};
     };
 
     // `localPath` gets a trailing '/' when it lacks one.
@@ -110,6 +133,12 @@ class ZeltoPresetManager {
     // the sessions itself turns this off: a copy from or to a mixer without a
     // session then fails with ZeltoDeviceError::deviceIsOffline.
     bool connectsDevices = true;
+    // Every preset sent to a mixer is checked on its list afterwards; with
+    // `verify` it is also fetched back and compared with what was sent (bytes,
+    // else the decoded documents). A preset that fails the check is sent again
+    // (kSendRetries), then is a failed item of a sync, or ends a copy with
+    // presetNotStored or presetStoredDifferently.
+    bool verify = false;
     // Items of the last sync or copy that failed without ending it: presets
     // that could not be fetched, written or sent.
     int failedItems() const { return failedItems_; }
@@ -165,6 +194,22 @@ class ZeltoPresetManager {
     asio::awaitable<std::vector<RemoteZeltoPreset>> requestList(DevicePtr device);
     template <class F>
     auto onFiles(F work) -> asio::awaitable<decltype(work())>;
+    // Checks that `device` holds each of `presets`, just sent to it, sending
+    // what it lacks again up to kSendRetries times. Each preset that is still
+    // not held, by index, with why. Calls no failure delegate.
+    struct Unconfirmed {
+        std::size_t index;
+        ZeltoPresetManagerError::Case why;
+    };
+    asio::awaitable<std::vector<Unconfirmed>> confirmSends(DevicePtr device,
+                                                           std::vector<RemoteZeltoPreset> presets);
+    // Which of `sent` the device does not hold as sent, asking for its list
+    // until it names them all or the store window passes; none when no list
+    // came at all.
+    asio::awaitable<std::optional<std::vector<Unconfirmed>>> unconfirmed(
+        DevicePtr device, const std::vector<RemoteZeltoPreset>& sent);
+    // Sends back the version of a preset that a failed copy deleted, and checks it arrived.
+    asio::awaitable<void> restorePrevious(DevicePtr device, RemoteZeltoPreset previous);
     void reportFailedSend(const std::string& name, const DevicePtr& to, const std::exception& error);
 
     std::vector<DevicePtr> devices_;

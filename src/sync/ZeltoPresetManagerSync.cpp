@@ -3,6 +3,7 @@
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_state.hpp>
 #include <asio/co_spawn.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 #include <unordered_map>
 #include <asio/this_coro.hpp>
@@ -11,6 +12,7 @@
 #include <unordered_set>
 
 #include "device/ZeltoDevice.h"
+#include "async/Log.h"
 #include "async/Offload.h"
 #include "sync/PresetFiles.h"
 #include "sync/SyncPlan.h"
@@ -20,10 +22,6 @@
 namespace zelto {
 
 namespace {
-
-bool holdsName(const std::vector<RemoteZeltoPreset>& list, const std::string& name) {
-    return std::any_of(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) { return p.name == name; });
-}
 
 bool cancelled(const asio::cancellation_state& state) {
     return state.cancelled() != asio::cancellation_type::none;
@@ -40,6 +38,19 @@ std::vector<DevicePtr> distinctDevices(const std::vector<DevicePtr>& devices) {
         if (!seen) result.push_back(device);
     }
     return result;
+}
+
+// What a mixer holds is what was sent: the same bytes, or, for a mixer that
+// stores a preset re-encoded, the same document.
+bool sameContent(const RemoteZeltoPreset& sent, const RemoteZeltoPreset& held) {
+    if (sent.bytes == held.bytes) return true;
+    try {
+        auto a = sent.parse();
+        auto b = held.parse();
+        return a && b && *a == *b;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -104,6 +115,110 @@ asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoPresetManager::requestList(
                 throw;
         }
     }
+}
+
+asio::awaitable<std::optional<std::vector<ZeltoPresetManager::Unconfirmed>>> ZeltoPresetManager::unconfirmed(
+    DevicePtr device, const std::vector<RemoteZeltoPreset>& sent) {
+    using Clock = std::chrono::steady_clock;
+    auto state = co_await asio::this_coro::cancellation_state;
+    const auto deadline = Clock::now() + timeouts.storeWindow;
+    auto pause = timeouts.storePause;
+    std::vector<RemoteZeltoPreset> listed;
+    std::unordered_set<std::string> keys;
+    bool anyList = false;
+    for (;;) {
+        bool listReceived = false;
+        try {
+            auto request = requestList(device);
+            listed = co_await std::move(request);
+            listReceived = true;
+        } catch (const std::exception& e) {
+            if (cancelled(state)) throw;
+            logFormat(LogCategory::sync, LogLevel::debug, "no preset list from %s to confirm sends: %s",
+                      device->description().c_str(), e.what());
+            // Only a lost answer is worth asking again; a session that ended will not answer.
+            if (!dynamic_cast<const OSCConnectionError*>(&e)) break;
+        }
+        if (listReceived) {
+            anyList = true;
+            keys = matchKeys(listed);
+            bool all = std::all_of(sent.begin(), sent.end(),
+                                   [&](const RemoteZeltoPreset& p) { return keys.contains(matchKey(p.name)); });
+            if (all) break;
+        }
+        auto now = Clock::now();
+        if (now >= deadline) break;
+        auto wait = std::min<Clock::duration>(pause, deadline - now);
+        asio::steady_timer timer(device->executor(), wait);
+        auto waiting = timer.async_wait(asio::use_awaitable);
+        co_await std::move(waiting);
+        if (cancelled(state)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cancelled);
+        pause *= 2;
+    }
+    if (!anyList) co_return std::nullopt;
+
+    std::vector<Unconfirmed> result;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        auto key = matchKey(sent[i].name);
+        if (!keys.contains(key)) {
+            result.push_back({i, ZeltoPresetManagerError::Case::presetNotStored});
+            continue;
+        }
+        if (!verify) continue;
+        auto entry = std::find_if(listed.begin(), listed.end(),
+                                  [&](const RemoteZeltoPreset& p) { return matchKey(p.name) == key; });
+        auto fetching = fetchPreset(device, *entry);
+        auto held = co_await std::move(fetching);
+        // What cannot be read back is not known to be stored.
+        if (!held)
+            result.push_back({i, ZeltoPresetManagerError::Case::presetNotStored});
+        else if (!sameContent(sent[i], *held))
+            result.push_back({i, ZeltoPresetManagerError::Case::presetStoredDifferently});
+    }
+    co_return result;
+}
+
+asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager::confirmSends(
+    DevicePtr device, std::vector<RemoteZeltoPreset> presets) {
+    std::vector<std::size_t> pending(presets.size());
+    for (std::size_t i = 0; i < pending.size(); ++i) pending[i] = i;
+    for (int round = 0;; ++round) {
+        std::vector<RemoteZeltoPreset> checked;
+        for (auto index : pending) checked.push_back(presets[index]);
+        auto checking = unconfirmed(device, checked);
+        auto found = co_await std::move(checking);
+        std::vector<Unconfirmed> missing;
+        if (!found) {
+            // A mixer that answers no list takes no resend either: each is unconfirmed.
+            for (auto index : pending) missing.push_back({index, ZeltoPresetManagerError::Case::presetNotStored});
+            co_return missing;
+        }
+        missing = std::move(*found);
+        for (auto& item : missing) item.index = pending[item.index];
+        if (missing.empty() || round == kSendRetries) co_return missing;
+        pending.clear();
+        for (const auto& item : missing) {
+            const auto& preset = presets[item.index];
+            pending.push_back(item.index);
+            if (delegate) delegate->presetManagerWillResendPreset(preset, device);
+            // A mixer keeps one preset per name: the wrong content goes first.
+            if (item.why == ZeltoPresetManagerError::Case::presetStoredDifferently) device->deletePreset(preset.name);
+            device->sendPreset(preset, false);
+        }
+    }
+}
+
+asio::awaitable<void> ZeltoPresetManager::restorePrevious(DevicePtr device, RemoteZeltoPreset previous) {
+    const std::string name = previous.name;
+    device->deletePreset(name);
+    device->sendPreset(previous, false);
+    auto confirming = confirmSends(device, {std::move(previous)});
+    auto failed = co_await std::move(confirming);
+    if (!delegate) co_return;
+    if (failed.empty())
+        delegate->presetManagerDidRestorePreset(name, device);
+    else
+        delegate->presetManagerDidFailRestoringPreset(name, device);
 }
 
 void ZeltoPresetManager::reportFailedSend(const std::string& name, const DevicePtr& to,
@@ -217,6 +332,8 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     // Each name's file, by its match key; a preset is loaded once for all devices.
     std::unordered_map<std::string, std::string> fileOf;
     for (const auto& listed : localList) fileOf.try_emplace(matchKey(listed.name), listed.name);
+    // What each mixer was sent, kept until it is confirmed.
+    std::vector<std::pair<DevicePtr, std::vector<RemoteZeltoPreset>>> sentTo;
     std::string loadedKey;
     std::optional<RemoteZeltoPreset> loaded;
     std::exception_ptr loadError;
@@ -260,6 +377,22 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         }
         planned.to->sendPreset(*loaded, false);
         send([&](auto& d) { d.presetManagerDidSendPreset(*loaded, planned.to, false); });
+        auto sent = std::find_if(sentTo.begin(), sentTo.end(), [&](const auto& s) { return s.first == planned.to; });
+        if (sent == sentTo.end()) sent = sentTo.insert(sentTo.end(), {planned.to, {}});
+        sent->second.push_back(*loaded);
+    }
+
+    // A mixer drops a preset that lost a segment without a word: only its list tells.
+    for (const auto& [device, presets] : sentTo) {
+        auto confirming = confirmSends(device, presets);
+        auto failed = co_await std::move(confirming);
+        for (const auto& item : failed) {
+            ++failedItems_;
+            send([&](auto& d) {
+                d.presetManagerDidFailConfirmingPreset(presets[item.index].name, device,
+                                                       ZeltoPresetManagerError(item.why));
+            });
+        }
     }
 }
 
@@ -336,8 +469,32 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
     if (!preset.bytes || preset.bytes->empty()) {
         throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::emptyPreset);
     }
-    if (holdsName(destinationList, name)) to->deletePreset(name);
+    std::optional<RemoteZeltoPreset> previous;
+    auto replaced = std::find_if(destinationList.begin(), destinationList.end(),
+                                 [&](const RemoteZeltoPreset& p) { return p.name == name; });
+    if (replaced != destinationList.end()) {
+        // Kept in memory, to be sent back when the new version does not arrive.
+        auto keeping = fetchPreset(to, *replaced);
+        previous = co_await std::move(keeping);
+        // Without the previous version the copy replaces it all the same, as it
+        // always has; whether to go on is for the history to decide.
+        if (!previous)
+            logFormat(LogCategory::sync, LogLevel::warning, "could not keep the previous %s of %s",
+                      name.c_str(), to->description().c_str());
+        to->deletePreset(name);
+    }
     to->sendPreset(preset, false);
+    auto confirming = confirmSends(to, {preset});
+    auto failed = co_await std::move(confirming);
+    if (failed.empty()) co_return;
+    const ZeltoPresetManagerError error(failed.front().why);
+    ++failedItems_;
+    if (delegate) delegate->presetManagerDidFailConfirmingPreset(preset.name, to, error);
+    if (previous) {
+        auto restoring = restorePrevious(to, std::move(*previous));
+        co_await std::move(restoring);
+    }
+    throw error;
 }
 
 }  // namespace zelto

@@ -31,12 +31,14 @@ struct SyncArgs {
     NetworkOptions net;
     std::optional<std::string> dir;
     bool dryRun = false;
+    bool verify = false;
 };
 
 struct CopyArgs {
     NetworkOptions net;
     std::string name, from, to;
     std::optional<std::string> dir;
+    bool verify = false;
 };
 
 struct LoadArgs {

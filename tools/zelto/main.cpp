@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
         ->type_name("DIR");
     addNetworkOptions(syncCmd, sync.net);
     syncCmd->add_flag("--dry-run", sync.dryRun, "Print what would be fetched and sent; change nothing");
+    syncCmd->add_flag("--verify", sync.verify,
+                      "Fetch every sent preset back and compare it with what was sent");
 
     CopyArgs copy;
     auto* copyCmd =
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
     copyCmd->add_option("--dir", copy.dir, "Sync folder (default: the shared default folder)")
         ->type_name("DIR");
     addNetworkOptions(copyCmd, copy.net);
+    copyCmd->add_flag("--verify", copy.verify, "Fetch the sent preset back and compare it with what was sent");
 
     LoadArgs load;
     auto* loadCmd = app.add_subcommand("load", "Load a preset on a mixer (replaces its current settings)");
