@@ -4,6 +4,7 @@
 #include <asio/awaitable.hpp>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -208,6 +209,14 @@ class ZeltoPresetManager {
     // came at all.
     asio::awaitable<std::optional<std::vector<Unconfirmed>>> unconfirmed(
         DevicePtr device, const std::vector<RemoteZeltoPreset>& sent);
+    // The device's list, asked for again (pauses growing from storePause) until
+    // `done` holds for its match keys or the store window passes; the last
+    // list received, none when none came.
+    asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> listUntil(
+        DevicePtr device, std::function<bool(const std::unordered_set<std::string>&)> done);
+    // Deletes a preset and waits until the device no longer lists it, asking
+    // up to kSendRetries times more; false when it still lists it.
+    asio::awaitable<bool> deleteChecked(DevicePtr device, std::string name);
     // Sends back the version of a preset that a failed copy deleted, and checks it arrived.
     asio::awaitable<void> restorePrevious(DevicePtr device, RemoteZeltoPreset previous);
     void reportFailedSend(const std::string& name, const DevicePtr& to, const std::exception& error);

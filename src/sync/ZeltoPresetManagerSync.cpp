@@ -117,34 +117,24 @@ asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoPresetManager::requestList(
     }
 }
 
-asio::awaitable<std::optional<std::vector<ZeltoPresetManager::Unconfirmed>>> ZeltoPresetManager::unconfirmed(
-    DevicePtr device, const std::vector<RemoteZeltoPreset>& sent) {
+asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> ZeltoPresetManager::listUntil(
+    DevicePtr device, std::function<bool(const std::unordered_set<std::string>&)> done) {
     using Clock = std::chrono::steady_clock;
     auto state = co_await asio::this_coro::cancellation_state;
     const auto deadline = Clock::now() + timeouts.storeWindow;
     auto pause = timeouts.storePause;
-    std::vector<RemoteZeltoPreset> listed;
-    std::unordered_set<std::string> keys;
-    bool anyList = false;
+    std::optional<std::vector<RemoteZeltoPreset>> listed;
     for (;;) {
-        bool listReceived = false;
         try {
             auto request = requestList(device);
             listed = co_await std::move(request);
-            listReceived = true;
+            if (done(matchKeys(*listed))) break;
         } catch (const std::exception& e) {
             if (cancelled(state)) throw;
-            logFormat(LogCategory::sync, LogLevel::debug, "no preset list from %s to confirm sends: %s",
+            logFormat(LogCategory::sync, LogLevel::debug, "no preset list from %s to confirm a change: %s",
                       device->description().c_str(), e.what());
             // Only a lost answer is worth asking again; a session that ended will not answer.
             if (!dynamic_cast<const OSCConnectionError*>(&e)) break;
-        }
-        if (listReceived) {
-            anyList = true;
-            keys = matchKeys(listed);
-            bool all = std::all_of(sent.begin(), sent.end(),
-                                   [&](const RemoteZeltoPreset& p) { return keys.contains(matchKey(p.name)); });
-            if (all) break;
         }
         auto now = Clock::now();
         if (now >= deadline) break;
@@ -155,7 +145,20 @@ asio::awaitable<std::optional<std::vector<ZeltoPresetManager::Unconfirmed>>> Zel
         if (cancelled(state)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cancelled);
         pause *= 2;
     }
-    if (!anyList) co_return std::nullopt;
+    co_return listed;
+}
+
+asio::awaitable<std::optional<std::vector<ZeltoPresetManager::Unconfirmed>>> ZeltoPresetManager::unconfirmed(
+    DevicePtr device, const std::vector<RemoteZeltoPreset>& sent) {
+    auto holdsAll = [&sent](const std::unordered_set<std::string>& keys) {
+        return std::all_of(sent.begin(), sent.end(),
+                           [&](const RemoteZeltoPreset& p) { return keys.contains(matchKey(p.name)); });
+    };
+    auto listing = listUntil(device, holdsAll);
+    auto found = co_await std::move(listing);
+    if (!found) co_return std::nullopt;
+    const std::vector<RemoteZeltoPreset>& listed = *found;
+    const auto keys = matchKeys(listed);
 
     std::vector<Unconfirmed> result;
     for (std::size_t i = 0; i < sent.size(); ++i) {
@@ -206,6 +209,19 @@ asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager
             device->sendPreset(preset, false);
         }
     }
+}
+
+asio::awaitable<bool> ZeltoPresetManager::deleteChecked(DevicePtr device, std::string name) {
+    const auto key = matchKey(name);
+    auto gone = [&key](const std::unordered_set<std::string>& keys) { return !keys.contains(key); };
+    for (int attempt = 0; attempt <= kSendRetries; ++attempt) {
+        device->deletePreset(name);
+        auto listing = listUntil(device, gone);
+        auto listed = co_await std::move(listing);
+        if (!listed) co_return false;
+        if (gone(matchKeys(*listed))) co_return true;
+    }
+    co_return false;
 }
 
 asio::awaitable<void> ZeltoPresetManager::restorePrevious(DevicePtr device, RemoteZeltoPreset previous) {
@@ -481,7 +497,15 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
         if (!previous)
             logFormat(LogCategory::sync, LogLevel::warning, "could not keep the previous %s of %s",
                       name.c_str(), to->description().c_str());
-        to->deletePreset(name);
+        // Gone from the list before the new version is sent: otherwise a lost
+        // delete and a lost send would look like a stored preset.
+        auto deleting = deleteChecked(to, name);
+        if (!co_await std::move(deleting)) {
+            const ZeltoPresetManagerError error(ZeltoPresetManagerError::Case::presetNotStored);
+            ++failedItems_;
+            if (delegate) delegate->presetManagerDidFailConfirmingPreset(preset.name, to, error);
+            throw error;
+        }
     }
     to->sendPreset(preset, false);
     auto confirming = confirmSends(to, {preset});
