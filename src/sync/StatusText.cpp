@@ -57,10 +57,11 @@ std::string failedSending(const std::string& presetName, const DevicePtr& to, co
     return "failed sending preset " + presetName + " to " + deviceDescription(to) + ": " + errorText(error);
 }
 
-std::string failedConfirming(const std::string& presetName, const DevicePtr& to, const std::exception& error) {
+std::string failedConfirming(const std::string& presetName, const DevicePtr& to,
+                             const std::exception& error) {
     auto* managerError = dynamic_cast<const ZeltoPresetManagerError*>(&error);
-    bool changed = managerError &&
-                   managerError->errorCase() == ZeltoPresetManagerError::Case::presetStoredDifferently;
+    bool changed =
+        managerError && managerError->errorCase() == ZeltoPresetManagerError::Case::presetStoredDifferently;
     return "preset " + presetName + (changed ? " arrived changed on " : " did not arrive on ") +
            deviceDescription(to);
 }
@@ -154,8 +155,9 @@ void StatusTextDelegate::presetManagerDidFailSendingPreset(const std::string& na
 }
 
 void StatusTextDelegate::presetManagerWillResendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to) {
-    statusLine("sending preset " + preset.name + " to " + deviceDescription(to) + " again: not stored as sent",
-               false);
+    statusLine(
+        "sending preset " + preset.name + " to " + deviceDescription(to) + " again: not stored as sent",
+        false);
 }
 
 void StatusTextDelegate::presetManagerDidFailConfirmingPreset(const std::string& name, const DevicePtr& to,

@@ -81,7 +81,8 @@ class ZeltoPresetManagerDelegate {
     virtual void presetManagerDidFailSendingPreset(const std::string& /*name*/, const DevicePtr& /*to*/,
                                                    const std::exception& /*error*/) {}
     // A sent preset that the mixer did not hold as sent, sent once more.
-    virtual void presetManagerWillResendPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*to*/) {}
+    virtual void presetManagerWillResendPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*to*/) {
+    }
     // A sent preset that the mixer still did not hold as sent after every
     // resend; `error` is presetNotStored or presetStoredDifferently.
     virtual void presetManagerDidFailConfirmingPreset(const std::string& /*name*/, const DevicePtr& /*to*/,

@@ -4,19 +4,19 @@
 #include <asio/cancellation_state.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/steady_timer.hpp>
-#include <asio/use_awaitable.hpp>
-#include <unordered_map>
 #include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
 #include <filesystem>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
-#include "device/ZeltoDevice.h"
 #include "async/Log.h"
 #include "async/Offload.h"
+#include "device/ZeltoDevice.h"
+#include "osc/OSCTransportErrors.h"
 #include "sync/PresetFiles.h"
 #include "sync/SyncPlan.h"
-#include "osc/OSCTransportErrors.h"
 #include "sync/ZeltoPresetManager.h"
 
 namespace zelto {
@@ -193,7 +193,8 @@ asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager
         std::vector<Unconfirmed> missing;
         if (!found) {
             // A mixer that answers no list takes no resend either: each is unconfirmed.
-            for (auto index : pending) missing.push_back({index, ZeltoPresetManagerError::Case::presetNotStored});
+            for (auto index : pending)
+                missing.push_back({index, ZeltoPresetManagerError::Case::presetNotStored});
             co_return missing;
         }
         missing = std::move(*found);
@@ -205,7 +206,8 @@ asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager
             pending.push_back(item.index);
             if (delegate) delegate->presetManagerWillResendPreset(preset, device);
             // A mixer keeps one preset per name: the wrong content goes first.
-            if (item.why == ZeltoPresetManagerError::Case::presetStoredDifferently) device->deletePreset(preset.name);
+            if (item.why == ZeltoPresetManagerError::Case::presetStoredDifferently)
+                device->deletePreset(preset.name);
             device->sendPreset(preset, false);
         }
     }
@@ -393,13 +395,16 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         }
         planned.to->sendPreset(*loaded, false);
         send([&](auto& d) { d.presetManagerDidSendPreset(*loaded, planned.to, false); });
-        auto sent = std::find_if(sentTo.begin(), sentTo.end(), [&](const auto& s) { return s.first == planned.to; });
+        auto sent =
+            std::find_if(sentTo.begin(), sentTo.end(), [&](const auto& s) { return s.first == planned.to; });
         if (sent == sentTo.end()) sent = sentTo.insert(sentTo.end(), {planned.to, {}});
         sent->second.push_back(*loaded);
     }
 
     // A mixer drops a preset that lost a segment without a word: only its list tells.
-    for (const auto& [device, presets] : sentTo) {
+    for (const auto& entry : sentTo) {
+        const DevicePtr& device = entry.first;
+        const std::vector<RemoteZeltoPreset>& presets = entry.second;
         auto confirming = confirmSends(device, presets);
         auto failed = co_await std::move(confirming);
         for (const auto& item : failed) {
@@ -486,6 +491,7 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
         throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::emptyPreset);
     }
     std::optional<RemoteZeltoPreset> previous;
+    std::optional<ZeltoPresetManagerError::Case> failure;
     auto replaced = std::find_if(destinationList.begin(), destinationList.end(),
                                  [&](const RemoteZeltoPreset& p) { return p.name == name; });
     if (replaced != destinationList.end()) {
@@ -500,20 +506,20 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
         // Gone from the list before the new version is sent: otherwise a lost
         // delete and a lost send would look like a stored preset.
         auto deleting = deleteChecked(to, name);
-        if (!co_await std::move(deleting)) {
-            const ZeltoPresetManagerError error(ZeltoPresetManagerError::Case::presetNotStored);
-            ++failedItems_;
-            if (delegate) delegate->presetManagerDidFailConfirmingPreset(preset.name, to, error);
-            throw error;
-        }
+        bool deleted = co_await std::move(deleting);
+        if (!deleted) failure = ZeltoPresetManagerError::Case::presetNotStored;
     }
-    to->sendPreset(preset, false);
-    auto confirming = confirmSends(to, {preset});
-    auto failed = co_await std::move(confirming);
-    if (failed.empty()) co_return;
-    const ZeltoPresetManagerError error(failed.front().why);
+    if (!failure) {
+        to->sendPreset(preset, false);
+        auto confirming = confirmSends(to, {preset});
+        auto failed = co_await std::move(confirming);
+        if (failed.empty()) co_return;
+        failure = failed.front().why;
+    }
+    const ZeltoPresetManagerError error(*failure);
     ++failedItems_;
     if (delegate) delegate->presetManagerDidFailConfirmingPreset(preset.name, to, error);
+    // Also after a delete that was not confirmed: it may have happened all the same.
     if (previous) {
         auto restoring = restorePrevious(to, std::move(*previous));
         co_await std::move(restoring);

@@ -128,9 +128,9 @@ TEST_F(Sync, AFetchThatNeverArrivesIsReportedAndTheSyncGoesOn) {
     auto log = events->snapshot();
     // The planned send of FromB is a failed item too: nothing was there to send. The frozen
     // mixer lists nothing, so the send of FromA to it is not known to have arrived.
-    EXPECT_EQ(matching(log, "fail"), sorted({"fail confirm FromA 127.0.0.3 presetNotStored",
-                                             "fail fetch FromB 127.0.0.3",
-                                             "fail send FromB 127.0.0.2 presetDoesNotExist"}));
+    EXPECT_EQ(matching(log, "fail"),
+              sorted({"fail confirm FromA 127.0.0.3 presetNotStored", "fail fetch FromB 127.0.0.3",
+                      "fail send FromB 127.0.0.2 presetDoesNotExist"}));
     EXPECT_EQ(m.failedItems(), 3);
     EXPECT_EQ(matching(log, "write "), std::vector<std::string>{"write FromA"});
     EXPECT_EQ(matching(log, "send "), std::vector<std::string>{"send FromA 127.0.0.3"});
@@ -458,7 +458,8 @@ TEST_F(CheckedSend, APresetTheMixerDroppedIsSentAgainAndTheSyncSucceeds) {
     EXPECT_EQ(matching(log, "resend ").size(), 1u) << testing::PrintToString(log);
     EXPECT_EQ(b.sim->countLines("discarded preset "), 1);
     // Confirmed on the mixer's list, so its files are there now, not eventually.
-    EXPECT_EQ(fileBytes(b.folder->path() + "FromA.ZELTOshow"), fileBytes(a.folder->path() + "FromA.ZELTOshow"));
+    EXPECT_EQ(fileBytes(b.folder->path() + "FromA.ZELTOshow"),
+              fileBytes(a.folder->path() + "FromA.ZELTOshow"));
     EXPECT_EQ(fileBytes(b.folder->path() + "Local.ZELTOshow"), presetBytes("Local"));
     EXPECT_EQ(fileBytes(a.folder->path() + "Local.ZELTOshow"), presetBytes("Local"));
 }
@@ -472,7 +473,8 @@ TEST_F(CheckedSend, APresetStillMissingAfterTheResendsIsNamedAndCountedAsFailed)
     rig.run(m.syncDevices());
     auto log = events->snapshot();
     EXPECT_EQ(matching(log, "fail"), std::vector<std::string>{"fail confirm Lost 127.0.0.3 presetNotStored"});
-    EXPECT_EQ(matching(log, "resend "), (std::vector<std::string>{"resend Lost 127.0.0.3", "resend Lost 127.0.0.3"}));
+    EXPECT_EQ(matching(log, "resend "),
+              (std::vector<std::string>{"resend Lost 127.0.0.3", "resend Lost 127.0.0.3"}));
     EXPECT_EQ(m.failedItems(), 1);
     EXPECT_EQ(log.back(), "finish");
     EXPECT_EQ(b.sim->countLines("discarded preset Lost"), 3);
@@ -482,7 +484,8 @@ TEST_F(CheckedSend, APresetStillMissingAfterTheResendsIsNamedAndCountedAsFailed)
 
 TEST_F(CheckedSend, VerifyCatchesAPresetStoredWithOtherBytesAndSendsItAgain) {
     auto& once = rig.add({}, test::SimFaults{.corruptPresets = 1}.arguments());
-    auto& always = rig.add({}, test::SimFaults{.corruptPresets = 1 + ZeltoPresetManager::kSendRetries}.arguments());
+    auto& always =
+        rig.add({}, test::SimFaults{.corruptPresets = 1 + ZeltoPresetManager::kSendRetries}.arguments());
     writeLocal("Show", presetBytes("Show", 1500));
     rig.connectAll();
     auto m = checkedManager(rig.devices());

@@ -5,14 +5,13 @@
 
 #include <chrono>
 #include <filesystem>
-
 #include <nlohmann/json.hpp>
 
 #include "preset/Gzip.h"
 #include "support/NetNamespace.h"
+#include "support/SimProcess.h"
 #include "sync/MixerRig.h"
 #include "sync/PresetBytes.h"
-#include "support/SimProcess.h"
 #include "sync/ScratchMount.h"
 #include "sync/TempFolder.h"
 
@@ -321,7 +320,8 @@ TEST_F(ZeltoCli, VerifyFailsWhenAMixerStoresOtherBytes) {
     std::filesystem::remove(a.folder->path() + "Show.ZELTOshow");
     auto checked = runIn({"sync", "--verify"});
     EXPECT_EQ(checked.exitCode, 1) << checked.out << checked.err;
-    EXPECT_TRUE(contains(checked.err, "preset Show arrived changed on Sim1 - SN1 @ 127.0.0.2")) << checked.err;
+    EXPECT_TRUE(contains(checked.err, "preset Show arrived changed on Sim1 - SN1 @ 127.0.0.2"))
+        << checked.err;
 
     // The fifth store is faithful.
     auto copy = runIn({"copy", "Show", "--from", "local", "--to", "Sim1", "--verify"});
@@ -345,7 +345,8 @@ TEST_F(ZeltoCli, SyncUnderLossStoresEverythingOrExitsWithOne) {
     for (int i = 0; i < 30; ++i) {
         auto name = "Song " + std::to_string(i);
         auto path = lossy.folder->path() + name + ".ZELTOshow";
-        if (std::filesystem::exists(path) && fileBytes(path) == presetBytes(name, 2200, static_cast<unsigned>(i)))
+        if (std::filesystem::exists(path) &&
+            fileBytes(path) == presetBytes(name, 2200, static_cast<unsigned>(i)))
             continue;
         ++missing;
         EXPECT_EQ(r.exitCode, 1) << name << " is missing\n" << r.out << r.err;
@@ -357,9 +358,11 @@ TEST_F(ZeltoCli, SyncUnderLossStoresEverythingOrExitsWithOne) {
     RecordProperty("exit", r.exitCode);
     RecordProperty("missing", missing);
     std::size_t resends = 0;
-    for (auto at = r.out.find(" again: "); at != std::string::npos; at = r.out.find(" again: ", at + 1)) ++resends;
+    for (auto at = r.out.find(" again: "); at != std::string::npos; at = r.out.find(" again: ", at + 1))
+        ++resends;
     RecordProperty("resends", static_cast<int>(resends));
-    RecordProperty("ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    RecordProperty("ms",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 TEST_F(ZeltoCli, ReadOnlyFolderLosesNothing) {

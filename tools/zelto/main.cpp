@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
     copyCmd->add_option("--dir", copy.dir, "Sync folder (default: the shared default folder)")
         ->type_name("DIR");
     addNetworkOptions(copyCmd, copy.net);
-    copyCmd->add_flag("--verify", copy.verify, "Fetch the sent preset back and compare it with what was sent");
+    copyCmd->add_flag("--verify", copy.verify,
+                      "Fetch the sent preset back and compare it with what was sent");
 
     LoadArgs load;
     auto* loadCmd = app.add_subcommand("load", "Load a preset on a mixer (replaces its current settings)");
