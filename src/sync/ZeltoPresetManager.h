@@ -196,25 +196,33 @@ class ZeltoPresetManager {
     asio::awaitable<std::vector<RemoteZeltoPreset>> requestList(DevicePtr device);
     template <class F>
     auto onFiles(F work) -> asio::awaitable<decltype(work())>;
-    // Checks that `device` holds each of `presets`, just sent to it, sending
-    // what it lacks again up to kSendRetries times. Each preset that is still
-    // not held, by index, with why. Calls no failure delegate.
+    // Checks that each device holds each of the presets just sent to it,
+    // sending what it lacks again up to kSendRetries times; the devices share
+    // each round's store window. Per device, each preset that is still not
+    // held, by index, with why. Calls no failure delegate.
     struct Unconfirmed {
         std::size_t index;
         ZeltoPresetManagerError::Case why;
     };
+    struct SentPresets {
+        DevicePtr device;
+        std::vector<RemoteZeltoPreset> presets;
+    };
+    asio::awaitable<std::vector<std::vector<Unconfirmed>>> confirmSends(std::vector<SentPresets> sent);
     asio::awaitable<std::vector<Unconfirmed>> confirmSends(DevicePtr device,
                                                            std::vector<RemoteZeltoPreset> presets);
-    // Which of `sent` the device does not hold as sent, asking for its list
-    // until it names them all or the store window passes; none when no list
-    // came at all.
-    asio::awaitable<std::optional<std::vector<Unconfirmed>>> unconfirmed(
-        DevicePtr device, const std::vector<RemoteZeltoPreset>& sent);
-    // The device's list, asked for again (pauses growing from storePause) until
-    // `done` holds for its match keys or the store window passes; the last
-    // list received, none when none came.
-    asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> listUntil(
-        DevicePtr device, std::function<bool(const std::unordered_set<std::string>&)> done);
+    // Which of `sent` the device does not hold as sent, by its list `found`
+    // (every one when none came); with `verify`, each listed one is fetched.
+    asio::awaitable<std::vector<Unconfirmed>> unconfirmed(
+        DevicePtr device, const std::vector<RemoteZeltoPreset>& sent,
+        const std::optional<std::vector<RemoteZeltoPreset>>& found);
+    // Each device's list, asked for again (pauses growing from storePause)
+    // until its `done` holds for the list's match keys or the store window
+    // passes; the last list of each, none when it gave no answer.
+    using KeysDone = std::function<bool(const std::unordered_set<std::string>&)>;
+    asio::awaitable<std::vector<std::optional<std::vector<RemoteZeltoPreset>>>> listsUntil(
+        std::vector<DevicePtr> devices, std::vector<KeysDone> done);
+    asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> listUntil(DevicePtr device, KeysDone done);
     // Deletes a preset and waits until the device no longer lists it, asking
     // up to kSendRetries times more; false when it still lists it.
     asio::awaitable<bool> deleteChecked(DevicePtr device, std::string name);

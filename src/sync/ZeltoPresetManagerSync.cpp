@@ -117,29 +117,35 @@ asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoPresetManager::requestList(
     }
 }
 
-asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> ZeltoPresetManager::listUntil(
-    DevicePtr device, std::function<bool(const std::unordered_set<std::string>&)> done) {
+asio::awaitable<std::vector<std::optional<std::vector<RemoteZeltoPreset>>>> ZeltoPresetManager::listsUntil(
+    std::vector<DevicePtr> devices, std::vector<KeysDone> done) {
     using Clock = std::chrono::steady_clock;
     auto state = co_await asio::this_coro::cancellation_state;
     const auto deadline = Clock::now() + timeouts.storeWindow;
     auto pause = timeouts.storePause;
-    std::optional<std::vector<RemoteZeltoPreset>> listed;
+    std::vector<std::optional<std::vector<RemoteZeltoPreset>>> listed(devices.size());
+    // Asked no more: its list is what was wanted, or it gave no answer.
+    std::vector<bool> settled(devices.size(), false);
     for (;;) {
-        try {
-            auto request = requestList(device);
-            listed = co_await std::move(request);
-            if (done(matchKeys(*listed))) break;
-        } catch (const std::exception& e) {
-            if (cancelled(state)) throw;
-            logFormat(LogCategory::sync, LogLevel::debug, "no preset list from %s to confirm a change: %s",
-                      device->description().c_str(), e.what());
-            // Only a lost answer is worth asking again; a session that ended will not answer.
-            if (!dynamic_cast<const OSCConnectionError*>(&e)) break;
+        for (std::size_t d = 0; d < devices.size(); ++d) {
+            if (settled[d]) continue;
+            try {
+                auto request = requestList(devices[d]);
+                listed[d] = co_await std::move(request);
+                settled[d] = done[d](matchKeys(*listed[d]));
+            } catch (const std::exception& e) {
+                if (cancelled(state)) throw;
+                // requestList has asked again after a lost answer already.
+                logFormat(LogCategory::sync, LogLevel::debug,
+                          "no preset list from %s to confirm a change: %s", devices[d]->description().c_str(),
+                          e.what());
+                settled[d] = true;
+            }
         }
         auto now = Clock::now();
-        if (now >= deadline) break;
+        if (std::all_of(settled.begin(), settled.end(), [](bool s) { return s; }) || now >= deadline) break;
         auto wait = std::min<Clock::duration>(pause, deadline - now);
-        asio::steady_timer timer(device->executor(), wait);
+        asio::steady_timer timer(devices.front()->executor(), wait);
         auto waiting = timer.async_wait(asio::use_awaitable);
         co_await std::move(waiting);
         if (cancelled(state)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cancelled);
@@ -148,19 +154,24 @@ asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> ZeltoPresetManage
     co_return listed;
 }
 
-asio::awaitable<std::optional<std::vector<ZeltoPresetManager::Unconfirmed>>> ZeltoPresetManager::unconfirmed(
-    DevicePtr device, const std::vector<RemoteZeltoPreset>& sent) {
-    auto holdsAll = [&sent](const std::unordered_set<std::string>& keys) {
-        return std::all_of(sent.begin(), sent.end(),
-                           [&](const RemoteZeltoPreset& p) { return keys.contains(matchKey(p.name)); });
-    };
-    auto listing = listUntil(device, holdsAll);
-    auto found = co_await std::move(listing);
-    if (!found) co_return std::nullopt;
+asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> ZeltoPresetManager::listUntil(DevicePtr device,
+                                                                                             KeysDone done) {
+    auto listing = listsUntil({std::move(device)}, {std::move(done)});
+    auto lists = co_await std::move(listing);
+    co_return std::move(lists.front());
+}
+
+asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager::unconfirmed(
+    DevicePtr device, const std::vector<RemoteZeltoPreset>& sent,
+    const std::optional<std::vector<RemoteZeltoPreset>>& found) {
+    std::vector<Unconfirmed> result;
+    if (!found) {
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            result.push_back({i, ZeltoPresetManagerError::Case::presetNotStored});
+        co_return result;
+    }
     const std::vector<RemoteZeltoPreset>& listed = *found;
     const auto keys = matchKeys(listed);
-
-    std::vector<Unconfirmed> result;
     for (std::size_t i = 0; i < sent.size(); ++i) {
         auto key = matchKey(sent[i].name);
         if (!keys.contains(key)) {
@@ -181,36 +192,63 @@ asio::awaitable<std::optional<std::vector<ZeltoPresetManager::Unconfirmed>>> Zel
     co_return result;
 }
 
-asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager::confirmSends(
-    DevicePtr device, std::vector<RemoteZeltoPreset> presets) {
-    std::vector<std::size_t> pending(presets.size());
-    for (std::size_t i = 0; i < pending.size(); ++i) pending[i] = i;
+asio::awaitable<std::vector<std::vector<ZeltoPresetManager::Unconfirmed>>> ZeltoPresetManager::confirmSends(
+    std::vector<SentPresets> sent) {
+    const std::size_t count = sent.size();
+    std::vector<std::vector<Unconfirmed>> missing(count);
+    // Per device, the indices of its presets still to be confirmed.
+    std::vector<std::vector<std::size_t>> pending(count);
+    for (std::size_t d = 0; d < count; ++d)
+        for (std::size_t i = 0; i < sent[d].presets.size(); ++i) pending[d].push_back(i);
     for (int round = 0;; ++round) {
-        std::vector<RemoteZeltoPreset> checked;
-        for (auto index : pending) checked.push_back(presets[index]);
-        auto checking = unconfirmed(device, checked);
-        auto found = co_await std::move(checking);
-        std::vector<Unconfirmed> missing;
-        if (!found) {
-            // A mixer that answers no list takes no resend either: each is unconfirmed.
-            for (auto index : pending)
-                missing.push_back({index, ZeltoPresetManagerError::Case::presetNotStored});
-            co_return missing;
+        // Every device of this round shares one store window.
+        std::vector<std::size_t> asked;
+        std::vector<DevicePtr> devices;
+        std::vector<std::vector<RemoteZeltoPreset>> checked;
+        for (std::size_t d = 0; d < count; ++d) {
+            if (pending[d].empty()) continue;
+            asked.push_back(d);
+            devices.push_back(sent[d].device);
+            checked.emplace_back();
+            for (auto index : pending[d]) checked.back().push_back(sent[d].presets[index]);
         }
-        missing = std::move(*found);
-        for (auto& item : missing) item.index = pending[item.index];
-        if (missing.empty() || round == kSendRetries) co_return missing;
-        pending.clear();
-        for (const auto& item : missing) {
-            const auto& preset = presets[item.index];
-            pending.push_back(item.index);
-            if (delegate) delegate->presetManagerWillResendPreset(preset, device);
-            // A mixer keeps one preset per name: the wrong content goes first.
-            if (item.why == ZeltoPresetManagerError::Case::presetStoredDifferently)
-                device->deletePreset(preset.name);
-            device->sendPreset(preset, false);
+        if (asked.empty()) co_return missing;
+        std::vector<KeysDone> holdsAll;
+        for (const auto& presets : checked) {
+            holdsAll.push_back([&presets](const std::unordered_set<std::string>& keys) {
+                return std::all_of(presets.begin(), presets.end(), [&](const RemoteZeltoPreset& p) {
+                    return keys.contains(matchKey(p.name));
+                });
+            });
+        }
+        auto listing = listsUntil(devices, std::move(holdsAll));
+        auto lists = co_await std::move(listing);
+        for (std::size_t a = 0; a < asked.size(); ++a) {
+            const std::size_t d = asked[a];
+            auto checking = unconfirmed(devices[a], checked[a], lists[a]);
+            missing[d] = co_await std::move(checking);
+            for (auto& item : missing[d]) item.index = pending[d][item.index];
+            pending[d].clear();
+            // A mixer that answers no list takes no resend either.
+            if (!lists[a] || round == kSendRetries) continue;
+            for (const auto& item : missing[d]) {
+                const auto& preset = sent[d].presets[item.index];
+                pending[d].push_back(item.index);
+                if (delegate) delegate->presetManagerWillResendPreset(preset, devices[a]);
+                // A mixer keeps one preset per name: the wrong content goes first.
+                if (item.why == ZeltoPresetManagerError::Case::presetStoredDifferently)
+                    devices[a]->deletePreset(preset.name);
+                devices[a]->sendPreset(preset, false);
+            }
         }
     }
+}
+
+asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager::confirmSends(
+    DevicePtr device, std::vector<RemoteZeltoPreset> presets) {
+    auto confirming = confirmSends(std::vector<SentPresets>{{std::move(device), std::move(presets)}});
+    auto missing = co_await std::move(confirming);
+    co_return std::move(missing.front());
 }
 
 asio::awaitable<bool> ZeltoPresetManager::deleteChecked(DevicePtr device, std::string name) {
@@ -351,7 +389,7 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     std::unordered_map<std::string, std::string> fileOf;
     for (const auto& listed : localList) fileOf.try_emplace(matchKey(listed.name), listed.name);
     // What each mixer was sent, kept until it is confirmed.
-    std::vector<std::pair<DevicePtr, std::vector<RemoteZeltoPreset>>> sentTo;
+    std::vector<SentPresets> sentTo;
     std::string loadedKey;
     std::optional<RemoteZeltoPreset> loaded;
     std::exception_ptr loadError;
@@ -396,22 +434,20 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         planned.to->sendPreset(*loaded, false);
         send([&](auto& d) { d.presetManagerDidSendPreset(*loaded, planned.to, false); });
         auto sent =
-            std::find_if(sentTo.begin(), sentTo.end(), [&](const auto& s) { return s.first == planned.to; });
-        if (sent == sentTo.end()) sent = sentTo.insert(sentTo.end(), {planned.to, {}});
-        sent->second.push_back(*loaded);
+            std::find_if(sentTo.begin(), sentTo.end(), [&](const auto& s) { return s.device == planned.to; });
+        if (sent == sentTo.end()) sent = sentTo.insert(sentTo.end(), SentPresets{planned.to, {}});
+        sent->presets.push_back(*loaded);
     }
 
     // A mixer drops a preset that lost a segment without a word: only its list tells.
-    for (const auto& entry : sentTo) {
-        const DevicePtr& device = entry.first;
-        const std::vector<RemoteZeltoPreset>& presets = entry.second;
-        auto confirming = confirmSends(device, presets);
-        auto failed = co_await std::move(confirming);
-        for (const auto& item : failed) {
+    auto confirming = confirmSends(sentTo);
+    auto failed = co_await std::move(confirming);
+    for (std::size_t d = 0; d < sentTo.size(); ++d) {
+        for (const auto& item : failed[d]) {
             ++failedItems_;
-            send([&](auto& d) {
-                d.presetManagerDidFailConfirmingPreset(presets[item.index].name, device,
-                                                       ZeltoPresetManagerError(item.why));
+            send([&](auto& del) {
+                del.presetManagerDidFailConfirmingPreset(sentTo[d].presets[item.index].name, sentTo[d].device,
+                                                         ZeltoPresetManagerError(item.why));
             });
         }
     }
