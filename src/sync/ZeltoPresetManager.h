@@ -182,7 +182,10 @@ class ZeltoPresetManager {
     // at once with `cancelled`, sending and writing nothing more (preset files
     // are only ever replaced whole). The manager must outlive them.
     asio::awaitable<void> syncDevices();
-    // A null device is the local folder.
+    // A null device is the local folder. A copy to a mixer that does not
+    // confirm the preset (see `verify`) throws presetNotStored or
+    // presetStoredDifferently; when it replaced a preset of that name, the
+    // previous version, fetched before the delete, has been sent back by then.
     asio::awaitable<void> copyPreset(std::string name, DevicePtr from, DevicePtr to);
 
   private:
