@@ -339,6 +339,21 @@ TEST_F(Cancel, CopyEndsAtOnce) {
     EXPECT_TRUE(local.entries().empty());
 }
 
+TEST_F(Cancel, SyncEndsAtOnceWhileItWaitsForAMixerToListWhatItSent) {
+    rig.add({}, test::SimFaults{.dropPresets = 1}.arguments());
+    writeLocal("L", presetBytes("L"));
+    rig.connectAll();
+    auto m = manager(rig.devices());
+    m.timeouts.storeWindow = std::chrono::seconds(10);
+    // After the send the sync asks for the list, then waits between asks.
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(cancelAt(m.syncDevices(), "send L 127.0.0.2"), ZeltoPresetManagerError::Case::cancelled);
+    EXPECT_LT(reaction, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << "the window ran out";
+    EXPECT_EQ(matching(events->snapshot(), "resend "), std::vector<std::string>{});
+    EXPECT_EQ(matching(events->snapshot(), "fail"), std::vector<std::string>{});
+}
+
 class Copy : public Sync {
   protected:
     void SetUp() override {
