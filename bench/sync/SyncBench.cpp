@@ -61,8 +61,8 @@ void BM_SyncThreeMixers(benchmark::State& state) {
         auto start = std::chrono::steady_clock::now();
         rig.run(manager.syncDevices());
         auto engineDone = std::chrono::steady_clock::now();
-        // Sends are unacknowledged: the sync is over once every mixer has
-        // taken in what was sent, which a list request queued behind shows.
+        // The sync confirms its sends on each mixer's list (and resends what
+        // a mixer dropped); a list asked here counts what every mixer holds.
         std::size_t held = 0;
         for (auto& device : rig.devices()) held += rig.run(device->requestPresetList(10'000'000'000)).size();
 

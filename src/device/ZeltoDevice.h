@@ -69,6 +69,8 @@ class ZeltoDevice : public std::enable_shared_from_this<ZeltoDevice> {
     std::uint16_t port() const { return devicePort; }
     std::uint16_t listenPort() const { return listenPort_; }
     const ZeltoTimings& timings() const { return timings_; }
+    // The pool that runs the session, for the caller's own timers.
+    Executor executor() const { return io_.get_executor(); }
 
     std::optional<std::chrono::steady_clock::time_point> lastSeen() const;
     // A sign of life within the online window.

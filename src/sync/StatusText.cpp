@@ -61,6 +61,23 @@ std::string failedSending(const std::string& presetName, const DevicePtr& to, co
     return "failed sending preset " + presetName + " to " + deviceDescription(to) + ": " + errorText(error);
 }
 
+std::string failedConfirming(const std::string& presetName, const DevicePtr& to,
+                             const std::exception& error) {
+    auto* managerError = dynamic_cast<const ZeltoPresetManagerError*>(&error);
+    bool changed =
+        managerError && managerError->errorCase() == ZeltoPresetManagerError::Case::presetStoredDifferently;
+    return "preset " + presetName + (changed ? " arrived changed on " : " did not arrive on ") +
+           deviceDescription(to);
+}
+
+std::string restoredPrevious(const std::string& presetName, const DevicePtr& to) {
+    return "restored the previous " + presetName + " on " + deviceDescription(to);
+}
+
+std::string couldNotRestorePrevious(const std::string& presetName, const DevicePtr& to) {
+    return "could not restore the previous " + presetName + " on " + deviceDescription(to);
+}
+
 std::string failedReloadingLocalPresets(const std::exception& error) {
     return "failed reloading local presets: " + errorText(error);
 }
@@ -136,10 +153,29 @@ void StatusTextDelegate::presetManagerDidSendPreset(const RemoteZeltoPreset& pre
                false);
 }
 
-
 void StatusTextDelegate::presetManagerDidFailSendingPreset(const std::string& name, const DevicePtr& to,
                                                            const std::exception& error) {
     statusLine(failedSending(name, to, error), true);
+}
+
+void StatusTextDelegate::presetManagerWillResendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to) {
+    statusLine(
+        "sending preset " + preset.name + " to " + deviceDescription(to) + " again: not stored as sent",
+        false);
+}
+
+void StatusTextDelegate::presetManagerDidFailConfirmingPreset(const std::string& name, const DevicePtr& to,
+                                                              const std::exception& error) {
+    statusLine(failedConfirming(name, to, error), true);
+}
+
+// Both are red: the copy failed either way, and the mixer holds its old preset only if restored.
+void StatusTextDelegate::presetManagerDidRestorePreset(const std::string& name, const DevicePtr& to) {
+    statusLine(restoredPrevious(name, to), true);
+}
+
+void StatusTextDelegate::presetManagerDidFailRestoringPreset(const std::string& name, const DevicePtr& to) {
+    statusLine(couldNotRestorePrevious(name, to), true);
 }
 
 }  // namespace zelto::statustext

@@ -44,6 +44,11 @@ std::string presetsNotCopied(int failed, int total);
 std::string presetsNotSynchronised(int failed);
 // A planned send that could not be made.
 std::string failedSending(const std::string& presetName, const DevicePtr& to, const std::exception& error);
+// A sent preset that the mixer does not hold as sent, after every resend
+// ("preset X did not arrive on MIXER", or "... arrived changed on MIXER").
+std::string failedConfirming(const std::string& presetName, const DevicePtr& to, const std::exception& error);
+std::string restoredPrevious(const std::string& presetName, const DevicePtr& to);
+std::string couldNotRestorePrevious(const std::string& presetName, const DevicePtr& to);
 
 // Turns every event of the preset manager into its status lines.
 class StatusTextDelegate : public ZeltoPresetManagerDelegate {
@@ -69,6 +74,11 @@ class StatusTextDelegate : public ZeltoPresetManagerDelegate {
                                     bool overwriting) override;
     void presetManagerDidFailSendingPreset(const std::string& name, const DevicePtr& to,
                                            const std::exception& error) override;
+    void presetManagerWillResendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to) override;
+    void presetManagerDidFailConfirmingPreset(const std::string& name, const DevicePtr& to,
+                                              const std::exception& error) override;
+    void presetManagerDidRestorePreset(const std::string& name, const DevicePtr& to) override;
+    void presetManagerDidFailRestoringPreset(const std::string& name, const DevicePtr& to) override;
 };
 
 }  // namespace zelto::statustext

@@ -43,6 +43,10 @@ const char* ZeltoPresetManagerError::what() const noexcept {
             return "cannotKeepOldPreset";
         case Case::undoIncomplete:
             return "undoIncomplete";
+        case Case::presetNotStored:
+            return "presetNotStored";
+        case Case::presetStoredDifferently:
+            return "presetStoredDifferently";
         case Case::cancelled:
             return "cancelled";
     }

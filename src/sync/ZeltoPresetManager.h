@@ -2,7 +2,9 @@
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
+#include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +35,12 @@ class ZeltoPresetManagerError : public std::exception {
         // An undo could not put back everything (a mixer is not there, a
         // kept version is missing); what it could, it did.
         undoIncomplete,
+        // A sent preset that the mixer did not list (or that could not be read
+        // back) after every resend: a segment was lost and the mixer dropped it.
+        presetNotStored,
+        // A sent preset that the mixer holds with other content (only checked
+        // when the manager verifies).
+        presetStoredDifferently,
         // The caller cancelled the operation (asio per-operation cancellation).
         cancelled
     };
@@ -84,6 +92,16 @@ class ZeltoPresetManagerDelegate {
     // or its fetch failed).
     virtual void presetManagerDidFailSendingPreset(const std::string& /*name*/, const DevicePtr& /*to*/,
                                                    const std::exception& /*error*/) {}
+    // A sent preset that the mixer did not hold as sent, sent once more.
+    virtual void presetManagerWillResendPreset(const RemoteZeltoPreset& /*preset*/, const DevicePtr& /*to*/) {
+    }
+    // A sent preset that the mixer still did not hold as sent after every
+    // resend; `error` is presetNotStored or presetStoredDifferently.
+    virtual void presetManagerDidFailConfirmingPreset(const std::string& /*name*/, const DevicePtr& /*to*/,
+                                                      const std::exception& /*error*/) {}
+    // A copy that could not replace a mixer's preset sent the previous one back.
+    virtual void presetManagerDidRestorePreset(const std::string& /*name*/, const DevicePtr& /*to*/) {}
+    virtual void presetManagerDidFailRestoringPreset(const std::string& /*name*/, const DevicePtr& /*to*/) {}
 };
 
 // Keeps a local sync folder and a set of mixers holding the same presets
@@ -98,12 +116,19 @@ class ZeltoPresetManager {
     // A fetch or a list request that times out is asked for again this many times.
     static constexpr int kFetchRetries = 2;
     static constexpr int kListRetries = 2;
+    // A preset that a mixer does not hold after its send is sent this many times more.
+    static constexpr int kSendRetries = 2;
 
     // Waits in nanoseconds; the protocol's values by default, shorter in tests.
     struct Timeouts {
         std::uint64_t list = kListTimeout;
         std::uint64_t connect = kConnectTimeout;
         std::uint64_t preset = kPresetTimeout;
+        // How long a mixer's list is asked for again until it names every
+        // preset just sent (a mixer stores a preset a little after its last
+        // datagram); the pauses between the asks grow from `storePause`.
+        std::chrono::milliseconds storeWindow{2000};
+        std::chrono::milliseconds storePause{50};
     };
 
     // `localPath` gets a trailing '/' when it lacks one.
@@ -132,6 +157,12 @@ class ZeltoPresetManager {
     History& history() { return *history_; }
     // The operation the last run recorded its history entries under.
     const HistoryOperation& lastOperation() const { return operation_; }
+    // Every preset sent to a mixer is checked on its list afterwards; with
+    // `verify` it is also fetched back and compared with what was sent (bytes,
+    // else the decoded documents). A preset that fails the check is sent again
+    // (kSendRetries), then is a failed item of a sync, or ends a copy with
+    // presetNotStored or presetStoredDifferently.
+    bool verify = false;
     // Items of the last sync or copy that failed without ending it: presets
     // that could not be fetched, written or sent.
     int failedItems() const { return failedItems_; }
@@ -176,7 +207,10 @@ class ZeltoPresetManager {
     // at once with `cancelled`, sending and writing nothing more (preset files
     // are only ever replaced whole). The manager must outlive them.
     asio::awaitable<void> syncDevices();
-    // A null device is the local folder.
+    // A null device is the local folder. A copy to a mixer that does not
+    // confirm the preset (see `verify`) throws presetNotStored or
+    // presetStoredDifferently; when it replaced a preset of that name, the
+    // previous version, fetched before the delete, has been sent back by then.
     asio::awaitable<void> copyPreset(std::string name, DevicePtr from, DevicePtr to);
     // Fetches and keeps the mixer's preset, then deletes it there;
     // presetDoesNotExist when the mixer does not list it.
@@ -201,13 +235,47 @@ class ZeltoPresetManager {
     asio::awaitable<std::vector<RemoteZeltoPreset>> requestList(DevicePtr device);
     template <class F>
     auto onFiles(F work) -> asio::awaitable<decltype(work())>;
+    // Checks that each device holds each of the presets just sent to it,
+    // sending what it lacks again up to kSendRetries times; the devices share
+    // each round's store window. Per device, each preset that is still not
+    // held, by index, with why. Calls no failure delegate.
+    struct Unconfirmed {
+        std::size_t index;
+        ZeltoPresetManagerError::Case why;
+    };
+    struct SentPresets {
+        DevicePtr device;
+        std::vector<RemoteZeltoPreset> presets;
+    };
+    asio::awaitable<std::vector<std::vector<Unconfirmed>>> confirmSends(std::vector<SentPresets> sent);
+    asio::awaitable<std::vector<Unconfirmed>> confirmSends(DevicePtr device,
+                                                           std::vector<RemoteZeltoPreset> presets);
+    // Which of `sent` the device does not hold as sent, by its list `found`
+    // (every one when none came); with `verify`, each listed one is fetched.
+    asio::awaitable<std::vector<Unconfirmed>> unconfirmed(
+        DevicePtr device, const std::vector<RemoteZeltoPreset>& sent,
+        const std::optional<std::vector<RemoteZeltoPreset>>& found);
+    // Each device's list, asked for again (pauses growing from storePause)
+    // until its `done` holds for the list's match keys or the store window
+    // passes; the last list of each, none when it gave no answer.
+    using KeysDone = std::function<bool(const std::unordered_set<std::string>&)>;
+    asio::awaitable<std::vector<std::optional<std::vector<RemoteZeltoPreset>>>> listsUntil(
+        std::vector<DevicePtr> devices, std::vector<KeysDone> done);
+    asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> listUntil(DevicePtr device, KeysDone done);
+    // Deletes a preset and waits until the device no longer lists it, asking
+    // up to kSendRetries times more; false when it still lists it.
+    asio::awaitable<bool> deleteChecked(DevicePtr device, std::string name);
+    // Sends back the version of a preset that a failed copy deleted, and checks it arrived.
+    asio::awaitable<void> restorePrevious(DevicePtr device, RemoteZeltoPreset previous);
     void reportFailedSend(const std::string& name, const DevicePtr& to, const std::exception& error);
     // History steps of a run.
     void beginOperation(std::string kind, std::string source, std::string undoes = {});
     asio::awaitable<void> connectDevice(const DevicePtr& device);
     // Fetches a mixer's preset and keeps it (force: goes on when it cannot).
+    // `fetched`: the preset already fetched, if it was (none: fetched here).
     asio::awaitable<void> keepDevicePreset(DevicePtr device, RemoteZeltoPreset listed, HistoryEvent event,
-                                           std::string reason);
+                                           std::string reason,
+                                           std::optional<RemoteZeltoPreset> fetched = std::nullopt);
     // Sends `preset` to `to`, first keeping and deleting one of that name.
     asio::awaitable<void> putOnDevice(RemoteZeltoPreset preset, DevicePtr to, std::string replacedReason);
     asio::awaitable<void> recordAdded(std::string name, HistoryLocation location);

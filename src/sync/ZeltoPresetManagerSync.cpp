@@ -3,18 +3,20 @@
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_state.hpp>
 #include <asio/co_spawn.hpp>
-#include <asio/use_awaitable.hpp>
-#include <unordered_map>
+#include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
 #include <filesystem>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 
-#include "device/ZeltoDevice.h"
+#include "async/Log.h"
 #include "async/Offload.h"
+#include "device/ZeltoDevice.h"
+#include "osc/OSCTransportErrors.h"
 #include "sync/PresetFiles.h"
 #include "sync/SyncPlan.h"
-#include "osc/OSCTransportErrors.h"
 #include "sync/ZeltoPresetManager.h"
 #include "async/Log.h"
 
@@ -37,6 +39,19 @@ std::vector<DevicePtr> distinctDevices(const std::vector<DevicePtr>& devices) {
         if (!seen) result.push_back(device);
     }
     return result;
+}
+
+// What a mixer holds is what was sent: the same bytes, or, for a mixer that
+// stores a preset re-encoded, the same document.
+bool sameContent(const RemoteZeltoPreset& sent, const RemoteZeltoPreset& held) {
+    if (sent.bytes == held.bytes) return true;
+    try {
+        auto a = sent.parse();
+        auto b = held.parse();
+        return a && b && *a == *b;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -101,6 +116,166 @@ asio::awaitable<std::vector<RemoteZeltoPreset>> ZeltoPresetManager::requestList(
                 throw;
         }
     }
+}
+
+asio::awaitable<std::vector<std::optional<std::vector<RemoteZeltoPreset>>>> ZeltoPresetManager::listsUntil(
+    std::vector<DevicePtr> devices, std::vector<KeysDone> done) {
+    using Clock = std::chrono::steady_clock;
+    auto state = co_await asio::this_coro::cancellation_state;
+    const auto deadline = Clock::now() + timeouts.storeWindow;
+    auto pause = timeouts.storePause;
+    std::vector<std::optional<std::vector<RemoteZeltoPreset>>> listed(devices.size());
+    // Asked no more: its list is what was wanted, or it gave no answer.
+    std::vector<bool> settled(devices.size(), false);
+    for (;;) {
+        for (std::size_t d = 0; d < devices.size(); ++d) {
+            if (settled[d]) continue;
+            try {
+                auto request = requestList(devices[d]);
+                listed[d] = co_await std::move(request);
+                settled[d] = done[d](matchKeys(*listed[d]));
+            } catch (const std::exception& e) {
+                if (cancelled(state)) throw;
+                // requestList has asked again after a lost answer already.
+                logFormat(LogCategory::sync, LogLevel::debug,
+                          "no preset list from %s to confirm a change: %s", devices[d]->description().c_str(),
+                          e.what());
+                settled[d] = true;
+            }
+        }
+        auto now = Clock::now();
+        if (std::all_of(settled.begin(), settled.end(), [](bool s) { return s; }) || now >= deadline) break;
+        auto wait = std::min<Clock::duration>(pause, deadline - now);
+        asio::steady_timer timer(devices.front()->executor(), wait);
+        auto waiting = timer.async_wait(asio::use_awaitable);
+        co_await std::move(waiting);
+        if (cancelled(state)) throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cancelled);
+        pause *= 2;
+    }
+    co_return listed;
+}
+
+asio::awaitable<std::optional<std::vector<RemoteZeltoPreset>>> ZeltoPresetManager::listUntil(DevicePtr device,
+                                                                                             KeysDone done) {
+    auto listing = listsUntil({std::move(device)}, {std::move(done)});
+    auto lists = co_await std::move(listing);
+    co_return std::move(lists.front());
+}
+
+asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager::unconfirmed(
+    DevicePtr device, const std::vector<RemoteZeltoPreset>& sent,
+    const std::optional<std::vector<RemoteZeltoPreset>>& found) {
+    std::vector<Unconfirmed> result;
+    if (!found) {
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            result.push_back({i, ZeltoPresetManagerError::Case::presetNotStored});
+        co_return result;
+    }
+    const std::vector<RemoteZeltoPreset>& listed = *found;
+    const auto keys = matchKeys(listed);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        auto key = matchKey(sent[i].name);
+        if (!keys.contains(key)) {
+            result.push_back({i, ZeltoPresetManagerError::Case::presetNotStored});
+            continue;
+        }
+        if (!verify) continue;
+        auto entry = std::find_if(listed.begin(), listed.end(),
+                                  [&](const RemoteZeltoPreset& p) { return matchKey(p.name) == key; });
+        auto fetching = fetchPreset(device, *entry);
+        auto held = co_await std::move(fetching);
+        // What cannot be read back is not known to be stored.
+        if (!held)
+            result.push_back({i, ZeltoPresetManagerError::Case::presetNotStored});
+        else if (!sameContent(sent[i], *held))
+            result.push_back({i, ZeltoPresetManagerError::Case::presetStoredDifferently});
+    }
+    co_return result;
+}
+
+asio::awaitable<std::vector<std::vector<ZeltoPresetManager::Unconfirmed>>> ZeltoPresetManager::confirmSends(
+    std::vector<SentPresets> sent) {
+    const std::size_t count = sent.size();
+    std::vector<std::vector<Unconfirmed>> missing(count);
+    // Per device, the indices of its presets still to be confirmed.
+    std::vector<std::vector<std::size_t>> pending(count);
+    for (std::size_t d = 0; d < count; ++d)
+        for (std::size_t i = 0; i < sent[d].presets.size(); ++i) pending[d].push_back(i);
+    for (int round = 0;; ++round) {
+        // Every device of this round shares one store window.
+        std::vector<std::size_t> asked;
+        std::vector<DevicePtr> devices;
+        std::vector<std::vector<RemoteZeltoPreset>> checked;
+        for (std::size_t d = 0; d < count; ++d) {
+            if (pending[d].empty()) continue;
+            asked.push_back(d);
+            devices.push_back(sent[d].device);
+            checked.emplace_back();
+            for (auto index : pending[d]) checked.back().push_back(sent[d].presets[index]);
+        }
+        if (asked.empty()) co_return missing;
+        std::vector<KeysDone> holdsAll;
+        for (const auto& presets : checked) {
+            holdsAll.push_back([&presets](const std::unordered_set<std::string>& keys) {
+                return std::all_of(presets.begin(), presets.end(), [&](const RemoteZeltoPreset& p) {
+                    return keys.contains(matchKey(p.name));
+                });
+            });
+        }
+        auto listing = listsUntil(devices, std::move(holdsAll));
+        auto lists = co_await std::move(listing);
+        for (std::size_t a = 0; a < asked.size(); ++a) {
+            const std::size_t d = asked[a];
+            auto checking = unconfirmed(devices[a], checked[a], lists[a]);
+            missing[d] = co_await std::move(checking);
+            for (auto& item : missing[d]) item.index = pending[d][item.index];
+            pending[d].clear();
+            // A mixer that answers no list takes no resend either.
+            if (!lists[a] || round == kSendRetries) continue;
+            for (const auto& item : missing[d]) {
+                const auto& preset = sent[d].presets[item.index];
+                pending[d].push_back(item.index);
+                if (delegate) delegate->presetManagerWillResendPreset(preset, devices[a]);
+                // A mixer keeps one preset per name: the wrong content goes first.
+                if (item.why == ZeltoPresetManagerError::Case::presetStoredDifferently)
+                    devices[a]->deletePreset(preset.name);
+                devices[a]->sendPreset(preset, false);
+            }
+        }
+    }
+}
+
+asio::awaitable<std::vector<ZeltoPresetManager::Unconfirmed>> ZeltoPresetManager::confirmSends(
+    DevicePtr device, std::vector<RemoteZeltoPreset> presets) {
+    auto confirming = confirmSends(std::vector<SentPresets>{{std::move(device), std::move(presets)}});
+    auto missing = co_await std::move(confirming);
+    co_return std::move(missing.front());
+}
+
+asio::awaitable<bool> ZeltoPresetManager::deleteChecked(DevicePtr device, std::string name) {
+    const auto key = matchKey(name);
+    auto gone = [&key](const std::unordered_set<std::string>& keys) { return !keys.contains(key); };
+    for (int attempt = 0; attempt <= kSendRetries; ++attempt) {
+        device->deletePreset(name);
+        auto listing = listUntil(device, gone);
+        auto listed = co_await std::move(listing);
+        if (!listed) co_return false;
+        if (gone(matchKeys(*listed))) co_return true;
+    }
+    co_return false;
+}
+
+asio::awaitable<void> ZeltoPresetManager::restorePrevious(DevicePtr device, RemoteZeltoPreset previous) {
+    const std::string name = previous.name;
+    device->deletePreset(name);
+    device->sendPreset(previous, false);
+    auto confirming = confirmSends(device, {std::move(previous)});
+    auto failed = co_await std::move(confirming);
+    if (!delegate) co_return;
+    if (failed.empty())
+        delegate->presetManagerDidRestorePreset(name, device);
+    else
+        delegate->presetManagerDidFailRestoringPreset(name, device);
 }
 
 void ZeltoPresetManager::reportFailedSend(const std::string& name, const DevicePtr& to,
@@ -216,6 +391,8 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
     // Each name's file, by its match key; a preset is loaded once for all devices.
     std::unordered_map<std::string, std::string> fileOf;
     for (const auto& listed : localList) fileOf.try_emplace(matchKey(listed.name), listed.name);
+    // What each mixer was sent, kept until it is confirmed.
+    std::vector<SentPresets> sentTo;
     std::string loadedKey;
     std::optional<RemoteZeltoPreset> loaded;
     std::exception_ptr loadError;
@@ -260,6 +437,23 @@ asio::awaitable<void> ZeltoPresetManager::syncSteps() {
         planned.to->sendPreset(*loaded, false);
         co_await recordAdded(loaded->name, historyLocation(planned.to));
         send([&](auto& d) { d.presetManagerDidSendPreset(*loaded, planned.to, false); });
+        auto sent =
+            std::find_if(sentTo.begin(), sentTo.end(), [&](const auto& s) { return s.device == planned.to; });
+        if (sent == sentTo.end()) sent = sentTo.insert(sentTo.end(), SentPresets{planned.to, {}});
+        sent->presets.push_back(*loaded);
+    }
+
+    // A mixer drops a preset that lost a segment without a word: only its list tells.
+    auto confirming = confirmSends(sentTo);
+    auto failed = co_await std::move(confirming);
+    for (std::size_t d = 0; d < sentTo.size(); ++d) {
+        for (const auto& item : failed[d]) {
+            ++failedItems_;
+            send([&](auto& del) {
+                del.presetManagerDidFailConfirmingPreset(sentTo[d].presets[item.index].name, sentTo[d].device,
+                                                         ZeltoPresetManagerError(item.why));
+            });
+        }
     }
 }
 
@@ -338,14 +532,42 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
     if (!preset.bytes || preset.bytes->empty()) {
         throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::emptyPreset);
     }
-    auto held = std::find_if(destinationList.begin(), destinationList.end(),
-                             [&](const RemoteZeltoPreset& p) { return p.name == name; });
-    if (held != destinationList.end()) {
-        co_await keepDevicePreset(to, *held, HistoryEvent::replaced, "replaced by " + source_);
-        to->deletePreset(name);
+    std::optional<RemoteZeltoPreset> previous;
+    std::optional<ZeltoPresetManagerError::Case> failure;
+    auto replaced = std::find_if(destinationList.begin(), destinationList.end(),
+                                 [&](const RemoteZeltoPreset& p) { return p.name == name; });
+    if (replaced != destinationList.end()) {
+        // Kept in memory, to be sent back when the new version does not arrive.
+        auto keeping = fetchPreset(to, *replaced);
+        previous = co_await std::move(keeping);
+        // And in the history: without a copy there the copy stops, unless forced.
+        auto storing = keepDevicePreset(to, *replaced, HistoryEvent::replaced, "replaced by " + source_, previous);
+        co_await std::move(storing);
+        // Gone from the list before the new version is sent: otherwise a lost
+        // delete and a lost send would look like a stored preset.
+        auto deleting = deleteChecked(to, name);
+        bool deleted = co_await std::move(deleting);
+        if (!deleted) failure = ZeltoPresetManagerError::Case::presetNotStored;
     }
-    to->sendPreset(preset, false);
-    if (held == destinationList.end()) co_await recordAdded(name, historyLocation(to));
+    if (!failure) {
+        to->sendPreset(preset, false);
+        auto confirming = confirmSends(to, {preset});
+        auto failed = co_await std::move(confirming);
+        if (failed.empty()) {
+            if (replaced == destinationList.end()) co_await recordAdded(name, historyLocation(to));
+            co_return;
+        }
+        failure = failed.front().why;
+    }
+    const ZeltoPresetManagerError error(*failure);
+    ++failedItems_;
+    if (delegate) delegate->presetManagerDidFailConfirmingPreset(preset.name, to, error);
+    // Also after a delete that was not confirmed: it may have happened all the same.
+    if (previous) {
+        auto restoring = restorePrevious(to, std::move(*previous));
+        co_await std::move(restoring);
+    }
+    throw error;
 }
 
 asio::awaitable<void> ZeltoPresetManager::connectDevice(const DevicePtr& device) {
@@ -362,11 +584,14 @@ asio::awaitable<void> ZeltoPresetManager::connectDevice(const DevicePtr& device)
 }
 
 asio::awaitable<void> ZeltoPresetManager::keepDevicePreset(DevicePtr device, RemoteZeltoPreset listed,
-                                                           HistoryEvent event, std::string reason) {
+                                                           HistoryEvent event, std::string reason,
+                                                           std::optional<RemoteZeltoPreset> fetched) {
     if (!keepsHistory) co_return;
     const std::string what = "\"" + listed.name + "\" on " + historyLocation(device).describe();
-    auto fetch = fetchPreset(device, listed);
-    auto fetched = co_await std::move(fetch);
+    if (!fetched) {
+        auto fetch = fetchPreset(device, listed);
+        fetched = co_await std::move(fetch);
+    }
     if (!fetched || !fetched->bytes || fetched->bytes->empty()) {
         keepFailed(ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cannotKeepOldPreset,
                                            "it could not be fetched"),

@@ -11,9 +11,11 @@
 #include "app/ControllerFixture.h"
 #include "app/MainController.h"
 #include "device/ZeltoDevice.h"
+#include "support/SimProcess.h"
 #include "sync/MixerRig.h"
 #include "sync/PresetBytes.h"
 #include "sync/PresetFiles.h"
+#include "sync/StatusText.h"
 #include "sync/TempFolder.h"
 
 namespace zelto {
@@ -231,6 +233,22 @@ TEST_F(Recovery, ASlowFolderNeverStopsTheMainThread) {
     ASSERT_GT(took, 800ms) << "the folder was slow";
     // Every 20 ms while the run took its time: at least half the frames came.
     EXPECT_GT(ticks, took / 20ms / 2);
+}
+
+TEST_F(Recovery, SyncAllAgainstAMixerThatKeepsDroppingAPresetEndsAsFailedWithTheMissingPresetInRed) {
+    rig.add({}, test::SimFaults{.dropPresets = 1 + ZeltoPresetManager::kSendRetries}.arguments());
+    writeLocal("L");
+    start(options());
+    ASSERT_TRUE(waitUntil([&] { return source(kSim1) != nullptr; }));
+    ASSERT_TRUE(controller->syncAll());
+    ASSERT_TRUE(runEnds());
+    EXPECT_EQ(controller->runs().lastOutcome(), RunCoordinator::Outcome::failed);
+    auto errors = errorLines();
+    EXPECT_NE(std::find(errors.begin(), errors.end(), "preset L did not arrive on " + kSim1), errors.end())
+        << testing::PrintToString(errors);
+    for (const auto& line : controller->statusLog().lines())
+        EXPECT_NE(line.text, statustext::syncFinished) << "a sync with a missing preset did not finish";
+    EXPECT_EQ(names(kSim1), (std::vector<std::string>{"default (PRESET)", "defaultOFF (PRESET)"}));
 }
 
 }  // namespace

@@ -94,6 +94,7 @@ std::vector<std::string> SimFaults::arguments() const {
     if (offlineFor) add("--offline-for", std::to_string(offlineFor->count()));
     if (listDelay.count() > 0) add("--list-delay", std::to_string(listDelay.count()));
     if (dropPresets > 0) add("--drop-presets", std::to_string(dropPresets));
+    if (corruptPresets > 0) add("--corrupt-presets", std::to_string(corruptPresets));
     return out;
 }
 

@@ -35,6 +35,7 @@ struct SimFaults {
     std::optional<std::chrono::duration<double>> offlineAfter{}, offlineFor{};
     std::chrono::milliseconds listDelay{0};
     int dropPresets = 0;
+    int corruptPresets = 0;
 
     std::vector<std::string> arguments() const;
 };

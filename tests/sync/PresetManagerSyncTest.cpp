@@ -116,6 +116,7 @@ TEST_F(Sync, AFetchThatNeverArrivesIsReportedAndTheSyncGoesOn) {
     rig.connectAll();
     auto m = manager(rig.devices());
     m.timeouts.preset = 300'000'000;
+    m.timeouts.list = 300'000'000;
     events->onEvent = [&](const std::string& line) {
         if (line == "fetch FromB 127.0.0.3") b.sim->pause();
     };
@@ -125,10 +126,12 @@ TEST_F(Sync, AFetchThatNeverArrivesIsReportedAndTheSyncGoesOn) {
     EXPECT_TRUE(b.sim->waitForCount("presetCopyToUSB, values: [\"FromB\"", 3))
         << testing::PrintToString(b.sim->lines());
     auto log = events->snapshot();
-    // The planned send of FromB is a failed item too: nothing was there to send.
-    EXPECT_EQ(matching(log, "fail"), (std::vector<std::string>{"fail fetch FromB 127.0.0.3",
-                                                                "fail send FromB 127.0.0.2 presetDoesNotExist"}));
-    EXPECT_EQ(m.failedItems(), 2);
+    // The planned send of FromB is a failed item too: nothing was there to send. The frozen
+    // mixer lists nothing, so the send of FromA to it is not known to have arrived.
+    EXPECT_EQ(matching(log, "fail"),
+              sorted({"fail confirm FromA 127.0.0.3 presetNotStored", "fail fetch FromB 127.0.0.3",
+                      "fail send FromB 127.0.0.2 presetDoesNotExist"}));
+    EXPECT_EQ(m.failedItems(), 3);
     EXPECT_EQ(matching(log, "write "), std::vector<std::string>{"write FromA"});
     EXPECT_EQ(matching(log, "send "), std::vector<std::string>{"send FromA 127.0.0.3"});
     EXPECT_EQ(local.entries(), std::vector<std::string>{"FromA.ZELTOshow"});
@@ -336,6 +339,21 @@ TEST_F(Cancel, CopyEndsAtOnce) {
     EXPECT_TRUE(local.entries().empty());
 }
 
+TEST_F(Cancel, SyncEndsAtOnceWhileItWaitsForAMixerToListWhatItSent) {
+    rig.add({}, test::SimFaults{.dropPresets = 1}.arguments());
+    writeLocal("L", presetBytes("L"));
+    rig.connectAll();
+    auto m = manager(rig.devices());
+    m.timeouts.storeWindow = std::chrono::seconds(10);
+    // After the send the sync asks for the list, then waits between asks.
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(cancelAt(m.syncDevices(), "send L 127.0.0.2"), ZeltoPresetManagerError::Case::cancelled);
+    EXPECT_LT(reaction, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << "the window ran out";
+    EXPECT_EQ(matching(events->snapshot(), "resend "), std::vector<std::string>{});
+    EXPECT_EQ(matching(events->snapshot(), "fail"), std::vector<std::string>{});
+}
+
 class Copy : public Sync {
   protected:
     void SetUp() override {
@@ -422,6 +440,125 @@ TEST_F(Sync, APlannedSendWhoseFileVanishedIsAFailedItemNotASilentStop) {
     EXPECT_EQ(matching(log, "fail send"), std::vector<std::string>{"fail send First 127.0.0.2 presetDoesNotExist"});
     EXPECT_EQ(matching(log, "send "), std::vector<std::string>{"send Second 127.0.0.2"});
     EXPECT_EQ(m.failedItems(), 1);
+}
+
+}  // namespace
+}  // namespace zelto
+
+namespace zelto {
+namespace {
+
+// A mixer drops a preset that lost a segment without a word; only its list,
+// read again after the sends, tells.
+class CheckedSend : public Sync {
+  protected:
+    ZeltoPresetManager checkedManager(std::vector<DevicePtr> devices) {
+        auto m = manager(std::move(devices));
+        // Short, because a mixer that dropped a preset never lists it late.
+        m.timeouts.storeWindow = std::chrono::milliseconds(500);
+        return m;
+    }
+};
+
+TEST_F(CheckedSend, APresetTheMixerDroppedIsSentAgainAndTheSyncSucceeds) {
+    auto& a = rig.add({{"FromA", presetBytes("FromA", 2500)}});
+    auto& b = rig.add({}, test::SimFaults{.dropPresets = 1}.arguments());
+    writeLocal("Local", presetBytes("Local"));
+    rig.connectAll();
+    auto m = checkedManager(rig.devices());
+    rig.run(m.syncDevices());
+    auto log = events->snapshot();
+    EXPECT_EQ(matching(log, "fail"), std::vector<std::string>{});
+    EXPECT_EQ(m.failedItems(), 0);
+    EXPECT_EQ(matching(log, "resend ").size(), 1u) << testing::PrintToString(log);
+    EXPECT_EQ(b.sim->countLines("discarded preset "), 1);
+    // Confirmed on the mixer's list, so its files are there now, not eventually.
+    EXPECT_EQ(fileBytes(b.folder->path() + "FromA.ZELTOshow"),
+              fileBytes(a.folder->path() + "FromA.ZELTOshow"));
+    EXPECT_EQ(fileBytes(b.folder->path() + "Local.ZELTOshow"), presetBytes("Local"));
+    EXPECT_EQ(fileBytes(a.folder->path() + "Local.ZELTOshow"), presetBytes("Local"));
+}
+
+TEST_F(CheckedSend, APresetStillMissingAfterTheResendsIsNamedAndCountedAsFailed) {
+    rig.add({});
+    auto& b = rig.add({}, test::SimFaults{.dropPresets = 1 + ZeltoPresetManager::kSendRetries}.arguments());
+    writeLocal("Lost", presetBytes("Lost"));
+    rig.connectAll();
+    auto m = checkedManager(rig.devices());
+    rig.run(m.syncDevices());
+    auto log = events->snapshot();
+    EXPECT_EQ(matching(log, "fail"), std::vector<std::string>{"fail confirm Lost 127.0.0.3 presetNotStored"});
+    EXPECT_EQ(matching(log, "resend "),
+              (std::vector<std::string>{"resend Lost 127.0.0.3", "resend Lost 127.0.0.3"}));
+    EXPECT_EQ(m.failedItems(), 1);
+    EXPECT_EQ(log.back(), "finish");
+    EXPECT_EQ(b.sim->countLines("discarded preset Lost"), 3);
+    EXPECT_FALSE(std::filesystem::exists(b.folder->path() + "Lost.ZELTOshow"));
+    EXPECT_TRUE(std::filesystem::exists(rig.mixers[0].folder->path() + "Lost.ZELTOshow"));
+}
+
+TEST_F(CheckedSend, VerifyCatchesAPresetStoredWithOtherBytesAndSendsItAgain) {
+    auto& once = rig.add({}, test::SimFaults{.corruptPresets = 1}.arguments());
+    auto& always =
+        rig.add({}, test::SimFaults{.corruptPresets = 1 + ZeltoPresetManager::kSendRetries}.arguments());
+    writeLocal("Show", presetBytes("Show", 1500));
+    rig.connectAll();
+    auto m = checkedManager(rig.devices());
+    m.verify = true;
+    rig.run(m.syncDevices());
+    auto log = events->snapshot();
+    EXPECT_EQ(matching(log, "fail"),
+              std::vector<std::string>{"fail confirm Show 127.0.0.3 presetStoredDifferently"});
+    EXPECT_EQ(m.failedItems(), 1);
+    EXPECT_EQ(fileBytes(once.folder->path() + "Show.ZELTOshow"), presetBytes("Show", 1500));
+    EXPECT_NE(fileBytes(always.folder->path() + "Show.ZELTOshow"), presetBytes("Show", 1500));
+}
+
+class CheckedCopy : public CheckedSend {};
+
+TEST_F(CheckedCopy, ACopyThatCannotReplaceAPresetPutsThePreviousOneBack) {
+    auto& a = rig.add({{"P", presetBytes("P on A", 2500)}});
+    // Drops every send of the copy, then takes the previous version back.
+    auto& b = rig.add({{"P", presetBytes("P on B")}},
+                      test::SimFaults{.dropPresets = 1 + ZeltoPresetManager::kSendRetries}.arguments());
+    // Drops the restore as well.
+    auto& c = rig.add({{"P", presetBytes("P on C")}},
+                      test::SimFaults{.dropPresets = 2 * (1 + ZeltoPresetManager::kSendRetries)}.arguments());
+    rig.connectAll();
+    auto m = checkedManager({});
+    auto copyCase = [&](const DevicePtr& to) {
+        try {
+            rig.run(m.copyPreset("P", a.device, to));
+        } catch (const ZeltoPresetManagerError& e) {
+            return e.errorCase();
+        }
+        return ZeltoPresetManagerError::Case::cancelled;
+    };
+
+    EXPECT_EQ(copyCase(b.device), ZeltoPresetManagerError::Case::presetNotStored);
+    EXPECT_EQ(m.failedItems(), 1);
+    EXPECT_EQ(matching(events->snapshot(), "fail"),
+              std::vector<std::string>{"fail confirm P 127.0.0.3 presetNotStored"});
+    EXPECT_EQ(matching(events->snapshot(), "restored"), std::vector<std::string>{"restored P 127.0.0.3"});
+    EXPECT_EQ(fileBytes(b.folder->path() + "P.ZELTOshow"), presetBytes("P on B")) << "byte for byte";
+
+    events->log.clear();
+    EXPECT_EQ(copyCase(c.device), ZeltoPresetManagerError::Case::presetNotStored);
+    EXPECT_EQ(matching(events->snapshot(), "fail"),
+              sorted({"fail confirm P 127.0.0.4 presetNotStored", "fail restore P 127.0.0.4"}));
+    EXPECT_FALSE(std::filesystem::exists(c.folder->path() + "P.ZELTOshow"));
+}
+
+TEST_F(CheckedCopy, AReplacingCopyThatArrivesSucceedsAndVerifies) {
+    auto& a = rig.add({{"P", presetBytes("P on A", 2500)}});
+    auto& b = rig.add({{"P", presetBytes("P on B")}}, test::SimFaults{.dropPresets = 1}.arguments());
+    rig.connectAll();
+    auto m = checkedManager({});
+    m.verify = true;
+    rig.run(m.copyPreset("P", a.device, b.device));
+    EXPECT_EQ(m.failedItems(), 0);
+    EXPECT_EQ(matching(events->snapshot(), "resend "), std::vector<std::string>{"resend P 127.0.0.3"});
+    EXPECT_EQ(fileBytes(b.folder->path() + "P.ZELTOshow"), fileBytes(a.folder->path() + "P.ZELTOshow"));
 }
 
 }  // namespace

@@ -58,6 +58,20 @@ class RecordingDelegate : public ZeltoPresetManagerDelegate {
         add("send " + p.name + " " + who(to) + (overwriting ? " overwriting" : ""));
     }
 
+    void presetManagerWillResendPreset(const RemoteZeltoPreset& p, const DevicePtr& to) override {
+        add("resend " + p.name + " " + who(to));
+    }
+    void presetManagerDidFailConfirmingPreset(const std::string& name, const DevicePtr& to,
+                                              const std::exception& e) override {
+        add("fail confirm " + name + " " + who(to) + " " + e.what());
+    }
+    void presetManagerDidRestorePreset(const std::string& name, const DevicePtr& to) override {
+        add("restored " + name + " " + who(to));
+    }
+    void presetManagerDidFailRestoringPreset(const std::string& name, const DevicePtr& to) override {
+        add("fail restore " + name + " " + who(to));
+    }
+
     // Names devices by the address they were made with.
     static std::string who(const DevicePtr& device) { return device ? device->ip().to_string() : "local"; }
 

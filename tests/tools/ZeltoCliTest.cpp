@@ -3,13 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "preset/Gzip.h"
 #include "support/NetNamespace.h"
+#include "support/SimProcess.h"
 #include "sync/MixerRig.h"
 #include "sync/PresetBytes.h"
-#include "support/SimProcess.h"
 #include "sync/ScratchMount.h"
 #include "sync/TempFolder.h"
 #include "sync/History.h"
@@ -283,6 +285,86 @@ TEST_F(ZeltoCli, LossyMixerNeverLeavesAPartialPreset) {
         EXPECT_EQ(fileBytes(local.path() + "Small.ZELTOshow"),
                   fileBytes(clean.folder->path() + "Small.ZELTOshow"));
     }
+}
+
+// A mixer that drops a preset says nothing; the run reads its list again and
+// fails with status 1 when what it sent is not there.
+TEST_F(ZeltoCli, APresetThatNeverArrivesFailsTheSyncAndTheCopyWithStatusOne) {
+    const std::vector<std::string> dropsSixSends = test::SimFaults{.dropPresets = 6}.arguments();
+    rig.add({{"Show", presetBytes("Show on A", 1500)}});
+    auto& b = rig.add({{"Show", presetBytes("Show on B")}}, dropsSixSends);
+    writeLocal("Lost", presetBytes("Lost"));
+
+    // Sent, then twice again, and dropped each time.
+    auto sync = runIn({"sync"});
+    EXPECT_EQ(sync.exitCode, 1) << sync.out << sync.err;
+    EXPECT_TRUE(contains(sync.err, "preset Lost did not arrive on Sim2 - SN2 @ 127.0.0.3")) << sync.err;
+    EXPECT_TRUE(contains(sync.out, "sending preset Lost to Sim2 - SN2 @ 127.0.0.3 again")) << sync.out;
+    EXPECT_TRUE(contains(sync.err, "1 step(s) failed")) << sync.err;
+    EXPECT_FALSE(std::filesystem::exists(b.folder->path() + "Lost.ZELTOshow"));
+
+    // The copy deletes Show on Sim2, loses its three sends, then puts the old Show back.
+    auto copy = runIn({"copy", "Show", "--from", "Sim1", "--to", "Sim2"});
+    EXPECT_EQ(copy.exitCode, 1) << copy.out << copy.err;
+    EXPECT_TRUE(contains(copy.err, "restored the previous Show on Sim2 - SN2 @ 127.0.0.3")) << copy.err;
+    EXPECT_TRUE(contains(copy.err, "failed! presetNotStored")) << copy.err;
+    EXPECT_FALSE(contains(copy.out, "copy finished")) << copy.out;
+    EXPECT_EQ(fileBytes(b.folder->path() + "Show.ZELTOshow"), presetBytes("Show on B"));
+}
+
+TEST_F(ZeltoCli, VerifyFailsWhenAMixerStoresOtherBytes) {
+    // Changes the plain sync's send, then the verified sync's send and both its resends.
+    auto& a = rig.add({}, test::SimFaults{.corruptPresets = 4}.arguments());
+    writeLocal("Show", presetBytes("Show", 1500));
+    auto plain = runIn({"sync"});
+    EXPECT_EQ(plain.exitCode, 0) << "listed is all a sync checks without --verify\n" << plain.err;
+
+    std::filesystem::remove(a.folder->path() + "Show.ZELTOshow");
+    auto checked = runIn({"sync", "--verify"});
+    EXPECT_EQ(checked.exitCode, 1) << checked.out << checked.err;
+    EXPECT_TRUE(contains(checked.err, "preset Show arrived changed on Sim1 - SN1 @ 127.0.0.2"))
+        << checked.err;
+
+    // The fifth store is faithful.
+    auto copy = runIn({"copy", "Show", "--from", "local", "--to", "Sim1", "--verify"});
+    EXPECT_EQ(copy.exitCode, 0) << copy.out << copy.err;
+    EXPECT_EQ(fileBytes(a.folder->path() + "Show.ZELTOshow"), presetBytes("Show", 1500));
+}
+
+// The run that reported 60 sends and exit 0 while mixers had stored fewer.
+TEST_F(ZeltoCli, SyncUnderLossStoresEverythingOrExitsWithOne) {
+    auto& lossy = rig.add({}, {"--loss", "3", "--seed", "11"});
+    for (int i = 0; i < 30; ++i) {
+        auto name = "Song " + std::to_string(i);
+        writeLocal(name, presetBytes(name, 2200, static_cast<unsigned>(i)));
+    }
+    auto started = std::chrono::steady_clock::now();
+    auto r = runIn({"sync", "--timeout", "5"});
+    auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_NE(r.exitCode, -1) << "killed after its time limit";
+    EXPECT_LT(took, std::chrono::seconds(90));
+    int missing = 0;
+    for (int i = 0; i < 30; ++i) {
+        auto name = "Song " + std::to_string(i);
+        auto path = lossy.folder->path() + name + ".ZELTOshow";
+        if (std::filesystem::exists(path) &&
+            fileBytes(path) == presetBytes(name, 2200, static_cast<unsigned>(i)))
+            continue;
+        ++missing;
+        EXPECT_EQ(r.exitCode, 1) << name << " is missing\n" << r.out << r.err;
+        EXPECT_TRUE(contains(r.err, "preset " + name + " ")) << name << " is not named\n" << r.err;
+    }
+    if (r.exitCode != 0) {
+        EXPECT_FALSE(r.err.empty());
+    }
+    RecordProperty("exit", r.exitCode);
+    RecordProperty("missing", missing);
+    std::size_t resends = 0;
+    for (auto at = r.out.find(" again: "); at != std::string::npos; at = r.out.find(" again: ", at + 1))
+        ++resends;
+    RecordProperty("resends", static_cast<int>(resends));
+    RecordProperty("ms",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
 }
 
 TEST_F(ZeltoCli, ReadOnlyFolderLosesNothing) {

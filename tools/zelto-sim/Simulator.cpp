@@ -333,6 +333,12 @@ void Simulator::takeSegment(const WireMessage& message, const Endpoint& to) {
         logLine("rejected preset " + name + ": " + why);
         return;
     }
+    // As a mixer whose memory flipped a bit: stored, confirmed, and not what was sent.
+    if (presetsCorrupted_ < options_.corruptPresets) {
+        ++presetsCorrupted_;
+        bytes[bytes.size() / 2] ^= 0x01;
+        logLine("corrupted preset " + name);
+    }
     if (!writeFileAtomically(*path, bytes)) {
         logLine("could not store preset " + name);
         return;

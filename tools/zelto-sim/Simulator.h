@@ -41,6 +41,7 @@ struct Options {
     std::optional<std::chrono::duration<double>> offlineAfter, offlineFor;
     std::chrono::milliseconds listDelay{0};
     int dropPresets = 0;  // the first N presets received are discarded
+    int corruptPresets = 0;  // the first N presets stored have one byte changed
 };
 
 // One simulated mixer on one UDP port.
@@ -92,6 +93,7 @@ class Simulator {
     int boot_ = 0;
     int listRequestsIgnored_ = 0;
     int presetsDropped_ = 0;
+    int presetsCorrupted_ = 0;
     std::optional<std::chrono::steady_clock::time_point> firstSession_;
     std::mt19937 random_;
     // Requesting host -> the port its session listens on.

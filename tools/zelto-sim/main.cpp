@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
     app.add_option("--drop-presets", options.dropPresets,
                    "discard the first N presets received, as when one of their segments is lost")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--corrupt-presets", options.corruptPresets,
+                   "change one byte of each of the first N presets stored, as a faulty memory would")
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
     if (silentAfter >= 0) options.silentAfter = silentAfter;
     if (offlineAfter >= 0) options.offlineAfter = std::chrono::duration<double>(offlineAfter);

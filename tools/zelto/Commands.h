@@ -32,6 +32,7 @@ struct SyncArgs {
     NetworkOptions net;
     std::optional<std::string> dir;
     bool dryRun = false;
+    bool verify = false;
 };
 
 struct CopyArgs {
@@ -39,6 +40,7 @@ struct CopyArgs {
     std::string name, from, to;
     std::optional<std::string> dir;
     bool force = false;
+    bool verify = false;
 };
 
 struct LoadArgs {

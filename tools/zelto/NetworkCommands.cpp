@@ -237,6 +237,7 @@ int runSync(const SyncArgs& args) {
     printer->setProgress(::isatty(STDOUT_FILENO) == 1);
     ZeltoPresetManager manager(mixers.devices(), folder);
     manager.delegate = printer;
+    manager.verify = args.verify;
     printer->line(statustext::startingSync);
     try {
         mixers.runInterruptible(manager.syncDevices());
@@ -280,6 +281,7 @@ int runCopy(const CopyArgs& args) {
     ZeltoPresetManager manager({}, folder);
     manager.delegate = printer;
     manager.force = args.force;
+    manager.verify = args.verify;
     printer->line(statustext::copying(args.name, from, to));
     try {
         mixers.runInterruptible(manager.copyPreset(args.name, from, to));

@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
         ->type_name("DIR");
     addNetworkOptions(syncCmd, sync.net);
     syncCmd->add_flag("--dry-run", sync.dryRun, "Print what would be fetched and sent; change nothing");
+    syncCmd->add_flag("--verify", sync.verify,
+                      "Fetch every sent preset back and compare it with what was sent");
 
     CopyArgs copy;
     auto* copyCmd =
@@ -67,6 +69,8 @@ int main(int argc, char** argv) {
         ->type_name("DIR");
     copyCmd->add_flag("--force", copy.force, "Replace even when the old preset cannot be kept in the history");
     addNetworkOptions(copyCmd, copy.net);
+    copyCmd->add_flag("--verify", copy.verify,
+                      "Fetch the sent preset back and compare it with what was sent");
 
     LoadArgs load;
     auto* loadCmd = app.add_subcommand("load", "Load a preset on a mixer (replaces its current settings)");
