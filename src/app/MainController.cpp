@@ -1,5 +1,6 @@
 #include "app/MainController.h"
 
+#include <algorithm>
 #include <asio/co_spawn.hpp>
 #include <asio/this_coro.hpp>
 #include <set>
@@ -449,7 +450,11 @@ bool MainController::shutDown(std::chrono::milliseconds deadline) {
         std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()));
     bool drained = pool_.drain(
         std::max(std::chrono::steady_clock::duration::zero(), end - std::chrono::steady_clock::now()));
-    return idle && drained;
+    // Completions that reached the main thread while the pool drained (a list
+    // answer, a folder listing) run now; each sees the shutdown and ends.
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    bool settled = mainThread_.runUntilIdle(std::clamp(left, std::chrono::milliseconds(0), std::chrono::milliseconds(1000)));
+    return idle && drained && settled;
 }
 
 }  // namespace zelto

@@ -272,10 +272,12 @@ class ZeltoPresetManager {
     void beginOperation(std::string kind, std::string source, std::string undoes = {});
     asio::awaitable<void> connectDevice(const DevicePtr& device);
     // Fetches a mixer's preset and keeps it (force: goes on when it cannot).
-    // `fetched`: the preset already fetched, if it was (none: fetched here).
+    // With `alreadyFetched`, `fetched` is the caller's fetch of it (none: that
+    // fetch failed, and it is not asked again); otherwise it is fetched here.
     asio::awaitable<void> keepDevicePreset(DevicePtr device, RemoteZeltoPreset listed, HistoryEvent event,
                                            std::string reason,
-                                           std::optional<RemoteZeltoPreset> fetched = std::nullopt);
+                                           std::optional<RemoteZeltoPreset> fetched = std::nullopt,
+                                           bool alreadyFetched = false);
     // Sends `preset` to `to`, first keeping and deleting one of that name.
     asio::awaitable<void> putOnDevice(RemoteZeltoPreset preset, DevicePtr to, std::string replacedReason);
     asio::awaitable<void> recordAdded(std::string name, HistoryLocation location);

@@ -541,7 +541,8 @@ asio::awaitable<void> ZeltoPresetManager::copySteps(std::string name, DevicePtr 
         auto keeping = fetchPreset(to, *replaced);
         previous = co_await std::move(keeping);
         // And in the history: without a copy there the copy stops, unless forced.
-        auto storing = keepDevicePreset(to, *replaced, HistoryEvent::replaced, "replaced by " + source_, previous);
+        auto storing =
+            keepDevicePreset(to, *replaced, HistoryEvent::replaced, "replaced by " + source_, previous, true);
         co_await std::move(storing);
         // Gone from the list before the new version is sent: otherwise a lost
         // delete and a lost send would look like a stored preset.
@@ -585,10 +586,11 @@ asio::awaitable<void> ZeltoPresetManager::connectDevice(const DevicePtr& device)
 
 asio::awaitable<void> ZeltoPresetManager::keepDevicePreset(DevicePtr device, RemoteZeltoPreset listed,
                                                            HistoryEvent event, std::string reason,
-                                                           std::optional<RemoteZeltoPreset> fetched) {
+                                                           std::optional<RemoteZeltoPreset> fetched,
+                                                           bool alreadyFetched) {
     if (!keepsHistory) co_return;
     const std::string what = "\"" + listed.name + "\" on " + historyLocation(device).describe();
-    if (!fetched) {
+    if (!alreadyFetched) {
         auto fetch = fetchPreset(device, listed);
         fetched = co_await std::move(fetch);
     }

@@ -167,7 +167,6 @@ TEST_P(ReceiveMemory, AFloodThatNobodyReadsStaysWithinTheBudget) {
         ASSERT_NO_FATAL_FAILURE(flood(port, f.datagram, f.decodedCount, *events, 4));
         check("decoded");
         EXPECT_GT(budget->refusedCount(), 0u) << "the flood never reached the bound";
-        EXPECT_GT(budget->used(), bound / 2);
         std::uint64_t dropped = unreadObjects.droppedCount() + server->objects()->droppedCount();
         for (const auto& connection : server->connections())
             dropped += connection->dispatcher().droppedCount();
