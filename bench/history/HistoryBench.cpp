@@ -96,7 +96,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 }  // namespace
 
-BENCHMARK(BM_CopyOntoFolder)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(3)->UseRealTime();
+BENCHMARK(BM_CopyOntoFolder)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10)->Repetitions(5)->UseRealTime();
 BENCHMARK(BM_CopyOntoMixer)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->UseRealTime();
 
 int main(int argc, char** argv) {

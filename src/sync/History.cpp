@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#define XXH_STATIC_LINKING_ONLY  // XXH3_state_t on the stack
 #include <xxhash.h>
 
 #include <algorithm>
@@ -41,9 +41,9 @@ std::string errnoText() {
     throw HistoryError(c, std::move(detail));
 }
 
-std::string hashOf(const std::vector<std::uint8_t>& bytes) {
+std::string hexOf(XXH128_hash_t hash) {
     XXH128_canonical_t canonical;
-    XXH128_canonicalFromHash(&canonical, XXH3_128bits(bytes.data(), bytes.size()));
+    XXH128_canonicalFromHash(&canonical, hash);
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     for (unsigned char b : canonical.digest) {
@@ -53,29 +53,32 @@ std::string hashOf(const std::vector<std::uint8_t>& bytes) {
     return hex;
 }
 
-// The hash of a regular file, read through a mapping (no copy); none when it
-// cannot be mapped or is not the file `expected` describes.
-std::optional<std::string> hashFile(const std::string& path, const struct stat& expected) {
+std::string hashOf(const std::vector<std::uint8_t>& bytes) {
+    return hexOf(XXH3_128bits(bytes.data(), bytes.size()));
+}
+
+// The hash of a regular file, read in pieces (a mapping costs more than the
+// copy for files of preset size), and what it was when read (`st`); none when
+// it cannot be opened, is no regular file or is too large.
+std::optional<std::string> hashFile(const std::string& path, struct stat& st) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return std::nullopt;
-    struct stat st {};
     std::optional<std::string> hash;
-    if (::fstat(fd, &st) == 0 && st.st_ino == expected.st_ino && st.st_size == expected.st_size &&
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
         static_cast<std::uintmax_t>(st.st_size) <= presetfiles::kMaxPresetFileSize) {
-        if (st.st_size == 0) {
-            hash = hashOf({});
-        } else if (void* map = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-                   map != MAP_FAILED) {
-            XXH128_canonical_t canonical;
-            XXH128_canonicalFromHash(&canonical, XXH3_128bits(map, static_cast<std::size_t>(st.st_size)));
-            ::munmap(map, static_cast<std::size_t>(st.st_size));
-            static const char digits[] = "0123456789abcdef";
-            std::string hex;
-            for (unsigned char b : canonical.digest) {
-                hex.push_back(digits[b >> 4]);
-                hex.push_back(digits[b & 15]);
+        XXH3_state_t state;
+        XXH3_128bits_reset(&state);
+        static thread_local std::vector<char> buffer(256 * 1024);
+        std::uintmax_t total = 0;
+        for (;;) {
+            ssize_t got = ::read(fd, buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                if (got == 0 && total == static_cast<std::uintmax_t>(st.st_size)) hash = hexOf(XXH3_128bits_digest(&state));
+                break;
             }
-            hash = std::move(hex);
+            total += static_cast<std::uintmax_t>(got);
+            XXH3_128bits_update(&state, buffer.data(), static_cast<std::size_t>(got));
         }
     }
     ::close(fd);
@@ -255,23 +258,28 @@ void History::setStepHook(std::function<void(int)> hook) {
     stepHook = std::move(hook);
 }
 
-// The cross-process lock: an flock on "lock", held for the object's life.
+// The cross-process lock: an flock on "lock", held for this object's life.
+// The file stays open in the History between uses: opening it each time
+// would cost a replace three system calls instead of two.
 struct History::Lock {
-    explicit Lock(const std::string& root) {
-        fd = ::open((root + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) fail(HistoryError::Case::ioError, "cannot open " + root + "/lock: " + errnoText());
+    explicit Lock(History& history) : fd(history.lockFd()) {
         while (::flock(fd, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                ::close(fd);
-                fail(HistoryError::Case::ioError, "cannot lock " + root + "/lock: " + errnoText());
-            }
+            if (errno != EINTR) fail(HistoryError::Case::ioError, "cannot lock " + history.root_ + "/lock: " + errnoText());
         }
     }
-    ~Lock() { ::close(fd); }
+    ~Lock() { ::flock(fd, LOCK_UN); }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
-    int fd = -1;
+    int fd;
 };
+
+int History::lockFd() {
+    if (lockFd_ < 0) {
+        lockFd_ = ::open((root_ + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lockFd_ < 0) fail(HistoryError::Case::ioError, "cannot open " + root_ + "/lock: " + errnoText());
+    }
+    return lockFd_;
+}
 
 History::History(std::string syncFolder, HistoryLimits limits) : sync_(std::move(syncFolder)), limits_(limits) {
     if (sync_.empty() || sync_.back() != '/') sync_.push_back('/');
@@ -283,6 +291,7 @@ std::string History::objectPath(const std::string& hash) const {
 }
 
 void History::ensureFolder() {
+    if (folderReady_) return;
     for (const std::string& dir : {root_, root_ + "/objects"}) {
         struct stat st {};
         if (::lstat(dir.c_str(), &st) == 0) {
@@ -294,6 +303,7 @@ void History::ensureFolder() {
         if (errno != ENOENT || (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST))
             fail(HistoryError::Case::unavailable, "cannot create " + dir + ": " + errnoText());
     }
+    folderReady_ = true;
 }
 
 void History::refresh() {
@@ -350,7 +360,7 @@ void History::refresh() {
 
 std::uint64_t History::append(HistoryEntry entry) {
     const std::string path = root_ + "/journal";
-    Lock lock(root_);
+    Lock lock(*this);
     // Up to date when the journal is still the file this object last read to
     // its end: then nothing is read again.
     struct stat st {};
@@ -375,7 +385,10 @@ std::uint64_t History::append(HistoryEntry entry) {
             readOffset_ = 0;
         }
     }
-    if (::fstat(appendFd_, &st) != 0) fail(HistoryError::Case::ioError, "cannot read " + path + ": " + errnoText());
+    // The stat above already describes the open journal when nothing changed
+    // since this object last wrote it.
+    if (!(current && appendInode_ == static_cast<std::uint64_t>(st.st_ino)) && ::fstat(appendFd_, &st) != 0)
+        fail(HistoryError::Case::ioError, "cannot read " + path + ": " + errnoText());
     // A torn last line (a writer killed mid-line) is ended first, so that
     // this entry stands on a line of its own.
     bool caughtUp = static_cast<std::uint64_t>(st.st_size) == readOffset_;
@@ -392,6 +405,7 @@ std::uint64_t History::append(HistoryEntry entry) {
 
 History::~History() {
     if (appendFd_ >= 0) ::close(appendFd_);
+    if (lockFd_ >= 0) ::close(lockFd_);
 }
 
 std::string History::storeBytes(const std::vector<std::uint8_t>& bytes) {
@@ -417,7 +431,8 @@ std::uint64_t History::keepFolderFile(const std::string& name, HistoryEvent even
     ensureFolder();
     const std::string path = presetfiles::presetFilePath(sync_, name);
     struct stat before {};
-    if (::lstat(path.c_str(), &before) != 0)
+    auto hashed = hashFile(path, before);
+    if (!hashed && ::lstat(path.c_str(), &before) != 0)
         fail(HistoryError::Case::noSuchEntry, "no file " + path + " to keep: " + errnoText());
     HistoryEntry entry;
     entry.event = event;
@@ -426,7 +441,7 @@ std::uint64_t History::keepFolderFile(const std::string& name, HistoryEvent even
     entry.reason = reason;
     entry.operation = operation;
     std::optional<presetfiles::FileContent> content;
-    if (auto hashed = S_ISREG(before.st_mode) ? hashFile(path, before) : std::nullopt) {
+    if (hashed) {
         entry.object = *hashed;
         entry.size = static_cast<std::uint64_t>(before.st_size);
         entry.presetDate = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
@@ -593,7 +608,7 @@ std::size_t History::prune(Clock::time_point now) {
     std::lock_guard guard(mutex_);
     struct stat st {};
     if (::lstat(root_.c_str(), &st) != 0) return 0;  // nothing kept yet
-    Lock lock(root_);
+    Lock lock(*this);
     refresh();
     if (damaged_ > 0) return 0;
     const std::size_t n = cache_.size();

@@ -169,6 +169,9 @@ class History {
 
   private:
     struct Lock;
+    int lockFd();
+    // Creates the folders once per object; a folder removed behind its back
+    // later makes the next write fail with a clear error.
     void ensureFolder();
     std::string objectPath(const std::string& hash) const;
     // Stores bytes as an object (no-op when present); returns the hash.
@@ -185,6 +188,8 @@ class History {
     std::uint64_t journalInode_ = 0;
     int appendFd_ = -1;  // the journal, kept open for appends
     std::uint64_t appendInode_ = 0;
+    int lockFd_ = -1;  // "lock", kept open
+    bool folderReady_ = false;
     std::size_t damaged_ = 0;
     bool reportedDamage_ = false;
 };
