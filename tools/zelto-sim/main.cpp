@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Simulator.h"
+#include "zelto/Version.h"
 
 int main(int argc, char** argv) {
     zelto::sim::Options options;
@@ -17,7 +18,8 @@ int main(int argc, char** argv) {
     app.add_option("--serial", options.serial, "serial number");
     app.add_option("--uid", options.uid, "device uid");
     app.add_option("--type", options.type, "device type text");
-    app.add_option("--version", options.version, "firmware version");
+    app.set_version_flag("--version", std::string("zelto-sim ") + zelto::kVersion, "Print the version and exit");
+    app.add_option("--firmware", options.version, "firmware version the mixer reports");
     app.add_option("--users", options.users, "number of users (mixes)")->check(CLI::Range(0, 64));
     app.add_option("--userinfo-args", options.userInfoArgs, "UserInfo argument count")
         ->check(CLI::IsMember({18, 19, 20}));
