@@ -11,7 +11,9 @@ int main(int argc, char** argv) {
     zelto::sim::Options options;
     double silentAfter = -1, offlineAfter = -1, offlineFor = -1;
     int listDelay = 0;
-    CLI::App app{"A simulated ZELTO mixer"};
+    CLI::App app{"A simulated ZELTO mixer: answers discovery, sessions and preset transfers over UDP\n"
+                 "as a mixer does, from a folder of preset files.",
+                 "zelto-sim"};
     app.add_option("--presets", options.presets, "preset folder (one NAME.ZELTOshow per preset)")->required();
     app.add_option("--address", options.address, "IPv4 address to listen on (port 9110)");
     app.add_option("--name", options.name, "device name");
