@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "app/DataStore.h"
 #include "app/Logging.h"
 #include "app/MainController.h"
+#include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
 #include "app/ViewRules.h"
 #include "async/Executor.h"
@@ -136,6 +138,8 @@ int main(int argc, char** argv) {
     describeOptions(parser);
     answerHelpOrVersion(parser, argc, argv);
     QApplication app(argc, argv);
+    // From here SIGTERM and SIGINT no longer kill the program: they quit it below.
+    zelto::QuitSignals quitSignals({SIGTERM, SIGINT});
     QApplication::setApplicationDisplayName(QStringLiteral("Zelto Presets"));
     QApplication::setWindowIcon(zelto::ui::appIcon());
     const Options options = parseOptions(parser, app);
@@ -163,6 +167,12 @@ int main(int argc, char** argv) {
     ui.setWindow(window.get(), window->statusSheet());
     window->show();
     controller->start();
+    // A signal quits as the Quit command does (the window's state is saved,
+    // sessions end below); open dialogs are left too.
+    QObject::connect(&quitSignals, &zelto::QuitSignals::received, window.get(), [&window] {
+        window->quitAction()->trigger();
+        QCoreApplication::exit(0);
+    });
 
     std::unique_ptr<zelto::ui::ScreenshotTour> tour;
     if (options.screenshots) {
