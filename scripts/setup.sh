@@ -13,6 +13,8 @@ packages=(
   # offscreen or under a virtual X server, the checks of its desktop entry and
   # metadata, and the Debian package (cpack reads the programs' library needs).
   qt6-base-dev qt6-svg-dev fonts-dejavu-core xvfb xauth desktop-file-utils appstream file dpkg-dev
+  # Manual pages made from the programs' --help, their rendering, and the check of the package.
+  help2man man-db lintian
 )
 
 missing=()

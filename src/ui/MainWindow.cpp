@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
@@ -12,6 +14,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <set>
 
@@ -23,6 +26,7 @@
 #include "ui/ItemViews.h"
 #include "ui/SettingsDialog.h"
 #include "ui/StatusSheet.h"
+#include "zelto/Version.h"
 
 namespace zelto::ui {
 
@@ -443,14 +447,30 @@ void MainWindow::showSettings() {
     settingsDialog_->open();
 }
 
+namespace {
+
+// The README as installed beside the program (share/doc of its prefix), else
+// the one of the sources it was built from.
+QUrl readmeUrl() {
+    const QFileInfo installed(QCoreApplication::applicationDirPath() +
+                              QStringLiteral("/../share/doc/zelto-presets/README.md"));
+    if (installed.exists()) return QUrl::fromLocalFile(installed.canonicalFilePath());
+    return QUrl::fromLocalFile(QStringLiteral(ZELTO_SOURCE_README));
+}
+
+}  // namespace
+
 void MainWindow::showAbout() {
     QMessageBox::about(
         this, tr("About Zelto Presets"),
         tr("<h3>Zelto Presets %1</h3>"
            "<p>Keeps the presets of networked in-ear monitor mixers and a folder on this computer in sync. "
            "Copy presets between mixers and the folder by dragging them onto a source.</p>"
-           "<p>Built with Qt %2.</p>")
-            .arg(QApplication::applicationVersion(), QString::fromLatin1(qVersion())));
+           "<p>Free software under the %2 licence.</p>"
+           "<p><a href=\"%3\">Read the README</a> for how to use it and its command-line tools.</p>"
+           "<p>Built with Qt %4.</p>")
+            .arg(QString::fromLatin1(kVersion), QString::fromLatin1(kLicense),
+                 readmeUrl().toString(QUrl::FullyEncoded), QString::fromLatin1(qVersion())));
 }
 
 }  // namespace zelto::ui

@@ -162,7 +162,7 @@ TEST_F(DeviceSession, LearnsIdentityAndEveryUserFromTheFirstBurst) {
         SCOPED_TRACE(args);
         SimProcess sim("127.0.0.2",
                        {"--name", "Stage", "--serial", "SN-9", "--uid", "uid-9", "--type", "XMI-ZELTO",
-                        "--version", "3.2", "--users", "3", "--userinfo-args", std::to_string(args)});
+                        "--firmware", "3.2", "--users", "3", "--userinfo-args", std::to_string(args)});
         recorder = std::make_shared<Recorder>();
         auto device = makeDevice("127.0.0.2");
         connect(device);

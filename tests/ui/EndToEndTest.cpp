@@ -8,9 +8,12 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -228,6 +231,41 @@ TEST(Program, ASecondCopyIsRefusedWhileTheFirstRunsAndAcceptedOnceItHasDied) {
     EXPECT_EQ(third.state(), QProcess::Running);
     third.kill();
     third.waitForFinished(30000);
+}
+
+// Logout (SIGTERM) and a terminal's Ctrl+C (SIGINT) quit the real program as
+// its Quit command does: status 0, the window's state written to the settings.
+TEST(Program, QuitsCleanlyOnSigtermAndSigint) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        QTemporaryDir runtime, config, folder;
+        ASSERT_TRUE(runtime.isValid() && config.isValid() && folder.isValid());
+        QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QString::fromStdString(test::builtProgram("zelto-presets")),
+                      {QStringLiteral("--no-broadcast"), QStringLiteral("--dir"), folder.path()});
+        ASSERT_TRUE(program.waitForStarted());
+        // It takes the lock after it has set up its signal handling.
+        QFile lock(runtime.filePath(QStringLiteral("zelto-presets.lock")));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const bool held = lock.open(QIODevice::ReadOnly) &&
+                                  lock.readLine().trimmed().toLongLong() == program.processId();
+                lock.close();
+                return held;
+            },
+            30000));
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(30000)) << strsignal(signal);
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << strsignal(signal);
+        EXPECT_EQ(program.exitCode(), 0) << strsignal(signal);
+        QSettings settings(config.filePath(QStringLiteral("Zelto/zelto-presets.conf")), QSettings::IniFormat);
+        EXPECT_TRUE(settings.contains(QStringLiteral("MainWindow/geometry"))) << strsignal(signal);
+    }
 }
 
 }  // namespace

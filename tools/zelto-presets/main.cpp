@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -15,12 +16,14 @@
 #include "app/DataStore.h"
 #include "app/Logging.h"
 #include "app/MainController.h"
+#include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
 #include "app/ViewRules.h"
 #include "async/Executor.h"
 #include "ui/Icons.h"
 #include "ui/MainWindow.h"
 #include "ui/WidgetUi.h"
+#include "zelto/Version.h"
 
 namespace {
 
@@ -36,31 +39,55 @@ struct Options {
     std::exit(2);
 }
 
-Options parseOptions(const QApplication& app) {
-    QCommandLineParser parser;
+// The program's options, described once for --help and for parsing.
+void describeOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(
-        QStringLiteral("Keeps the presets of networked in-ear monitor mixers and a sync folder in step."));
+        QStringLiteral("Keeps the presets of networked in-ear monitor mixers and a sync folder in step.\n"
+                       "Finds the mixers on the local networks and shows their presets next to those of a "
+                       "folder on this computer, to sync, copy, load and delete them."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption host(QStringLiteral("host"),
-                                  QStringLiteral("Also ask the mixer at ADDR (IPv4) on every network scan; "
-                                                 "may be given several times."),
-                                  QStringLiteral("ADDR"));
-    const QCommandLineOption noBroadcast(
-        QStringLiteral("no-broadcast"),
-        QStringLiteral("Send no broadcast: ask only the mixers given with --host "
-                       "and those stored in the settings."));
-    const QCommandLineOption dir(QStringLiteral("dir"),
-                                 QStringLiteral("Use DIR as the sync folder for this run; settings changed "
-                                                "during the run are not kept."),
-                                 QStringLiteral("DIR"));
-    const QCommandLineOption screenshots(
-        QStringLiteral("screenshots"),
-        QStringLiteral("Once the mixers appear, save pictures of the main window and of the status sheet "
-                       "after Sync all into DIR, print their paths and quit."),
-        QStringLiteral("DIR"));
-    parser.addOptions({host, noBroadcast, dir, screenshots});
+    parser.addOption({QStringLiteral("host"),
+                      QStringLiteral("Also ask the mixer at ADDR (IPv4) on every network scan; "
+                                     "may be given several times."),
+                      QStringLiteral("ADDR")});
+    parser.addOption({QStringLiteral("no-broadcast"),
+                      QStringLiteral("Send no broadcast: ask only the mixers given with --host "
+                                     "and those stored in the settings.")});
+    parser.addOption({QStringLiteral("dir"),
+                      QStringLiteral("Use DIR as the sync folder for this run; settings changed "
+                                     "during the run are not kept."),
+                      QStringLiteral("DIR")});
+    parser.addOption({QStringLiteral("screenshots"),
+                      QStringLiteral("Once the mixers appear, save pictures of the main window and of the "
+                                     "status sheet after Sync all into DIR, print their paths and quit."),
+                      QStringLiteral("DIR")});
+}
+
+// --help and --version are answered before the application object exists, so
+// that they work without a display. The application's own options (-platform
+// and the like) are not known yet and are let through here.
+void answerHelpOrVersion(QCommandLineParser& parser, int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.push_back(QString::fromLocal8Bit(argv[i]));
+    parser.parse(arguments);
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        // Without an application object the parser cannot name the program.
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("zelto-presets"));
+        std::fputs(qPrintable(text), stdout);
+        std::exit(0);
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("zelto-presets %s\n", zelto::kVersion);
+        std::exit(0);
+    }
+}
+
+Options parseOptions(QCommandLineParser& parser, const QApplication& app) {
     parser.process(app);
+    const QString host = QStringLiteral("host"), dir = QStringLiteral("dir"),
+                  screenshots = QStringLiteral("screenshots");
 
     Options options;
     for (const auto& text : parser.values(host)) {
@@ -68,7 +95,7 @@ Options parseOptions(const QApplication& app) {
         if (!address) usageError(QStringLiteral("--host needs an IPv4 address, not '%1'").arg(text));
         options.hosts.push_back(*address);
     }
-    options.noBroadcast = parser.isSet(noBroadcast);
+    options.noBroadcast = parser.isSet(QStringLiteral("no-broadcast"));
     if (parser.isSet(dir)) {
         const QFileInfo folder(parser.value(dir));
         if (!folder.isDir()) usageError(QStringLiteral("no such folder: %1").arg(parser.value(dir)));
@@ -105,12 +132,17 @@ int main(int argc, char** argv) {
     zelto::installLogRouting();
     QApplication::setOrganizationName(QStringLiteral("Zelto"));
     QApplication::setApplicationName(QStringLiteral("zelto-presets"));
-    QApplication::setApplicationVersion(QStringLiteral(ZELTO_PRESETS_VERSION));
+    QApplication::setApplicationVersion(QString::fromLatin1(zelto::kVersion));
     QApplication::setDesktopFileName(QStringLiteral("org.zelto.presets"));
+    QCommandLineParser parser;
+    describeOptions(parser);
+    answerHelpOrVersion(parser, argc, argv);
     QApplication app(argc, argv);
+    // From here SIGTERM and SIGINT no longer kill the program: they quit it below.
+    zelto::QuitSignals quitSignals({SIGTERM, SIGINT});
     QApplication::setApplicationDisplayName(QStringLiteral("Zelto Presets"));
     QApplication::setWindowIcon(zelto::ui::appIcon());
-    const Options options = parseOptions(app);
+    const Options options = parseOptions(parser, app);
     zelto::SingleInstance instance;
     if (!options.screenshots && !isOnlyInstance(instance)) return 1;
 
@@ -135,6 +167,12 @@ int main(int argc, char** argv) {
     ui.setWindow(window.get(), window->statusSheet());
     window->show();
     controller->start();
+    // A signal quits as the Quit command does (the window's state is saved,
+    // sessions end below); open dialogs are left too.
+    QObject::connect(&quitSignals, &zelto::QuitSignals::received, window.get(), [&window] {
+        window->quitAction()->trigger();
+        QCoreApplication::exit(0);
+    });
 
     std::unique_ptr<zelto::ui::ScreenshotTour> tour;
     if (options.screenshots) {

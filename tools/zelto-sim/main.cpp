@@ -5,19 +5,23 @@
 #include <cstdio>
 
 #include "Simulator.h"
+#include "zelto/Version.h"
 
 int main(int argc, char** argv) {
     zelto::sim::Options options;
     double silentAfter = -1, offlineAfter = -1, offlineFor = -1;
     int listDelay = 0;
-    CLI::App app{"A simulated ZELTO mixer"};
+    CLI::App app{"A simulated ZELTO mixer: answers discovery, sessions and preset transfers over UDP\n"
+                 "as a mixer does, from a folder of preset files.",
+                 "zelto-sim"};
     app.add_option("--presets", options.presets, "preset folder (one NAME.ZELTOshow per preset)")->required();
     app.add_option("--address", options.address, "IPv4 address to listen on (port 9110)");
     app.add_option("--name", options.name, "device name");
     app.add_option("--serial", options.serial, "serial number");
     app.add_option("--uid", options.uid, "device uid");
     app.add_option("--type", options.type, "device type text");
-    app.add_option("--version", options.version, "firmware version");
+    app.set_version_flag("--version", std::string("zelto-sim ") + zelto::kVersion, "Print the version and exit");
+    app.add_option("--firmware", options.version, "firmware version the mixer reports");
     app.add_option("--users", options.users, "number of users (mixes)")->check(CLI::Range(0, 64));
     app.add_option("--userinfo-args", options.userInfoArgs, "UserInfo argument count")
         ->check(CLI::IsMember({18, 19, 20}));

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "zelto/Version.h"
 
 using namespace zelto::cli;
 
@@ -33,7 +34,9 @@ int run(F&& command) {
 int main(int argc, char** argv) {
     CLI::App app{
         "Sync, copy and inspect the presets of ZELTO mixers and a local sync folder.\n"
-        "SOURCE is 'local' (the sync folder) or a mixer named by its address, uid or name."};
+        "SOURCE is 'local' (the sync folder) or a mixer named by its address, uid or name.",
+        "zelto"};
+    app.set_version_flag("--version", std::string("zelto ") + zelto::kVersion, "Print the version and exit");
     app.require_subcommand(1);
     app.failure_message(CLI::FailureMessage::help);
 
