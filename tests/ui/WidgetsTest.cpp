@@ -278,9 +278,10 @@ TEST_F(Widgets, PaintingTheViewsAgainCopiesNoPresetListAndParsesNoSvg) {
     EXPECT_EQ(PresetSource::listCopies(), copies);
     EXPECT_EQ(ui::svgParses(), parses);
 
-    // A new palette draws the folder icon anew, once.
+    // A palette of a text colour not used before draws the folder icon anew, once.
+    static int shade = 0;
     QPalette dark = window->palette();
-    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xe0));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0x10 + ++shade % 200));
     window->sourceView()->setPalette(dark);
     paintBoth();
     const auto afterPalette = ui::svgParses();
