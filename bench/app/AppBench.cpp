@@ -628,14 +628,17 @@ void printTable() {
     std::printf("%-62s %7.1f ms\n", "  the application's share of one pass, per mixer",
                 (bestOf("discovery all") - bestOf("discovery all plain")) / kMixers);
     char row[96];
-    std::snprintf(row, sizeof row, "select all 17 sources (%.0f presets), models + views", bestOf("select presets"));
+    std::snprintf(row, sizeof row, "select all 17 sources (%.0f presets): GUI-thread CPU",
+                  bestOf("select presets"));
     double select = bestOf("select gui cpu");
     std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", row, select, "", "", 16, missed(select, 16));
-    std::printf("%-62s %7.1f ms\n", "  GUI-thread CPU above; wall time", bestOf("select gui wall"));
+    std::printf("%-62s %7.1f ms\n", "  wall time (models and views, until both lists are painted)",
+                bestOf("select gui wall"));
     double apply = bestOf("apply gui cpu");
-    std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", "apply one mixer's changed list, models + views", apply, "",
+    std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", "apply one mixer's changed list: GUI-thread CPU", apply, "",
                 "", 16, missed(apply, 16));
-    std::printf("%-62s %7.1f ms\n", "  GUI-thread CPU above; wall time", bestOf("apply gui wall"));
+    std::printf("%-62s %7.1f ms\n", "  wall time (models and views, until both lists are painted)",
+                bestOf("apply gui wall"));
     std::printf("%-62s %6.1f MiB %10s %7s %4d MiB%s\n",
                 "peak memory of the application (VmHWM) after loading", peakAfterLoadingMiB, "", "", 120,
                 missed(peakAfterLoadingMiB, 120));
