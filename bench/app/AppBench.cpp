@@ -14,12 +14,12 @@
 #include <QApplication>
 #include <QScrollBar>
 #include <QStandardPaths>
-#include <ctime>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -32,8 +32,6 @@
 #include "app/PresetTreeModel.h"
 #include "app/SourceListModel.h"
 #include "app/ViewRules.h"
-#include "ui/ItemViews.h"
-#include "ui/MainWindow.h"
 #include "device/ZeltoDevice.h"
 #include "device/ZeltoDiscoverer.h"
 #include "osc/OSCBundle.h"
@@ -43,6 +41,8 @@
 #include "sync/PresetBytes.h"
 #include "sync/StatusText.h"
 #include "sync/TempFolder.h"
+#include "ui/ItemViews.h"
+#include "ui/MainWindow.h"
 
 namespace {
 
@@ -635,8 +635,8 @@ void printTable() {
     std::printf("%-62s %7.1f ms\n", "  wall time (models and views, until both lists are painted)",
                 bestOf("select gui wall"));
     double apply = bestOf("apply gui cpu");
-    std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", "apply one mixer's changed list: GUI-thread CPU", apply, "",
-                "", 16, missed(apply, 16));
+    std::printf("%-62s %7.1f ms %10s %7s %5d ms%s\n", "apply one mixer's changed list: GUI-thread CPU", apply,
+                "", "", 16, missed(apply, 16));
     std::printf("%-62s %7.1f ms\n", "  wall time (models and views, until both lists are painted)",
                 bestOf("apply gui wall"));
     std::printf("%-62s %6.1f MiB %10s %7s %4d MiB%s\n",

@@ -103,7 +103,8 @@ void PresetTreeModel::showPresets(const std::vector<Preset>& presets) {
         // Each preset row's text carries its source, or no longer does.
         if (suffixesChange && !groups_[g].presets.empty()) {
             const auto parent = groupIndex(row);
-            Q_EMIT dataChanged(index(0, 0, parent), index(rowCount(parent) - 1, 0, parent), {Qt::DisplayRole});
+            Q_EMIT dataChanged(index(0, 0, parent), index(rowCount(parent) - 1, 0, parent),
+                               {Qt::DisplayRole});
         }
     }
 }
@@ -142,8 +143,8 @@ std::vector<bool> PresetTreeModel::insertGroupsOf(std::vector<PresetGroup>& fres
             added.push_back(PresetGroup{fresh[i].name, std::exchange(fresh[i].presets, {})});
             inserted[i] = true;
         }
-        groups_.insert(groups_.begin() + static_cast<std::ptrdiff_t>(g), std::make_move_iterator(added.begin()),
-                       std::make_move_iterator(added.end()));
+        groups_.insert(groups_.begin() + static_cast<std::ptrdiff_t>(g),
+                       std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
         for (std::size_t i = g; i < end; ++i)
             groupIds_.insert(groupIds_.begin() + static_cast<std::ptrdiff_t>(i), nextGroupId_++);
         renumberGroups();

@@ -346,7 +346,8 @@ void MainWindow::showSelectedSources() {
         presetView_->selectionModel()->select(lost, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     if (current && keyOf(presetView_->currentIndex()) != current) {
         const auto index = presetModel_->indexOf(current->first, current->second);
-        if (index.isValid()) presetView_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        if (index.isValid())
+            presetView_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     }
     if (top && keyOf(presetView_->indexAt(QPoint(0, 0))) != top) {
         const auto index = presetModel_->indexOf(top->first, top->second);

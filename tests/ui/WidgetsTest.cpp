@@ -224,7 +224,9 @@ TEST_F(Widgets, AGroupWithItsOwnMemberSelectedCopiesEachPresetOnceByMenuAndByDro
 TEST_F(Widgets, AChangedListKeepsTheSelectionTheCurrentRowAndTheTopRowInView) {
     // A third source with thirty groups of ten, so the view scrolls.
     std::vector<RemoteZeltoPreset> acts;
-    for (int p = 0; p < 300; ++p) acts.emplace_back(QStringLiteral("Act%1-%2").arg(p % 30, 2, 10, QLatin1Char('0')).arg(p).toStdString());
+    for (int p = 0; p < 300; ++p)
+        acts.emplace_back(
+            QStringLiteral("Act%1-%2").arg(p % 30, 2, 10, QLatin1Char('0')).arg(p).toStdString());
     const auto studio = std::make_shared<ZeltoDevice>(pool.context(), asio::ip::make_address_v4("127.0.0.3"),
                                                       9112, std::nullopt);
     store.addSource(std::make_shared<PresetSource>("Studio", studio, acts));
@@ -233,10 +235,13 @@ TEST_F(Widgets, AChangedListKeepsTheSelectionTheCurrentRowAndTheTopRowInView) {
     ASSERT_TRUE(waitUntil([&] { return presetRow("Act29-299").isValid(); }));
 
     auto* view = window->presetView();
-    auto name = [](const QModelIndex& index) { return index.data(PresetTreeModel::PresetNameRole).toString(); };
+    auto name = [](const QModelIndex& index) {
+        return index.data(PresetTreeModel::PresetNameRole).toString();
+    };
     view->selectionModel()->setCurrentIndex(presetRow("Band-1"),
                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    view->selectionModel()->select(presetRow("Act20-110"), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->selectionModel()->select(presetRow("Act20-110"),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
     view->scrollTo(presetRow("Act10-100"), QAbstractItemView::PositionAtTop);
     ASSERT_EQ(name(view->indexAt(QPoint(0, 0))), "Act10-100");
     const int scrolled = view->verticalScrollBar()->value();
