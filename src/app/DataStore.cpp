@@ -1,16 +1,31 @@
 #include "app/DataStore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace zelto {
+
+namespace {
+std::atomic<std::uint64_t> listCopiesMade{0};
+}
 
 PresetSource::PresetSource(std::string name, DevicePtr device, std::vector<RemoteZeltoPreset> presets)
     : name_(std::move(name)), device_(std::move(device)), presets_(std::move(presets)) {}
 
 std::vector<RemoteZeltoPreset> PresetSource::presets() const {
+    listCopiesMade.fetch_add(1, std::memory_order_relaxed);
     std::shared_lock lock(mutex_);
     return presets_;
+}
+
+std::size_t PresetSource::presetCount() const {
+    std::shared_lock lock(mutex_);
+    return presets_.size();
+}
+
+std::uint64_t PresetSource::listCopies() {
+    return listCopiesMade.load(std::memory_order_relaxed);
 }
 
 void PresetSource::setPresets(std::vector<RemoteZeltoPreset> presets) {

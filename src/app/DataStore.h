@@ -24,6 +24,11 @@ class PresetSource {
     const DevicePtr& device() const { return device_; }
     // A copy of the list last read from the source, in its order.
     std::vector<RemoteZeltoPreset> presets() const;
+    // The length of that list, without copying it.
+    std::size_t presetCount() const;
+    // How many lists presets() copied in this process (tests check that the
+    // views' painting copies none).
+    static std::uint64_t listCopies();
 
   private:
     friend class DataStore;

@@ -2,6 +2,7 @@
 
 #include <QAbstractItemModel>
 #include <QStringList>
+#include <unordered_map>
 #include <vector>
 
 #include "app/DataStore.h"
@@ -14,6 +15,13 @@ namespace zelto {
 // The preset list: group rows at the top level, their presets below (see
 // PresetGrouping.h). Rows can be dragged (one item of presetDragType per row)
 // but nothing can be dropped here.
+//
+// A new list changes the rows in place: groups and presets that go are
+// removed, those that come are inserted, rows whose text changes are
+// reported changed; the model is never reset, so the views keep their
+// selection, current row, scroll position and expanded groups. A preset
+// whose group changes is removed from the one and inserted into the other.
+// Main thread only; nothing here throws beyond allocation.
 class PresetTreeModel : public QAbstractItemModel {
     Q_OBJECT
   public:
@@ -22,7 +30,8 @@ class PresetTreeModel : public QAbstractItemModel {
 
     explicit PresetTreeModel(QObject* parent = nullptr);
 
-    // Shows `presets` grouped; the rows are rebuilt.
+    // Shows `presets` grouped, changing the rows in place. A preset row is
+    // the same row as long as its device (by identity) and name stay.
     void showPresets(const std::vector<Preset>& presets);
     const std::vector<PresetGroup>& groups() const { return groups_; }
     bool hasMultipleSources() const { return hasMultipleSources_; }
@@ -56,8 +65,23 @@ class PresetTreeModel : public QAbstractItemModel {
 
   private:
     const Preset* presetAt(const QModelIndex& index) const;
+    // The row of the group that a preset row's internal id names.
+    int groupRowOf(quintptr groupId) const;
+    QModelIndex groupIndex(int row) const;
+
+    void removeGroupsNotIn(const std::vector<PresetGroup>& fresh);
+    // Inserts the groups of `fresh` not shown, taking their presets; true for each.
+    std::vector<bool> insertGroupsOf(std::vector<PresetGroup>& fresh);
+    // Turns the presets of the group at `row` into `wanted` (same group).
+    void updatePresetsOf(int row, std::vector<Preset>& wanted);
+    void renumberGroups();
 
     std::vector<PresetGroup> groups_;
+    // A stable id per group row (parallel to groups_), the internal id of its
+    // preset rows: rows of other groups may come and go around it.
+    std::vector<quintptr> groupIds_;
+    std::unordered_map<quintptr, int> rowOfGroup_;
+    quintptr nextGroupId_ = 1;
     bool hasMultipleSources_ = false;
 };
 

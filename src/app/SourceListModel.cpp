@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QMimeData>
 #include <algorithm>
+#include <utility>
 
 #include "app/PresetTreeModel.h"
 #include "app/ViewRules.h"
@@ -13,8 +14,9 @@ SourceListModel::SourceListModel(DataStore& store, const PresetTreeModel& preset
     : QAbstractListModel(parent), store_(store), presets_(presets) {
     connect(&store_, &DataStore::DataStoreSourceAdded, this, [this] { scheduleSync(); });
     connect(&store_, &DataStore::DataStoreSourceRemoved, this, [this] { scheduleSync(); });
-    connect(&store_, &DataStore::PresetSourcePresetsAdded, this, [this] {
-        presetsChangedPending_ = true;
+    connect(&store_, &DataStore::PresetSourcePresetsAdded, this, [this](const PresetSourcePtr& source) {
+        if (std::find(changedSources_.begin(), changedSources_.end(), source) == changedSources_.end())
+            changedSources_.push_back(source);
         scheduleSync();
     });
     sources_ = store_.sources();
@@ -46,12 +48,14 @@ void SourceListModel::syncWithStore() {
         sources_.insert(sources_.begin() + row, current[i]);
         endInsertRows();
     }
-    if (!sources_.empty())
-        emit dataChanged(index(0), index(rowCount() - 1), {Qt::ToolTipRole, PresetCountRole});
-    if (presetsChangedPending_) {
-        presetsChangedPending_ = false;
-        emit presetsChanged();
+    if (changedSources_.empty()) return;
+    for (const auto& source : std::exchange(changedSources_, {})) {
+        const auto row = std::find(sources_.begin(), sources_.end(), source) - sources_.begin();
+        if (row == static_cast<std::ptrdiff_t>(sources_.size())) continue;
+        const auto changed = index(static_cast<int>(row));
+        emit dataChanged(changed, changed, {Qt::ToolTipRole, PresetCountRole});
     }
+    emit presetsChanged();
 }
 
 PresetSourcePtr SourceListModel::sourceAt(int row) const {
@@ -77,14 +81,14 @@ QVariant SourceListModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return QString::fromStdString(source->name());
         case Qt::ToolTipRole: {
-            const auto count = static_cast<int>(source->presets().size());
+            const auto count = static_cast<int>(source->presetCount());
             return QString::fromStdString(source->name()) + QStringLiteral("\n") +
                    (count == 1 ? QStringLiteral("1 preset") : QStringLiteral("%1 presets").arg(count));
         }
         case IsDeviceRole:
             return source->device() != nullptr;
         case PresetCountRole:
-            return static_cast<int>(source->presets().size());
+            return static_cast<int>(source->presetCount());
         default:
             return {};
     }

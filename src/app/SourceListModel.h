@@ -13,7 +13,9 @@ class PresetTreeModel;
 // The source list: the local folder and every mixer of the data store, one
 // flat row each, in the store's order. It follows the store's signals on a
 // later turn of the event loop (never inside the writer's call), inserting
-// and removing rows so that the view keeps its selection.
+// and removing rows so that the view keeps its selection, and reporting the
+// rows whose preset list changed; it is never reset. Reading a row's data
+// copies no preset list.
 //
 // Preset rows dropped onto a source row become copy jobs (see ViewRules.h),
 // handed to the copy handler; drops between rows or on the empty area are refused.
@@ -58,7 +60,8 @@ class SourceListModel : public QAbstractListModel {
     CopyHandler copyHandler_;
     std::vector<PresetSourcePtr> sources_;
     bool syncPending_ = false;
-    bool presetsChangedPending_ = false;
+    // The sources whose list changed since the last turn.
+    std::vector<PresetSourcePtr> changedSources_;
 };
 
 }  // namespace zelto

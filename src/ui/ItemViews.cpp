@@ -66,8 +66,7 @@ void SourceDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const QRect area = opt.rect.adjusted(kHorizontalPadding, 0, -kHorizontalPadding, 0);
     const int iconSize = std::min(28, area.height() - 8);
     const QRect iconRect(area.left(), area.center().y() - iconSize / 2 + 1, iconSize, iconSize);
-    const QIcon icon =
-        device ? appIcon() : lineIcon(QStringLiteral("folder"), opt.palette.color(QPalette::Text));
+    const QIcon& icon = device ? appIcon() : folderIcon(opt.palette.color(QPalette::Text));
     icon.paint(painter, iconRect, Qt::AlignCenter, selected ? QIcon::Selected : QIcon::Normal);
 
     const QRect textRect = area.adjusted(iconSize + 10, 0, 0, 0);
@@ -93,6 +92,14 @@ void SourceDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         QRect(textRect.left(), top + nameMetrics.height(), textRect.width(), countMetrics.height()),
         Qt::AlignLeft | Qt::AlignVCenter, detail);
     painter->restore();
+}
+
+const QIcon& SourceDelegate::folderIcon(const QColor& color) const {
+    if (folderIcon_.isNull() || color != folderColor_) {
+        folderIcon_ = lineIcon(QStringLiteral("folder"), color);
+        folderColor_ = color;
+    }
+    return folderIcon_;
 }
 
 QSize SourceDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -183,12 +190,39 @@ PresetTreeView::PresetTreeView(QWidget* parent) : QTreeView(parent) {
     setDragDropMode(QAbstractItemView::DragOnly);
     setDefaultDropAction(Qt::CopyAction);
     setDragEnabled(true);
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setExpandsOnDoubleClick(false);
+    setRootIsDecorated(true);
+    setItemsExpandable(true);
+    setExpandsOnDoubleClick(true);
     setIndentation(18);
     setItemDelegate(new PresetDelegate(this));
     setFrameShape(QFrame::NoFrame);
+    connect(this, &QTreeView::collapsed, this,
+            [this](const QModelIndex& group) { collapsedGroups_.insert(groupKey(group)); });
+    connect(this, &QTreeView::expanded, this,
+            [this](const QModelIndex& group) { collapsedGroups_.remove(groupKey(group)); });
+}
+
+void PresetTreeView::setModel(QAbstractItemModel* model) {
+    QTreeView::setModel(model);
+    if (!model) return;
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex& parent, int first, int last) {
+                if (!parent.isValid()) openGroups(first, last);
+            });
+    connect(model, &QAbstractItemModel::modelReset, this,
+            [this] { openGroups(0, this->model()->rowCount() - 1); });
+    openGroups(0, model->rowCount() - 1);
+}
+
+QString PresetTreeView::groupKey(const QModelIndex& group) {
+    return group.data().toString().toLower();
+}
+
+void PresetTreeView::openGroups(int first, int last) {
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex group = model()->index(row, 0);
+        if (!collapsedGroups_.contains(groupKey(group))) setExpanded(group, true);
+    }
 }
 
 void PresetTreeView::contextMenuEvent(QContextMenuEvent* event) {

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <QIcon>
 #include <QListView>
+#include <QSet>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
 namespace zelto::ui {
 
-// Source rows: icon, the source's name and its preset count below.
+// Source rows: icon, the source's name and its preset count below. The
+// folder icon is made once per text colour (a palette change makes it anew);
+// the icons keep their rendered pixmaps, so a paint parses no SVG.
 class SourceDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:
@@ -14,6 +18,11 @@ class SourceDelegate : public QStyledItemDelegate {
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+  private:
+    const QIcon& folderIcon(const QColor& color) const;
+    mutable QIcon folderIcon_;
+    mutable QColor folderColor_;
 };
 
 // Group rows as section headers with their count; preset rows with the
@@ -42,12 +51,16 @@ class SourceListView : public QListView {
     void contextMenuEvent(QContextMenuEvent* event) override;
 };
 
-// The preset list: every group expanded, rows draggable; a hint in the empty
-// area when there is no preset to show.
+// The preset list: rows draggable; a hint in the empty area when there is no
+// preset to show. Groups open expanded and can be collapsed and expanded by
+// their arrow, a double click on the heading, or Left and Right; a group the
+// user collapsed stays collapsed (by its name, ignoring case) while the model
+// changes, even when it leaves the list and comes back.
 class PresetTreeView : public QTreeView {
     Q_OBJECT
   public:
     explicit PresetTreeView(QWidget* parent = nullptr);
+    void setModel(QAbstractItemModel* model) override;
     void setPlaceholderText(const QString& text);
     const QString& placeholderText() const { return placeholder_; }
 
@@ -61,7 +74,12 @@ class PresetTreeView : public QTreeView {
 
   private:
     bool hasPresetRows() const;
+    // Expands the group rows first..last unless the user collapsed them.
+    void openGroups(int first, int last);
+    static QString groupKey(const QModelIndex& group);
+
     QString placeholder_;
+    QSet<QString> collapsedGroups_;
 };
 
 }  // namespace zelto::ui

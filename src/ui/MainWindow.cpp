@@ -10,12 +10,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <optional>
 #include <set>
 
 #include "app/AppSettings.h"
@@ -312,19 +314,49 @@ void MainWindow::showSelectedSources() {
     const auto sources = selectedSources();
     const auto presets = presetsOfSources(sources);
 
-    // The same presets stay selected when their lists are read again.
-    std::vector<std::pair<DevicePtr, std::string>> keep;
-    for (const auto& row : selectedPresetRows())
-        if (row.preset) keep.emplace_back(row.preset->device, row.preset->preset.name);
+    // The model changes its rows in place, so the rows that stay keep their
+    // selection; a preset that moves to another group is a new row there, and
+    // gets back its selection, the current row and the top of the view.
+    using Key = std::pair<DevicePtr, std::string>;
+    auto keyOf = [this](const QModelIndex& index) -> std::optional<Key> {
+        const auto row = presetModel_->rowAt(index);
+        if (!row.preset) return std::nullopt;
+        return Key{row.preset->device, row.preset->preset.name};
+    };
+    auto selectedKeys = [&] {
+        std::set<Key> keys;
+        for (const auto& index : presetView_->selectionModel()->selectedRows())
+            if (auto key = keyOf(index)) keys.insert(std::move(*key));
+        return keys;
+    };
+    const auto selected = selectedKeys();
+    const auto current = keyOf(presetView_->currentIndex());
+    // Scrolled to the very top, the view stays there.
+    const bool scrolled = presetView_->verticalScrollBar()->value() > 0;
+    const auto top = scrolled ? keyOf(presetView_->indexAt(QPoint(0, 0))) : std::nullopt;
 
     presetModel_->showPresets(presets);
-    presetView_->expandAll();
-    QItemSelection selection;
-    for (const auto& [device, name] : keep) {
-        const auto index = presetModel_->indexOf(device, name);
-        if (index.isValid()) selection.select(index, index);
+
+    QItemSelection lost;
+    if (!selected.empty()) {
+        const auto kept = selectedKeys();
+        for (const auto& key : selected) {
+            if (kept.count(key)) continue;
+            const auto index = presetModel_->indexOf(key.first, key.second);
+            if (index.isValid()) lost.select(index, index);
+        }
     }
-    presetView_->selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (!lost.isEmpty())
+        presetView_->selectionModel()->select(lost, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (current && keyOf(presetView_->currentIndex()) != current) {
+        const auto index = presetModel_->indexOf(current->first, current->second);
+        if (index.isValid())
+            presetView_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    }
+    if (top && keyOf(presetView_->indexAt(QPoint(0, 0))) != top) {
+        const auto index = presetModel_->indexOf(top->first, top->second);
+        if (index.isValid()) presetView_->scrollTo(index, QAbstractItemView::PositionAtTop);
+    }
 
     if (sources.empty()) {
         presetTitle_->clear();

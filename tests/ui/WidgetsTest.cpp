@@ -23,6 +23,7 @@
 #include "device/ZeltoDevice.h"
 #include "sync/TempFolder.h"
 #include "ui/DeviceInfoSheet.h"
+#include "ui/Icons.h"
 #include "ui/ItemViews.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsDialog.h"
@@ -218,6 +219,116 @@ TEST_F(Widgets, AGroupWithItsOwnMemberSelectedCopiesEachPresetOnceByMenuAndByDro
                                                    window->sourceModel().index(0)));
     ASSERT_TRUE(waitUntil([&] { return !copies.empty(); }));
     EXPECT_EQ(copies, std::vector<std::string>{"127.0.0.2>local:Band-2"});
+}
+
+TEST_F(Widgets, AChangedListKeepsTheSelectionTheCurrentRowAndTheTopRowInView) {
+    // A third source with thirty groups of ten, so the view scrolls.
+    std::vector<RemoteZeltoPreset> acts;
+    for (int p = 0; p < 300; ++p)
+        acts.emplace_back(
+            QStringLiteral("Act%1-%2").arg(p % 30, 2, 10, QLatin1Char('0')).arg(p).toStdString());
+    const auto studio = std::make_shared<ZeltoDevice>(pool.context(), asio::ip::make_address_v4("127.0.0.3"),
+                                                      9112, std::nullopt);
+    store.addSource(std::make_shared<PresetSource>("Studio", studio, acts));
+    ASSERT_TRUE(waitUntil([&] { return window->sourceModel().rowCount() == 3; }));
+    window->sourceView()->selectAll();
+    ASSERT_TRUE(waitUntil([&] { return presetRow("Act29-299").isValid(); }));
+
+    auto* view = window->presetView();
+    auto name = [](const QModelIndex& index) {
+        return index.data(PresetTreeModel::PresetNameRole).toString();
+    };
+    view->selectionModel()->setCurrentIndex(presetRow("Band-1"),
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->selectionModel()->select(presetRow("Act20-110"),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    view->scrollTo(presetRow("Act10-100"), QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(name(view->indexAt(QPoint(0, 0))), "Act10-100");
+    const int scrolled = view->verticalScrollBar()->value();
+    QSignalSpy resets(&window->presetModel(), &QAbstractItemModel::modelAboutToBeReset);
+
+    // Band-2 goes, so Band-1 moves to "others"; above the top row a group
+    // goes and one comes; a row is added in a selected range of rows.
+    store.setPresets(list({"Solo"}), stage);
+    acts.erase(acts.begin(), acts.begin() + 30);
+    acts.emplace_back("Aaa-1");
+    acts.emplace_back("Aaa-2");
+    acts.emplace_back("Act20-111a");
+    store.setPresets(acts, studio);
+    ASSERT_TRUE(waitUntil([&] { return presetRow("Aaa-1").isValid() && !groupRow("Band").isValid(); }));
+
+    EXPECT_EQ(resets.count(), 0);
+    const auto band1 = presetRow("Band-1");
+    EXPECT_EQ(band1.parent().data().toString(), "others");
+    EXPECT_TRUE(view->selectionModel()->isSelected(band1)) << "the moved row lost its selection";
+    EXPECT_EQ(view->currentIndex(), band1);
+    EXPECT_TRUE(view->selectionModel()->isSelected(presetRow("Act20-110")));
+    EXPECT_FALSE(view->selectionModel()->isSelected(presetRow("Act20-111a")));
+    EXPECT_FALSE(view->selectionModel()->isSelected(presetRow("Aaa-1")));
+    EXPECT_EQ(view->selectionModel()->selectedRows().size(), 2);
+    EXPECT_EQ(name(view->indexAt(QPoint(0, 0))), "Act10-100") << "the view scrolled away";
+    EXPECT_NE(view->verticalScrollBar()->value(), scrolled) << "the rows above changed in number";
+}
+
+TEST_F(Widgets, PaintingTheViewsAgainCopiesNoPresetListAndParsesNoSvg) {
+    auto paintBoth = [&] {
+        (void)window->sourceView()->viewport()->grab();
+        (void)window->presetView()->viewport()->grab();
+    };
+    paintBoth();
+    const auto copies = PresetSource::listCopies();
+    const auto parses = ui::svgParses();
+    paintBoth();
+    paintBoth();
+    EXPECT_EQ(PresetSource::listCopies(), copies);
+    EXPECT_EQ(ui::svgParses(), parses);
+
+    // A palette of a text colour not used before draws the folder icon anew, once.
+    static int shade = 0;
+    QPalette dark = window->palette();
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0x10 + ++shade % 200));
+    window->sourceView()->setPalette(dark);
+    paintBoth();
+    const auto afterPalette = ui::svgParses();
+    EXPECT_GT(afterPalette, parses);
+    paintBoth();
+    EXPECT_EQ(ui::svgParses(), afterPalette);
+    EXPECT_EQ(PresetSource::listCopies(), copies);
+}
+
+TEST_F(Widgets, GroupsCollapseByArrowDoubleClickAndKeysAndStaySoWhileTheListsChange) {
+    auto* view = window->presetView();
+    ASSERT_TRUE(view->isExpanded(groupRow("Band")));
+    focus(view);
+    view->setCurrentIndex(groupRow("Band"));
+    QTest::keyClick(view, Qt::Key_Left);
+    EXPECT_FALSE(view->isExpanded(groupRow("Band")));
+    QTest::keyClick(view, Qt::Key_Right);
+    EXPECT_TRUE(view->isExpanded(groupRow("Band")));
+
+    const QRect heading = view->visualRect(groupRow("Band"));
+    const QPoint arrow(heading.left() - view->indentation() / 2, heading.center().y());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, arrow);
+    EXPECT_FALSE(view->isExpanded(groupRow("Band")));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, arrow);
+    EXPECT_TRUE(view->isExpanded(groupRow("Band")));
+    // What a double click delivers: press, release, double click, release.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, heading.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, heading.center());
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, heading.center());
+    EXPECT_FALSE(view->isExpanded(groupRow("Band")));
+
+    store.setPresets(list({"Band-2", "Band-3", "Solo"}), stage);
+    ASSERT_TRUE(waitUntil([&] { return presetRow("Band-3").isValid(); }));
+    EXPECT_FALSE(view->isExpanded(groupRow("Band")));
+    // The group dissolves and forms again; a new group opens expanded.
+    store.setPresets(list({"Solo"}), stage);
+    ASSERT_TRUE(waitUntil([&] { return !groupRow("Band").isValid(); }));
+    store.setPresets(list({"Band-2", "Duo-1", "Duo-2", "Solo"}), stage);
+    ASSERT_TRUE(waitUntil([&] { return groupRow("Band").isValid(); }));
+    EXPECT_FALSE(view->isExpanded(groupRow("Band")));
+    EXPECT_TRUE(view->isExpanded(groupRow("Duo")));
+    EXPECT_TRUE(view->isExpanded(groupRow("others")));
 }
 
 TEST_F(Widgets, DeleteActsOnlyWhileThePresetViewHasTheFocus) {
