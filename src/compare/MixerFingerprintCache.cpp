@@ -132,8 +132,9 @@ std::optional<Fingerprint> MixerFingerprintCache::lookup(const std::string& uid,
 void MixerFingerprintCache::record(const std::string& uid, const RemoteZeltoPreset& listed,
                                    const Fingerprint& fingerprint) {
     std::lock_guard lock(mutex_);
-    entries_.insert_or_assign(keyOf(uid, listed.name),
-                              Entry{uid, listed.name, dateText(listed), fingerprint, nowSeconds()});
+    auto key = keyOf(uid, listed.name);
+    recorded_.insert(key);
+    entries_.insert_or_assign(std::move(key), Entry{uid, listed.name, dateText(listed), fingerprint, nowSeconds()});
 }
 
 void MixerFingerprintCache::trim(Map& entries) const {
@@ -158,7 +159,13 @@ bool MixerFingerprintCache::save() {
     Map merged = readFile(path_, ignored);
     for (auto& [key, entry] : entries_) {
         auto it = merged.find(key);
-        if (it == merged.end() || it->second.used <= entry.used) merged.insert_or_assign(key, entry);
+        if (it == merged.end()) {
+            merged.emplace(key, entry);
+        } else if (recorded_.contains(key)) {
+            if (it->second.used <= entry.used) it->second = entry;
+        } else if (it->second.date == entry.date && it->second.fingerprint == entry.fingerprint) {
+            it->second.used = std::max(it->second.used, entry.used);  // a lookup hit here
+        }
     }
     trim(merged);
 
@@ -191,6 +198,7 @@ bool MixerFingerprintCache::save() {
         return false;
     }
     entries_ = std::move(merged);
+    recorded_.clear();
     damaged_ = false;
     return true;
 }

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "compare/Fingerprint.h"
 #include "device/RemoteZeltoPreset.h"
@@ -77,6 +78,9 @@ class MixerFingerprintCache {
     std::size_t maxEntries_;
     mutable std::mutex mutex_;
     Map entries_;
+    // Recorded by this object since it last read or wrote the file: only
+    // these replace what another process saved under the same key.
+    std::unordered_set<std::string> recorded_;
     bool damaged_ = false;
 };
 

@@ -523,6 +523,15 @@ TEST_F(ZeltoCompareCli, DiffNamesTheDifferingValuesOfPresetsOnMixersFoldersAndFi
     EXPECT_TRUE(contains(missing.err, "zelto list Sim1")) << missing.err;
 }
 
+TEST_F(ZeltoCompareCli, WhatASyncFetchedIsNotFetchedAgainByStatus) {
+    rig.add({{"FromA", presetBytes("FromA", 2000)}, {"Other", presetBytes("Other")}});
+    writeLocal("Other", presetBytes("Other"));
+    ASSERT_EQ(runIn({"sync"}).exitCode, 0);
+    auto r = runIn({"status", "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(json::parse(r.out)["fetched"], 1) << "only Other, which the sync had no reason to fetch\n" << r.out;
+}
+
 TEST_F(ZeltoCompareCli, StatusIsTroubleWhenAMixerDoesNotAnswer) {
     auto& a = rig.add({{"Show", presetBytes("Show")}});
     writeLocal("Show", presetBytes("Show"));
