@@ -65,7 +65,8 @@ void BM_Grid(benchmark::State& state) {
             if (random() % 20 == 0) continue;
             ListedPreset p{RemoteZeltoPreset("Song " + std::to_string(n) + " *[2024-03-01T10:00:00.000Z]"),
                            std::nullopt};
-            if (random() % 10 != 0) p.fingerprint = Fingerprint{std::uint64_t(n), random() % 8 == 0 ? 1u : 0u};
+            if (random() % 10 != 0)
+                p.fingerprint = Fingerprint{std::uint64_t(n), random() % 8 == 0 ? 1u : 0u};
             list.push_back(std::move(p));
             (void)source;
         }
@@ -74,9 +75,10 @@ void BM_Grid(benchmark::State& state) {
     const auto folder = listing(0);
     std::vector<SourceListing> mixers;
     for (int m = 0; m < kMixers; ++m)
-        mixers.push_back({std::make_shared<ZeltoDevice>(io, asio::ip::make_address_v4("10.0.0.1"),
-                                                        static_cast<std::uint16_t>(9112 + m), "m" + std::to_string(m)),
-                          listing(m + 1)});
+        mixers.push_back(
+            {std::make_shared<ZeltoDevice>(io, asio::ip::make_address_v4("10.0.0.1"),
+                                           static_cast<std::uint16_t>(9112 + m), "m" + std::to_string(m)),
+             listing(m + 1)});
     for (auto _ : state) {
         auto grid = buildCompareGrid(folder, mixers);
         benchmark::DoNotOptimize(grid.rows.data());
@@ -112,7 +114,8 @@ void BM_SecondCompare(benchmark::State& state) {
     for (int p = 0; p < kPresets; ++p) {
         auto name = "Song " + std::to_string(p);
         presets.emplace_back(name, test::presetBytes(name));
-        folder.write(name + ".ZELTOshow", std::string(presets.back().second.begin(), presets.back().second.end()));
+        folder.write(name + ".ZELTOshow",
+                     std::string(presets.back().second.begin(), presets.back().second.end()));
     }
     test::MixerRig rig;
     for (int m = 0; m < kMixers; ++m) rig.add(presets);
@@ -140,7 +143,8 @@ class GoalReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            const std::string name = run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
+            const std::string name =
+                run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
             auto& best = best_[name];
             const double ms = run.GetAdjustedRealTime();
             if (best == 0 || ms < best) best = ms;
@@ -189,7 +193,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     if (std::filesystem::is_directory("/dev/shm", ec)) ::setenv("TMPDIR", "/dev/shm", 1);
     if (auto error = zelto::test::enterPrivateNetwork(); !error.empty()) {
-        std::fprintf(stderr, "bench_compare needs a private network namespace (run as root): %s\n", error.c_str());
+        std::fprintf(stderr, "bench_compare needs a private network namespace (run as root): %s\n",
+                     error.c_str());
         return 1;
     }
     benchmark::Initialize(&argc, argv);

@@ -22,7 +22,8 @@ const char* cellStateName(CellState state) noexcept {
 }
 
 bool GridRow::inOrder() const {
-    return std::all_of(cells.begin(), cells.end(), [](const GridCell& c) { return c.state == CellState::same; });
+    return std::all_of(cells.begin(), cells.end(),
+                       [](const GridCell& c) { return c.state == CellState::same; });
 }
 
 bool CompareGrid::inOrder() const {
@@ -50,7 +51,8 @@ std::size_t CompareGrid::unknownCount() const {
     return count;
 }
 
-CompareGrid buildCompareGrid(const std::vector<ListedPreset>& folder, const std::vector<SourceListing>& mixers) {
+CompareGrid buildCompareGrid(const std::vector<ListedPreset>& folder,
+                             const std::vector<SourceListing>& mixers) {
     CompareGrid grid;
     const std::size_t columns = mixers.size() + 1;
     grid.columns.reserve(columns);
@@ -83,15 +85,16 @@ CompareGrid buildCompareGrid(const std::vector<ListedPreset>& folder, const std:
                 cell.state = CellState::unknown;
             } else {
                 cell.state = *reference->fingerprint == *cell.listed->fingerprint ? CellState::same
-                                                                                   : CellState::differs;
+                                                                                  : CellState::differs;
             }
         }
         if (reference)
-            row.cells[0].state = !elsewhere              ? CellState::onlyHere
+            row.cells[0].state = !elsewhere               ? CellState::onlyHere
                                  : reference->fingerprint ? CellState::same
                                                           : CellState::unknown;
     }
-    std::sort(grid.rows.begin(), grid.rows.end(), [](const GridRow& a, const GridRow& b) { return a.key < b.key; });
+    std::sort(grid.rows.begin(), grid.rows.end(),
+              [](const GridRow& a, const GridRow& b) { return a.key < b.key; });
     return grid;
 }
 

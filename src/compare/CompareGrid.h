@@ -51,7 +51,7 @@ struct GridCell {
 };
 
 struct GridRow {
-    std::string key;  // the match key: the name without date suffixes
+    std::string key;              // the match key: the name without date suffixes
     std::vector<GridCell> cells;  // one per column
 
     // Every cell is `same`.
@@ -75,6 +75,7 @@ struct CompareGrid {
 // `folder` is the folder's listing; `mixers` each mixer's, in column order.
 // A name listed twice by one source (with and without a date) takes the
 // first entry.
-CompareGrid buildCompareGrid(const std::vector<ListedPreset>& folder, const std::vector<SourceListing>& mixers);
+CompareGrid buildCompareGrid(const std::vector<ListedPreset>& folder,
+                             const std::vector<SourceListing>& mixers);
 
 }  // namespace zelto

@@ -50,7 +50,8 @@ std::vector<ListedPreset> FolderFingerprints::list(const std::string& folderPath
             {
                 std::lock_guard lock(mutex_);
                 auto it = byPath_.find(path);
-                if (it != byPath_.end() && it->second.size == stamp->size && it->second.modified == stamp->modified)
+                if (it != byPath_.end() && it->second.size == stamp->size &&
+                    it->second.modified == stamp->modified)
                     listed.fingerprint = it->second.fingerprint;
                 else
                     it = byPath_.end();

@@ -25,7 +25,7 @@
 namespace zelto {
 
 struct ListedPreset {
-    RemoteZeltoPreset preset;  // name and date as the source lists it, no bytes
+    RemoteZeltoPreset preset;                // name and date as the source lists it, no bytes
     std::optional<Fingerprint> fingerprint;  // none: not known
 };
 

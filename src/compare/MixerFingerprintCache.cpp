@@ -26,7 +26,8 @@ constexpr const char* kFormat = "zelto-preset-fingerprints";
 constexpr int kVersion = 1;
 
 std::int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -38,7 +39,8 @@ std::optional<std::string> dateText(const RemoteZeltoPreset& preset) {
 // An flock held for the life of the object; not held when the file cannot be opened.
 class FileLock {
   public:
-    explicit FileLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    explicit FileLock(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
         if (fd_ >= 0) ::flock(fd_, LOCK_EX);
     }
     ~FileLock() {
@@ -97,15 +99,16 @@ MixerFingerprintCache::Map MixerFingerprintCache::readFile(const std::string& pa
             Entry entry{e["uid"].get<std::string>(), e["name"].get<std::string>(), std::nullopt, *fingerprint,
                         0};
             if (e.contains("date") && e["date"].is_string()) entry.date = e["date"].get<std::string>();
-            if (e.contains("used") && e["used"].is_number_integer()) entry.used = e["used"].get<std::int64_t>();
+            if (e.contains("used") && e["used"].is_number_integer())
+                entry.used = e["used"].get<std::int64_t>();
             auto key = keyOf(entry.uid, entry.name);
             entries.insert_or_assign(std::move(key), std::move(entry));
         }
     } catch (const std::exception& error) {
         damaged = true;
         logFormat(LogCategory::sync, LogLevel::warning,
-                  "the preset fingerprint cache %s does not read (%s); it is ignored and rebuilt", path.c_str(),
-                  error.what());
+                  "the preset fingerprint cache %s does not read (%s); it is ignored and rebuilt",
+                  path.c_str(), error.what());
         entries.clear();
     }
     return entries;
@@ -121,7 +124,8 @@ std::size_t MixerFingerprintCache::size() const {
     return entries_.size();
 }
 
-std::optional<Fingerprint> MixerFingerprintCache::lookup(const std::string& uid, const RemoteZeltoPreset& listed) {
+std::optional<Fingerprint> MixerFingerprintCache::lookup(const std::string& uid,
+                                                         const RemoteZeltoPreset& listed) {
     std::lock_guard lock(mutex_);
     auto it = entries_.find(keyOf(uid, listed.name));
     if (it == entries_.end() || it->second.date != dateText(listed)) return std::nullopt;
@@ -134,7 +138,8 @@ void MixerFingerprintCache::record(const std::string& uid, const RemoteZeltoPres
     std::lock_guard lock(mutex_);
     auto key = keyOf(uid, listed.name);
     recorded_.insert(key);
-    entries_.insert_or_assign(std::move(key), Entry{uid, listed.name, dateText(listed), fingerprint, nowSeconds()});
+    entries_.insert_or_assign(std::move(key),
+                              Entry{uid, listed.name, dateText(listed), fingerprint, nowSeconds()});
 }
 
 void MixerFingerprintCache::trim(Map& entries) const {

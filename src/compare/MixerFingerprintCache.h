@@ -44,7 +44,8 @@ class MixerFingerprintCache {
     static std::string defaultPath();
 
     // Reads `path` (nothing there: an empty cache).
-    explicit MixerFingerprintCache(std::string path = defaultPath(), std::size_t maxEntries = kDefaultMaxEntries);
+    explicit MixerFingerprintCache(std::string path = defaultPath(),
+                                   std::size_t maxEntries = kDefaultMaxEntries);
 
     const std::string& path() const { return path_; }
     // The file was there but not readable as a cache: it was ignored.

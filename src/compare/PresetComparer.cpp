@@ -1,7 +1,7 @@
 #include "compare/PresetComparer.h"
 
-#include <asio/this_coro.hpp>
 #include <algorithm>
+#include <asio/this_coro.hpp>
 
 #include "async/Offload.h"
 #include "compare/FetchRecording.h"
@@ -66,7 +66,8 @@ asio::awaitable<CompareResult> PresetComparer::steps() {
     send([&](auto& d) { d.comparerWillRequestList(folderSource); });
     std::vector<ListedPreset> folder;
     try {
-        auto listing = onFiles([cache = folderCache_, path = manager_.localPath()] { return cache->list(path); });
+        auto listing =
+            onFiles([cache = folderCache_, path = manager_.localPath()] { return cache->list(path); });
         folder = co_await std::move(listing);
     } catch (const std::exception& e) {
         send([&](auto& d) { d.comparerDidFailReceivingList(folderSource, e); });
@@ -91,7 +92,8 @@ asio::awaitable<CompareResult> PresetComparer::steps() {
             result.unlisted.push_back(device);
             continue;
         }
-        std::erase_if(list, [](const RemoteZeltoPreset& p) { return ZeltoPresetManager::isBuiltInPreset(p.name); });
+        std::erase_if(list,
+                      [](const RemoteZeltoPreset& p) { return ZeltoPresetManager::isBuiltInPreset(p.name); });
         SourceListing listing{device, {}};
         const std::string owner = fingerprintOwner(device);
         listing.presets.reserve(list.size());

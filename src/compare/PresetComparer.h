@@ -40,7 +40,8 @@ class PresetComparerDelegate {
   public:
     virtual ~PresetComparerDelegate() = default;
     virtual void comparerWillRequestList(const DevicePtr& /*from*/) {}
-    virtual void comparerDidReceiveList(const std::vector<ListedPreset>& /*list*/, const DevicePtr& /*from*/) {}
+    virtual void comparerDidReceiveList(const std::vector<ListedPreset>& /*list*/,
+                                        const DevicePtr& /*from*/) {}
     virtual void comparerDidFailReceivingList(const DevicePtr& /*from*/, const std::exception& /*error*/) {}
     // The grid from the lists and the caches, before anything is fetched.
     virtual void comparerDidBuildGrid(const CompareGrid& /*grid*/, std::size_t /*toFetch*/) {}
@@ -54,10 +55,10 @@ class PresetComparerDelegate {
 
 struct CompareResult {
     CompareGrid grid;
-    SyncPlan plan;         // what syncDevices would do with these lists
-    SyncPreview preview;   // the plan in the grid's terms
-    std::size_t fetched = 0;  // presets fetched by this run
-    std::size_t failed = 0;   // fetches that failed (their cells stay unknown)
+    SyncPlan plan;                    // what syncDevices would do with these lists
+    SyncPreview preview;              // the plan in the grid's terms
+    std::size_t fetched = 0;          // presets fetched by this run
+    std::size_t failed = 0;           // fetches that failed (their cells stay unknown)
     std::vector<DevicePtr> unlisted;  // mixers whose list did not arrive (no column)
 };
 

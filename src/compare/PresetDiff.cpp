@@ -58,7 +58,7 @@ std::string routeText(std::uint64_t remote) {
 // right's unpaired ones. Keys are small (ids, names).
 template <class T, class KeyOf>
 std::vector<std::pair<const T*, const T*>> pairUp(const std::vector<T>& left, const std::vector<T>& right,
-                                                   KeyOf keyOf) {
+                                                  KeyOf keyOf) {
     using Key = std::decay_t<decltype(keyOf(left.front()))>;
     std::map<Key, std::vector<std::size_t>> rightByKey;
     for (std::size_t i = 0; i < right.size(); ++i) rightByKey[keyOf(right[i])].push_back(i);
@@ -121,7 +121,8 @@ class Differ {
     // What the model does not read: attributes by name, text, child elements
     // by name and order.
     void residual(const std::string& prefix, const QVXMLElement& a, const QVXMLElement& b) {
-        std::map<std::string_view, std::pair<std::optional<std::string_view>, std::optional<std::string_view>>>
+        std::map<std::string_view,
+                 std::pair<std::optional<std::string_view>, std::optional<std::string_view>>>
             attributes;
         for (auto attribute : a.attributes) attributes[attribute.name].first = attribute.value;
         for (auto attribute : b.attributes) attributes[attribute.name].second = attribute.value;
@@ -221,7 +222,8 @@ class Differ {
         for (const auto& [l, r] : pairUp(a, b, [](const ZeltoChannelMap& m) { return m.local; })) {
             const std::string path = join(prefix, "Local " + std::to_string((l ? l : r)->local));
             if (!all_ && l && r && l->remote == r->remote && l->sameContent(*r)) continue;
-            rows.push_back({DiffSection::routing, path, l ? std::optional(routeText(l->remote)) : std::nullopt,
+            rows.push_back({DiffSection::routing, path,
+                            l ? std::optional(routeText(l->remote)) : std::nullopt,
                             r ? std::optional(routeText(r->remote)) : std::nullopt});
             if (l && r) residual(path, *l, *r);
         }

@@ -62,7 +62,8 @@ TEST_F(Grid, EachCellSaysWhetherItsPresetIsMissingUnknownTheSameDifferentOrOnlyT
     EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
     EXPECT_TRUE(grid.rows[*grid.rowOf("Same")].inOrder());
     EXPECT_FALSE(grid.inOrder());
-    EXPECT_EQ(grid.unknownCount(), 2u) << "Unknown on a, and Dated on b; Mixers only is compared with nothing";
+    EXPECT_EQ(grid.unknownCount(), 2u)
+        << "Unknown on a, and Dated on b; Mixers only is compared with nothing";
 
     EXPECT_TRUE(buildCompareGrid({known("X", 1)}, {{a, {known("X", 1)}}, {b, {known("X", 1)}}}).inOrder());
 }

@@ -30,7 +30,8 @@ RemoteZeltoPreset listedAs(const std::string& extendedName) {
 TEST(Fingerprint, IsOneForADocumentStoredPlainOrCompressedAtAnyLevelAndAnotherForOtherContent) {
     const auto plain = gzip::decompress(presetBytes("Show", 3000));
     const Fingerprint reference = fingerprintOf(plain);
-    for (int level : {-1, 0, 1, 6, 9}) EXPECT_EQ(fingerprintOf(gzip::compress(plain, level, 15)), reference) << level;
+    for (int level : {-1, 0, 1, 6, 9})
+        EXPECT_EQ(fingerprintOf(gzip::compress(plain, level, 15)), reference) << level;
     EXPECT_NE(fingerprintOf(presetBytes("Show", 3000, 2)), reference);
     EXPECT_NE(fingerprintOf(presetBytes("Show ")), fingerprintOf(presetBytes("Show")));
 
@@ -113,18 +114,21 @@ TEST_F(MixerCache, KeepsFingerprintsAcrossProcessesByMixerNameAndListedDate) {
     EXPECT_EQ(merged.lookup("uid-3", show), a);
     EXPECT_EQ(merged.size(), 3u) << "the stale entry was replaced, not added to";
     std::vector<std::string> files;
-    for (auto& e : std::filesystem::directory_iterator(dir.path() + "cache")) files.push_back(e.path().filename());
+    for (auto& e : std::filesystem::directory_iterator(dir.path() + "cache"))
+        files.push_back(e.path().filename());
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"fingerprints.json", "fingerprints.json.lock"}))
         << "no temporary file is left";
 }
 
 TEST_F(MixerCache, IgnoresADamagedFileAndRebuildsIt) {
-    for (std::string damage : std::vector<std::string>{"{\"format\":\"zelto-preset-fingerprints\",\"version\":1,\"entries\":[{\"uid\":",
-                               "[1,2,3]", std::string("\0\xff\x10", 3),
-                               "{\"format\":\"zelto-preset-fingerprints\",\"version\":1,\"entries\":["
-                               "{\"uid\":\"u\",\"name\":\"Show\",\"fingerprint\":\"xyz\"},"
-                               "{\"uid\":\"u\",\"name\":\"Kept\",\"fingerprint\":\"" + a.hex() + "\"}]}"}) {
+    for (std::string damage : std::vector<std::string>{
+             "{\"format\":\"zelto-preset-fingerprints\",\"version\":1,\"entries\":[{\"uid\":", "[1,2,3]",
+             std::string("\0\xff\x10", 3),
+             "{\"format\":\"zelto-preset-fingerprints\",\"version\":1,\"entries\":["
+             "{\"uid\":\"u\",\"name\":\"Show\",\"fingerprint\":\"xyz\"},"
+             "{\"uid\":\"u\",\"name\":\"Kept\",\"fingerprint\":\"" +
+                 a.hex() + "\"}]}"}) {
         std::filesystem::create_directories(dir.path() + "cache");
         std::ofstream(path(), std::ios::binary) << damage;
         MixerFingerprintCache cache(path());

@@ -10,7 +10,8 @@ namespace zelto {
 namespace {
 
 ZeltoPreset generated() {
-    return ZeltoPreset::fromData(testing::generatePreset({.users = 3, .groupsPerUser = 3, .channelsPerUser = 6, .mapEntries = 5}));
+    return ZeltoPreset::fromData(
+        testing::generatePreset({.users = 3, .groupsPerUser = 3, .channelsPerUser = 6, .mapEntries = 5}));
 }
 
 std::map<std::string, std::pair<std::optional<std::string>, std::optional<std::string>>> byPath(
@@ -38,7 +39,8 @@ TEST(PresetDiff, NamesEachChangedValueByMixChannelGroupRoutingAndResidualContent
     channel.setAzimuth(45);
     auto& group = right.userList.users[1].groups[0];
     group.name = "Horns";
-    const std::string groupPath = "Mix \"" + right.userList.users[1].name + "\" / Group " + std::to_string(group.id);
+    const std::string groupPath =
+        "Mix \"" + right.userList.users[1].name + "\" / Group " + std::to_string(group.id);
     right.userList.remoteSettings.setOutputMap(1, std::nullopt);
     right.setAttribute("Venue", "Arena");
     const std::string gone = right.userList.users[2].name;
@@ -54,7 +56,8 @@ TEST(PresetDiff, NamesEachChangedValueByMixChannelGroupRoutingAndResidualContent
     EXPECT_EQ(rows.at(mixPath + " / Icon"), (Sides{left.userList.users[0].icon, "drums"}));
     EXPECT_EQ(rows.at(channelPath + " / Gain (dB)"),
               (Sides{formatXMLFloat(original.channelGaindB), formatXMLFloat(original.channelGaindB + 3)}));
-    EXPECT_EQ(rows.at(channelPath + " / Mute"), (Sides{original.mute ? "on" : "off", original.mute ? "off" : "on"}));
+    EXPECT_EQ(rows.at(channelPath + " / Mute"),
+              (Sides{original.mute ? "on" : "off", original.mute ? "off" : "on"}));
     EXPECT_EQ(rows.at(channelPath + " / Pan (azimuth °)").second, formatXMLFloat(channel.azimuth()));
     EXPECT_EQ(rows.at(groupPath + " / Name").second, "Horns");
     EXPECT_EQ(rows.at("Routing / Output map / Local 1").second, "not routed");

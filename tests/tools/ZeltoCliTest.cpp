@@ -93,8 +93,12 @@ TEST(ZeltoFiles, DamagedOrMissingFilesFailWithAReason) {
 }
 
 // Two simulated mixers and an empty sync folder per test.
+// Fingerprints of fetched presets go to a cache folder of the test's own.
 class ZeltoCli : public ::testing::Test {
   protected:
+    void SetUp() override { ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1); }
+    void TearDown() override { ::unsetenv("XDG_CACHE_HOME"); }
+    test::TempFolder cache;
     test::TempFolder local;
     test::MixerRig rig;
     std::vector<std::string> hosts() const {
@@ -424,13 +428,8 @@ TEST_F(ZeltoCli, WhatACopyReplacesIsListedRestorableThroughTheLibraryAndUndone) 
     EXPECT_EQ(fileBytes(local.path() + "Gig.ZELTOshow"), localGig);
 }
 
-// Fingerprints are kept in a cache folder of the test's own.
 class ZeltoCompareCli : public ZeltoCli {
   protected:
-    void SetUp() override { ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1); }
-    void TearDown() override { ::unsetenv("XDG_CACHE_HOME"); }
-    test::TempFolder cache;
-
     static std::map<std::string, std::vector<std::string>> statesByName(const json& doc) {
         std::map<std::string, std::vector<std::string>> states;
         for (auto& row : doc["rows"])

@@ -34,14 +34,14 @@ std::optional<Operand> parseOperand(const std::string& text) {
 }
 
 // Reads a side into a preset with its bytes; none, with the reason on standard error.
-std::optional<RemoteZeltoPreset> loadOperand(const Operand& operand, const std::string& folder, Mixers& mixers,
-                                             ZeltoPresetManager& manager) {
+std::optional<RemoteZeltoPreset> loadOperand(const Operand& operand, const std::string& folder,
+                                             Mixers& mixers, ZeltoPresetManager& manager) {
     if (operand.source.empty() || operand.source == "local") {
         std::string path = operand.name;
         if (!operand.source.empty()) {
             if (!presetfiles::isSafePresetName(operand.name)) {
-                std::cerr << "zelto: '" << operand.name << "' is not a preset name that can be a file in " << folder
-                          << "\n";
+                std::cerr << "zelto: '" << operand.name << "' is not a preset name that can be a file in "
+                          << folder << "\n";
                 return std::nullopt;
             }
             path = presetfiles::presetFilePath(folder, operand.name);
@@ -49,7 +49,8 @@ std::optional<RemoteZeltoPreset> loadOperand(const Operand& operand, const std::
         auto content = presetfiles::readFile(path);
         if (!content || !content->bytes) {
             std::cerr << "zelto: cannot read " << path
-                      << (operand.source.empty() ? "; check the path\n" : "; run 'zelto list local' to see the folder's presets\n");
+                      << (operand.source.empty() ? "; check the path\n"
+                                                 : "; run 'zelto list local' to see the folder's presets\n");
             return std::nullopt;
         }
         RemoteZeltoPreset preset("");
@@ -72,10 +73,12 @@ std::optional<RemoteZeltoPreset> loadOperand(const Operand& operand, const std::
         return std::nullopt;
     }
     const auto key = ZeltoPresetManager::matchKey(operand.name);
-    auto listed = std::find_if(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) { return p.name == operand.name; });
+    auto listed = std::find_if(list.begin(), list.end(),
+                               [&](const RemoteZeltoPreset& p) { return p.name == operand.name; });
     if (listed == list.end())
-        listed = std::find_if(list.begin(), list.end(),
-                              [&](const RemoteZeltoPreset& p) { return ZeltoPresetManager::matchKey(p.name) == key; });
+        listed = std::find_if(list.begin(), list.end(), [&](const RemoteZeltoPreset& p) {
+            return ZeltoPresetManager::matchKey(p.name) == key;
+        });
     if (listed == list.end()) {
         std::cerr << "zelto: " << Mixers::label(device) << " holds no preset named '" << operand.name
                   << "'; run 'zelto list " << operand.source << "' to see its presets\n";
@@ -114,7 +117,8 @@ int diffSteps(const DiffArgs& args) {
     for (const auto* bad : {left ? nullptr : &args.left, right ? nullptr : &args.right}) {
         if (!bad) continue;
         std::cerr << "zelto: '" << *bad
-                  << "' is neither a preset file nor SOURCE:NAME (SOURCE: local, or a mixer's address, uid or name)\n";
+                  << "' is neither a preset file nor SOURCE:NAME (SOURCE: local, or a mixer's address, uid "
+                     "or name)\n";
         return kUsage;
     }
     const std::string folder = syncFolder(args.dir);
@@ -144,7 +148,8 @@ int diffSteps(const DiffArgs& args) {
         }
     }
     const auto rows = diffPresets(*pa, *pb, args.all ? DiffRows::all : DiffRows::differing);
-    const auto differing = std::count_if(rows.begin(), rows.end(), [](const DiffRow& r) { return r.differs(); });
+    const auto differing =
+        std::count_if(rows.begin(), rows.end(), [](const DiffRow& r) { return r.differs(); });
     if (args.json) {
         json list = json::array();
         for (const auto& r : rows)
@@ -171,8 +176,8 @@ int diffSteps(const DiffArgs& args) {
     } else {
         std::cout << "--- " << left->text << "\n+++ " << right->text << "\n";
         for (const auto& r : rows)
-            std::cout << (r.differs() ? "! " : "  ") << r.path << "\t" << oneLine(r.left) << "\t" << oneLine(r.right)
-                      << "\n";
+            std::cout << (r.differs() ? "! " : "  ") << r.path << "\t" << oneLine(r.left) << "\t"
+                      << oneLine(r.right) << "\n";
         if (differing == 0)
             std::cout << "the presets are the same\n";
         else
@@ -189,11 +194,12 @@ class FetchProgress : public PresetComparerDelegate {
     void comparerDidFailReceivingList(const DevicePtr& from, const std::exception& error) override {
         clear();
         if (from)
-            std::cerr << "zelto: the preset list of " << Mixers::label(from) << " did not arrive (" << error.what()
-                      << "); it is left out\n";
+            std::cerr << "zelto: the preset list of " << Mixers::label(from) << " did not arrive ("
+                      << error.what() << "); it is left out\n";
     }
     void comparerDidBuildGrid(const CompareGrid&, std::size_t toFetch) override {
-        if (toFetch > 0) std::cerr << "fetching " << toFetch << " preset(s) whose contents are not known yet\n";
+        if (toFetch > 0)
+            std::cerr << "fetching " << toFetch << " preset(s) whose contents are not known yet\n";
     }
     void comparerWillFetch(const RemoteZeltoPreset& listed, const DevicePtr& from, std::size_t done,
                            std::size_t total) override {
@@ -202,8 +208,8 @@ class FetchProgress : public PresetComparerDelegate {
                       << Mixers::label(from) << std::flush;
             shown_ = true;
         } else {
-            std::cerr << "fetching " << listed.name << " from " << Mixers::label(from) << " (" << done + 1 << "/"
-                      << total << ")\n";
+            std::cerr << "fetching " << listed.name << " from " << Mixers::label(from) << " (" << done + 1
+                      << "/" << total << ")\n";
         }
     }
     void comparerDidFailFetching(const RemoteZeltoPreset& listed, const DevicePtr& from) override {
@@ -237,15 +243,17 @@ int statusSteps(const StatusArgs& args) {
     const std::string folder = syncFolder(args.dir);
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) {
-        std::cerr << "zelto: the sync folder " << folder << " does not exist; create it or name another with --dir\n";
+        std::cerr << "zelto: the sync folder " << folder
+                  << " does not exist; create it or name another with --dir\n";
         return kTrouble;
     }
     Mixers mixers(args.net);
     if (!mixers.discover()) return kTrouble;
     mixers.connectAll();
     if (mixers.devices().empty()) {
-        std::cerr << "zelto: no mixer is online, nothing to compare the folder with; check the network or give "
-                     "addresses with --host\n";
+        std::cerr
+            << "zelto: no mixer is online, nothing to compare the folder with; check the network or give "
+               "addresses with --host\n";
         return kTrouble;
     }
     ZeltoPresetManager manager(mixers.devices(), folder);
@@ -283,8 +291,10 @@ int statusSteps(const StatusArgs& args) {
                 json c = {{"state", cellStateName(cell.state)}};
                 if (cell.listed) {
                     c["name"] = cell.listed->preset.name;
-                    c["date"] = cell.listed->preset.date ? json(formatIsoDate(*cell.listed->preset.date)) : json(nullptr);
-                    c["fingerprint"] = cell.listed->fingerprint ? json(cell.listed->fingerprint->hex()) : json(nullptr);
+                    c["date"] = cell.listed->preset.date ? json(formatIsoDate(*cell.listed->preset.date))
+                                                         : json(nullptr);
+                    c["fingerprint"] =
+                        cell.listed->fingerprint ? json(cell.listed->fingerprint->hex()) : json(nullptr);
                 }
                 cells.push_back(c);
             }
@@ -319,7 +329,8 @@ int statusSteps(const StatusArgs& args) {
                   << grid.rows.size() - inOrder << " differ or are missing somewhere\n";
     }
     if (!result.unlisted.empty() || result.failed > 0 || !mixers.everyHostConnected()) {
-        std::cerr << "zelto: not every source could be compared (see above); run status again once they answer\n";
+        std::cerr
+            << "zelto: not every source could be compared (see above); run status again once they answer\n";
         return kTrouble;
     }
     return grid.inOrder() ? kSuccess : kFailure;
