@@ -224,17 +224,24 @@ class ZeltoPresetManager {
     // when there is nothing to undo.
     asio::awaitable<std::optional<HistoryOperation>> undoLastOperation();
 
-  private:
-    asio::awaitable<void> syncSteps();
-    asio::awaitable<void> copySteps(std::string name, DevicePtr from, DevicePtr to);
+    // Called on the manager's executor with every preset a fetch brought, by
+    // a sync, a copy, a verify, a keep for the history or a caller of
+    // fetchPreset: the mixer, the entry of its list that was asked for, and
+    // the preset that came (with bytes). None by default. Must not throw.
+    std::function<void(const DevicePtr& device, const RemoteZeltoPreset& listed, const RemoteZeltoPreset& fetched)>
+        onFetched;
+
     // One fetch of a listed preset, asked for again after a time-out; none when
     // it failed. The preset comes under its listed name, with the listed date
-    // when the mixer sent none.
+    // when the mixer sent none. A cancellation is thrown as the device's error.
     asio::awaitable<std::optional<RemoteZeltoPreset>> fetchPreset(DevicePtr device, RemoteZeltoPreset listed);
     // A device's list, asked for again after a time-out.
     asio::awaitable<std::vector<RemoteZeltoPreset>> requestList(DevicePtr device);
+  private:
     template <class F>
     auto onFiles(F work) -> asio::awaitable<decltype(work())>;
+    asio::awaitable<void> syncSteps();
+    asio::awaitable<void> copySteps(std::string name, DevicePtr from, DevicePtr to);
     // Checks that each device holds each of the presets just sent to it,
     // sending what it lacks again up to kSendRetries times; the devices share
     // each round's store window. Per device, each preset that is still not

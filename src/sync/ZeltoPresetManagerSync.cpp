@@ -91,6 +91,7 @@ asio::awaitable<std::optional<RemoteZeltoPreset>> ZeltoPresetManager::fetchPrese
             RemoteZeltoPreset fetched = co_await std::move(transfer);
             fetched.name = listed.name;
             if (!fetched.date) fetched.date = listed.date;
+            if (onFetched) onFetched(device, listed, fetched);
             co_return fetched;
         } catch (const PresetSegmentHandlerError& e) {
             if (cancelled(state)) throw;

@@ -46,6 +46,7 @@ TEST(ZeltoUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
         {"discover", "--timeout", "soon"},
         {"pack", "in.xml"},
         {"copy", "P", "--from", "local", "--to", "local"},
+        {"diff", "no-colon-and-no-file", "local:P"},
     };
     for (const auto& args : usageErrors) {
         auto r = zelto(args);
@@ -53,7 +54,7 @@ TEST(ZeltoUsage, BadArgumentsExitWithTwoAndHelpWithZero) {
         EXPECT_FALSE(r.err.empty()) << testing::PrintToString(args);
     }
     for (std::string command : {"discover", "list", "sync", "copy", "load", "delete", "identify", "info", "show",
-                                "pack", "history", "restore", "undo"}) {
+                                "pack", "history", "restore", "undo", "diff", "status"}) {
         auto r = zelto({command, "--help"});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(contains(r.out, "zelto " + command + " [OPTIONS]")) << r.out;
@@ -92,8 +93,12 @@ TEST(ZeltoFiles, DamagedOrMissingFilesFailWithAReason) {
 }
 
 // Two simulated mixers and an empty sync folder per test.
+// Fingerprints of fetched presets go to a cache folder of the test's own.
 class ZeltoCli : public ::testing::Test {
   protected:
+    void SetUp() override { ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1); }
+    void TearDown() override { ::unsetenv("XDG_CACHE_HOME"); }
+    test::TempFolder cache;
     test::TempFolder local;
     test::MixerRig rig;
     std::vector<std::string> hosts() const {
@@ -421,6 +426,118 @@ TEST_F(ZeltoCli, WhatACopyReplacesIsListedRestorableThroughTheLibraryAndUndone) 
     ASSERT_EQ(undone.exitCode, 0) << undone.err;
     EXPECT_TRUE(contains(undone.out, "undid copy")) << undone.out;
     EXPECT_EQ(fileBytes(local.path() + "Gig.ZELTOshow"), localGig);
+}
+
+class ZeltoCompareCli : public ZeltoCli {
+  protected:
+    static std::map<std::string, std::vector<std::string>> statesByName(const json& doc) {
+        std::map<std::string, std::vector<std::string>> states;
+        for (auto& row : doc["rows"])
+            for (auto& cell : row["cells"]) states[row["name"]].push_back(cell["state"]);
+        return states;
+    }
+};
+
+TEST_F(ZeltoCompareCli, StatusComparesContentsWhateverTheirCompressionAndFetchesOnlyWhatChanged) {
+    auto show = presetBytes("Show");
+    auto plainShow = gzip::decompress(show);
+    writeLocal("Show", show);
+    writeLocal("Same", gzip::decompress(presetBytes("Same")));
+    writeLocal("Local only", presetBytes("Local only"));
+    auto& a = rig.add({{"Show", presetBytes("Show on A")}, {"Same", presetBytes("Same")}});
+    // The second mixer keeps Show plain and sends it compressed at level 1.
+    auto& b = rig.add({{"Show", plainShow}, {"Extra", presetBytes("Extra")}}, {"--preset-level", "1"});
+
+    auto first = runIn({"status", "--json"});
+    ASSERT_EQ(first.exitCode, 1) << first.out << first.err;
+    auto doc = json::parse(first.out);
+    using States = std::vector<std::string>;
+    auto states = statesByName(doc);
+    EXPECT_EQ(states["Show"], (States{"same", "differs", "same"})) << first.out;
+    EXPECT_EQ(states["Same"], (States{"same", "same", "missing"}));
+    EXPECT_EQ(states["Local only"], (States{"only here", "missing", "missing"}));
+    EXPECT_EQ(states["Extra"], (States{"missing", "missing", "only here"}));
+    EXPECT_EQ(doc["fetched"], 3) << "Show on both mixers and Same on the first";
+    // The sync preview: what the sync would fetch and send, by mixer (names, not contents).
+    auto sorted = [](const json& names) {
+        auto list = names.get<std::vector<std::string>>();
+        std::sort(list.begin(), list.end());
+        return list;
+    };
+    EXPECT_EQ(sorted(doc["sync"][0]["send"]), (States{"Extra", "Local only"}));
+    EXPECT_EQ(sorted(doc["sync"][1]["send"]), (States{"Local only", "Same"}));
+    EXPECT_EQ(sorted(doc["sync"][1]["fetch"]), (States{"Extra"}));
+
+    auto second = runIn({"status"});
+    EXPECT_EQ(second.exitCode, 1) << second.err;
+    EXPECT_TRUE(contains(second.err, "fetched 0 preset(s)")) << second.err;
+    EXPECT_TRUE(contains(second.out, "Show\tsame\tdiffers\tsame\n")) << second.out;
+    EXPECT_TRUE(contains(second.out, "4 preset(s): 0 the same everywhere, 4 differ or are missing somewhere"))
+        << second.out;
+
+    // Made the same everywhere: only the presets stored anew are fetched.
+    a.sim->writePreset("Show", show);
+    b.sim->writePreset("Same", presetBytes("Same"));
+    b.sim->writePreset("Local only", presetBytes("Local only"));
+    a.sim->writePreset("Local only", presetBytes("Local only"));
+    a.sim->writePreset("Extra", presetBytes("Extra"));
+    writeLocal("Extra", presetBytes("Extra"));
+    auto third = runIn({"status", "--json"});
+    EXPECT_EQ(third.exitCode, 0) << third.out << third.err;
+    EXPECT_EQ(json::parse(third.out)["fetched"], 6) << third.out;
+}
+
+TEST_F(ZeltoCompareCli, DiffNamesTheDifferingValuesOfPresetsOnMixersFoldersAndFiles) {
+    auto show = presetBytes("Show");
+    writeLocal("Show", show);
+    ZeltoPreset changed = ZeltoPreset::fromCompressedData(show);
+    changed.name = "Show on A";
+    ASSERT_FALSE(changed.userList.users.empty());
+    changed.userList.users[0].icon = "guitar";
+    rig.add({{"Show", changed.toCompressedData()}});
+    rig.add({{"Show", gzip::decompress(show)}}, {"--preset-level", "9"});
+
+    auto differs = runIn({"diff", "local:Show", "Sim1:Show", "--json"});
+    ASSERT_EQ(differs.exitCode, 1) << differs.err;
+    auto doc = json::parse(differs.out);
+    std::map<std::string, std::pair<json, json>> rows;
+    for (auto& r : doc["rows"]) rows[r["path"]] = {r["left"], r["right"]};
+    EXPECT_EQ(rows.size(), 2u) << differs.out;
+    EXPECT_EQ(rows["Name"], std::make_pair(json("Show"), json("Show on A")));
+    auto mix = "Mix \"" + changed.userList.users[0].name + "\" / Icon";
+    ASSERT_TRUE(rows.contains(mix)) << differs.out;
+    EXPECT_EQ(rows[mix].second, "guitar");
+
+    auto same = runIn({"diff", "local:Show", "127.0.0.3:Show"});
+    EXPECT_EQ(same.exitCode, 0) << same.out << same.err;
+    EXPECT_TRUE(contains(same.out, "the presets are the same")) << same.out;
+
+    auto text = runIn({"diff", local.path() + "Show.ZELTOshow", "uid-1:Show", "--all"});
+    EXPECT_EQ(text.exitCode, 1) << text.err;
+    EXPECT_TRUE(contains(text.out, "! Name\tShow\tShow on A\n")) << text.out;
+    EXPECT_TRUE(contains(text.out, "  Version\t")) << "--all lists the values that are the same too\n" << text.out;
+
+    auto missing = runIn({"diff", "local:Show", "Sim1:Nope"});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_TRUE(contains(missing.err, "zelto list Sim1")) << missing.err;
+}
+
+TEST_F(ZeltoCompareCli, WhatASyncFetchedIsNotFetchedAgainByStatus) {
+    rig.add({{"FromA", presetBytes("FromA", 2000)}, {"Other", presetBytes("Other")}});
+    writeLocal("Other", presetBytes("Other"));
+    ASSERT_EQ(runIn({"sync"}).exitCode, 0);
+    auto r = runIn({"status", "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(json::parse(r.out)["fetched"], 1) << "only Other, which the sync had no reason to fetch\n" << r.out;
+}
+
+TEST_F(ZeltoCompareCli, StatusIsTroubleWhenAMixerDoesNotAnswer) {
+    auto& a = rig.add({{"Show", presetBytes("Show")}});
+    writeLocal("Show", presetBytes("Show"));
+    auto r = zelto({"status", "--dir", local.path(), "--no-broadcast", "--host", a.address, "--host", "127.0.0.9",
+                    "--timeout", "1"});
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Show\tsame\tsame\n")) << "what could be compared is shown\n" << r.out;
 }
 
 }  // namespace

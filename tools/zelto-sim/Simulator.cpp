@@ -288,6 +288,16 @@ void Simulator::copyPresetOut(const std::string& name, const Endpoint& to) {
         return;
     }
     auto bytes = readFile(*path);
+    if (options_.presetLevel) {
+        // Stored compressed: inflated first, so the document goes out once compressed.
+        const bool compressed = bytes.size() >= 2 && (bytes[0] & 0x0F) == 8 && ((bytes[0] << 8) | bytes[1]) % 31 == 0;
+        try {
+            if (compressed) bytes = gzip::decompress(bytes);
+        } catch (const std::exception&) {
+            // Not a zlib stream after all: sent compressed as it is.
+        }
+        bytes = gzip::compress(bytes, *options_.presetLevel, 15);
+    }
     std::string sentName = name;
     if (options_.datedSegments)
         sentName += " *[" + formatIsoDate(std::chrono::file_clock::to_sys(fs::last_write_time(*path))) + "]";

@@ -42,6 +42,9 @@ struct Options {
     std::chrono::milliseconds listDelay{0};
     int dropPresets = 0;  // the first N presets received are discarded
     int corruptPresets = 0;  // the first N presets stored have one byte changed
+    // Presets go out as a zlib stream at this level (0-9), whatever form they
+    // are stored in; absent: sent as stored.
+    std::optional<int> presetLevel;
 };
 
 // One simulated mixer on one UDP port.

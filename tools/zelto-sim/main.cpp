@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
     app.add_option("--corrupt-presets", options.corruptPresets,
                    "change one byte of each of the first N presets stored, as a faulty memory would")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--preset-level", options.presetLevel,
+                   "send every preset compressed at this zlib level (0-9), whether stored plain or "
+                   "compressed otherwise")
+        ->check(CLI::Range(0, 9));
     CLI11_PARSE(app, argc, argv);
     if (silentAfter >= 0) options.silentAfter = silentAfter;
     if (offlineAfter >= 0) options.offlineAfter = std::chrono::duration<double>(offlineAfter);

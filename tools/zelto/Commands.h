@@ -8,6 +8,11 @@
 namespace zelto::cli {
 
 enum ExitCode { kSuccess = 0, kFailure = 1, kUsage = 2 };
+// diff and status answer a question: 0 "the same", 1 "something differs or is
+// missing"; so that a script can tell that answer from a run that could not
+// find it out, their errors (a mixer that does not answer, a fetch that
+// fails, a file that does not read) exit with this.
+inline constexpr int kTrouble = 3;
 
 // How a command finds its mixers.
 struct NetworkOptions {
@@ -80,7 +85,25 @@ struct SourceArgs {
     bool json = false;
 };
 
+struct DiffArgs {
+    NetworkOptions net;
+    std::string left, right;  // SOURCE:NAME or a file path
+    std::optional<std::string> dir;
+    bool json = false;
+    bool all = false;
+};
+
+struct StatusArgs {
+    NetworkOptions net;
+    std::optional<std::string> dir;
+    bool json = false;
+    bool differencesOnly = false;
+    bool noFetch = false;
+};
+
 int runDiscover(const DiscoverArgs& args);
+int runDiff(const DiffArgs& args);
+int runStatus(const StatusArgs& args);
 int runList(const ListArgs& args);
 int runSync(const SyncArgs& args);
 int runCopy(const CopyArgs& args);

@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "Mixers.h"
 #include "StatusPrinter.h"
+#include "compare/FetchRecording.h"
 #include "preset/ZeltoPreset.h"
 #include "sync/History.h"
 #include "sync/SyncPlan.h"
@@ -238,6 +239,13 @@ int runSync(const SyncArgs& args) {
     ZeltoPresetManager manager(mixers.devices(), folder);
     manager.delegate = printer;
     manager.verify = args.verify;
+    // What the sync fetches need not be fetched again by a status.
+    auto fingerprints = std::make_shared<MixerFingerprintCache>();
+    recordFetchedFingerprints(manager, fingerprints);
+    struct SaveAtEnd {
+        MixerFingerprintCache& cache;
+        ~SaveAtEnd() { cache.save(); }
+    } saveAtEnd{*fingerprints};
     printer->line(statustext::startingSync);
     try {
         mixers.runInterruptible(manager.syncDevices());
@@ -282,6 +290,12 @@ int runCopy(const CopyArgs& args) {
     manager.delegate = printer;
     manager.force = args.force;
     manager.verify = args.verify;
+    auto fingerprints = std::make_shared<MixerFingerprintCache>();
+    recordFetchedFingerprints(manager, fingerprints);
+    struct SaveAtEnd {
+        MixerFingerprintCache& cache;
+        ~SaveAtEnd() { cache.save(); }
+    } saveAtEnd{*fingerprints};
     printer->line(statustext::copying(args.name, from, to));
     try {
         mixers.runInterruptible(manager.copyPreset(args.name, from, to));

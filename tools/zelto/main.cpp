@@ -133,6 +133,28 @@ int main(int argc, char** argv) {
     packCmd->add_option("FILE", packFile, "Preset XML file")->required();
     packCmd->add_option("-o,--output", packOut, "Output preset file")->required()->type_name("OUT");
 
+    DiffArgs diff;
+    auto* diffCmd = app.add_subcommand(
+        "diff", "Show how two presets differ, mix by mix and channel by channel (exit 1 when they do)");
+    diffCmd->add_option("LEFT", diff.left, "SOURCE:NAME (SOURCE: local or a mixer), or a preset file")
+        ->required();
+    diffCmd->add_option("RIGHT", diff.right, "SOURCE:NAME (SOURCE: local or a mixer), or a preset file")
+        ->required();
+    diffCmd->add_option("--dir", diff.dir, "Sync folder (default: the shared default folder)")->type_name("DIR");
+    diffCmd->add_flag("--all", diff.all, "Also list the values that are the same");
+    diffCmd->add_flag("--json", diff.json, "Print one JSON document");
+    addNetworkOptions(diffCmd, diff.net);
+
+    StatusArgs status;
+    auto* statusCmd = app.add_subcommand(
+        "status", "Compare every preset of the sync folder and every mixer (exit 1 when any differs or is missing)");
+    statusCmd->add_option("--dir", status.dir, "Sync folder (default: the shared default folder)")
+        ->type_name("DIR");
+    statusCmd->add_flag("--differences", status.differencesOnly, "Only the presets that differ or are missing somewhere");
+    statusCmd->add_flag("--no-fetch", status.noFetch, "Fetch nothing: contents not fingerprinted yet stay unknown");
+    statusCmd->add_flag("--json", status.json, "Print one JSON document");
+    addNetworkOptions(statusCmd, status.net);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -140,8 +162,10 @@ int main(int argc, char** argv) {
         return code == 0 ? kSuccess : kUsage;
     }
 
-    int status = run([&] {
+    int exitStatus = run([&] {
         if (*discoverCmd) return runDiscover(discover);
+        if (*diffCmd) return runDiff(diff);
+        if (*statusCmd) return runStatus(status);
         if (*listCmd) return runList(list);
         if (*syncCmd) return runSync(sync);
         if (*copyCmd) return runCopy(copy);
@@ -156,5 +180,5 @@ int main(int argc, char** argv) {
         if (*packCmd) return runPack(packFile, packOut);
         return int(kUsage);
     });
-    return status;
+    return exitStatus;
 }
