@@ -116,7 +116,7 @@ QString HistoryModel::whenText(std::chrono::system_clock::time_point time) {
 }
 
 QModelIndex HistoryModel::index(int row, int column, const QModelIndex& parent) const {
-    if (row < 0 || column < 0 || column >= columnCount) return {};
+    if (row < 0 || column < 0 || column >= columns) return {};
     if (!parent.isValid()) {
         if (static_cast<std::size_t>(row) >= groups_.size()) return {};
         return createIndex(row, column, kNameRow);
@@ -139,7 +139,7 @@ int HistoryModel::rowCount(const QModelIndex& parent) const {
 }
 
 int HistoryModel::columnCount(const QModelIndex&) const {
-    return Column::columnCount;
+    return columns;
 }
 
 QVariant HistoryModel::data(const QModelIndex& index, int role) const {

@@ -34,7 +34,7 @@ struct HistoryListing {
 class HistoryModel : public QAbstractItemModel {
     Q_OBJECT
   public:
-    enum Column { whenColumn = 0, whereColumn, whyColumn, columnCount };
+    enum Column { whenColumn = 0, whereColumn, whyColumn, columns };
     enum Role { EntryIdRole = Qt::UserRole + 1, IsNameRole };
     static constexpr const char* versionDragType = "application/x-zelto-history-versions";
 
