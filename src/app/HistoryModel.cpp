@@ -26,12 +26,15 @@ void HistoryModel::setListing(HistoryListing listing) {
     groups_.clear();
     problem_.clear();
     if (listing.error) {
-        problem_ = tr("The history of the sync folder cannot be read: %1\n"
-                      "It is left as it is; copies and syncs go on without it where they can.")
-                       .arg(qt(*listing.error));
-    } else if (listing.damagedLines > 0) {
-        problem_ = tr("The history is damaged: %n entries cannot be read and are not shown.", nullptr,
-                      static_cast<int>(listing.damagedLines));
+        problem_ = tr("The history of the sync folder cannot be read: %1.").arg(qt(*listing.error)) +
+                   QLatin1Char('\n') +
+                   tr("Nothing in it is changed. A copy or delete that would replace or delete a preset asks "
+                      "before it goes on without keeping a copy.");
+    } else if (listing.damagedLines == 1) {
+        problem_ = tr("The history is damaged: one of its entries cannot be read and is not shown.");
+    } else if (listing.damagedLines > 1) {
+        problem_ = tr("The history is damaged: %1 of its entries cannot be read and are not shown.")
+                       .arg(listing.damagedLines);
     }
     std::map<QString, Group> byName;
     for (auto& entry : listing.entries) {
@@ -147,11 +150,10 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     if (index.internalId() == kNameRow) {
         const auto& group = groups_[static_cast<std::size_t>(index.row())];
         if (role == IsNameRole) return true;
-        if (role != Qt::DisplayRole) return {};
-        if (index.column() == whenColumn) return qt(group.name);
-        if (index.column() == whereColumn)
-            return tr("%n version(s)", nullptr, static_cast<int>(group.versions.size()));
-        return {};
+        if (role != Qt::DisplayRole || index.column() != whenColumn) return {};
+        const QString count =
+            group.versions.size() == 1 ? tr("1 version") : tr("%1 versions").arg(group.versions.size());
+        return tr("%1 · %2").arg(qt(group.name), count);
     }
     const auto entry = entryAt(index);
     if (role == EntryIdRole) return QVariant::fromValue<qulonglong>(entry->id);

@@ -1,7 +1,8 @@
 #pragma once
 
 // The history window's list: one row per preset name (sorted, case
-// insensitive), its kept versions below it, newest first, in three columns:
+// insensitive; its first column names it and counts its versions), its kept
+// versions below it, newest first, in three columns:
 // when (local time), where (the sync folder or a mixer) and why. Entries
 // that keep no bytes (what an operation added, for undo) are not listed.
 //

@@ -35,6 +35,7 @@ HistoryWindow::HistoryWindow(MainController& controller, QWidget* parent)
     view_->setAllColumnsShowFocus(true);
     view_->setUniformRowHeights(true);
     view_->header()->setStretchLastSection(true);
+    view_->header()->setDefaultSectionSize(200);
     view_->header()->setSectionResizeMode(QHeaderView::Interactive);
 
     empty_ = new QLabel(tr("Nothing has been replaced or deleted yet. Every preset that a copy, a sync, a "
@@ -106,6 +107,7 @@ void HistoryWindow::showListing(HistoryListing listing) {
         if (auto entry = model_->entryAt(index)) selected.push_back(entry->id);
 
     model_->setListing(std::move(listing));
+    for (int row = 0; row < model_->rowCount(); ++row) view_->setFirstColumnSpanned(row, {}, true);
     view_->expandAll();
     for (int column = 0; column < HistoryModel::whyColumn; ++column) view_->resizeColumnToContents(column);
     QItemSelection selection;
@@ -117,9 +119,11 @@ void HistoryWindow::showListing(HistoryListing listing) {
 
     problem_->setText(model_->problem());
     problem_->setVisible(!model_->problem().isEmpty());
-    const bool empty = model_->rowCount() == 0;
-    view_->setVisible(!empty);
-    empty_->setVisible(empty && model_->problem().isEmpty());
+    // Nothing kept yet: a sentence instead of an empty list; a history that
+    // could not be read keeps the (empty) list under its message.
+    const bool nothingKept = model_->rowCount() == 0 && model_->problem().isEmpty();
+    view_->setVisible(!nothingKept);
+    empty_->setVisible(nothingKept);
     updateButtons();
     Q_EMIT reloaded();
 }

@@ -353,7 +353,7 @@ TEST_F(Widgets, HistoryWindowListsVersionsByNameAndRestoresOneByButtonAndByDrag)
     EXPECT_TRUE(historyWindow->isVisible());
     EXPECT_FALSE(historyWindow->problemLabel()->isVisible());
     const auto solo = model.index(0, 0), song = model.index(1, 0);
-    EXPECT_EQ(solo.data().toString(), "Solo");
+    EXPECT_EQ(solo.data().toString(), "Solo · 1 version");
     ASSERT_EQ(model.rowCount(song), 1);
     EXPECT_EQ(model.index(0, HistoryModel::whereColumn, solo).data().toString(), "mixer Stage (serial SN9)");
     EXPECT_EQ(model.index(0, HistoryModel::whyColumn, solo).data().toString(),
