@@ -369,6 +369,8 @@ TEST_F(Widgets, HistoryWindowListsVersionsByNameAndRestoresOneByButtonAndByDrag)
     const int sheets = ui.sheets;
     QTest::mouseClick(historyWindow->restoreButton(), Qt::LeftButton);
     EXPECT_EQ(ui.sheets, sheets + 1);
+    EXPECT_FALSE(window->undoAction()->isEnabled()) << "no undo while a run is going on";
+    EXPECT_FALSE(historyWindow->restoreButton()->isEnabled());
     ASSERT_TRUE(waitUntil([&] { return !controller->runActive(); }));
     EXPECT_EQ(controller->runs().lastOutcome(), RunCoordinator::Outcome::succeeded);
     EXPECT_EQ(folder.read("Song.ZELTOshow"), "the song");
