@@ -185,5 +185,22 @@ TEST_F(HistoryRuns, ADeleteWhosePresetCannotBeKeptGoesOnAfterAYes) {
     EXPECT_EQ(ui.alerts.size(), 1u);
 }
 
+TEST_F(HistoryRuns, TheHistoryKeepsAsManyVersionsPerNameAsTheSettingsSay) {
+    settings.setHistoryVersionsPerName(1);
+    rig.add({{"Song", presetBytes("Song on mixer")}});
+    writeLocal("Song", presetBytes("Song 1"));
+    start(options());
+    ASSERT_TRUE(waitUntil([&] { return source(kSim1) != nullptr; }));
+    for (const char* replaced : {"Song 1", "Song 2"}) {
+        writeLocal("Song", presetBytes(replaced));
+        ASSERT_TRUE(controller->copyPresets({{mixer(), nullptr, "Song"}}));
+        runSucceeds();
+    }
+    History history(folder.path());
+    auto kept = history.entries("Song");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(history.bytesOf(kept[0]), presetBytes("Song 2"));
+}
+
 }  // namespace
 }  // namespace zelto
