@@ -2,6 +2,7 @@
 
 #include <QStandardPaths>
 #include <QStringList>
+#include <algorithm>
 #include <filesystem>
 
 #include "sync/ZeltoPresetManager.h"
@@ -65,6 +66,43 @@ void AppSettings::setMixerAddresses(const std::vector<std::string>& addresses) {
     QStringList list;
     for (const auto& address : addresses) list.push_back(QString::fromStdString(address));
     settings_->setValue(mixerAddressesKey, list);
+    settings_->sync();
+}
+
+bool AppSettings::verifySentPresets() const {
+    return settings_->value(verifySentPresetsKey, false).toBool();
+}
+
+void AppSettings::setVerifySentPresets(bool verify) {
+    settings_->setValue(verifySentPresetsKey, verify);
+    settings_->sync();
+}
+
+namespace {
+
+int positiveSetting(const QSettings& settings, const char* key, int fallback) {
+    bool ok = false;
+    int value = settings.value(key, fallback).toInt(&ok);
+    return ok && value >= 1 ? value : fallback;
+}
+
+}  // namespace
+
+int AppSettings::historyVersionsPerName() const {
+    return positiveSetting(*settings_, historyVersionsKey, defaultHistoryVersions);
+}
+
+void AppSettings::setHistoryVersionsPerName(int versions) {
+    settings_->setValue(historyVersionsKey, std::max(1, versions));
+    settings_->sync();
+}
+
+int AppSettings::historySizeMiB() const {
+    return positiveSetting(*settings_, historySizeKey, defaultHistorySizeMiB);
+}
+
+void AppSettings::setHistorySizeMiB(int mebibytes) {
+    settings_->setValue(historySizeKey, std::max(1, mebibytes));
     settings_->sync();
 }
 

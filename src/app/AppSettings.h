@@ -18,6 +18,11 @@ class AppSettings {
   public:
     static constexpr const char* syncDirectoryKey = "SyncDirectory";
     static constexpr const char* mixerAddressesKey = "MixerAddresses";
+    static constexpr const char* verifySentPresetsKey = "VerifySentPresets";
+    static constexpr const char* historyVersionsKey = "HistoryVersionsPerName";
+    static constexpr const char* historySizeKey = "HistorySizeMiB";
+    static constexpr int defaultHistoryVersions = 20;
+    static constexpr int defaultHistorySizeMiB = 500;
 
     // The user's settings of this program.
     AppSettings();
@@ -40,6 +45,16 @@ class AppSettings {
     // pass (for networks where a broadcast does not reach them).
     std::vector<std::string> mixerAddresses() const;
     void setMixerAddresses(const std::vector<std::string>& addresses);
+
+    // Every preset sent to a mixer is fetched back and compared (off by default).
+    bool verifySentPresets() const;
+    void setVerifySentPresets(bool verify);
+    // The history's limits: versions kept per preset name and its size in
+    // MiB (at least 1 each).
+    int historyVersionsPerName() const;
+    void setHistoryVersionsPerName(int versions);
+    int historySizeMiB() const;
+    void setHistorySizeMiB(int mebibytes);
 
     QSettings& store() { return *settings_; }
 

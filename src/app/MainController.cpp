@@ -1,7 +1,9 @@
 #include "app/MainController.h"
 
 #include <algorithm>
+#include <asio/async_result.hpp>
 #include <asio/co_spawn.hpp>
+#include <asio/post.hpp>
 #include <asio/this_coro.hpp>
 #include <set>
 
@@ -40,6 +42,30 @@ class RunCancelled : public std::exception {
 bool isCancel(const std::exception& e) {
     auto* manager = dynamic_cast<const ZeltoPresetManagerError*>(&e);
     return manager && manager->errorCase() == ZeltoPresetManagerError::Case::cancelled;
+}
+
+bool isUnkept(const std::exception& e) {
+    auto* manager = dynamic_cast<const ZeltoPresetManagerError*>(&e);
+    return manager && manager->errorCase() == ZeltoPresetManagerError::Case::cannotKeepOldPreset;
+}
+
+std::string errorDetail(const std::exception& e) {
+    if (auto* manager = dynamic_cast<const ZeltoPresetManagerError*>(&e); manager && !manager->detail().empty())
+        return manager->detail();
+    if (auto* history = dynamic_cast<const HistoryError*>(&e)) return history->detail();
+    return statustext::errorText(e);
+}
+
+QString operationName(const std::string& kind) {
+    if (kind == "copy") return MainController::tr("copy");
+    if (kind == "sync") return MainController::tr("sync");
+    if (kind == "delete") return MainController::tr("delete");
+    if (kind == "restore") return MainController::tr("restore");
+    return QString::fromStdString(kind);
+}
+
+std::string toStd(const QString& s) {
+    return s.toStdString();
 }
 
 
@@ -95,6 +121,7 @@ MainController::MainController(IoPool& pool, DataStore& store, AppSettings& sett
       managerEvents_(std::make_shared<ManagerEvents>(runs_->statusLog())) {
     connect(registry_.get(), &MixerRegistry::devicesChanged, this, &MainController::devicesChanged);
     connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::runFinished);
+    connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::refreshHistory);
     connect(folderWatcher_.get(), &FolderWatcher::changed, this, &MainController::reloadLocalFolder);
 }
 
@@ -134,6 +161,7 @@ void MainController::start() {
                        if (shutDown_) return;
                        if (!error) {
                            store_.setLocalPresets(std::move(list));
+                           refreshHistory();
                            return;
                        }
                        try {
@@ -166,6 +194,7 @@ void MainController::reloadLocalFolder() {
                    [this](std::exception_ptr error, std::vector<RemoteZeltoPreset> list) {
                        if (!error && !shutDown_) store_.setLocalPresets(std::move(list));
                    });
+    refreshHistory();
 }
 
 void MainController::readFolder(
@@ -208,6 +237,11 @@ ZeltoPresetManager MainController::makeManager(std::vector<DevicePtr> devices) {
     manager.timeouts = options_.managerTimeouts;
     manager.fileExecutor = pool_.executor();
     manager.connectsDevices = false;
+    manager.verify = settings_.verifySentPresets();
+    HistoryLimits limits;
+    limits.versionsPerName = static_cast<std::size_t>(settings_.historyVersionsPerName());
+    limits.totalBytes = static_cast<std::uint64_t>(settings_.historySizeMiB()) * 1024 * 1024;
+    manager.setHistoryLimits(limits);
     return manager;
 }
 
@@ -290,11 +324,14 @@ Task<void> MainController::copyRun(std::vector<PresetCopyJob> jobs) {
         if (problem.empty()) {
             log.append(statustext::copying(job.presetName, job.from, job.to));
             try {
-                auto copy = manager.copyPreset(job.presetName, job.from, job.to);
+                auto copy = keepingOrAsking(manager, [&manager, &job]() -> Task<void> {
+                    auto copying = manager.copyPreset(job.presetName, job.from, job.to);
+                    co_await std::move(copying);
+                });
                 co_await std::move(copy);
             } catch (const std::exception& e) {
                 if (isCancel(e)) throw;
-                problem = statustext::errorText(e);
+                problem = errorDetail(e);
             }
         }
         if (!problem.empty()) {
@@ -392,33 +429,78 @@ void MainController::deletePresets(const std::vector<Preset>& presets) {
     asio::co_spawn(mainExecutor(), std::move(deleting), [](std::exception_ptr) {});
 }
 
+Task<void> MainController::deleteOne(ZeltoPresetManager& manager, const Preset& entry) {
+    if (entry.device) {
+        if (!registry_->holds(entry.device))
+            throw std::runtime_error(toStd(tr("the mixer %1 is no longer connected")
+                                              .arg(QString::fromStdString(entry.device->description()))));
+        // Fetched and kept in the history, then deleted.
+        auto deleting = manager.deleteOnDevice(entry.preset.name, entry.device);
+        co_await std::move(deleting);
+        co_return;
+    }
+    auto removal = offload(pool_.executor(), [&manager, name = entry.preset.name] { manager.deleteLocalPreset(name); });
+    co_await std::move(removal);
+}
+
+// One command's deletes are one operation in the history: one undo puts
+// them all back. Those that could not be kept are asked about together.
 Task<void> MainController::deleteRun(std::vector<Preset> presets) {
     std::vector<DevicePtr> involved;
     std::vector<std::string> failures;
-    const std::string folder = settings_.syncDirectoryPath();
+    ZeltoPresetManager manager = makeManager({});
+    manager.beginDeletes();
+    std::vector<Preset> unkept;
+    std::string unkeptDetail;
     for (const auto& entry : presets) {
-        if (entry.device) {
-            if (!registry_->holds(entry.device)) {
-                failures.push_back("\"" + entry.preset.name + "\": the mixer " + entry.device->description() +
-                                   " is no longer connected");
-                continue;
-            }
-            entry.device->deletePreset(entry.preset);
-        } else {
-            try {
-                auto removal = offload(pool_.executor(), [name = entry.preset.name, folder] {
-                    ZeltoPresetManager::deletePreset(name, folder);
-                });
-                co_await std::move(removal);
-            } catch (const std::exception& e) {
+        try {
+            auto deleting = deleteOne(manager, entry);
+            co_await std::move(deleting);
+        } catch (const std::exception& e) {
+            if (isUnkept(e)) {
+                unkept.push_back(entry);
+                unkeptDetail = errorDetail(e);
+            } else {
                 failures.push_back("\"" + entry.preset.name + "\": " + e.what());
             }
         }
         collectOnce(involved, entry.device);
     }
+    if (!unkept.empty() && !shutDown_) {
+        std::string detail = unkept.size() == 1
+                                 ? unkeptDetail
+                                 : toStd(tr("%1 of the presets to delete could not be kept in the history.")
+                                            .arg(unkept.size()));
+        auto asking = askToGoOnWithoutCopy(detail);
+        if (co_await std::move(asking)) {
+            manager.force = true;
+            for (const auto& entry : unkept) {
+                try {
+                    auto deleting = deleteOne(manager, entry);
+                    co_await std::move(deleting);
+                } catch (const std::exception& e) {
+                    failures.push_back("\"" + entry.preset.name + "\": " + e.what());
+                }
+            }
+        } else {
+            for (const auto& entry : unkept)
+                failures.push_back("\"" + entry.preset.name + "\": " +
+                                   toStd(tr("not deleted, as no copy of it could be kept")));
+        }
+    }
+    if (shutDown_) co_return;
+    auto pruning = offload(pool_.executor(), [&manager] {
+        try {
+            manager.history().prune();
+        } catch (const std::exception&) {
+            // Reported by the history; the deletes are done.
+        }
+    });
+    co_await std::move(pruning);
     auto reload = reloadQuietly(std::move(involved));
     auto reloadFailures = co_await std::move(reload);
     if (shutDown_) co_return;
+    refreshHistory();
     std::string text;
     if (failures.size() == 1 && presets.size() == 1 && !presets.front().device) {
         text = "Could not delete local preset " + failures.front();
@@ -429,6 +511,197 @@ Task<void> MainController::deleteRun(std::vector<Preset> presets) {
     }
     for (const auto& failure : reloadFailures) text += (text.empty() ? "" : "\n") + failure;
     if (!text.empty()) ui_.showAlert(AppUi::AlertStyle::critical, text);
+}
+
+// --- history: undo, restore, the question -------------------------------------
+
+bool MainController::undoLastOperation() {
+    if (shutDown_) return false;
+    return runs_->start([this] { return undoRun(); },
+                        [this] {
+                            auto devices = registry_->onlineDevices();
+                            devices.push_back(nullptr);
+                            return reloadRun(std::move(devices));
+                        });
+}
+
+Task<void> MainController::undoRun() {
+    auto& log = statusLog();
+    log.append(toStd(tr("starting undo")));
+    auto devices = registry_->onlineDevices();
+    ZeltoPresetManager manager = makeManager(devices);
+    std::optional<HistoryOperation> undone;
+    bool again = false;
+    std::exception_ptr failure;
+    try {
+        auto undo = keepingOrAsking(manager, [&]() -> Task<void> {
+            // Asked again after a stop halfway: that undo counts as done in
+            // the history, so what it undid is named.
+            std::optional<std::string> id;
+            if (std::exchange(again, true)) id = manager.lastOperation().undoes;
+            auto undoing = manager.undoLastOperation(id);
+            undone = co_await std::move(undoing);
+        });
+        co_await std::move(undo);
+    } catch (const std::exception& e) {
+        if (isCancel(e)) throw;
+        failure = std::make_exception_ptr(RunIncomplete(errorDetail(e)));
+    }
+    if (!failure) {
+        log.append(undone ? toStd(tr("undid the last %1").arg(operationName(undone->kind)))
+                          : toStd(tr("nothing to undo")));
+    }
+    log.append(statustext::reloadingPresetLists);
+    auto targets = reloadTargetsAfterRun(devices);
+    targets.push_back(nullptr);
+    auto reload = reloadRun(std::move(targets));
+    co_await std::move(reload);
+    if (failure) std::rethrow_exception(failure);
+    log.append(statustext::finished);
+}
+
+bool MainController::restoreVersions(std::vector<HistoryEntry> versions, DevicePtr to) {
+    if (shutDown_ || versions.empty()) return false;
+    return runs_->start([this, versions = std::move(versions), to] { return restoreRun(versions, to); },
+                        [this, to] { return reloadRun(reloadTargetsAfterRun({to})); });
+}
+
+Task<void> MainController::restoreRun(std::vector<HistoryEntry> versions, DevicePtr to) {
+    auto& log = statusLog();
+    log.append(toStd(tr("starting restore")));
+    log.setTransfersPlanned(static_cast<int>(versions.size()));
+    const QString where = to ? QString::fromStdString(to->description()) : tr("the sync folder");
+    if (to && !registry_->holds(to))
+        throw RunIncomplete(toStd(tr("the mixer %1 is no longer connected").arg(where)));
+    ZeltoPresetManager manager = makeManager({});
+    int failed = 0;
+    for (const auto& version : versions) {
+        auto stop = cancelled();
+        if (co_await std::move(stop)) throw RunCancelled();
+        log.append(toStd(tr("restoring version %1 of %2 to %3")
+                            .arg(version.id)
+                            .arg(QString::fromStdString(version.name), where)));
+        try {
+            auto restore = keepingOrAsking(manager, [&manager, &version, to]() -> Task<void> {
+                auto restoring = manager.restorePreset(version, to);
+                co_await std::move(restoring);
+            });
+            co_await std::move(restore);
+        } catch (const std::exception& e) {
+            if (isCancel(e)) throw;
+            log.append(toStd(tr("could not restore version %1 of %2: %3")
+                                .arg(version.id)
+                                .arg(QString::fromStdString(version.name), QString::fromStdString(errorDetail(e)))),
+                       true);
+            ++failed;
+        }
+        log.addTransferDone();
+    }
+    log.append(statustext::reloadingPresetLists);
+    auto reload = reloadRun(reloadTargetsAfterRun({to}));
+    co_await std::move(reload);
+    if (failed > 0)
+        throw RunIncomplete(toStd(tr("%1 of %2 versions could not be restored").arg(failed).arg(versions.size())));
+    log.append(statustext::finished);
+}
+
+Task<void> MainController::keepingOrAsking(ZeltoPresetManager& manager, std::function<Task<void>()> step) {
+    std::string detail;
+    try {
+        auto first = step();
+        co_await std::move(first);
+        co_return;
+    } catch (const std::exception& e) {
+        if (!isUnkept(e) || manager.force) throw;
+        detail = errorDetail(e);
+    }
+    auto asking = askToGoOnWithoutCopy(detail);
+    if (!(co_await std::move(asking))) {
+        auto stop = cancelled();
+        if (co_await std::move(stop)) throw RunCancelled();
+        throw ZeltoPresetManagerError(ZeltoPresetManagerError::Case::cannotKeepOldPreset, detail);
+    }
+    if (runs_->active()) statusLog().append(toStd(tr("going on without keeping a copy, as chosen")), true);
+    manager.force = true;
+    auto again = step();
+    co_await std::move(again);
+}
+
+Task<bool> MainController::askToGoOnWithoutCopy(std::string detail) {
+    const std::string message = toStd(tr("A copy of what would be replaced or deleted cannot be kept."));
+    const std::string informative =
+        detail + "\n\n" +
+        toStd(tr("Go on without a copy? What is replaced or deleted then cannot be brought back. "
+                "The answer holds for the rest of this action."));
+    const std::string goOn = toStd(tr("Go On Without a Copy"));
+    const std::string stop = toStd(tr("Stop"));
+    auto initiate = [this, message, informative, goOn, stop](auto handler) {
+        using Handler = decltype(handler);
+        // Answered once: by the user, or by a cancel of the run meanwhile.
+        struct Pending {
+            std::optional<Handler> handler;
+            asio::cancellation_slot slot;
+        };
+        auto pending = std::make_shared<Pending>();
+        pending->slot = asio::get_associated_cancellation_slot(handler);
+        pending->handler.emplace(std::move(handler));
+        auto answer = [pending, executor = mainExecutor()](bool yes) {
+            if (!pending->handler) return;
+            auto h = std::make_shared<Handler>(std::move(*pending->handler));
+            pending->handler.reset();
+            asio::post(executor, [h, yes] { std::move(*h)(yes); });
+        };
+        if (pending->slot.is_connected()) pending->slot.assign([answer](asio::cancellation_type) { answer(false); });
+        ui_.confirm(AppUi::AlertStyle::warning, message, informative, goOn, stop, [pending, answer](bool yes) {
+            // Still waited for: the cancel handler goes (it holds the waiter).
+            if (!pending->handler) return;
+            if (pending->slot.is_connected()) pending->slot.clear();
+            answer(yes);
+        });
+    };
+    co_return co_await asio::async_initiate<const asio::use_awaitable_t<>&, void(bool)>(std::move(initiate),
+                                                                                         asio::use_awaitable);
+}
+
+void MainController::readHistory(std::function<void(HistoryListing)> done) {
+    if (shutDown_) return;
+    auto reading = offload(pool_.executor(), [folder = settings_.syncDirectoryPath()] {
+        HistoryListing listing;
+        try {
+            History history(folder);
+            listing.entries = history.entries();
+            listing.damagedLines = history.damagedLines();
+        } catch (const HistoryError& e) {
+            listing.error = e.detail();
+        } catch (const std::exception& e) {
+            listing.error = e.what();
+        }
+        return listing;
+    });
+    asio::co_spawn(mainExecutor(), std::move(reading),
+                   [this, done = std::move(done)](std::exception_ptr error, HistoryListing listing) {
+                       if (shutDown_ || error) return;
+                       done(std::move(listing));
+                   });
+}
+
+void MainController::refreshHistory() {
+    if (shutDown_) return;
+    auto reading = offload(pool_.executor(), [folder = settings_.syncDirectoryPath()] {
+        std::optional<std::string> kind;
+        try {
+            if (auto last = History(folder).lastOperation()) kind = last->kind;
+        } catch (const std::exception&) {
+            // A history that cannot be read has nothing to undo.
+        }
+        return kind;
+    });
+    asio::co_spawn(mainExecutor(), std::move(reading),
+                   [this](std::exception_ptr error, std::optional<std::string> kind) {
+                       if (shutDown_ || error) return;
+                       undoable_ = std::move(kind);
+                       emit historyChanged();
+                   });
 }
 
 void MainController::identify(const std::vector<DevicePtr>& devices) {

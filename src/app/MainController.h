@@ -12,6 +12,7 @@
 #include "app/AppUi.h"
 #include "app/ControllerOptions.h"
 #include "app/DataStore.h"
+#include "app/HistoryModel.h"
 #include "app/MainThreadExecutor.h"
 #include "app/MixerRegistry.h"
 #include "app/RunCoordinator.h"
@@ -30,8 +31,13 @@ class ZeltoDiscoverer;
 // The application's composition root without widgets: the mixer registry
 // (discovery, sessions, retries), the run coordinator (one long run at a time,
 // its log and cancel), the watched sync folder, and the runs themselves
-// (sync of all devices, copy batches, reloads, deletes), wired to the data
-// store and the views.
+// (sync of all devices, copy batches, reloads, deletes, undo and restores),
+// wired to the data store and the views.
+//
+// Every preset a run or a delete replaces or deletes is kept in the sync
+// folder's history first. When it cannot be (a mixer's preset does not
+// arrive), AppUi::confirm asks whether to go on without a copy; a yes does
+// the step again with the manager's `force`, for the rest of that run.
 //
 // Everything here runs on the main thread. The folder is listed, read and
 // written on the io pool, so a slow disk never stalls the window.
@@ -74,6 +80,20 @@ class MainController : public QObject {
     // the main thread (never after shutDown).
     void readFolder(const std::string& path,
                     std::function<void(std::vector<RemoteZeltoPreset>, std::optional<std::string>)> done);
+    // Edit ▸ Undo: a run that undoes the history's last copy, sync, delete or
+    // restore with the online mixers (ZeltoPresetManager::undoLastOperation),
+    // then reads the folder and their lists again. False like the other runs.
+    bool undoLastOperation();
+    // The kind of operation Undo would undo ("copy", "sync", "delete",
+    // "restore"), as last read: at start-up, after each run and delete, and
+    // when the folder changed. None when there is nothing to undo.
+    const std::optional<std::string>& undoableKind() const { return undoable_; }
+    // Puts kept versions back, into the folder (null) or onto a mixer, as a run.
+    bool restoreVersions(std::vector<HistoryEntry> versions, DevicePtr to);
+    // Reads the sync folder's history on the io pool; `done` gets it on the
+    // main thread (never after shutDown). A history that cannot be read is
+    // the listing's error.
+    void readHistory(std::function<void(HistoryListing)> done);
     // Stops the current run (the status log's Cancel does the same).
     void cancelRun();
     bool runActive() const;
@@ -112,6 +132,8 @@ class MainController : public QObject {
     void devicesChanged();
     // A long run ended (after the log's finish).
     void runFinished();
+    // The history was read again (it may have changed): see undoableKind.
+    void historyChanged();
 
   private:
     class ManagerEvents;
@@ -125,6 +147,17 @@ class MainController : public QObject {
     Task<std::vector<std::string>> reloadQuietly(std::vector<DevicePtr> devices);
     Task<std::vector<RemoteZeltoPreset>> listLocalFolder();
     Task<void> deleteRun(std::vector<Preset> presets);
+    Task<void> deleteOne(ZeltoPresetManager& manager, const Preset& preset);
+    Task<void> undoRun();
+    Task<void> restoreRun(std::vector<HistoryEntry> versions, DevicePtr to);
+    // Runs `step`; when it stops because what it would replace or delete
+    // cannot be kept, asks whether to go on without a copy and, if so, runs
+    // it again with the manager's force on. A no rethrows the error.
+    Task<void> keepingOrAsking(ZeltoPresetManager& manager, std::function<Task<void>()> step);
+    // The question itself; false when the run is cancelled meanwhile.
+    Task<bool> askToGoOnWithoutCopy(std::string detail);
+    // Reads which operation Undo would undo, then emits historyChanged.
+    void refreshHistory();
     void reloadLocalFolder();
     std::vector<DevicePtr> reloadTargetsAfterRun(const std::vector<DevicePtr>& devices) const;
 
@@ -138,6 +171,7 @@ class MainController : public QObject {
     std::unique_ptr<RunCoordinator> runs_;
     std::unique_ptr<FolderWatcher> folderWatcher_;
     std::shared_ptr<ManagerEvents> managerEvents_;
+    std::optional<std::string> undoable_;
     bool shutDown_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/HistoryModel.h"
 #include "app/PresetTreeModel.h"
 #include "app/ViewRules.h"
 
@@ -100,7 +101,7 @@ Qt::ItemFlags SourceListModel::flags(const QModelIndex& index) const {
 }
 
 QStringList SourceListModel::mimeTypes() const {
-    return {QString::fromLatin1(presetDragType)};
+    return {QString::fromLatin1(presetDragType), QString::fromLatin1(HistoryModel::versionDragType)};
 }
 
 Qt::DropActions SourceListModel::supportedDropActions() const {
@@ -114,7 +115,9 @@ Qt::DropActions SourceListModel::supportedDragActions() const {
 bool SourceListModel::canDropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
                                       const QModelIndex& parent) const {
     // Onto a source row only: Qt passes row and column -1 with the row as parent.
-    return data && data->hasFormat(QString::fromLatin1(presetDragType)) && action == Qt::CopyAction &&
+    const bool known = data && (data->hasFormat(QString::fromLatin1(presetDragType)) ||
+                                data->hasFormat(QString::fromLatin1(HistoryModel::versionDragType)));
+    return known && action == Qt::CopyAction &&
            row == -1 && column == -1 && parent.isValid() && parent.model() == this &&
            sourceAt(parent.row()) != nullptr;
 }
@@ -123,6 +126,12 @@ bool SourceListModel::dropMimeData(const QMimeData* data, Qt::DropAction action,
                                    const QModelIndex& parent) {
     if (!canDropMimeData(data, action, row, column, parent)) return false;
     const auto target = sourceAt(parent.row());
+    if (data->hasFormat(QString::fromLatin1(HistoryModel::versionDragType))) {
+        auto versions = HistoryModel::draggedVersions(data);
+        if (versions.empty()) return false;
+        if (restoreHandler_) restoreHandler_(std::move(versions), target->device());
+        return true;
+    }
     auto jobs = copyJobsForDrop(PresetTreeModel::dragItems(data), target->device(), store_.sources(),
                                 presets_.groups());
     if (copyHandler_) copyHandler_(std::move(jobs));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -18,17 +19,22 @@ class PresetTreeModel;
 // copies no preset list.
 //
 // Preset rows dropped onto a source row become copy jobs (see ViewRules.h),
-// handed to the copy handler; drops between rows or on the empty area are refused.
+// handed to the copy handler; versions dragged from the history window onto
+// a source row go to the restore handler. Drops between rows or on the empty
+// area are refused.
 class SourceListModel : public QAbstractListModel {
     Q_OBJECT
   public:
     enum Role { IsDeviceRole = Qt::UserRole + 1, PresetCountRole };
     using CopyHandler = std::function<void(std::vector<PresetCopyJob>)>;
+    // History version ids and where to put them back (null: the folder).
+    using RestoreHandler = std::function<void(std::vector<std::uint64_t>, DevicePtr)>;
 
     // `presets` gives the groups that a dragged group row stands for.
     SourceListModel(DataStore& store, const PresetTreeModel& presets, QObject* parent = nullptr);
 
     void setCopyHandler(CopyHandler handler) { copyHandler_ = std::move(handler); }
+    void setRestoreHandler(RestoreHandler handler) { restoreHandler_ = std::move(handler); }
 
     PresetSourcePtr sourceAt(int row) const;
     std::vector<PresetSourcePtr> sourcesAt(const std::vector<int>& rows) const;
@@ -58,6 +64,7 @@ class SourceListModel : public QAbstractListModel {
     DataStore& store_;
     const PresetTreeModel& presets_;
     CopyHandler copyHandler_;
+    RestoreHandler restoreHandler_;
     std::vector<PresetSourcePtr> sources_;
     bool syncPending_ = false;
     // The sources whose list changed since the last turn.

@@ -70,9 +70,19 @@ HistoryLocation historyLocation(const DevicePtr& device) {
     return location;
 }
 
+void ZeltoPresetManager::setHistoryLimits(HistoryLimits limits) {
+    history_ = std::make_shared<History>(localPath_, limits);
+}
+
+void ZeltoPresetManager::beginDeletes() {
+    beginOperation("delete", "a delete");
+    groupedDeletes_ = true;
+}
+
 void ZeltoPresetManager::beginOperation(std::string kind, std::string source, std::string undoes) {
     operation_ = HistoryOperation::make(std::move(kind), std::move(undoes));
     source_ = std::move(source);
+    groupedDeletes_ = false;
 }
 
 // Throws cannotKeepOldPreset, or with `force` only logs that no copy is kept.
@@ -208,7 +218,7 @@ void ZeltoPresetManager::deleteLocalPreset(const std::string& name) {
         throw std::filesystem::filesystem_error("cannot delete preset file", path,
                                                 std::error_code(errno, std::generic_category()));
     }
-    if (!undoing_) beginOperation("delete", "a delete");
+    if (!undoing_ && !groupedDeletes_) beginOperation("delete", "a delete");
     if (keepsHistory) {
         try {
             history_->deleteFolderFile(name, "deleted", operation_);

@@ -155,6 +155,11 @@ class ZeltoPresetManager {
     bool force = false;
     bool keepsHistory = true;
     History& history() { return *history_; }
+    // Replaces the history's limits (call between runs).
+    void setHistoryLimits(HistoryLimits limits);
+    // Makes the deletes that follow (deleteOnDevice, deleteLocalPreset) one
+    // "delete" operation, undone together, instead of one operation each.
+    void beginDeletes();
     // The operation the last run recorded its history entries under.
     const HistoryOperation& lastOperation() const { return operation_; }
     // Every preset sent to a mixer is checked on its list afterwards; with
@@ -221,8 +226,12 @@ class ZeltoPresetManager {
     // Undoes the history's last operation (see History::lastOperation): puts
     // back every preset it replaced or deleted, deletes every one it added
     // (keeping them). Mixers are those of the manager, matched by uid. None
-    // when there is nothing to undo.
-    asio::awaitable<std::optional<HistoryOperation>> undoLastOperation();
+    // when there is nothing to undo. With `operationId`, undoes that
+    // operation instead: an undo that stopped halfway (cannotKeepOldPreset)
+    // counts as done in the history, and is finished by naming what it undid
+    // (lastOperation().undoes).
+    asio::awaitable<std::optional<HistoryOperation>> undoLastOperation(
+        std::optional<std::string> operationId = std::nullopt);
 
     // Called on the manager's executor with every preset a fetch brought, by
     // a sync, a copy, a verify, a keep for the history or a caller of
@@ -297,6 +306,7 @@ class ZeltoPresetManager {
     std::shared_ptr<History> history_;
     HistoryOperation operation_;
     bool undoing_ = false;  // the steps of an undo record under its operation
+    bool groupedDeletes_ = false;  // deletes record under the operation of beginDeletes
     std::string source_;  // where the run's presets come from, for reasons
 };
 

@@ -662,7 +662,7 @@ asio::awaitable<void> ZeltoPresetManager::putOnDevice(RemoteZeltoPreset preset, 
 }
 
 asio::awaitable<void> ZeltoPresetManager::deleteOnDevice(std::string name, DevicePtr device) {
-    if (!undoing_) beginOperation("delete", "a delete");
+    if (!undoing_ && !groupedDeletes_) beginOperation("delete", "a delete");
     auto connecting = connectDevice(device);
     co_await std::move(connecting);
     auto listing = requestList(device);
@@ -695,10 +695,16 @@ asio::awaitable<void> ZeltoPresetManager::restorePreset(HistoryEntry entry, Devi
     co_await std::move(putting);
 }
 
-asio::awaitable<std::optional<HistoryOperation>> ZeltoPresetManager::undoLastOperation() {
-    auto find = [this] {
+asio::awaitable<std::optional<HistoryOperation>> ZeltoPresetManager::undoLastOperation(
+    std::optional<std::string> operationId) {
+    auto find = [this, operationId] {
         std::optional<std::pair<HistoryOperation, std::vector<HistoryEntry>>> found;
-        if (auto op = history_->lastOperation()) found.emplace(*op, history_->entriesOf(op->id));
+        if (operationId) {
+            auto entries = history_->entriesOf(*operationId);
+            if (!entries.empty()) found.emplace(entries.front().operation, std::move(entries));
+        } else if (auto op = history_->lastOperation()) {
+            found.emplace(*op, history_->entriesOf(op->id));
+        }
         return found;
     };
     auto finding = onFiles(find);

@@ -24,6 +24,7 @@
 #include "app/MainController.h"
 #include "app/ViewRules.h"
 #include "ui/DeviceInfoSheet.h"
+#include "ui/HistoryWindow.h"
 #include "ui/Icons.h"
 #include "ui/ItemViews.h"
 #include "ui/SettingsDialog.h"
@@ -83,6 +84,7 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
     statusSheet_ = new StatusSheet(controller_.statusLog(), this);
     deviceInfoSheet_ = new DeviceInfoSheet(this);
     settingsDialog_ = new SettingsDialog(settingsController_, controller_.settings(), this);
+    historyWindow_ = new HistoryWindow(controller_, this);
 
     buildActions();
     buildLayout();
@@ -97,6 +99,11 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
             this, [this, jobs = std::move(jobs)]() mutable { copyPresets(std::move(jobs)); },
             Qt::QueuedConnection);
     });
+    sourceModel_->setRestoreHandler([this](std::vector<std::uint64_t> ids, DevicePtr to) {
+        QMetaObject::invokeMethod(
+            this, [this, ids = std::move(ids), to] { restoreVersions(ids, to); }, Qt::QueuedConnection);
+    });
+    connect(&controller_, &MainController::historyChanged, this, &MainWindow::updateActions);
     connect(sourceView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::showSelectedSources);
     connect(sourceModel_.get(), &SourceListModel::presetsChanged, this, &MainWindow::showSelectedSources);
@@ -166,6 +173,16 @@ void MainWindow::buildActions() {
         if (!presets.empty()) controller_.deletePresets(presets);
     });
 
+    undo_ = new QAction(tr("&Undo"), this);
+    undo_->setShortcut(QKeySequence::Undo);
+    undo_->setToolTip(tr("Put back what the last copy, sync, delete or restore replaced, deleted or added"));
+    connect(undo_, &QAction::triggered, this, [this] { controller_.undoLastOperation(); });
+
+    history_ = new QAction(tr("&History…"), this);
+    history_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    history_->setToolTip(tr("Every version of the presets that was replaced or deleted (Ctrl+H)"));
+    connect(history_, &QAction::triggered, this, &MainWindow::showHistory);
+
     load_ = new QAction(tr("&Load on Mixer…"), this);
     load_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     connect(load_, &QAction::triggered, this, [this] { loadPreset(selectedPresetRows()); });
@@ -208,10 +225,14 @@ void MainWindow::buildMenus() {
     file->addAction(quit_);
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addAction(undo_);
+    edit->addSeparator();
     copyToMenu_ = edit->addMenu(tr("&Copy Selected To"));
     connect(copyToMenu_, &QMenu::aboutToShow, this,
             [this] { fillCopyMenu(copyToMenu_, [this] { return selectedPresetRows(); }); });
     edit->addAction(delete_);
+    edit->addSeparator();
+    edit->addAction(history_);
 
     QMenu* mixer = menuBar()->addMenu(tr("&Mixer"));
     mixer->addAction(load_);
@@ -235,7 +256,7 @@ void MainWindow::buildMenus() {
     toolbar->addWidget(spacer);
     toolbar->addAction(settings_);
     // The window's actions work wherever the focus is.
-    addActions({rescan_, syncAll_, settings_, quit_, delete_, load_, info_, identify_});
+    addActions({rescan_, syncAll_, settings_, quit_, undo_, history_, delete_, load_, info_, identify_});
 }
 
 void MainWindow::buildLayout() {
@@ -380,6 +401,14 @@ void MainWindow::updateActions() {
     const auto rows = selectedPresetRows();
     const bool idle = !controller_.runActive();
     syncAll_->setEnabled(idle);
+    const auto& undoable = controller_.undoableKind();
+    undo_->setEnabled(idle && undoable.has_value());
+    undo_->setText(!undoable                 ? tr("&Undo")
+                   : *undoable == "copy"    ? tr("&Undo Copy")
+                   : *undoable == "sync"    ? tr("&Undo Sync")
+                   : *undoable == "delete"  ? tr("&Undo Delete")
+                   : *undoable == "restore" ? tr("&Undo Restore")
+                                            : tr("&Undo"));
     delete_->setEnabled(!presetsToDelete(rows, presetViewFocused_).empty());
     load_->setEnabled(loadCommandEnabled(rows));
     copyToMenu_->setEnabled(!rows.empty());
@@ -477,6 +506,19 @@ void MainWindow::copyPresets(std::vector<PresetCopyJob> jobs) {
 
 void MainWindow::showSettings() {
     settingsDialog_->open();
+}
+
+void MainWindow::showHistory() {
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
+}
+
+void MainWindow::restoreVersions(const std::vector<std::uint64_t>& ids, const DevicePtr& to) {
+    std::vector<HistoryEntry> versions;
+    for (auto id : ids)
+        if (auto entry = historyWindow_->model().entry(id)) versions.push_back(*entry);
+    if (!versions.empty()) controller_.restoreVersions(std::move(versions), to);
 }
 
 namespace {

@@ -21,6 +21,7 @@ class MainController;
 namespace zelto::ui {
 
 class DeviceInfoSheet;
+class HistoryWindow;
 class PresetTreeView;
 class SettingsDialog;
 class SourceListView;
@@ -43,6 +44,7 @@ class MainWindow : public QMainWindow {
     StatusSheet* statusSheet() const { return statusSheet_; }
     DeviceInfoSheet* deviceInfoSheet() const { return deviceInfoSheet_; }
     SettingsDialog* settingsDialog() const { return settingsDialog_; }
+    HistoryWindow* historyWindow() const { return historyWindow_; }
     QSplitter* splitter() const { return splitter_; }
 
     // The context menus, with their items' states set for a click on
@@ -55,6 +57,8 @@ class MainWindow : public QMainWindow {
     QAction* settingsAction() const { return settings_; }
     QAction* deleteAction() const { return delete_; }
     QAction* quitAction() const { return quit_; }
+    QAction* undoAction() const { return undo_; }
+    QAction* historyAction() const { return history_; }
     // Context-menu items.
     QAction* infoMenuAction() const { return infoMenu_; }
     QAction* identifyMenuAction() const { return identifyMenu_; }
@@ -103,6 +107,9 @@ class MainWindow : public QMainWindow {
     void copyRows(const std::vector<PresetRow>& rows, const PresetSourcePtr& target);
     void copyPresets(std::vector<PresetCopyJob> jobs);
     void showSettings();
+    void showHistory();
+    // Restores dragged history versions onto a source.
+    void restoreVersions(const std::vector<std::uint64_t>& ids, const DevicePtr& to);
     void showAbout();
 
     MainController& controller_;
@@ -120,6 +127,7 @@ class MainWindow : public QMainWindow {
     StatusSheet* statusSheet_ = nullptr;
     DeviceInfoSheet* deviceInfoSheet_ = nullptr;
     SettingsDialog* settingsDialog_ = nullptr;
+    HistoryWindow* historyWindow_ = nullptr;
 
     QAction* rescan_ = nullptr;
     QAction* syncAll_ = nullptr;
@@ -127,6 +135,8 @@ class MainWindow : public QMainWindow {
     QAction* quit_ = nullptr;
     QAction* about_ = nullptr;
     QAction* delete_ = nullptr;
+    QAction* undo_ = nullptr;
+    QAction* history_ = nullptr;
     QAction* load_ = nullptr;
     QAction* info_ = nullptr;
     QAction* identify_ = nullptr;

@@ -1,6 +1,8 @@
 #include "ui/SettingsDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -8,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -71,6 +74,26 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     mixersLayout->addLayout(addRow);
     mixersLayout->addWidget(addressHint_);
 
+    auto* safetyBox = new QGroupBox(tr("Keeping presets safe"), this);
+    verify_ = new QCheckBox(tr("Verify sent presets"), safetyBox);
+    verify_->setToolTip(tr("Read every preset sent to a mixer back and compare it with what was sent"));
+    versions_ = new QSpinBox(safetyBox);
+    versions_->setRange(1, 1000);
+    versions_->setSuffix(tr(" per preset"));
+    historySize_ = new QSpinBox(safetyBox);
+    historySize_->setRange(1, 100000);
+    historySize_->setSuffix(tr(" MiB"));
+    auto* limits = new QFormLayout;
+    limits->addRow(tr("Versions kept:"), versions_);
+    limits->addRow(tr("History size at most:"), historySize_);
+    auto* safetyLayout = new QVBoxLayout(safetyBox);
+    safetyLayout->addWidget(verify_);
+    safetyLayout->addLayout(limits);
+    safetyLayout->addWidget(hint(tr("Every preset that is replaced or deleted is kept in the history of the "
+                                    "sync folder, oldest versions going first. A deleted preset stays at "
+                                    "least 30 days."),
+                                 safetyBox));
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -79,6 +102,7 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     layout->setSpacing(12);
     layout->addWidget(folderBox);
     layout->addWidget(mixersBox);
+    layout->addWidget(safetyBox);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -90,12 +114,19 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     connect(address_, &QLineEdit::textChanged, this, &SettingsDialog::updateButtons);
     connect(remove_, &QPushButton::clicked, this, &SettingsDialog::removeSelectedAddresses);
     connect(mixers_, &QListWidget::itemSelectionChanged, this, &SettingsDialog::updateButtons);
+    connect(verify_, &QCheckBox::toggled, this, [this](bool on) { settings_.setVerifySentPresets(on); });
+    connect(versions_, &QSpinBox::valueChanged, this, [this](int n) { settings_.setHistoryVersionsPerName(n); });
+    connect(historySize_, &QSpinBox::valueChanged, this, [this](int n) { settings_.setHistorySizeMiB(n); });
 }
 
 void SettingsDialog::showEvent(QShowEvent* event) {
     controller_.viewLoaded();
     mixers_->clear();
     for (const auto& address : settings_.mixerAddresses()) mixers_->addItem(QString::fromStdString(address));
+    const QSignalBlocker a(verify_), b(versions_), c(historySize_);
+    verify_->setChecked(settings_.verifySentPresets());
+    versions_->setValue(settings_.historyVersionsPerName());
+    historySize_->setValue(settings_.historySizeMiB());
     updateButtons();
     QDialog::showEvent(event);
 }

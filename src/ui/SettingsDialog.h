@@ -2,7 +2,9 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
+class QSpinBox;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -16,7 +18,9 @@ class SettingsController;
 namespace zelto::ui {
 
 // The settings: the sync folder (default or custom, shown as a path, with a
-// folder chooser) and the mixers asked by address on every discovery pass.
+// folder chooser), the mixers asked by address on every discovery pass, and
+// how presets are kept safe: sent presets read back, the history's limits.
+// Every change is stored at once.
 class SettingsDialog : public QDialog {
     Q_OBJECT
   public:
@@ -28,6 +32,9 @@ class SettingsDialog : public QDialog {
     QListWidget* mixerList() const { return mixers_; }
     QLineEdit* addressField() const { return address_; }
     QPushButton* addButton() const { return add_; }
+    QCheckBox* verifyBox() const { return verify_; }
+    QSpinBox* versionsBox() const { return versions_; }
+    QSpinBox* historySizeBox() const { return historySize_; }
 
   signals:
     // The list of mixers by address changed (a discovery pass should follow).
@@ -53,6 +60,9 @@ class SettingsDialog : public QDialog {
     QPushButton* add_;
     QPushButton* remove_;
     QLabel* addressHint_;
+    QCheckBox* verify_;
+    QSpinBox* versions_;
+    QSpinBox* historySize_;
 };
 
 }  // namespace zelto::ui

@@ -36,13 +36,18 @@ class FakeUi : public AppUi {
     // was last asked to open.
     std::optional<std::string> chosenFolder;
     std::optional<std::string> chooserStart;
+    // What confirm answers, and the texts it was asked (message and
+    // informative text, one line feed between).
+    bool confirmAnswer = true;
+    std::vector<std::string> questions;
 
     void showAlert(AlertStyle style, const std::string& message) override {
         alerts.emplace_back(style, message);
     }
-    void confirm(AlertStyle, const std::string&, const std::string&, const std::string&, const std::string&,
-                 std::function<void(bool)> done) override {
-        done(true);
+    void confirm(AlertStyle, const std::string& message, const std::string& informative, const std::string&,
+                 const std::string&, std::function<void(bool)> done) override {
+        questions.push_back(message + "\n" + informative);
+        done(confirmAnswer);
     }
     void presentStatusSheet() override { ++sheets; }
     void chooseFolder(const std::string& start,

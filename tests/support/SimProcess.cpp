@@ -90,6 +90,7 @@ std::vector<std::string> SimFaults::arguments() const {
         out.push_back(std::move(value));
     };
     if (ignoreListRequests > 0) add("--ignore-list-requests", std::to_string(ignoreListRequests));
+    if (ignorePresetRequests > 0) add("--ignore-preset-requests", std::to_string(ignorePresetRequests));
     if (offlineAfter) add("--offline-after", std::to_string(offlineAfter->count()));
     if (offlineFor) add("--offline-for", std::to_string(offlineFor->count()));
     if (listDelay.count() > 0) add("--list-delay", std::to_string(listDelay.count()));

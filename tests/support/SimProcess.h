@@ -31,6 +31,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 //     SimProcess sim("127.0.0.2", SimFaults{.dropPresets = 1}.arguments());
 struct SimFaults {
     int ignoreListRequests = 0;
+    int ignorePresetRequests = 0;
     // Counted from the first session; without offlineFor the mixer stays off.
     std::optional<std::chrono::duration<double>> offlineAfter{}, offlineFor{};
     std::chrono::milliseconds listDelay{0};

@@ -2,7 +2,11 @@
 // (mixers that are never connected, so nothing goes on the network).
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QSpinBox>
+#include <QTreeView>
+#include <QLabel>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,8 +25,10 @@
 #include "app/AppTestSupport.h"
 #include "app/MainController.h"
 #include "device/ZeltoDevice.h"
+#include "sync/History.h"
 #include "sync/TempFolder.h"
 #include "ui/DeviceInfoSheet.h"
+#include "ui/HistoryWindow.h"
 #include "ui/Icons.h"
 #include "ui/ItemViews.h"
 #include "ui/MainWindow.h"
@@ -432,7 +438,77 @@ TEST_F(Widgets, SettingsShowTheFolderAsAPathAndKeepMixerAddresses) {
     EXPECT_EQ(settings.mixerAddresses(), std::vector<std::string>{"10.0.0.7"});
     EXPECT_EQ(dialog->mixerList()->count(), 1);
     EXPECT_EQ(changed.count(), 1);
+
+    EXPECT_FALSE(dialog->verifyBox()->isChecked());
+    EXPECT_EQ(dialog->versionsBox()->value(), 20);
+    EXPECT_EQ(dialog->historySizeBox()->value(), 500);
+    dialog->verifyBox()->click();
+    dialog->historySizeBox()->setValue(64);
+    EXPECT_TRUE(settings.verifySentPresets());
+    EXPECT_EQ(settings.historySizeMiB(), 64);
     dialog->reject();
+}
+
+TEST_F(Widgets, HistoryWindowListsVersionsByNameAndRestoresOneByButtonAndByDrag) {
+    folder.write("Song.ZELTOshow", "the song");
+    History history(folder.path());
+    history.deleteFolderFile("Song", "deleted", HistoryOperation::make("delete"));
+    HistoryLocation stageMixer{.mixer = true, .name = "Stage", .serial = "SN9", .uid = "u9", .address = "127.0.0.2"};
+    history.keepBytes("Solo", stageMixer, {1, 2, 3}, HistoryEvent::replaced, "replaced by a copy from local",
+                      HistoryOperation::make("copy"));
+
+    window->historyAction()->trigger();
+    ui::HistoryWindow* historyWindow = window->historyWindow();
+    auto& model = historyWindow->model();
+    ASSERT_TRUE(waitUntil([&] { return model.rowCount() == 2; }));
+    EXPECT_TRUE(historyWindow->isVisible());
+    EXPECT_FALSE(historyWindow->problemLabel()->isVisible());
+    const auto solo = model.index(0, 0), song = model.index(1, 0);
+    EXPECT_EQ(solo.data().toString(), "Solo · 1 version");
+    ASSERT_EQ(model.rowCount(song), 1);
+    EXPECT_EQ(model.index(0, HistoryModel::whereColumn, solo).data().toString(), "mixer Stage (serial SN9)");
+    EXPECT_EQ(model.index(0, HistoryModel::whyColumn, solo).data().toString(),
+              "replaced by a copy from the sync folder");
+    EXPECT_EQ(model.index(0, HistoryModel::whereColumn, song).data().toString(), "sync folder");
+    EXPECT_EQ(model.index(0, HistoryModel::whyColumn, song).data().toString(), "deleted");
+
+    // Restore by button into the folder: a run in the status sheet.
+    historyWindow->view()->selectionModel()->select(
+        model.index(0, 0, song), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    historyWindow->destinationBox()->setCurrentIndex(0);  // the folder comes first
+    ASSERT_TRUE(historyWindow->restoreButton()->isEnabled());
+    const int sheets = ui.sheets;
+    QTest::mouseClick(historyWindow->restoreButton(), Qt::LeftButton);
+    EXPECT_EQ(ui.sheets, sheets + 1);
+    EXPECT_FALSE(window->undoAction()->isEnabled()) << "no undo while a run is going on";
+    EXPECT_FALSE(historyWindow->restoreButton()->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !controller->runActive(); }));
+    EXPECT_EQ(controller->runs().lastOutcome(), RunCoordinator::Outcome::succeeded);
+    EXPECT_EQ(folder.read("Song.ZELTOshow"), "the song");
+    // The list follows: the restore replaced nothing, so Song still has one version.
+    ASSERT_TRUE(waitUntil([&] { return window->undoAction()->text() == "&Undo Restore"; }));
+    EXPECT_TRUE(window->undoAction()->isEnabled());
+
+    // A drag of Solo's version onto the folder's row restores it there.
+    const auto version = model.indexOf(model.index(0, 0, solo).data(HistoryModel::EntryIdRole).toULongLong());
+    std::unique_ptr<QMimeData> drag(model.mimeData({version}));
+    auto& sources = window->sourceModel();
+    ASSERT_TRUE(sources.canDropMimeData(drag.get(), Qt::CopyAction, -1, -1, sources.index(0)));
+    ASSERT_TRUE(sources.dropMimeData(drag.get(), Qt::CopyAction, -1, -1, sources.index(0)));
+    ASSERT_TRUE(waitUntil([&] { return ui.sheets == sheets + 2 && !controller->runActive(); }));
+    EXPECT_EQ(folder.read("Solo.ZELTOshow"), std::string("\x01\x02\x03"));
+}
+
+TEST_F(Widgets, AHistoryThatIsNotOursIsAMessageInTheWindow) {
+    folder.write(".zelto-history", "someone else's file");
+    window->historyAction()->trigger();
+    ui::HistoryWindow* historyWindow = window->historyWindow();
+    QSignalSpy reloaded(historyWindow, &ui::HistoryWindow::reloaded);
+    ASSERT_TRUE(reloaded.wait(5000));
+    EXPECT_TRUE(historyWindow->problemLabel()->isVisible());
+    EXPECT_TRUE(historyWindow->problemLabel()->text().contains(".zelto-history is not a folder"))
+        << historyWindow->problemLabel()->text().toStdString();
+    EXPECT_EQ(historyWindow->model().rowCount(), 0);
 }
 
 }  // namespace

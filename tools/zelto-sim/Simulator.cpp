@@ -282,6 +282,11 @@ void Simulator::sendPresetList(const Endpoint& to) {
 }
 
 void Simulator::copyPresetOut(const std::string& name, const Endpoint& to) {
+    if (presetRequestsIgnored_ < options_.ignorePresetRequests) {
+        ++presetRequestsIgnored_;
+        logLine("ignored preset request " + std::to_string(presetRequestsIgnored_));
+        return;
+    }
     auto path = presetPath(name);
     if (!path || !fs::is_regular_file(*path)) {
         logLine("no preset " + name);

@@ -36,6 +36,7 @@ struct Options {
     std::optional<double> silentAfter;
     // Faults on demand.
     int ignoreListRequests = 0;  // the first N list requests go unanswered
+    int ignorePresetRequests = 0;  // the first N preset requests go unanswered
     // Switched off this long after the first session began; back on after
     // offlineFor (absent: stays off).
     std::optional<std::chrono::duration<double>> offlineAfter, offlineFor;
@@ -95,6 +96,7 @@ class Simulator {
     // Counts switch-offs: a delayed answer from before one is never sent.
     int boot_ = 0;
     int listRequestsIgnored_ = 0;
+    int presetRequestsIgnored_ = 0;
     int presetsDropped_ = 0;
     int presetsCorrupted_ = 0;
     std::optional<std::chrono::steady_clock::time_point> firstSession_;

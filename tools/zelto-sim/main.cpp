@@ -35,6 +35,9 @@ int main(int argc, char** argv) {
     app.add_option("--ignore-list-requests", options.ignoreListRequests,
                    "leave the first N preset list requests unanswered, then answer")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--ignore-preset-requests", options.ignorePresetRequests,
+                   "leave the first N requests for a preset's content unanswered, then answer")
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--offline-after", offlineAfter,
                    "switch off this many seconds after the first session began: every datagram is "
                    "ignored and nothing is sent")
