@@ -1,5 +1,6 @@
 #include "app/SourceListModel.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QMimeData>
 #include <algorithm>
@@ -47,11 +48,17 @@ void SourceListModel::syncWithStore() {
         endInsertRows();
     }
     if (!sources_.empty())
-        emit dataChanged(index(0), index(rowCount() - 1), {Qt::ToolTipRole, PresetCountRole});
+        emit dataChanged(index(0), index(rowCount() - 1), {Qt::ToolTipRole, Qt::AccessibleDescriptionRole, PresetCountRole});
     if (presetsChangedPending_) {
         presetsChangedPending_ = false;
         emit presetsChanged();
     }
+}
+
+QString SourceListModel::displayName(const PresetSource& source) {
+    if (!source.device() && source.name() == DataStore::localSourceName)
+        return QCoreApplication::translate("zelto::DataStore", DataStore::localSourceName);
+    return QString::fromStdString(source.name());
 }
 
 PresetSourcePtr SourceListModel::sourceAt(int row) const {
@@ -75,11 +82,14 @@ QVariant SourceListModel::data(const QModelIndex& index, int role) const {
     if (!source) return {};
     switch (role) {
         case Qt::DisplayRole:
-            return QString::fromStdString(source->name());
-        case Qt::ToolTipRole: {
+            return displayName(*source);
+        case Qt::ToolTipRole:
+            return tr("%1\n%n presets", nullptr, static_cast<int>(source->presets().size()))
+                .arg(displayName(*source));
+        case Qt::AccessibleDescriptionRole: {
             const auto count = static_cast<int>(source->presets().size());
-            return QString::fromStdString(source->name()) + QStringLiteral("\n") +
-                   (count == 1 ? QStringLiteral("1 preset") : QStringLiteral("%1 presets").arg(count));
+            return source->device() ? tr("Mixer  ·  %n presets", nullptr, count)
+                                    : tr("Sync folder  ·  %n presets", nullptr, count);
         }
         case IsDeviceRole:
             return source->device() != nullptr;

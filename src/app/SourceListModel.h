@@ -17,6 +17,8 @@ class PresetTreeModel;
 //
 // Preset rows dropped onto a source row become copy jobs (see ViewRules.h),
 // handed to the copy handler; drops between rows or on the empty area are refused.
+// A row's second line ("Mixer · 7 presets") is its Qt::AccessibleDescriptionRole,
+// which the view paints and assistive technology reads.
 class SourceListModel : public QAbstractListModel {
     Q_OBJECT
   public:
@@ -27,6 +29,9 @@ class SourceListModel : public QAbstractListModel {
     SourceListModel(DataStore& store, const PresetTreeModel& presets, QObject* parent = nullptr);
 
     void setCopyHandler(CopyHandler handler) { copyHandler_ = std::move(handler); }
+
+    // The name a source is shown by: the local folder's in the user's language.
+    static QString displayName(const PresetSource& source);
 
     PresetSourcePtr sourceAt(int row) const;
     std::vector<PresetSourcePtr> sourcesAt(const std::vector<int>& rows) const;

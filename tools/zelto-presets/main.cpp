@@ -20,6 +20,7 @@
 #include "async/Executor.h"
 #include "ui/Icons.h"
 #include "ui/MainWindow.h"
+#include "ui/Translations.h"
 #include "ui/WidgetUi.h"
 
 namespace {
@@ -94,7 +95,8 @@ bool isOnlyInstance(zelto::SingleInstance& instance) {
     const QString platform = QGuiApplication::platformName();
     if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
         QMessageBox::warning(nullptr, QApplication::applicationDisplayName(),
-                             QString::fromLatin1(zelto::SingleInstance::alreadyRunningMessage));
+                             QCoreApplication::translate("zelto::SingleInstance",
+                                                         zelto::SingleInstance::alreadyRunningMessage));
     return false;
 }
 
@@ -108,6 +110,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(ZELTO_PRESETS_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.zelto.presets"));
     QApplication app(argc, argv);
+    zelto::ui::Translations::install(app);
     QApplication::setApplicationDisplayName(QStringLiteral("Zelto Presets"));
     QApplication::setWindowIcon(zelto::ui::appIcon());
     const Options options = parseOptions(app);
