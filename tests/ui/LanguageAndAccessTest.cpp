@@ -49,7 +49,7 @@ struct Gaps {
 };
 
 Gaps gapsOf(const QString& fileName, bool pluralsOnly) {
-    const QString source = qEnvironmentVariable("ZELTO_SOURCE_DIR");
+    const QString source = QStringLiteral(ZELTO_SOURCE_ROOT);
     QTemporaryDir scratch;
     const QString copy = scratch.filePath(fileName);
     EXPECT_TRUE(QFile::copy(source + QStringLiteral("/translations/") + fileName, copy)) << fileName.toStdString();
