@@ -48,10 +48,12 @@ class KeyboardWalk : public ::testing::Test {
         for (const char* name : {"Band-Drums", "Rehearsal"})
             stageFolder.write(std::string(name) + ".ZELTOshow", bytesOf(name));
         studioFolder.write("Band-Bass.ZELTOshow", bytesOf("Band-Bass"));
-        stage = std::make_unique<test::SimProcess>("127.0.0.2", stageFolder.path(),
-                                                   std::vector<std::string>{"--name", "Stage", "--serial", "SN-1", "--uid", "uid-stage"});
-        studio = std::make_unique<test::SimProcess>("127.0.0.3", studioFolder.path(),
-                                                    std::vector<std::string>{"--name", "Studio", "--serial", "SN-2", "--uid", "uid-studio"});
+        stage = std::make_unique<test::SimProcess>(
+            "127.0.0.2", stageFolder.path(),
+            std::vector<std::string>{"--name", "Stage", "--serial", "SN-1", "--uid", "uid-stage"});
+        studio = std::make_unique<test::SimProcess>(
+            "127.0.0.3", studioFolder.path(),
+            std::vector<std::string>{"--name", "Studio", "--serial", "SN-2", "--uid", "uid-studio"});
         settings.setSyncDirectoryPath(folder.path());
 
         ControllerOptions options;
@@ -76,7 +78,8 @@ class KeyboardWalk : public ::testing::Test {
     // The widget that takes keys now: a popup menu, a dialog, or the window's focus.
     static QWidget* keyTarget() {
         if (QWidget* popup = QApplication::activePopupWidget()) return popup;
-        if (QWidget* modal = QApplication::activeModalWidget()) return modal->focusWidget() ? modal->focusWidget() : modal;
+        if (QWidget* modal = QApplication::activeModalWidget())
+            return modal->focusWidget() ? modal->focusWidget() : modal;
         QWidget* active = QApplication::activeWindow();
         return active && active->focusWidget() ? active->focusWidget() : active;
     }
@@ -182,17 +185,23 @@ TEST_F(KeyboardWalk, EveryMainTaskIsDoneWithTheKeyboardAlone) {
     press(Qt::Key_Tab);
     ASSERT_TRUE(waitUntil([&] { return presets->hasFocus(); }));
     press(Qt::Key_Home);
-    ASSERT_TRUE(pressUntil(Qt::Key_Down, [&] {
-        return presets->currentIndex().data(PresetTreeModel::PresetNameRole).toString() == "Rehearsal";
-    }, 20));
+    ASSERT_TRUE(pressUntil(
+        Qt::Key_Down,
+        [&] {
+            return presets->currentIndex().data(PresetTreeModel::PresetNameRole).toString() == "Rehearsal";
+        },
+        20));
     press(Qt::Key_L, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }));
     windowManagerActivates(QApplication::activeModalWidget());
     // The confirmation starts on "cancel": Tab moves to "load", Space presses it.
-    ASSERT_TRUE(pressUntil(Qt::Key_Tab, [&] {
-        auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget());
-        return button && button->text() == "load";
-    }, 6));
+    ASSERT_TRUE(pressUntil(
+        Qt::Key_Tab,
+        [&] {
+            auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget());
+            return button && button->text() == "load";
+        },
+        6));
     press(Qt::Key_Space);
     EXPECT_TRUE(stage->waitForLine("current preset Rehearsal", 10s));
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeModalWidget() == nullptr; }));
@@ -200,9 +209,12 @@ TEST_F(KeyboardWalk, EveryMainTaskIsDoneWithTheKeyboardAlone) {
 
     // Delete: the preset view has the focus, Delete removes Rehearsal from Stage.
     ASSERT_TRUE(waitUntil([&] { return presets->hasFocus(); }));
-    ASSERT_TRUE(pressUntil(Qt::Key_Up, [&] {
-        return presets->currentIndex().data(PresetTreeModel::PresetNameRole).toString() == "Rehearsal";
-    }, 20));
+    ASSERT_TRUE(pressUntil(
+        Qt::Key_Up,
+        [&] {
+            return presets->currentIndex().data(PresetTreeModel::PresetNameRole).toString() == "Rehearsal";
+        },
+        20));
     press(Qt::Key_Delete);
     EXPECT_TRUE(waitUntil([&] { return !holds(stageFolder.path(), "Rehearsal"); }, 10s));
     EXPECT_TRUE(holds(studioFolder.path(), "Rehearsal")) << "only the selected source's preset goes";

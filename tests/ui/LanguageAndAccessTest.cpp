@@ -52,12 +52,14 @@ Gaps gapsOf(const QString& fileName, bool pluralsOnly) {
     const QString source = QStringLiteral(ZELTO_SOURCE_ROOT);
     QTemporaryDir scratch;
     const QString copy = scratch.filePath(fileName);
-    EXPECT_TRUE(QFile::copy(source + QStringLiteral("/translations/") + fileName, copy)) << fileName.toStdString();
+    EXPECT_TRUE(QFile::copy(source + QStringLiteral("/translations/") + fileName, copy))
+        << fileName.toStdString();
 
-    QStringList arguments{QStringLiteral("-locations"), QStringLiteral("none"), QStringLiteral("-no-ui-lines"),
-                          QStringLiteral("-I"), QStringLiteral("src")};
+    QStringList arguments{QStringLiteral("-locations"), QStringLiteral("none"),
+                          QStringLiteral("-no-ui-lines"), QStringLiteral("-I"), QStringLiteral("src")};
     if (pluralsOnly) arguments << QStringLiteral("-pluralonly");
-    arguments << QStringLiteral(ZELTO_TRANSLATED_DIRS).split(QLatin1Char(' ')) << QStringLiteral("-ts") << copy;
+    arguments << QStringLiteral(ZELTO_TRANSLATED_DIRS).split(QLatin1Char(' ')) << QStringLiteral("-ts")
+              << copy;
     QProcess lupdate;
     lupdate.setWorkingDirectory(source);
     lupdate.start(QStringLiteral(ZELTO_LUPDATE), arguments);
@@ -99,18 +101,20 @@ const char* const kHowToUpdate =
 
 TEST(Translations, EveryTextTheApplicationShowsHasAGermanTranslationAndNoneIsLeftOver) {
     const Gaps gaps = gapsOf(QStringLiteral("zelto-presets_de.ts"), false);
-    EXPECT_TRUE(gaps.untranslated.isEmpty())
-        << "Texts without a German translation:\n" << gaps.untranslated.join('\n').toStdString() << "\n"
-        << kHowToUpdate;
+    EXPECT_TRUE(gaps.untranslated.isEmpty()) << "Texts without a German translation:\n"
+                                             << gaps.untranslated.join('\n').toStdString() << "\n"
+                                             << kHowToUpdate;
     EXPECT_TRUE(gaps.gone.isEmpty()) << "Translations of texts no longer in the sources:\n"
-                                     << gaps.gone.join('\n').toStdString() << "\n" << kHowToUpdate;
+                                     << gaps.gone.join('\n').toStdString() << "\n"
+                                     << kHowToUpdate;
 }
 
 TEST(Translations, EveryCountedTextHasItsEnglishSingularAndGermanIsShipped) {
     const Gaps gaps = gapsOf(QStringLiteral("zelto-presets_en.ts"), true);
     EXPECT_TRUE(gaps.untranslated.isEmpty() && gaps.gone.isEmpty())
         << "Counted texts without English forms, or forms of texts now gone:\n"
-        << (gaps.untranslated + gaps.gone).join('\n').toStdString() << "\n" << kHowToUpdate;
+        << (gaps.untranslated + gaps.gone).join('\n').toStdString() << "\n"
+        << kHowToUpdate;
     EXPECT_TRUE(ui::Translations::shipped().contains(QStringLiteral("de")));
 }
 
@@ -195,25 +199,30 @@ TEST_F(Window, InGermanEveryTextIsGermanAndFitsWhereItIsShown) {
         dialog->show();
         QCoreApplication::sendPostedEvents();
         const QStringList cut = cutOffTexts(dialog);
-        EXPECT_TRUE(cut.isEmpty()) << dialog->windowTitle().toStdString() << ": " << cut.join('\n').toStdString();
+        EXPECT_TRUE(cut.isEmpty()) << dialog->windowTitle().toStdString() << ": "
+                                   << cut.join('\n').toStdString();
         dialog->hide();
     }
     // A source's second line, painted beside the icon, fits the list at its first width.
     QFont small = window->sourceView()->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
-    const int needed = QFontMetrics(small).horizontalAdvance(sourceRow(1).data(Qt::AccessibleDescriptionRole).toString());
+    const int needed =
+        QFontMetrics(small).horizontalAdvance(sourceRow(1).data(Qt::AccessibleDescriptionRole).toString());
     EXPECT_LT(needed + 60, window->sourceView()->viewport()->width());
 }
 
 TEST_F(Window, BothViewsAreNamedAndDescribedAndARowReadsAsItIsPainted) {
     open();
-    for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{window->sourceView(), window->presetView()}) {
+    for (QAbstractItemView* view :
+         std::initializer_list<QAbstractItemView*>{window->sourceView(), window->presetView()}) {
         QAccessibleInterface* access = QAccessible::queryAccessibleInterface(view);
         ASSERT_NE(access, nullptr);
         EXPECT_FALSE(access->text(QAccessible::Name).isEmpty());
-        EXPECT_GT(access->text(QAccessible::Description).size(), 30) << access->text(QAccessible::Name).toStdString();
+        EXPECT_GT(access->text(QAccessible::Description).size(), 30)
+            << access->text(QAccessible::Name).toStdString();
     }
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(window->sourceView())->text(QAccessible::Name), "Sources");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window->sourceView())->text(QAccessible::Name),
+              "Sources");
 
     // The row's second line, in English with its singular.
     EXPECT_EQ(sourceRow(0).data(Qt::AccessibleDescriptionRole).toString(), "Sync folder  ·  1 preset");
