@@ -252,7 +252,8 @@ Task<void> MainController::syncRun() {
         if (isCancel(e)) throw;
         failure = std::current_exception();
     }
-    if (!failure && manager.failedItems() == 0) statusLog().append(statustext::text(statustext::syncFinished));
+    if (!failure && manager.failedItems() == 0)
+        statusLog().append(statustext::text(statustext::syncFinished));
     statusLog().append(statustext::text(statustext::reloadingPresetLists));
     auto targets = reloadTargetsAfterRun(devices);
     targets.push_back(nullptr);
@@ -426,7 +427,9 @@ Task<void> MainController::deleteRun(std::vector<Preset> presets) {
     if (shutDown_) co_return;
     std::string text;
     if (failures.size() == 1 && presets.size() == 1 && !presets.front().device) {
-        text = tr("Could not delete local preset %1").arg(QString::fromStdString(failures.front())).toStdString();
+        text = tr("Could not delete local preset %1")
+                   .arg(QString::fromStdString(failures.front()))
+                   .toStdString();
     } else if (!failures.empty()) {
         text = tr("Could not delete %1 of %n presets:", nullptr, static_cast<int>(presets.size()))
                    .arg(failures.size())

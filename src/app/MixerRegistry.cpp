@@ -137,10 +137,9 @@ void MixerRegistry::startDiscovery() {
         discoverer_->start(options_.discoveryStartTimeout);
     } catch (const std::exception& e) {
         discoveryStarted_ = false;
-        ui_.showAlert(AppUi::AlertStyle::critical,
-                      tr("Discoverer could not be started: %1")
-                          .arg(QString::fromStdString(e.what()))
-                          .toStdString());
+        ui_.showAlert(
+            AppUi::AlertStyle::critical,
+            tr("Discoverer could not be started: %1").arg(QString::fromStdString(e.what())).toStdString());
         return;
     }
     discoveryStarted_ = true;

@@ -24,9 +24,9 @@ QString qt(const std::string& text) {
 
 QString presetToolTip(const Preset& preset) {
     QString tip = qt(preset.preset.name);
-    tip +=
-        QStringLiteral("\n") + (preset.device ? qt(preset.device->description())
-                                      : QCoreApplication::translate("zelto::PresetTreeModel", "local"));
+    tip += QStringLiteral("\n") + (preset.device
+                                       ? qt(preset.device->description())
+                                       : QCoreApplication::translate("zelto::PresetTreeModel", "local"));
     if (preset.preset.date) {
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(preset.preset.date->time_since_epoch())
@@ -145,8 +145,9 @@ QVariant PresetTreeModel::data(const QModelIndex& index, int role) const {
     const auto& group = groups_.at(static_cast<std::size_t>(index.row()));
     switch (role) {
         case Qt::DisplayRole:
-            return group.name == othersGroupName ? QCoreApplication::translate("PresetGrouping", othersGroupName)
-                                                 : qt(group.name);
+            return group.name == othersGroupName
+                       ? QCoreApplication::translate("PresetGrouping", othersGroupName)
+                       : qt(group.name);
         case Qt::AccessibleDescriptionRole:
             return tr("Group of %n presets", nullptr, static_cast<int>(group.presets.size()));
         case IsGroupRole:

@@ -48,7 +48,8 @@ void SourceListModel::syncWithStore() {
         endInsertRows();
     }
     if (!sources_.empty())
-        emit dataChanged(index(0), index(rowCount() - 1), {Qt::ToolTipRole, Qt::AccessibleDescriptionRole, PresetCountRole});
+        emit dataChanged(index(0), index(rowCount() - 1),
+                         {Qt::ToolTipRole, Qt::AccessibleDescriptionRole, PresetCountRole});
     if (presetsChangedPending_) {
         presetsChangedPending_ = false;
         emit presetsChanged();

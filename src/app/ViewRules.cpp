@@ -27,17 +27,21 @@ class JobCollector {
     void addPreset(const DevicePtr& device, const std::string& name) {
         const PresetSourcePtr source = sourceOf(device);
         if (!source)
-            return addProblem(device, name,
-                              device ? translated(QT_TRANSLATE_NOOP("ViewRules", "the mixer %1 is no longer connected"),
-                                                  device->description())
-                                     : translated(QT_TRANSLATE_NOOP("ViewRules", "the sync folder's list could not be read")));
+            return addProblem(
+                device, name,
+                device
+                    ? translated(QT_TRANSLATE_NOOP("ViewRules", "the mixer %1 is no longer connected"),
+                                 device->description())
+                    : translated(QT_TRANSLATE_NOOP("ViewRules", "the sync folder's list could not be read")));
         if (name.find('/') != std::string::npos)
             return addProblem(device, name,
-                              translated(QT_TRANSLATE_NOOP("ViewRules", "a preset name holding \"/\" cannot be a file name")));
+                              translated(QT_TRANSLATE_NOOP(
+                                  "ViewRules", "a preset name holding \"/\" cannot be a file name")));
         const auto listed = source->presets();
         if (std::none_of(listed.begin(), listed.end(), [&](const auto& p) { return p.name == name; }))
-            return addProblem(device, name,
-                              translated(QT_TRANSLATE_NOOP("ViewRules", "it is no longer listed on %1"), source->name()));
+            return addProblem(
+                device, name,
+                translated(QT_TRANSLATE_NOOP("ViewRules", "it is no longer listed on %1"), source->name()));
         add(PresetCopyJob{device, target_, name});
     }
     // The presets shown under the heading `name`.
@@ -45,8 +49,9 @@ class JobCollector {
         const auto group =
             std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.name == name; });
         if (group == groups.end())
-            return add(PresetCopyJob{nullptr, target_, name,
-                                            translated(QT_TRANSLATE_NOOP("ViewRules", "no group of this name is shown"))});
+            return add(
+                PresetCopyJob{nullptr, target_, name,
+                              translated(QT_TRANSLATE_NOOP("ViewRules", "no group of this name is shown"))});
         for (const auto& member : group->presets) addPreset(member.device, member.preset.name);
     }
     // A problem with a known source: nothing to report when it is the target.
@@ -116,7 +121,8 @@ bool hasMultipleSources(const std::vector<Preset>& presets) {
 std::string presetRowText(const Preset& preset, bool multipleSources) {
     if (!multipleSources) return preset.preset.name;
     return preset.preset.name + " @" +
-           (preset.device ? preset.device->description() : translated(QT_TRANSLATE_NOOP("ViewRules", "local")));
+           (preset.device ? preset.device->description()
+                          : translated(QT_TRANSLATE_NOOP("ViewRules", "local")));
 }
 
 std::vector<Preset> presetsInGroupNamed(const std::vector<PresetGroup>& groups, const std::string& name) {
@@ -136,7 +142,8 @@ std::vector<PresetCopyJob> copyJobsForDrop(const std::vector<std::string>& items
         const std::string name = keyEnd == std::string::npos ? std::string() : item.substr(keyEnd + 1);
         // A group's name may be empty (presets whose names start with a separator).
         if (key.empty() || (name.empty() && key != "group")) {
-            jobs.addUnresolved(item, translated(QT_TRANSLATE_NOOP("ViewRules", "this names no preset or group")));
+            jobs.addUnresolved(item,
+                               translated(QT_TRANSLATE_NOOP("ViewRules", "this names no preset or group")));
             continue;
         }
         if (key == "group") {
@@ -148,7 +155,9 @@ std::vector<PresetCopyJob> copyJobsForDrop(const std::vector<std::string>& items
                 return s->device() && s->device()->ip().to_string() == key;
             });
             if (source == sources.end())
-                jobs.addUnresolved(name, translated(QT_TRANSLATE_NOOP("ViewRules", "the mixer %1 is no longer connected"), key));
+                jobs.addUnresolved(
+                    name,
+                    translated(QT_TRANSLATE_NOOP("ViewRules", "the mixer %1 is no longer connected"), key));
             else
                 jobs.addPreset((*source)->device(), name);
         }
@@ -233,7 +242,8 @@ void askToLoadPreset(const std::vector<PresetRow>& affected, AppUi& ui,
     if (affected.empty() || !affected.front().preset || !affected.front().preset->device) return;
     const Preset preset = *affected.front().preset;
     ui.confirm(AppUi::AlertStyle::warning, translated(loadConfirmationMessage), loadConfirmationText(preset),
-               translated(loadConfirmationButton), translated(loadCancelButton), [preset, load = std::move(load)](bool confirmed) {
+               translated(loadConfirmationButton), translated(loadCancelButton),
+               [preset, load = std::move(load)](bool confirmed) {
                    if (confirmed && load) load(preset);
                });
 }

@@ -35,7 +35,8 @@ std::string copying(const std::string& presetName, const DevicePtr& from, const 
 }
 
 std::string requestingPresetList(const DevicePtr& device) {
-    return text(QT_TRANSLATE_NOOP("StatusText", "requesting preset list from %1"), {deviceDescription(device)});
+    return text(QT_TRANSLATE_NOOP("StatusText", "requesting preset list from %1"),
+                {deviceDescription(device)});
 }
 
 std::string receivedPresets(std::size_t count, const DevicePtr& device) {

@@ -29,7 +29,8 @@ inline constexpr const char* startingCopy = QT_TRANSLATE_NOOP("StatusText", "sta
 inline constexpr const char* copyFinished = QT_TRANSLATE_NOOP("StatusText", "copy finished");
 inline constexpr const char* reloadingPresetLists = QT_TRANSLATE_NOOP("StatusText", "reloading preset lists");
 inline constexpr const char* finished = QT_TRANSLATE_NOOP("StatusText", "finished!");
-inline constexpr const char* reloadingLocalPresets = QT_TRANSLATE_NOOP("StatusText", "reloading local presets");
+inline constexpr const char* reloadingLocalPresets =
+    QT_TRANSLATE_NOOP("StatusText", "reloading local presets");
 // A run the user stopped: not a failure.
 inline constexpr const char* cancelled = QT_TRANSLATE_NOOP("StatusText", "cancelled");
 
