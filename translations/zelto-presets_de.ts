@@ -190,6 +190,54 @@
         <source>cancelled</source>
         <translation>Abgebrochen</translation>
     </message>
+    <message>
+        <source>deviceIsOffline</source>
+        <translation>Mischpult ist offline</translation>
+    </message>
+    <message>
+        <source>connectionAlreadyStarted</source>
+        <translation>Verbindung besteht bereits</translation>
+    </message>
+    <message>
+        <source>sessionEnded</source>
+        <translation>Sitzung beendet</translation>
+    </message>
+    <message>
+        <source>localPathDoesNotExist</source>
+        <translation>Lokaler Ordner existiert nicht</translation>
+    </message>
+    <message>
+        <source>emptyPreset</source>
+        <translation>Leeres Preset</translation>
+    </message>
+    <message>
+        <source>presetDoesNotExistAtSource</source>
+        <translation>Preset existiert an der Quelle nicht</translation>
+    </message>
+    <message>
+        <source>presetDoesNotExist</source>
+        <translation>Preset existiert nicht</translation>
+    </message>
+    <message>
+        <source>invalidPath</source>
+        <translation>Ungültiger Pfad</translation>
+    </message>
+    <message>
+        <source>cannotKeepOldPreset</source>
+        <translation>Bisheriges Preset kann nicht aufbewahrt werden</translation>
+    </message>
+    <message>
+        <source>undoIncomplete</source>
+        <translation>Rückgängig machen unvollständig</translation>
+    </message>
+    <message>
+        <source>presetNotStored</source>
+        <translation>Preset nicht gespeichert</translation>
+    </message>
+    <message>
+        <source>presetStoredDifferently</source>
+        <translation>Preset abweichend gespeichert</translation>
+    </message>
 </context>
 <context>
     <name>ViewRules</name>

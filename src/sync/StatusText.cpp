@@ -17,8 +17,33 @@ std::string formatPresetList(const std::vector<RemoteZeltoPreset>& list) {
     return lines + "\n]";
 }
 
+namespace {
+
+// The names by which the mixers' sessions and the preset manager report their
+// errors, marked so that the window shows them in its language.
+constexpr const char* namedErrors[] = {
+    QT_TRANSLATE_NOOP("StatusText", "deviceIsOffline"),
+    QT_TRANSLATE_NOOP("StatusText", "connectionAlreadyStarted"),
+    QT_TRANSLATE_NOOP("StatusText", "sessionEnded"),
+    QT_TRANSLATE_NOOP("StatusText", "cancelled"),
+    QT_TRANSLATE_NOOP("StatusText", "localPathDoesNotExist"),
+    QT_TRANSLATE_NOOP("StatusText", "emptyPreset"),
+    QT_TRANSLATE_NOOP("StatusText", "presetDoesNotExistAtSource"),
+    QT_TRANSLATE_NOOP("StatusText", "presetDoesNotExist"),
+    QT_TRANSLATE_NOOP("StatusText", "invalidPath"),
+    QT_TRANSLATE_NOOP("StatusText", "cannotKeepOldPreset"),
+    QT_TRANSLATE_NOOP("StatusText", "undoIncomplete"),
+    QT_TRANSLATE_NOOP("StatusText", "presetNotStored"),
+    QT_TRANSLATE_NOOP("StatusText", "presetStoredDifferently"),
+};
+
+}  // namespace
+
 std::string errorText(const std::exception& error) {
-    return error.what();
+    const std::string what = error.what();
+    for (const char* name : namedErrors)
+        if (what == name) return text(name);
+    return what;
 }
 
 std::string failed(const std::exception& error) {

@@ -23,6 +23,7 @@
 #include "app/AppTestSupport.h"
 #include "app/MainController.h"
 #include "device/ZeltoDevice.h"
+#include "device/ZeltoDeviceError.h"
 #include "sync/StatusText.h"
 #include "sync/TempFolder.h"
 #include "ui/DeviceInfoSheet.h"
@@ -186,6 +187,8 @@ TEST_F(Window, InGermanEveryTextIsGermanAndFitsWhereItIsShown) {
     EXPECT_EQ(sourceRow(1).data(Qt::AccessibleDescriptionRole).toString(), "Mischpult  ·  300 Presets");
     EXPECT_EQ(statustext::text(statustext::startingSync), "Abgleich beginnt");
     EXPECT_EQ(statustext::receivedPresets(1, nullptr), "1 Preset von lokal empfangen");
+    EXPECT_EQ(statustext::failed(ZeltoDeviceError(ZeltoDeviceError::Case::deviceIsOffline)),
+              "Fehlgeschlagen! Mischpult ist offline");
 
     // The window at its first size, and each dialog as it opens.
     auto* toolbar = window->findChild<QToolBar*>();
