@@ -72,7 +72,8 @@ struct PresetCopyJob {
 class DataStore : public QObject {
     Q_OBJECT
   public:
-    static constexpr const char* localSourceName = "Zelto App (local)";
+    // The local source's name; the views show it translated (this context).
+    static constexpr const char* localSourceName = QT_TRANSLATE_NOOP("zelto::DataStore", "Zelto App (local)");
 
     explicit DataStore(QObject* parent = nullptr);
     // The process-wide store, made on first use.

@@ -168,9 +168,10 @@ void MainController::start() {
                            std::rethrow_exception(error);
                        } catch (const std::exception& e) {
                            ui_.showAlert(AppUi::AlertStyle::critical,
-                                         std::string("Couldn't load local preset list: ") + e.what() +
-                                             "\nPlease consider resetting your local sync directory in the "
-                                             "app settings!");
+                                         tr("Couldn't load local preset list: %1\nPlease consider "
+                                            "resetting your local sync directory in the app settings!")
+                                             .arg(QString::fromStdString(e.what()))
+                                             .toStdString());
                        }
                    });
     registry_->start();
@@ -265,7 +266,7 @@ bool MainController::syncAll() {
 }
 
 Task<void> MainController::syncRun() {
-    statusLog().append(statustext::startingSync);
+    statusLog().append(statustext::text(statustext::startingSync));
     // Mixers still connecting are waited for; those that are not online by
     // then, still connecting or failed meanwhile, are left out, and the log says so.
     const auto connecting = registry_->connectingDevices();
@@ -285,15 +286,16 @@ Task<void> MainController::syncRun() {
         if (isCancel(e)) throw;
         failure = std::current_exception();
     }
-    if (!failure && manager.failedItems() == 0) statusLog().append(statustext::syncFinished);
-    statusLog().append(statustext::reloadingPresetLists);
+    if (!failure && manager.failedItems() == 0)
+        statusLog().append(statustext::text(statustext::syncFinished));
+    statusLog().append(statustext::text(statustext::reloadingPresetLists));
     auto targets = reloadTargetsAfterRun(devices);
     targets.push_back(nullptr);
     auto reload = reloadRun(std::move(targets));
     co_await std::move(reload);
     if (failure) std::rethrow_exception(failure);
     if (manager.failedItems() > 0) throw RunIncomplete(statustext::presetsNotSynchronised(manager.failedItems()));
-    statusLog().append(statustext::finished);
+    statusLog().append(statustext::text(statustext::finished));
 }
 
 bool MainController::copyPresets(std::vector<PresetCopyJob> jobs) {
@@ -307,7 +309,7 @@ bool MainController::copyPresets(std::vector<PresetCopyJob> jobs) {
 
 Task<void> MainController::copyRun(std::vector<PresetCopyJob> jobs) {
     auto& log = statusLog();
-    log.append(statustext::startingCopy);
+    log.append(statustext::text(statustext::startingCopy));
     log.setTransfersPlanned(static_cast<int>(jobs.size()));
     ZeltoPresetManager manager = makeManager({});
     int failed = 0;
@@ -318,7 +320,9 @@ Task<void> MainController::copyRun(std::vector<PresetCopyJob> jobs) {
         if (problem.empty()) {
             for (const auto& device : {job.from, job.to}) {
                 if (device && !registry_->holds(device))
-                    problem = "the mixer " + device->description() + " is no longer connected";
+                    problem = tr("the mixer %1 is no longer connected")
+                                  .arg(QString::fromStdString(device->description()))
+                                  .toStdString();
             }
         }
         if (problem.empty()) {
@@ -340,15 +344,15 @@ Task<void> MainController::copyRun(std::vector<PresetCopyJob> jobs) {
         }
         log.addTransferDone();
     }
-    if (failed == 0) log.append(statustext::copyFinished);
+    if (failed == 0) log.append(statustext::text(statustext::copyFinished));
     std::vector<DevicePtr> affected;
     for (const auto& job : jobs) collectOnce(affected, job.from);
     for (const auto& job : jobs) collectOnce(affected, job.to);
-    log.append(statustext::reloadingPresetLists);
+    log.append(statustext::text(statustext::reloadingPresetLists));
     auto reload = reloadRun(reloadTargetsAfterRun(affected));
     co_await std::move(reload);
     if (failed > 0) throw RunIncomplete(statustext::presetsNotCopied(failed, static_cast<int>(jobs.size())));
-    log.append(statustext::finished);
+    log.append(statustext::text(statustext::finished));
 }
 
 Task<void> MainController::reloadRun(std::vector<DevicePtr> devices) {
@@ -357,7 +361,7 @@ Task<void> MainController::reloadRun(std::vector<DevicePtr> devices) {
         auto stop = cancelled();
         if (co_await std::move(stop)) throw RunCancelled();
         if (!device) {
-            log.append(statustext::reloadingLocalPresets);
+            log.append(statustext::text(statustext::reloadingLocalPresets));
             try {
                 auto listing = listLocalFolder();
                 auto list = co_await std::move(listing);
@@ -409,7 +413,7 @@ void MainController::reloadPresetLists(std::vector<DevicePtr> devices, std::func
     asio::co_spawn(mainExecutor(), std::move(reload),
                    [this, done = std::move(done)](std::exception_ptr, std::vector<std::string> failures) {
                        if (!failures.empty() && !shutDown_) {
-                           std::string text = "Could not reload preset lists:";
+                           std::string text = tr("Could not reload preset lists:").toStdString();
                            for (const auto& failure : failures) text += "\n" + failure;
                            ui_.showAlert(AppUi::AlertStyle::critical, text);
                        }
@@ -503,10 +507,13 @@ Task<void> MainController::deleteRun(std::vector<Preset> presets) {
     refreshHistory();
     std::string text;
     if (failures.size() == 1 && presets.size() == 1 && !presets.front().device) {
-        text = "Could not delete local preset " + failures.front();
+        text = tr("Could not delete local preset %1")
+                   .arg(QString::fromStdString(failures.front()))
+                   .toStdString();
     } else if (!failures.empty()) {
-        text = "Could not delete " + std::to_string(failures.size()) + " of " + std::to_string(presets.size()) +
-               " presets:";
+        text = tr("Could not delete %1 of %n presets:", nullptr, static_cast<int>(presets.size()))
+                   .arg(failures.size())
+                   .toStdString();
         for (const auto& failure : failures) text += "\n" + failure;
     }
     for (const auto& failure : reloadFailures) text += (text.empty() ? "" : "\n") + failure;

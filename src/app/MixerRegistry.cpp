@@ -137,7 +137,9 @@ void MixerRegistry::startDiscovery() {
         discoverer_->start(options_.discoveryStartTimeout);
     } catch (const std::exception& e) {
         discoveryStarted_ = false;
-        ui_.showAlert(AppUi::AlertStyle::critical, std::string("Discoverer could not be started: ") + e.what());
+        ui_.showAlert(
+            AppUi::AlertStyle::critical,
+            tr("Discoverer could not be started: %1").arg(QString::fromStdString(e.what())).toStdString());
         return;
     }
     discoveryStarted_ = true;

@@ -9,7 +9,8 @@
 namespace zelto {
 
 // The group that collects every preset sharing its name prefix with no other.
-inline constexpr const char* othersGroupName = "others";
+// The preset view shows its heading translated (this context).
+inline constexpr const char* othersGroupName = QT_TRANSLATE_NOOP("PresetGrouping", "others");
 
 // The text before the first "-", "_", " " or "." of a preset name; none for a
 // name without any of them. A name that starts with a separator has the empty key.

@@ -1,5 +1,6 @@
 #include "app/PresetTreeModel.h"
 
+#include <QCoreApplication>
 #include <QDataStream>
 #include <QDateTime>
 #include <QIODevice>
@@ -60,8 +61,9 @@ QString qt(const std::string& text) {
 
 QString presetToolTip(const Preset& preset) {
     QString tip = qt(preset.preset.name);
-    tip +=
-        QStringLiteral("\n") + (preset.device ? qt(preset.device->description()) : QStringLiteral("local"));
+    tip += QStringLiteral("\n") + (preset.device
+                                       ? qt(preset.device->description())
+                                       : QCoreApplication::translate("zelto::PresetTreeModel", "local"));
     if (preset.preset.date) {
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(preset.preset.date->time_since_epoch())
@@ -332,7 +334,11 @@ QVariant PresetTreeModel::data(const QModelIndex& index, int role) const {
     const auto& group = groups_.at(static_cast<std::size_t>(index.row()));
     switch (role) {
         case Qt::DisplayRole:
-            return qt(group.name);
+            return group.name == othersGroupName
+                       ? QCoreApplication::translate("PresetGrouping", othersGroupName)
+                       : qt(group.name);
+        case Qt::AccessibleDescriptionRole:
+            return tr("Group of %n presets", nullptr, static_cast<int>(group.presets.size()));
         case IsGroupRole:
             return true;
         case PresetCountRole:

@@ -43,7 +43,7 @@ Task<void> RunCoordinator::run(Body body, Body afterCancel) {
         co_return;
     }
     if (cancelRequested_) {
-        statusLog_.append(statustext::cancelled);
+        statusLog_.append(statustext::text(statustext::cancelled));
         if (afterCancel) {
             try {
                 auto after = afterCancel();
@@ -60,7 +60,7 @@ Task<void> RunCoordinator::run(Body body, Body afterCancel) {
     } catch (const std::exception& e) {
         statusLog_.append(statustext::failed(e), true);
     } catch (...) {
-        statusLog_.append("failed! unknown error", true);
+        statusLog_.append(statustext::failedUnknown(), true);
     }
     finish(Outcome::failed);
 }

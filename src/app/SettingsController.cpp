@@ -64,7 +64,9 @@ void SettingsController::chooseSyncDirectory() {
 void SettingsController::reloadLocalPresets() {
     auto done = [this](std::vector<RemoteZeltoPreset> list, std::optional<std::string> error) {
         if (error) {
-            ui_.showAlert(AppUi::AlertStyle::warning, "Could not reload local preset list: " + *error);
+            ui_.showAlert(AppUi::AlertStyle::warning, tr("Could not reload local preset list: %1")
+                                                          .arg(QString::fromStdString(*error))
+                                                          .toStdString());
             return;
         }
         store_.setLocalPresets(std::move(list));

@@ -14,7 +14,8 @@ namespace zelto {
 class SingleInstance {
   public:
     static constexpr const char* lockFileName = "zelto-presets.lock";
-    static constexpr const char* alreadyRunningMessage = "zelto-presets is already running";
+    static constexpr const char* alreadyRunningMessage =
+        QT_TRANSLATE_NOOP("zelto::SingleInstance", "zelto-presets is already running");
 
     // The lock file in the user's runtime folder.
     SingleInstance();

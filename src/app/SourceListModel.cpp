@@ -1,5 +1,6 @@
 #include "app/SourceListModel.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QMimeData>
 #include <algorithm>
@@ -54,9 +55,15 @@ void SourceListModel::syncWithStore() {
         const auto row = std::find(sources_.begin(), sources_.end(), source) - sources_.begin();
         if (row == static_cast<std::ptrdiff_t>(sources_.size())) continue;
         const auto changed = index(static_cast<int>(row));
-        emit dataChanged(changed, changed, {Qt::ToolTipRole, PresetCountRole});
+        emit dataChanged(changed, changed, {Qt::ToolTipRole, Qt::AccessibleDescriptionRole, PresetCountRole});
     }
     emit presetsChanged();
+}
+
+QString SourceListModel::displayName(const PresetSource& source) {
+    if (!source.device() && source.name() == DataStore::localSourceName)
+        return QCoreApplication::translate("zelto::DataStore", DataStore::localSourceName);
+    return QString::fromStdString(source.name());
 }
 
 PresetSourcePtr SourceListModel::sourceAt(int row) const {
@@ -80,11 +87,13 @@ QVariant SourceListModel::data(const QModelIndex& index, int role) const {
     if (!source) return {};
     switch (role) {
         case Qt::DisplayRole:
-            return QString::fromStdString(source->name());
-        case Qt::ToolTipRole: {
+            return displayName(*source);
+        case Qt::ToolTipRole:
+            return tr("%1\n%n presets", nullptr, static_cast<int>(source->presetCount())).arg(displayName(*source));
+        case Qt::AccessibleDescriptionRole: {
             const auto count = static_cast<int>(source->presetCount());
-            return QString::fromStdString(source->name()) + QStringLiteral("\n") +
-                   (count == 1 ? QStringLiteral("1 preset") : QStringLiteral("%1 presets").arg(count));
+            return source->device() ? tr("Mixer  ·  %n presets", nullptr, count)
+                                    : tr("Sync folder  ·  %n presets", nullptr, count);
         }
         case IsDeviceRole:
             return source->device() != nullptr;

@@ -22,6 +22,8 @@ class PresetTreeModel;
 // handed to the copy handler; versions dragged from the history window onto
 // a source row go to the restore handler. Drops between rows or on the empty
 // area are refused.
+// A row's second line ("Mixer · 7 presets") is its Qt::AccessibleDescriptionRole,
+// which the view paints and assistive technology reads.
 class SourceListModel : public QAbstractListModel {
     Q_OBJECT
   public:
@@ -35,6 +37,9 @@ class SourceListModel : public QAbstractListModel {
 
     void setCopyHandler(CopyHandler handler) { copyHandler_ = std::move(handler); }
     void setRestoreHandler(RestoreHandler handler) { restoreHandler_ = std::move(handler); }
+
+    // The name a source is shown by: the local folder's in the user's language.
+    static QString displayName(const PresetSource& source);
 
     PresetSourcePtr sourceAt(int row) const;
     std::vector<PresetSourcePtr> sourcesAt(const std::vector<int>& rows) const;

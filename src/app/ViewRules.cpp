@@ -1,5 +1,6 @@
 #include "app/ViewRules.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <asio/ip/address_v4.hpp>
 
@@ -8,6 +9,12 @@
 namespace zelto {
 
 namespace {
+
+std::string translated(const char* source, const std::string& arg = {}) {
+    QString text = QCoreApplication::translate("ViewRules", source);
+    if (text.contains(QLatin1String("%1"))) text = text.arg(QString::fromStdString(arg));
+    return text.toStdString();
+}
 
 // Collects the jobs of one drop or menu command onto `target`: copies onto
 // their own source are left out, and each (source, name, problem) once.
@@ -20,14 +27,21 @@ class JobCollector {
     void addPreset(const DevicePtr& device, const std::string& name) {
         const PresetSourcePtr source = sourceOf(device);
         if (!source)
-            return addProblem(device, name,
-                              device ? "the mixer " + device->description() + " is no longer connected"
-                                     : "the sync folder's list could not be read");
+            return addProblem(
+                device, name,
+                device
+                    ? translated(QT_TRANSLATE_NOOP("ViewRules", "the mixer %1 is no longer connected"),
+                                 device->description())
+                    : translated(QT_TRANSLATE_NOOP("ViewRules", "the sync folder's list could not be read")));
         if (name.find('/') != std::string::npos)
-            return addProblem(device, name, "a preset name holding \"/\" cannot be a file name");
+            return addProblem(device, name,
+                              translated(QT_TRANSLATE_NOOP(
+                                  "ViewRules", "a preset name holding \"/\" cannot be a file name")));
         const auto listed = source->presets();
         if (std::none_of(listed.begin(), listed.end(), [&](const auto& p) { return p.name == name; }))
-            return addProblem(device, name, "it is no longer listed on " + source->name());
+            return addProblem(
+                device, name,
+                translated(QT_TRANSLATE_NOOP("ViewRules", "it is no longer listed on %1"), source->name()));
         add(PresetCopyJob{device, target_, name});
     }
     // The presets shown under the heading `name`.
@@ -35,7 +49,9 @@ class JobCollector {
         const auto group =
             std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.name == name; });
         if (group == groups.end())
-            return add(PresetCopyJob{nullptr, target_, name, "no group of this name is shown"});
+            return add(
+                PresetCopyJob{nullptr, target_, name,
+                              translated(QT_TRANSLATE_NOOP("ViewRules", "no group of this name is shown"))});
         for (const auto& member : group->presets) addPreset(member.device, member.preset.name);
     }
     // A problem with a known source: nothing to report when it is the target.
@@ -104,7 +120,9 @@ bool hasMultipleSources(const std::vector<Preset>& presets) {
 
 std::string presetRowText(const Preset& preset, bool multipleSources) {
     if (!multipleSources) return preset.preset.name;
-    return preset.preset.name + " @" + (preset.device ? preset.device->description() : "local");
+    return preset.preset.name + " @" +
+           (preset.device ? preset.device->description()
+                          : translated(QT_TRANSLATE_NOOP("ViewRules", "local")));
 }
 
 std::vector<Preset> presetsInGroupNamed(const std::vector<PresetGroup>& groups, const std::string& name) {
@@ -124,7 +142,8 @@ std::vector<PresetCopyJob> copyJobsForDrop(const std::vector<std::string>& items
         const std::string name = keyEnd == std::string::npos ? std::string() : item.substr(keyEnd + 1);
         // A group's name may be empty (presets whose names start with a separator).
         if (key.empty() || (name.empty() && key != "group")) {
-            jobs.addUnresolved(item, "this names no preset or group");
+            jobs.addUnresolved(item,
+                               translated(QT_TRANSLATE_NOOP("ViewRules", "this names no preset or group")));
             continue;
         }
         if (key == "group") {
@@ -136,7 +155,9 @@ std::vector<PresetCopyJob> copyJobsForDrop(const std::vector<std::string>& items
                 return s->device() && s->device()->ip().to_string() == key;
             });
             if (source == sources.end())
-                jobs.addUnresolved(name, "the mixer " + key + " is no longer connected");
+                jobs.addUnresolved(
+                    name,
+                    translated(QT_TRANSLATE_NOOP("ViewRules", "the mixer %1 is no longer connected"), key));
             else
                 jobs.addPreset((*source)->device(), name);
         }
@@ -207,16 +228,22 @@ std::optional<std::string> mixerAddress(const std::string& text) {
 
 std::string loadConfirmationText(const Preset& preset) {
     const auto name = preset.device ? preset.device->name() : std::nullopt;
-    return "Are you sure you want to load \"" + preset.preset.name + "\" on " +
-           name.value_or("your zelto hardware") + "? This will overwrite all current settings on the device!";
+    const QString mixer = name ? QString::fromStdString(*name)
+                               : QCoreApplication::translate("ViewRules", "your zelto hardware");
+    return QCoreApplication::translate("ViewRules",
+                                       "Are you sure you want to load \"%1\" on %2? This will overwrite all "
+                                       "current settings on the device!")
+        .arg(QString::fromStdString(preset.preset.name), mixer)
+        .toStdString();
 }
 
 void askToLoadPreset(const std::vector<PresetRow>& affected, AppUi& ui,
                      std::function<void(const Preset&)> load) {
     if (affected.empty() || !affected.front().preset || !affected.front().preset->device) return;
     const Preset preset = *affected.front().preset;
-    ui.confirm(AppUi::AlertStyle::warning, loadConfirmationMessage, loadConfirmationText(preset),
-               loadConfirmationButton, loadCancelButton, [preset, load = std::move(load)](bool confirmed) {
+    ui.confirm(AppUi::AlertStyle::warning, translated(loadConfirmationMessage), loadConfirmationText(preset),
+               translated(loadConfirmationButton), translated(loadCancelButton),
+               [preset, load = std::move(load)](bool confirmed) {
                    if (confirmed && load) load(preset);
                });
 }

@@ -85,9 +85,10 @@ std::vector<DevicePtr> devicesOfSources(const std::vector<PresetSourcePtr>& affe
 std::optional<std::string> mixerAddress(const std::string& text);
 
 // The load confirmation.
-inline constexpr const char* loadConfirmationMessage = "Warning!";
-inline constexpr const char* loadConfirmationButton = "load";
-inline constexpr const char* loadCancelButton = "cancel";
+// The English source texts; askToLoadPreset shows them translated.
+inline constexpr const char* loadConfirmationMessage = QT_TRANSLATE_NOOP("ViewRules", "Warning!");
+inline constexpr const char* loadConfirmationButton = QT_TRANSLATE_NOOP("ViewRules", "load");
+inline constexpr const char* loadCancelButton = QT_TRANSLATE_NOOP("ViewRules", "cancel");
 std::string loadConfirmationText(const Preset& preset);
 // The load command: when the first affected row is a preset of a mixer, asks
 // with the confirmation (a warning) and runs `load` once "load" was chosen.

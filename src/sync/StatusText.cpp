@@ -5,60 +5,96 @@
 namespace zelto::statustext {
 
 std::string deviceDescription(const DevicePtr& device) {
-    return device ? device->description() : "local";
+    return device ? device->description() : text(QT_TRANSLATE_NOOP("StatusText", "local"));
 }
 
 std::string formatPresetList(const std::vector<RemoteZeltoPreset>& list) {
-    std::string text = "[\n";
+    std::string lines = "[\n";
     for (std::size_t i = 0; i < list.size(); ++i) {
-        if (i > 0) text += "\n";
-        text += "\t" + list[i].extendedName();
+        if (i > 0) lines += "\n";
+        lines += "\t" + list[i].extendedName();
     }
-    return text + "\n]";
+    return lines + "\n]";
 }
 
+namespace {
+
+// The names by which the mixers' sessions and the preset manager report their
+// errors, marked so that the window shows them in its language.
+constexpr const char* namedErrors[] = {
+    QT_TRANSLATE_NOOP("StatusText", "deviceIsOffline"),
+    QT_TRANSLATE_NOOP("StatusText", "connectionAlreadyStarted"),
+    QT_TRANSLATE_NOOP("StatusText", "sessionEnded"),
+    QT_TRANSLATE_NOOP("StatusText", "cancelled"),
+    QT_TRANSLATE_NOOP("StatusText", "localPathDoesNotExist"),
+    QT_TRANSLATE_NOOP("StatusText", "emptyPreset"),
+    QT_TRANSLATE_NOOP("StatusText", "presetDoesNotExistAtSource"),
+    QT_TRANSLATE_NOOP("StatusText", "presetDoesNotExist"),
+    QT_TRANSLATE_NOOP("StatusText", "invalidPath"),
+    QT_TRANSLATE_NOOP("StatusText", "cannotKeepOldPreset"),
+    QT_TRANSLATE_NOOP("StatusText", "undoIncomplete"),
+    QT_TRANSLATE_NOOP("StatusText", "presetNotStored"),
+    QT_TRANSLATE_NOOP("StatusText", "presetStoredDifferently"),
+};
+
+}  // namespace
+
 std::string errorText(const std::exception& error) {
-    return error.what();
+    const std::string what = error.what();
+    for (const char* name : namedErrors)
+        if (what == name) return text(name);
+    return what;
 }
 
 std::string failed(const std::exception& error) {
-    return "failed! " + errorText(error);
+    return text(QT_TRANSLATE_NOOP("StatusText", "failed! %1"), {errorText(error)});
+}
+
+std::string failedUnknown() {
+    return text(QT_TRANSLATE_NOOP("StatusText", "failed! unknown error"));
 }
 
 std::string copying(const std::string& presetName, const DevicePtr& from, const DevicePtr& to) {
-    return "copying " + presetName + " from " + deviceDescription(from) + " to " + deviceDescription(to);
+    return text(QT_TRANSLATE_NOOP("StatusText", "copying %1 from %2 to %3"),
+                {presetName, deviceDescription(from), deviceDescription(to)});
 }
 
 std::string requestingPresetList(const DevicePtr& device) {
-    return "requesting preset list from " + deviceDescription(device);
+    return text(QT_TRANSLATE_NOOP("StatusText", "requesting preset list from %1"),
+                {deviceDescription(device)});
 }
 
 std::string receivedPresets(std::size_t count, const DevicePtr& device) {
-    return "received " + std::to_string(count) + " presets" + " from " + deviceDescription(device);
+    return text(QT_TRANSLATE_N_NOOP("StatusText", "received %n presets from %1"), {deviceDescription(device)},
+                static_cast<int>(count));
 }
 
 std::string failedReceivingPresetList(const DevicePtr& device, const std::exception& error) {
-    return "failed receiving preset list from " + deviceDescription(device) + ": " + errorText(error);
+    return text(QT_TRANSLATE_NOOP("StatusText", "failed receiving preset list from %1: %2"),
+                {deviceDescription(device), errorText(error)});
 }
 
 std::string leftOut(const DevicePtr& device) {
-    return "left out " + deviceDescription(device) + ": it did not come online";
+    return text(QT_TRANSLATE_NOOP("StatusText", "left out %1: it did not come online"),
+                {deviceDescription(device)});
 }
 
 std::string couldNotCopy(const std::string& presetName, const std::string& reason) {
-    return "could not copy \"" + presetName + "\": " + reason;
+    return text(QT_TRANSLATE_NOOP("StatusText", "could not copy \"%1\": %2"), {presetName, reason});
 }
 
 std::string presetsNotCopied(int failed, int total) {
-    return std::to_string(failed) + " of " + std::to_string(total) + " presets could not be copied";
+    return text(QT_TRANSLATE_N_NOOP("StatusText", "%n of %1 presets could not be copied"),
+                {std::to_string(total)}, failed);
 }
 
 std::string presetsNotSynchronised(int failed) {
-    return std::to_string(failed) + (failed == 1 ? " preset" : " presets") + " could not be synchronised";
+    return text(QT_TRANSLATE_N_NOOP("StatusText", "%n presets could not be synchronised"), {}, failed);
 }
 
 std::string failedSending(const std::string& presetName, const DevicePtr& to, const std::exception& error) {
-    return "failed sending preset " + presetName + " to " + deviceDescription(to) + ": " + errorText(error);
+    return text(QT_TRANSLATE_NOOP("StatusText", "failed sending preset %1 to %2: %3"),
+                {presetName, deviceDescription(to), errorText(error)});
 }
 
 std::string failedConfirming(const std::string& presetName, const DevicePtr& to,
@@ -66,90 +102,110 @@ std::string failedConfirming(const std::string& presetName, const DevicePtr& to,
     auto* managerError = dynamic_cast<const ZeltoPresetManagerError*>(&error);
     bool changed =
         managerError && managerError->errorCase() == ZeltoPresetManagerError::Case::presetStoredDifferently;
-    return "preset " + presetName + (changed ? " arrived changed on " : " did not arrive on ") +
-           deviceDescription(to);
+    return changed ? text(QT_TRANSLATE_NOOP("StatusText", "preset %1 arrived changed on %2"),
+                          {presetName, deviceDescription(to)})
+                   : text(QT_TRANSLATE_NOOP("StatusText", "preset %1 did not arrive on %2"),
+                          {presetName, deviceDescription(to)});
 }
 
 std::string restoredPrevious(const std::string& presetName, const DevicePtr& to) {
-    return "restored the previous " + presetName + " on " + deviceDescription(to);
+    return text(QT_TRANSLATE_NOOP("StatusText", "restored the previous %1 on %2"),
+                {presetName, deviceDescription(to)});
 }
 
 std::string couldNotRestorePrevious(const std::string& presetName, const DevicePtr& to) {
-    return "could not restore the previous " + presetName + " on " + deviceDescription(to);
+    return text(QT_TRANSLATE_NOOP("StatusText", "could not restore the previous %1 on %2"),
+                {presetName, deviceDescription(to)});
 }
 
 std::string failedReloadingLocalPresets(const std::exception& error) {
-    return "failed reloading local presets: " + errorText(error);
+    return text(QT_TRANSLATE_NOOP("StatusText", "failed reloading local presets: %1"), {errorText(error)});
 }
 
 void StatusTextDelegate::presetManagerDidStartSync() {
-    statusLine("sync started", false);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "sync started")), false);
 }
 
 void StatusTextDelegate::presetManagerDidFinishSync() {
-    statusLine("preset manager sync finish", false);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "preset manager sync finish")), false);
 }
 
 void StatusTextDelegate::presetManagerWillRequestPresetList(const DevicePtr& from) {
-    statusLine(from ? requestingPresetList(from) : "requesting local preset list", false);
+    statusLine(from ? requestingPresetList(from)
+                    : text(QT_TRANSLATE_NOOP("StatusText", "requesting local preset list")),
+               false);
 }
 
 void StatusTextDelegate::presetManagerDidReceivePresetList(const std::vector<RemoteZeltoPreset>& list,
                                                            const DevicePtr& from) {
-    statusLine(
-        from ? "received preset list from " + deviceDescription(from) + ":" : "received local preset list:",
-        false);
+    statusLine(from ? text(QT_TRANSLATE_NOOP("StatusText", "received preset list from %1:"),
+                           {deviceDescription(from)})
+                    : text(QT_TRANSLATE_NOOP("StatusText", "received local preset list:")),
+               false);
     statusLine(formatPresetList(list), false);
 }
 
 void StatusTextDelegate::presetManagerDidFailReceivingPresetList(const DevicePtr& from,
                                                                  const std::exception& error) {
     statusLine(from ? failedReceivingPresetList(from, error)
-                    : "failed receiving local preset list: " + errorText(error),
+                    : text(QT_TRANSLATE_NOOP("StatusText", "failed receiving local preset list: %1"),
+                           {errorText(error)}),
                true);
 }
 
 void StatusTextDelegate::presetManagerDidDetermineRequiredPresets(const RequiredPresets& required) {
-    std::string text = "required remote presets: ";
+    std::string lists;
     for (std::size_t i = 0; i < required.size(); ++i) {
-        if (i > 0) text += "\n";
-        text += deviceDescription(required[i].first) + "\n" + formatPresetList(required[i].second);
+        if (i > 0) lists += "\n";
+        lists += deviceDescription(required[i].first) + "\n" + formatPresetList(required[i].second);
     }
-    statusLine(text, false);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "required remote presets: %1"), {lists}), false);
 }
 
 void StatusTextDelegate::presetManagerDidRequestPreset(const RemoteZeltoPreset& preset,
                                                        const DevicePtr& from) {
-    statusLine("requested preset " + preset.name + " from " + deviceDescription(from), false);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "requested preset %1 from %2"),
+                    {preset.name, deviceDescription(from)}),
+               false);
 }
 
 void StatusTextDelegate::presetManagerDidReceivePreset(const RemoteZeltoPreset& preset,
                                                        const DevicePtr& from) {
-    statusLine("received preset " + preset.description() + " from " + deviceDescription(from), false);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "received preset %1 from %2"),
+                    {preset.description(), deviceDescription(from)}),
+               false);
 }
 
 void StatusTextDelegate::presetManagerDidFailReceivingPreset(const RemoteZeltoPreset& preset,
                                                              const DevicePtr& from) {
-    statusLine("failed receiving preset " + preset.name + " from " + deviceDescription(from), true);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "failed receiving preset %1 from %2"),
+                    {preset.name, deviceDescription(from)}),
+               true);
 }
 
 void StatusTextDelegate::presetManagerDidWritePreset(const RemoteZeltoPreset& preset) {
-    statusLine("writing preset to disk " + preset.description(), false);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "writing preset to disk %1"), {preset.description()}),
+               false);
 }
 
 void StatusTextDelegate::presetManagerWillOverwritePreset(const RemoteZeltoPreset& preset) {
-    statusLine("overwriting preset on disk " + preset.description(), false);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "overwriting preset on disk %1"), {preset.description()}),
+               false);
 }
 
 void StatusTextDelegate::presetManagerDidFailWritingPreset(const RemoteZeltoPreset& preset,
                                                            const std::exception& error) {
-    statusLine("failed writing preset " + preset.description() + " to disk" + ": " + errorText(error), true);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "failed writing preset %1 to disk: %2"),
+                    {preset.description(), errorText(error)}),
+               true);
 }
 
 void StatusTextDelegate::presetManagerDidSendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to,
                                                     bool overwriting) {
-    statusLine("sent preset " + preset.description() + " to " + deviceDescription(to) + " overwriting " +
-                   (overwriting ? "yes" : "no"),
+    statusLine(overwriting ? text(QT_TRANSLATE_NOOP("StatusText", "sent preset %1 to %2 overwriting yes"),
+                                  {preset.description(), deviceDescription(to)})
+                           : text(QT_TRANSLATE_NOOP("StatusText", "sent preset %1 to %2 overwriting no"),
+                                  {preset.description(), deviceDescription(to)}),
                false);
 }
 
@@ -159,9 +215,9 @@ void StatusTextDelegate::presetManagerDidFailSendingPreset(const std::string& na
 }
 
 void StatusTextDelegate::presetManagerWillResendPreset(const RemoteZeltoPreset& preset, const DevicePtr& to) {
-    statusLine(
-        "sending preset " + preset.name + " to " + deviceDescription(to) + " again: not stored as sent",
-        false);
+    statusLine(text(QT_TRANSLATE_NOOP("StatusText", "sending preset %1 to %2 again: not stored as sent"),
+                    {preset.name, deviceDescription(to)}),
+               false);
 }
 
 void StatusTextDelegate::presetManagerDidFailConfirmingPreset(const std::string& name, const DevicePtr& to,

@@ -2,12 +2,16 @@
 
 // The lines of the status log that a sync, a copy batch and a reload write.
 // The desktop status sheet and the zelto tool both print these, so each text
-// is written once, here.
+// is written once, here. Every text is marked for translation (see
+// TranslatableText.h): the functions return it in the language of the
+// installed translator; the constants are the English source texts, which the
+// application passes through `text()` itself.
 #include <cstddef>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "sync/TranslatableText.h"
 #include "sync/ZeltoPresetManager.h"
 
 namespace zelto::statustext {
@@ -19,15 +23,16 @@ std::string formatPresetList(const std::vector<RemoteZeltoPreset>& list);
 // An error's text in a log line.
 std::string errorText(const std::exception& error);
 
-inline constexpr const char* startingSync = "starting sync";
-inline constexpr const char* syncFinished = "sync finished";
-inline constexpr const char* startingCopy = "starting copy";
-inline constexpr const char* copyFinished = "copy finished";
-inline constexpr const char* reloadingPresetLists = "reloading preset lists";
-inline constexpr const char* finished = "finished!";
-inline constexpr const char* reloadingLocalPresets = "reloading local presets";
+inline constexpr const char* startingSync = QT_TRANSLATE_NOOP("StatusText", "starting sync");
+inline constexpr const char* syncFinished = QT_TRANSLATE_NOOP("StatusText", "sync finished");
+inline constexpr const char* startingCopy = QT_TRANSLATE_NOOP("StatusText", "starting copy");
+inline constexpr const char* copyFinished = QT_TRANSLATE_NOOP("StatusText", "copy finished");
+inline constexpr const char* reloadingPresetLists = QT_TRANSLATE_NOOP("StatusText", "reloading preset lists");
+inline constexpr const char* finished = QT_TRANSLATE_NOOP("StatusText", "finished!");
+inline constexpr const char* reloadingLocalPresets =
+    QT_TRANSLATE_NOOP("StatusText", "reloading local presets");
 // A run the user stopped: not a failure.
-inline constexpr const char* cancelled = "cancelled";
+inline constexpr const char* cancelled = QT_TRANSLATE_NOOP("StatusText", "cancelled");
 
 std::string failed(const std::exception& error);  // "failed! ..."
 std::string copying(const std::string& presetName, const DevicePtr& from, const DevicePtr& to);
@@ -41,6 +46,8 @@ std::string leftOut(const DevicePtr& device);
 std::string couldNotCopy(const std::string& presetName, const std::string& reason);
 // The end of a copy batch or sync in which some items failed.
 std::string presetsNotCopied(int failed, int total);
+// A run that failed for a reason no one could name.
+std::string failedUnknown();
 std::string presetsNotSynchronised(int failed);
 // A planned send that could not be made.
 std::string failedSending(const std::string& presetName, const DevicePtr& to, const std::exception& error);

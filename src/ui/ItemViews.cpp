@@ -9,6 +9,7 @@
 #include "app/PresetTreeModel.h"
 #include "app/SourceListModel.h"
 #include "ui/Icons.h"
+#include "ui/TextColors.h"
 
 namespace zelto::ui {
 
@@ -16,9 +17,11 @@ namespace {
 
 constexpr int kHorizontalPadding = 10;
 
-QColor secondaryText(const QStyleOptionViewItem& option, bool selected) {
-    QColor color = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    color.setAlphaF(selected ? 0.8f : 0.6f);
+// Over a selected row the system's highlight colours stay as they are.
+QColor secondaryText(const QStyleOptionViewItem& option, bool selected, const QColor& background) {
+    if (!selected) return secondaryViewText(option.palette, background);
+    QColor color = option.palette.color(QPalette::HighlightedText);
+    color.setAlphaF(0.8f);
     return color;
 }
 
@@ -47,10 +50,6 @@ std::pair<QModelIndex, QPoint> contextMenuTarget(const QAbstractItemView* view,
         index = view->indexAt(at);
     }
     return {index, view->viewport()->mapToGlobal(at)};
-}
-
-QString presetCount(int count) {
-    return count == 1 ? QObject::tr("1 preset") : QObject::tr("%1 presets").arg(count);
 }
 
 }  // namespace
@@ -85,9 +84,8 @@ void SourceDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
                       Qt::AlignLeft | Qt::AlignVCenter,
                       nameMetrics.elidedText(opt.text, Qt::ElideMiddle, textRect.width()));
     painter->setFont(countFont);
-    painter->setPen(secondaryText(opt, selected));
-    const QString detail = (device ? tr("Mixer") : tr("Sync folder")) + QStringLiteral("  ·  ") +
-                           presetCount(index.data(SourceListModel::PresetCountRole).toInt());
+    painter->setPen(secondaryText(opt, selected, opt.palette.color(QPalette::Base)));
+    const QString detail = index.data(Qt::AccessibleDescriptionRole).toString();
     painter->drawText(
         QRect(textRect.left(), top + nameMetrics.height(), textRect.width(), countMetrics.height()),
         Qt::AlignLeft | Qt::AlignVCenter, detail);
@@ -117,11 +115,9 @@ void PresetDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const bool group = index.data(PresetTreeModel::IsGroupRole).toBool();
     if (group && !selected) {
         // A faint band marks the group rows as headings, in light and dark palettes alike.
-        QColor band = opt.palette.color(QPalette::Text);
-        band.setAlphaF(0.06f);
         QRect row = opt.rect;
         if (opt.widget) row.setLeft(0);
-        painter->fillRect(row, band);
+        painter->fillRect(row, groupHeadingBand(opt.palette));
     }
     drawBackground(painter, opt, index);
 
@@ -139,7 +135,7 @@ void PresetDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         const QString name = opt.text.isEmpty() ? QStringLiteral("—") : opt.text;
         painter->drawText(area.adjusted(0, 0, -countWidth, 0), Qt::AlignLeft | Qt::AlignVCenter,
                           metrics.elidedText(name, Qt::ElideRight, area.width() - countWidth));
-        painter->setPen(secondaryText(opt, selected));
+        painter->setPen(secondaryText(opt, selected, groupHeadingBand(opt.palette)));
         painter->drawText(area, Qt::AlignRight | Qt::AlignVCenter, count);
     } else {
         const QString name = index.data(PresetTreeModel::PresetNameRole).toString();
@@ -151,7 +147,7 @@ void PresetDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter, shownName);
         if (!suffix.isEmpty() && shownName == name) {
             const int used = metrics.horizontalAdvance(name);
-            painter->setPen(secondaryText(opt, selected));
+            painter->setPen(secondaryText(opt, selected, opt.palette.color(QPalette::Base)));
             painter->drawText(area.adjusted(used, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
                               metrics.elidedText(suffix, Qt::ElideMiddle, area.width() - used));
         }

@@ -29,6 +29,7 @@
 #include "ui/ItemViews.h"
 #include "ui/SettingsDialog.h"
 #include "ui/StatusSheet.h"
+#include "ui/SubduedLabel.h"
 #include "zelto/Version.h"
 
 namespace zelto::ui {
@@ -37,32 +38,24 @@ namespace {
 
 QWidget* titledPane(const QString& title, QLabel* subtitle, QWidget* view, QWidget* parent) {
     auto* pane = new QWidget(parent);
-    auto* heading = new QLabel(title.toUpper(), pane);
+    auto* heading = new SubduedLabel(title.toUpper(), pane);
     QFont font = heading->font();
     font.setBold(true);
     font.setPointSizeF(font.pointSizeF() * 0.85);
     font.setLetterSpacing(QFont::PercentageSpacing, 108);
     heading->setFont(font);
-    heading->setForegroundRole(QPalette::PlaceholderText);
 
     auto* header = new QHBoxLayout;
     header->setContentsMargins(12, 10, 12, 6);
     header->addWidget(heading);
     header->addStretch(1);
-    if (subtitle) {
-        subtitle->setForegroundRole(QPalette::PlaceholderText);
-        header->addWidget(subtitle);
-    }
+    if (subtitle) header->addWidget(subtitle);
     auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(header);
     layout->addWidget(view, 1);
     return pane;
-}
-
-QString presetCountText(std::size_t count) {
-    return count == 1 ? QObject::tr("1 preset") : QObject::tr("%1 presets").arg(count);
 }
 
 }  // namespace
@@ -264,7 +257,15 @@ void MainWindow::buildLayout() {
     sourceView_->setModel(sourceModel_.get());
     presetView_ = new PresetTreeView(this);
     presetView_->setModel(presetModel_.get());
-    presetTitle_ = new QLabel(this);
+    presetTitle_ = new SubduedLabel(QString(), this);
+    sourceView_->setAccessibleName(tr("Sources"));
+    sourceView_->setAccessibleDescription(
+        tr("The sync folder and the mixers found on the network. Select one or more to see their presets; "
+           "drop presets on one to copy them there."));
+    presetView_->setAccessibleName(tr("Presets"));
+    presetView_->setAccessibleDescription(
+        tr("The presets of the selected sources, in groups by the start of their names. Drag presets onto a "
+           "source to copy them."));
 
     splitter_ = new QSplitter(Qt::Horizontal, this);
     splitter_->setChildrenCollapsible(false);
@@ -279,8 +280,7 @@ void MainWindow::buildLayout() {
     statusText_ = new QLabel(this);
     statusText_->setContentsMargins(6, 0, 6, 0);
     statusBar()->addWidget(statusText_, 1);
-    auto* hint = new QLabel(tr("Drag presets onto a source to copy them"), this);
-    hint->setForegroundRole(QPalette::PlaceholderText);
+    auto* hint = new SubduedLabel(tr("Drag presets onto a source to copy them"), this);
     hint->setContentsMargins(6, 0, 6, 0);
     statusBar()->addPermanentWidget(hint);
     statusBar()->setSizeGripEnabled(true);
@@ -383,10 +383,10 @@ void MainWindow::showSelectedSources() {
         presetTitle_->clear();
         presetView_->setPlaceholderText(tr("Select a source on the left to see its presets."));
     } else {
-        presetTitle_->setText(
-            sources.size() == 1
-                ? presetCountText(presets.size())
-                : tr("%1 sources · %2").arg(sources.size()).arg(presetCountText(presets.size())));
+        const int count = static_cast<int>(presets.size());
+        presetTitle_->setText(sources.size() == 1
+                                  ? tr("%n presets", nullptr, count)
+                                  : tr("%1 sources · %n presets", nullptr, count).arg(sources.size()));
         presetView_->setPlaceholderText(sources.size() == 1 ? tr("No presets here yet.") : tr("No presets."));
     }
     updateActions();
@@ -421,10 +421,8 @@ void MainWindow::updateStatus() {
     // Connected mixers count, whether or not their list has arrived yet.
     const int mixers = controller_.onlineMixerCount();
     const QString folder = QString::fromStdString(controller_.settings().syncDirectoryPath());
-    const QString found = mixers == 0   ? tr("No mixer found yet")
-                          : mixers == 1 ? tr("1 mixer")
-                                        : tr("%1 mixers").arg(mixers);
-    statusText_->setText(found + QStringLiteral("   ·   ") + tr("Sync folder: %1").arg(folder));
+    statusText_->setText(mixers == 0 ? tr("No mixer found yet   ·   Sync folder: %1").arg(folder)
+                                     : tr("%n mixers   ·   Sync folder: %1", nullptr, mixers).arg(folder));
     updateActions();
 }
 
@@ -447,7 +445,7 @@ QMenu* MainWindow::preparePresetMenu(const QModelIndex& clicked) {
 void MainWindow::fillCopyMenu(QMenu* menu, std::function<std::vector<PresetRow>()> rows) {
     menu->clear();
     for (const auto& source : sourceModel_->sources()) {
-        QAction* action = menu->addAction(QString::fromStdString(source->name()));
+        QAction* action = menu->addAction(SourceListModel::displayName(*source));
         // Weakly: a menu item must not keep a mixer that has gone.
         connect(action, &QAction::triggered, this, [this, rows, target = std::weak_ptr(source)] {
             if (const auto source = target.lock()) copyRows(rows(), source);

@@ -17,15 +17,15 @@
 #include "app/AppSettings.h"
 #include "app/SettingsController.h"
 #include "app/ViewRules.h"
+#include "ui/SubduedLabel.h"
 
 namespace zelto::ui {
 
 namespace {
 
 QLabel* hint(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
+    auto* label = new SubduedLabel(text, parent);
     label->setWordWrap(true);
-    label->setForegroundRole(QPalette::PlaceholderText);
     return label;
 }
 

@@ -113,8 +113,7 @@ void StatusSheet::updateState() {
     if (!finished)
         state_->setText(log_.canCancel() ? tr("Working…") : tr("Stopping…"));
     else if (errors_ > 0)
-        state_->setText(errors_ == 1 ? tr("Finished with 1 error")
-                                     : tr("Finished with %1 errors").arg(errors_));
+        state_->setText(tr("Finished with %n errors", nullptr, errors_));
     else
         state_->setText(tr("Finished"));
     updateProgress(log_.transfersDone(), log_.transfersPlanned());

@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 #include <cstdio>
 
+#include "ui/Translations.h"
+
 #ifdef ZELTO_UI_TEST_NETNS
 #include "support/NetNamespace.h"
 #endif
@@ -27,5 +29,7 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Zelto"));
     QApplication::setApplicationName(QStringLiteral("zelto-presets-test"));
     QApplication app(argc, argv);
+    // English whatever the machine's locale, with its singular forms ("1 preset").
+    zelto::ui::Translations::install(app, QLocale(QLocale::English));
     return RUN_ALL_TESTS();
 }

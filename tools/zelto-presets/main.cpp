@@ -22,6 +22,7 @@
 #include "async/Executor.h"
 #include "ui/Icons.h"
 #include "ui/MainWindow.h"
+#include "ui/Translations.h"
 #include "ui/WidgetUi.h"
 #include "zelto/Version.h"
 
@@ -121,7 +122,8 @@ bool isOnlyInstance(zelto::SingleInstance& instance) {
     const QString platform = QGuiApplication::platformName();
     if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
         QMessageBox::warning(nullptr, QApplication::applicationDisplayName(),
-                             QString::fromLatin1(zelto::SingleInstance::alreadyRunningMessage));
+                             QCoreApplication::translate("zelto::SingleInstance",
+                                                         zelto::SingleInstance::alreadyRunningMessage));
     return false;
 }
 
@@ -138,6 +140,7 @@ int main(int argc, char** argv) {
     describeOptions(parser);
     answerHelpOrVersion(parser, argc, argv);
     QApplication app(argc, argv);
+    zelto::ui::Translations::install(app);
     // From here SIGTERM and SIGINT no longer kill the program: they quit it below.
     zelto::QuitSignals quitSignals({SIGTERM, SIGINT});
     QApplication::setApplicationDisplayName(QStringLiteral("Zelto Presets"));
