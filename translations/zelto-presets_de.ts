@@ -298,6 +298,97 @@
     </message>
 </context>
 <context>
+    <name>zelto::HistoryModel</name>
+    <message>
+        <source>The history of the sync folder cannot be read: %1.</source>
+        <translation>Der Verlauf des Sync-Ordners kann nicht gelesen werden: %1.</translation>
+    </message>
+    <message>
+        <source>Nothing in it is changed. A copy or delete that would replace or delete a preset asks before it goes on without keeping a copy.</source>
+        <translation>Er wird nicht verändert. Kopieren oder Löschen, das ein Preset ersetzen oder löschen würde, fragt nach, bevor es ohne Sicherungskopie weitermacht.</translation>
+    </message>
+    <message>
+        <source>The history is damaged: one of its entries cannot be read and is not shown.</source>
+        <translation>Der Verlauf ist beschädigt: Einer seiner Einträge kann nicht gelesen werden und wird nicht angezeigt.</translation>
+    </message>
+    <message>
+        <source>The history is damaged: %1 of its entries cannot be read and are not shown.</source>
+        <translation>Der Verlauf ist beschädigt: %1 seiner Einträge können nicht gelesen werden und werden nicht angezeigt.</translation>
+    </message>
+    <message>
+        <source>sync folder</source>
+        <translation>Sync-Ordner</translation>
+    </message>
+    <message>
+        <source>mixer %1</source>
+        <translation>Mischpult %1</translation>
+    </message>
+    <message>
+        <source>mixer %1 (serial %2)</source>
+        <translation>Mischpult %1 (Seriennummer %2)</translation>
+    </message>
+    <message>
+        <source>deleted</source>
+        <translation>gelöscht</translation>
+    </message>
+    <message>
+        <source>deleted by an undo</source>
+        <translation>durch Rückgängig gelöscht</translation>
+    </message>
+    <message>
+        <source>replaced by a copy from the sync folder</source>
+        <translation>ersetzt durch eine Kopie aus dem Sync-Ordner</translation>
+    </message>
+    <message>
+        <source>replaced by a copy from mixer %1</source>
+        <translation>ersetzt durch eine Kopie von Mischpult %1</translation>
+    </message>
+    <message>
+        <source>replaced by restoring version %1</source>
+        <translation>ersetzt durch Wiederherstellen von Version %1</translation>
+    </message>
+    <message>
+        <source>replaced by a sync</source>
+        <translation>ersetzt durch einen Abgleich</translation>
+    </message>
+    <message>
+        <source>replaced by an undo</source>
+        <translation>ersetzt durch Rückgängig</translation>
+    </message>
+    <message>
+        <source>replaced</source>
+        <translation>ersetzt</translation>
+    </message>
+    <message>
+        <source>1 version</source>
+        <translation>1 Version</translation>
+    </message>
+    <message>
+        <source>%1 versions</source>
+        <translation>%1 Versionen</translation>
+    </message>
+    <message>
+        <source>%1 · %2</source>
+        <translation>%1 · %2</translation>
+    </message>
+    <message>
+        <source>Version %1 of %2, %3 bytes</source>
+        <translation>Version %1 von %2, %3 Bytes</translation>
+    </message>
+    <message>
+        <source>Preset / When</source>
+        <translation>Preset / Wann</translation>
+    </message>
+    <message>
+        <source>Where</source>
+        <translation>Wo</translation>
+    </message>
+    <message>
+        <source>Why</source>
+        <translation>Warum</translation>
+    </message>
+</context>
+<context>
     <name>zelto::MainController</name>
     <message>
         <source>Couldn&apos;t load local preset list: %1
@@ -314,10 +405,6 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
         <translation>Die Preset-Listen konnten nicht neu geladen werden:</translation>
     </message>
     <message>
-        <source>&quot;%1&quot;: the mixer %2 is no longer connected</source>
-        <translation>„%1“: das Mischpult %2 ist nicht mehr verbunden</translation>
-    </message>
-    <message>
         <source>Could not delete local preset %1</source>
         <translation>Das lokale Preset %1 konnte nicht gelöscht werden</translation>
     </message>
@@ -327,6 +414,82 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
             <numerusform>Löschen fehlgeschlagen bei %1 von %n Preset:</numerusform>
             <numerusform>Löschen fehlgeschlagen bei %1 von %n Presets:</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>sync</source>
+        <translation>Abgleich</translation>
+    </message>
+    <message>
+        <source>delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>Wiederherstellen</translation>
+    </message>
+    <message>
+        <source>%1 of the presets to delete could not be kept in the history.</source>
+        <translation>%1 der zu löschenden Presets konnten nicht im Verlauf gesichert werden.</translation>
+    </message>
+    <message>
+        <source>not deleted, as no copy of it could be kept</source>
+        <translation>nicht gelöscht, da keine Kopie davon gesichert werden konnte</translation>
+    </message>
+    <message>
+        <source>starting undo</source>
+        <translation>Rückgängig wird gestartet</translation>
+    </message>
+    <message>
+        <source>undid the last %1</source>
+        <translation>letzte Aktion rückgängig gemacht: %1</translation>
+    </message>
+    <message>
+        <source>nothing to undo</source>
+        <translation>nichts rückgängig zu machen</translation>
+    </message>
+    <message>
+        <source>starting restore</source>
+        <translation>Wiederherstellen wird gestartet</translation>
+    </message>
+    <message>
+        <source>the sync folder</source>
+        <translation>den Sync-Ordner</translation>
+    </message>
+    <message>
+        <source>restoring version %1 of %2 to %3</source>
+        <translation>Version %1 von %2 wird wiederhergestellt auf %3</translation>
+    </message>
+    <message>
+        <source>could not restore version %1 of %2: %3</source>
+        <translation>Version %1 von %2 konnte nicht wiederhergestellt werden: %3</translation>
+    </message>
+    <message>
+        <source>%1 of %2 versions could not be restored</source>
+        <translation>%1 von %2 Versionen konnten nicht wiederhergestellt werden</translation>
+    </message>
+    <message>
+        <source>going on without keeping a copy, as chosen</source>
+        <translation>wie gewählt ohne Sicherungskopie fortgesetzt</translation>
+    </message>
+    <message>
+        <source>A copy of what would be replaced or deleted cannot be kept.</source>
+        <translation>Von dem, was ersetzt oder gelöscht würde, kann keine Kopie gesichert werden.</translation>
+    </message>
+    <message>
+        <source>Go on without a copy? What is replaced or deleted then cannot be brought back. The answer holds for the rest of this action.</source>
+        <translation>Ohne Kopie fortfahren? Was dann ersetzt oder gelöscht wird, lässt sich nicht zurückholen. Die Antwort gilt für den Rest dieser Aktion.</translation>
+    </message>
+    <message>
+        <source>Go On Without a Copy</source>
+        <translation>Ohne Kopie fortfahren</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Anhalten</translation>
     </message>
 </context>
 <context>
@@ -424,6 +587,33 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     <message>
         <source>%1 (disconnected)</source>
         <translation>%1 (nicht mehr verbunden)</translation>
+    </message>
+</context>
+<context>
+    <name>zelto::ui::HistoryWindow</name>
+    <message>
+        <source>History</source>
+        <translation>Verlauf</translation>
+    </message>
+    <message>
+        <source>Nothing has been replaced or deleted yet. Every preset that a copy, a sync, a delete or a restore replaces or deletes is kept here.</source>
+        <translation>Noch wurde nichts ersetzt oder gelöscht. Jedes Preset, das durch Kopieren, Abgleichen, Löschen oder Wiederherstellen ersetzt oder gelöscht wird, wird hier aufbewahrt.</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Put the selected versions back at the chosen source; what is there now is kept in the history first</source>
+        <translation>Die gewählten Versionen in der gewählten Quelle wiederherstellen; was dort jetzt liegt, wird zuvor im Verlauf gesichert</translation>
+    </message>
+    <message>
+        <source>Restore to:</source>
+        <translation>Wiederherstellen in:</translation>
+    </message>
+    <message>
+        <source>Or drag a version onto a source in the main window.</source>
+        <translation>Oder eine Version im Hauptfenster auf eine Quelle ziehen.</translation>
     </message>
 </context>
 <context>
@@ -590,8 +780,40 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
         <translation>Über Zelto Presets</translation>
     </message>
     <message>
-        <source>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Keeps the presets of networked in-ear monitor mixers and a folder on this computer in sync. Copy presets between mixers and the folder by dragging them onto a source.&lt;/p&gt;&lt;p&gt;Built with Qt %2.&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Hält die Presets von vernetzten In-Ear-Monitoring-Mischpulten und einen Ordner auf diesem Computer auf demselben Stand. Presets lassen sich zwischen Mischpulten und dem Ordner kopieren, indem Sie sie auf eine Quelle ziehen.&lt;/p&gt;&lt;p&gt;Erstellt mit Qt %2.&lt;/p&gt;</translation>
+        <source>&amp;Undo</source>
+        <translation>&amp;Rückgängig</translation>
+    </message>
+    <message>
+        <source>Put back what the last copy, sync, delete or restore replaced, deleted or added</source>
+        <translation>Zurücknehmen, was das letzte Kopieren, Abgleichen, Löschen oder Wiederherstellen ersetzt, gelöscht oder hinzugefügt hat</translation>
+    </message>
+    <message>
+        <source>&amp;History…</source>
+        <translation>&amp;Verlauf…</translation>
+    </message>
+    <message>
+        <source>Every version of the presets that was replaced or deleted (Ctrl+H)</source>
+        <translation>Jede ersetzte oder gelöschte Version der Presets (Strg+H)</translation>
+    </message>
+    <message>
+        <source>&amp;Undo Copy</source>
+        <translation>Kopieren &amp;rückgängig</translation>
+    </message>
+    <message>
+        <source>&amp;Undo Sync</source>
+        <translation>Abgleich &amp;rückgängig</translation>
+    </message>
+    <message>
+        <source>&amp;Undo Delete</source>
+        <translation>Löschen &amp;rückgängig</translation>
+    </message>
+    <message>
+        <source>&amp;Undo Restore</source>
+        <translation>Wiederherstellen &amp;rückgängig</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Keeps the presets of networked in-ear monitor mixers and a folder on this computer in sync. Copy presets between mixers and the folder by dragging them onto a source.&lt;/p&gt;&lt;p&gt;Free software under the %2 licence.&lt;/p&gt;&lt;p&gt;&lt;a href=&quot;%3&quot;&gt;Read the README&lt;/a&gt; for how to use it and its command-line tools.&lt;/p&gt;&lt;p&gt;Built with Qt %4.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Hält die Presets vernetzter In-Ear-Monitor-Mischpulte und einen Ordner auf diesem Computer im Gleichstand. Presets werden zwischen Mischpulten und dem Ordner kopiert, indem man sie auf eine Quelle zieht.&lt;/p&gt;&lt;p&gt;Freie Software unter der Lizenz %2.&lt;/p&gt;&lt;p&gt;Das &lt;a href="%3"&gt;README&lt;/a&gt; erklärt die Bedienung und die Kommandozeilenwerkzeuge.&lt;/p&gt;&lt;p&gt;Erstellt mit Qt %4.&lt;/p&gt;</translation>
     </message>
 </context>
 <context>
@@ -639,6 +861,38 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     <message>
         <source>Asked directly on every network scan, for networks where a broadcast does not reach the mixers.</source>
         <translation>Werden bei jeder Netzwerksuche direkt angefragt – für Netzwerke, in denen ein Broadcast die Mischpulte nicht erreicht.</translation>
+    </message>
+    <message>
+        <source>Keeping presets safe</source>
+        <translation>Presets sichern</translation>
+    </message>
+    <message>
+        <source>Verify sent presets</source>
+        <translation>Gesendete Presets prüfen</translation>
+    </message>
+    <message>
+        <source>Read every preset sent to a mixer back and compare it with what was sent</source>
+        <translation>Jedes an ein Mischpult gesendete Preset zurücklesen und mit dem Gesendeten vergleichen</translation>
+    </message>
+    <message>
+        <source> per preset</source>
+        <translation> je Preset</translation>
+    </message>
+    <message>
+        <source> MiB</source>
+        <translation> MiB</translation>
+    </message>
+    <message>
+        <source>Versions kept:</source>
+        <translation>Aufbewahrte Versionen:</translation>
+    </message>
+    <message>
+        <source>History size at most:</source>
+        <translation>Verlauf höchstens:</translation>
+    </message>
+    <message>
+        <source>Every preset that is replaced or deleted is kept in the history of the sync folder, oldest versions going first. A deleted preset stays at least 30 days.</source>
+        <translation>Jedes ersetzte oder gelöschte Preset wird im Verlauf des Sync-Ordners aufbewahrt; die ältesten Versionen fallen zuerst weg. Ein gelöschtes Preset bleibt mindestens 30 Tage.</translation>
     </message>
 </context>
 <context>
