@@ -89,6 +89,7 @@ CompareWindow::CompareWindow(MainController& controller, QWidget* parent)
     connect(diff, &QShortcut::activated, comparePresets_, &QPushButton::click);
     connect(filter_, &QCheckBox::toggled, this, [this](bool on) {
         model_->setOnlyDiffering(on);
+        for (int row = 0; row < model_->rowCount(); ++row) view_->setFirstColumnSpanned(row, {}, true);
         view_->expandAll();
     });
     connect(compare_, &QPushButton::clicked, this, [this] { controller_.compareContents(); });
@@ -154,6 +155,7 @@ void CompareWindow::showGrid(CompareGrid grid) {
     std::size_t outOfOrder = 0;
     for (const auto& row : grid.rows) outOfOrder += row.inOrder() ? 0 : 1;
     model_->setGrid(std::move(grid), std::move(titles));
+    for (int row = 0; row < model_->rowCount(); ++row) view_->setFirstColumnSpanned(row, {}, true);
     view_->expandAll();
     view_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     for (int column = 1; column < model_->columnCount(); ++column) {

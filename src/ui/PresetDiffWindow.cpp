@@ -30,9 +30,9 @@ PresetDiffWindow::PresetDiffWindow(MainController& controller, QWidget* parent)
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setWordWrap(false);
     view_->verticalHeader()->hide();
-    view_->horizontalHeader()->setSectionResizeMode(PresetDiffModel::pathColumn, QHeaderView::Stretch);
-    view_->horizontalHeader()->setSectionResizeMode(PresetDiffModel::leftColumn, QHeaderView::Interactive);
-    view_->horizontalHeader()->setSectionResizeMode(PresetDiffModel::rightColumn, QHeaderView::Interactive);
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 8);
+    view_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    view_->horizontalHeader()->setStretchLastSection(true);
     view_->setAccessibleName(tr("Differences"));
 
     auto* top = new QHBoxLayout;
@@ -43,7 +43,7 @@ PresetDiffWindow::PresetDiffWindow(MainController& controller, QWidget* parent)
     layout->setSpacing(8);
     layout->addLayout(top);
     layout->addWidget(view_, 1);
-    resize(860, 480);
+    resize(900, 480);
 
     auto* close = new QShortcut(QKeySequence::Close, this);
     connect(close, &QShortcut::activated, this, &QWidget::close);
@@ -100,11 +100,12 @@ void PresetDiffWindow::comparePresets(const Preset& left, const Preset& right) {
 
 void PresetDiffWindow::showPresets(ZeltoPreset left, ZeltoPreset right, QString leftTitle, QString rightTitle) {
     model_->setPresets(std::move(left), std::move(right), std::move(leftTitle), std::move(rightTitle));
-    for (int column : {int(PresetDiffModel::sectionColumn), int(PresetDiffModel::leftColumn),
-                       int(PresetDiffModel::rightColumn)}) {
-        view_->resizeColumnToContents(column);
-        view_->setColumnWidth(column, std::clamp(view_->columnWidth(column), 90, 260));
-    }
+    // The setting's path as wide as it needs; the two sides share the rest.
+    view_->resizeColumnToContents(PresetDiffModel::sectionColumn);
+    view_->resizeColumnToContents(PresetDiffModel::pathColumn);
+    view_->setColumnWidth(PresetDiffModel::pathColumn, std::min(view_->columnWidth(PresetDiffModel::pathColumn), 320));
+    const int used = view_->columnWidth(PresetDiffModel::sectionColumn) + view_->columnWidth(PresetDiffModel::pathColumn);
+    view_->setColumnWidth(PresetDiffModel::leftColumn, std::max(160, (view_->viewport()->width() - used) / 2));
     updateSummary();
     Q_EMIT shown();
 }

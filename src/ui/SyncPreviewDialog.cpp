@@ -29,7 +29,7 @@ SyncPreviewDialog::SyncPreviewDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(summary_);
     layout->addWidget(list_, 1);
     layout->addWidget(buttons_);
-    resize(520, 420);
+    resize(580, 480);
 }
 
 void SyncPreviewDialog::setPreview(const CompareGrid& grid, const SyncPreview& preview,
