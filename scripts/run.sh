@@ -36,13 +36,22 @@ preset() {  # folder name
   sed "s/Name=\"defaultOFF (PRESET)\"/Name=\"$2\"/" "$EMPTY" > "$work/preset.xml"
   "$ZELTO" pack "$work/preset.xml" -o "$1/$2.ZELTOshow" > /dev/null
 }
+changed() {  # folder name: the preset with the kick 6 dB down and the snare unmuted
+  sed -e "s/Name=\"defaultOFF (PRESET)\"/Name=\"$2\"/" \
+      -e "0,/ChannelGaindB=\"0.0\"/s//ChannelGaindB=\"-6.0\"/" \
+      -e "s/Mute=\"1\" Name=\"Snare\"/Mute=\"0\" Name=\"Snare\"/" "$EMPTY" > "$work/preset.xml"
+  "$ZELTO" pack "$work/preset.xml" -o "$1/$2.ZELTOshow" > /dev/null
+}
 mkdir -p "$work/stage" "$work/studio" "$work/sync"
 for name in "Friday Gig" Rehearsal Band-Drums Band-Keys Band-Vocals; do preset "$work/stage" "$name"; done
 for name in "Studio Session" Band-Bass Tour_Berlin Tour_Paris; do preset "$work/studio" "$name"; done
-for name in "From The Folder" Tour_London; do preset "$work/sync" "$name"; done
+for name in "From The Folder" Tour_London Rehearsal Band-Drums Band-Bass; do preset "$work/sync" "$name"; done
+# Same names, other contents: the Compare window tells them apart.
+changed "$work/sync" "Friday Gig"
+changed "$work/studio" "Band-Bass"
 
 start_sim() {  # address name serial uid folder
-  "$SIM" --address "$1" --name "$2" --serial "$3" --uid "$4" --presets "$5" > "$work/$2.log" 2>&1 &
+  "$SIM" --address "$1" --name "$2" --serial "$3" --uid "$4" --presets "$5" "${@:6}" > "$work/$2.log" 2>&1 &
   pids+=($!)
   # Ready once it says it listens.
   if ! grep -q -m1 "listening on" <(timeout 30 tail -n +1 -f "$work/$2.log"); then
@@ -50,10 +59,10 @@ start_sim() {  # address name serial uid folder
   fi
 }
 start_sim 127.0.0.2 Stage SN-STAGE uid-stage "$work/stage"
-start_sim 127.0.0.3 Studio SN-STUDIO uid-studio "$work/studio"
+start_sim 127.0.0.3 Studio SN-STUDIO uid-studio "$work/studio" --preset-level 1
 
 args=(--no-broadcast --host 127.0.0.2 --host 127.0.0.3 --dir "$work/sync")
-export XDG_CONFIG_HOME="$work/config"
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   export XDG_RUNTIME_DIR="$work/runtime"; mkdir -m 700 "$XDG_RUNTIME_DIR"
 fi

@@ -291,6 +291,37 @@
     </message>
 </context>
 <context>
+    <name>zelto::CompareGridModel</name>
+    <message>
+        <source>missing</source>
+        <translation>fehlt</translation>
+    </message>
+    <message>
+        <source>content not known yet</source>
+        <translation>Inhalt noch unbekannt</translation>
+    </message>
+    <message>
+        <source>same as the folder</source>
+        <translation>wie im Ordner</translation>
+    </message>
+    <message>
+        <source>differs from the folder</source>
+        <translation>anders als im Ordner</translation>
+    </message>
+    <message>
+        <source>only here</source>
+        <translation>nur hier</translation>
+    </message>
+    <message>
+        <source>%1 on %2: %3</source>
+        <translation>%1 auf %2: %3</translation>
+    </message>
+    <message>
+        <source>Preset</source>
+        <translation>Preset</translation>
+    </message>
+</context>
+<context>
     <name>zelto::DataStore</name>
     <message>
         <source>Zelto App (local)</source>
@@ -305,7 +336,7 @@
     </message>
     <message>
         <source>Nothing in it is changed. A copy or delete that would replace or delete a preset asks before it goes on without keeping a copy.</source>
-        <translation>Er wird nicht verändert. Kopieren oder Löschen, das ein Preset ersetzen oder löschen würde, fragt nach, bevor es ohne Sicherungskopie weitermacht.</translation>
+        <translation>Darin wird nichts verändert. Ein Kopieren oder Löschen, das ein Preset ersetzen oder löschen würde, fragt nach, bevor es ohne Sicherungskopie weitermacht.</translation>
     </message>
     <message>
         <source>The history is damaged: one of its entries cannot be read and is not shown.</source>
@@ -333,7 +364,7 @@
     </message>
     <message>
         <source>deleted by an undo</source>
-        <translation>durch Rückgängig gelöscht</translation>
+        <translation>durch Rückgängigmachen gelöscht</translation>
     </message>
     <message>
         <source>replaced by a copy from the sync folder</source>
@@ -349,11 +380,11 @@
     </message>
     <message>
         <source>replaced by a sync</source>
-        <translation>ersetzt durch einen Abgleich</translation>
+        <translation>durch einen Abgleich ersetzt</translation>
     </message>
     <message>
         <source>replaced by an undo</source>
-        <translation>ersetzt durch Rückgängig</translation>
+        <translation>durch Rückgängigmachen ersetzt</translation>
     </message>
     <message>
         <source>replaced</source>
@@ -377,15 +408,15 @@
     </message>
     <message>
         <source>Preset / When</source>
-        <translation>Preset / Wann</translation>
+        <translation>Preset / Zeitpunkt</translation>
     </message>
     <message>
         <source>Where</source>
-        <translation>Wo</translation>
+        <translation>Ort</translation>
     </message>
     <message>
         <source>Why</source>
-        <translation>Warum</translation>
+        <translation>Grund</translation>
     </message>
 </context>
 <context>
@@ -432,28 +463,40 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
         <translation>Wiederherstellen</translation>
     </message>
     <message>
+        <source>presets whose contents are not known yet: %1</source>
+        <translation>Presets, deren Inhalt noch unbekannt ist: %1</translation>
+    </message>
+    <message>
+        <source>fetching %1 from %2</source>
+        <translation>Hole %1 von %2</translation>
+    </message>
+    <message>
+        <source>%1 did not arrive from %2; its content stays unknown</source>
+        <translation>%1 ist nicht von %2 angekommen; sein Inhalt bleibt unbekannt</translation>
+    </message>
+    <message>
         <source>%1 of the presets to delete could not be kept in the history.</source>
-        <translation>%1 der zu löschenden Presets konnten nicht im Verlauf gesichert werden.</translation>
+        <translation>%1 der zu löschenden Presets konnten nicht im Verlauf aufbewahrt werden.</translation>
     </message>
     <message>
         <source>not deleted, as no copy of it could be kept</source>
-        <translation>nicht gelöscht, da keine Kopie davon gesichert werden konnte</translation>
+        <translation>nicht gelöscht, da keine Kopie davon aufbewahrt werden konnte</translation>
     </message>
     <message>
         <source>starting undo</source>
-        <translation>Rückgängig wird gestartet</translation>
+        <translation>Rückgängigmachen beginnt</translation>
     </message>
     <message>
         <source>undid the last %1</source>
-        <translation>letzte Aktion rückgängig gemacht: %1</translation>
+        <translation>Letzte Aktion (%1) rückgängig gemacht</translation>
     </message>
     <message>
         <source>nothing to undo</source>
-        <translation>nichts rückgängig zu machen</translation>
+        <translation>Nichts rückgängig zu machen</translation>
     </message>
     <message>
         <source>starting restore</source>
-        <translation>Wiederherstellen wird gestartet</translation>
+        <translation>Wiederherstellen beginnt</translation>
     </message>
     <message>
         <source>the sync folder</source>
@@ -461,7 +504,7 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     </message>
     <message>
         <source>restoring version %1 of %2 to %3</source>
-        <translation>Version %1 von %2 wird wiederhergestellt auf %3</translation>
+        <translation>Stelle Version %1 von %2 auf %3 wieder her</translation>
     </message>
     <message>
         <source>could not restore version %1 of %2: %3</source>
@@ -473,23 +516,43 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     </message>
     <message>
         <source>going on without keeping a copy, as chosen</source>
-        <translation>wie gewählt ohne Sicherungskopie fortgesetzt</translation>
+        <translation>Es geht wie gewählt ohne Sicherungskopie weiter</translation>
     </message>
     <message>
         <source>A copy of what would be replaced or deleted cannot be kept.</source>
-        <translation>Von dem, was ersetzt oder gelöscht würde, kann keine Kopie gesichert werden.</translation>
+        <translation>Eine Kopie dessen, was ersetzt oder gelöscht würde, kann nicht aufbewahrt werden.</translation>
     </message>
     <message>
         <source>Go on without a copy? What is replaced or deleted then cannot be brought back. The answer holds for the rest of this action.</source>
-        <translation>Ohne Kopie fortfahren? Was dann ersetzt oder gelöscht wird, lässt sich nicht zurückholen. Die Antwort gilt für den Rest dieser Aktion.</translation>
+        <translation>Ohne Kopie weitermachen? Was dann ersetzt oder gelöscht wird, lässt sich nicht zurückholen. Die Antwort gilt für den Rest dieser Aktion.</translation>
     </message>
     <message>
         <source>Go On Without a Copy</source>
-        <translation>Ohne Kopie fortfahren</translation>
+        <translation>Ohne Kopie weitermachen</translation>
     </message>
     <message>
         <source>Stop</source>
         <translation>Anhalten</translation>
+    </message>
+    <message>
+        <source>starting compare</source>
+        <translation>Vergleich beginnt</translation>
+    </message>
+    <message>
+        <source>%1 of the presets could not be fetched; their contents stay unknown</source>
+        <translation>%1 der Presets konnten nicht geholt werden; ihr Inhalt bleibt unbekannt</translation>
+    </message>
+    <message>
+        <source>compare finished: %1 presets fetched</source>
+        <translation>Vergleich beendet: %1 Presets geholt</translation>
+    </message>
+    <message>
+        <source>it did not arrive from the mixer</source>
+        <translation>es ist nicht vom Mischpult angekommen</translation>
+    </message>
+    <message>
+        <source>it is not a preset document</source>
+        <translation>es ist kein Preset-Dokument</translation>
     </message>
 </context>
 <context>
@@ -497,6 +560,45 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     <message>
         <source>Discoverer could not be started: %1</source>
         <translation>Die Suche nach Mischpulten konnte nicht gestartet werden: %1</translation>
+    </message>
+</context>
+<context>
+    <name>zelto::PresetDiffModel</name>
+    <message>
+        <source>preset</source>
+        <translation>Preset</translation>
+    </message>
+    <message>
+        <source>mix</source>
+        <translation>Mix</translation>
+    </message>
+    <message>
+        <source>channel</source>
+        <translation>Kanal</translation>
+    </message>
+    <message>
+        <source>group</source>
+        <translation>Gruppe</translation>
+    </message>
+    <message>
+        <source>routing</source>
+        <translation>Routing</translation>
+    </message>
+    <message>
+        <source>other content</source>
+        <translation>weiterer Inhalt</translation>
+    </message>
+    <message>
+        <source>(none)</source>
+        <translation>(keins)</translation>
+    </message>
+    <message>
+        <source>Section</source>
+        <translation>Bereich</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>Einstellung</translation>
     </message>
 </context>
 <context>
@@ -555,6 +657,57 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     </message>
 </context>
 <context>
+    <name>zelto::ui::CompareWindow</name>
+    <message>
+        <source>Compare</source>
+        <translation>Vergleichen</translation>
+    </message>
+    <message>
+        <source>Comparison</source>
+        <translation>Vergleich</translation>
+    </message>
+    <message>
+        <source>One row per preset name, one column per source, the sync folder first. Drag a cell onto another column to copy that preset there.</source>
+        <translation>Eine Zeile je Preset-Name, eine Spalte je Quelle, der Sync-Ordner zuerst. Ziehen Sie eine Zelle auf eine andere Spalte, um das Preset dorthin zu kopieren.</translation>
+    </message>
+    <message>
+        <source>Only rows that differ or are missing somewhere</source>
+        <translation>Nur Zeilen, die irgendwo abweichen oder fehlen</translation>
+    </message>
+    <message>
+        <source>Compare Contents</source>
+        <translation>Inhalte vergleichen</translation>
+    </message>
+    <message>
+        <source>Fetch the mixers&apos; presets whose contents are not known yet, and compare them with the folder&apos;s</source>
+        <translation>Die Presets der Mischpulte holen, deren Inhalt noch unbekannt ist, und mit denen des Ordners vergleichen</translation>
+    </message>
+    <message>
+        <source>Make Like the Folder</source>
+        <translation>Wie im Ordner machen</translation>
+    </message>
+    <message>
+        <source>Copy the folder&apos;s preset onto the mixers of the chosen cells; what is there now is kept in the history first</source>
+        <translation>Das Preset des Ordners auf die Mischpulte der gewählten Zellen kopieren; was dort jetzt liegt, wird zuvor im Verlauf aufbewahrt</translation>
+    </message>
+    <message>
+        <source>Compare Presets</source>
+        <translation>Presets vergleichen</translation>
+    </message>
+    <message>
+        <source>Show how the presets of the two chosen cells differ (Ctrl+Shift+D)</source>
+        <translation>Zeigen, wie sich die Presets der beiden gewählten Zellen unterscheiden (Strg+Umschalt+D)</translation>
+    </message>
+    <message>
+        <source>Sync folder</source>
+        <translation>Sync-Ordner</translation>
+    </message>
+    <message>
+        <source>%1 names · %2 not the same everywhere · %3 not known yet</source>
+        <translation>%1 Namen · %2 nicht überall gleich · %3 noch unbekannt</translation>
+    </message>
+</context>
+<context>
     <name>zelto::ui::DeviceInfoSheet</name>
     <message>
         <source>Mixer Information</source>
@@ -597,7 +750,7 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     </message>
     <message>
         <source>Nothing has been replaced or deleted yet. Every preset that a copy, a sync, a delete or a restore replaces or deletes is kept here.</source>
-        <translation>Noch wurde nichts ersetzt oder gelöscht. Jedes Preset, das durch Kopieren, Abgleichen, Löschen oder Wiederherstellen ersetzt oder gelöscht wird, wird hier aufbewahrt.</translation>
+        <translation>Bisher wurde nichts ersetzt oder gelöscht. Jedes Preset, das ein Kopieren, Abgleichen, Löschen oder Wiederherstellen ersetzt oder löscht, wird hier aufbewahrt.</translation>
     </message>
     <message>
         <source>Restore</source>
@@ -605,15 +758,15 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     </message>
     <message>
         <source>Put the selected versions back at the chosen source; what is there now is kept in the history first</source>
-        <translation>Die gewählten Versionen in der gewählten Quelle wiederherstellen; was dort jetzt liegt, wird zuvor im Verlauf gesichert</translation>
+        <translation>Die gewählten Versionen an der gewählten Quelle wiederherstellen; was dort jetzt liegt, wird zuvor im Verlauf aufbewahrt</translation>
     </message>
     <message>
         <source>Restore to:</source>
-        <translation>Wiederherstellen in:</translation>
+        <translation>Wiederherstellen nach:</translation>
     </message>
     <message>
         <source>Or drag a version onto a source in the main window.</source>
-        <translation>Oder eine Version im Hauptfenster auf eine Quelle ziehen.</translation>
+        <translation>Oder ziehen Sie eine Version auf eine Quelle im Hauptfenster.</translation>
     </message>
 </context>
 <context>
@@ -785,7 +938,7 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     </message>
     <message>
         <source>Put back what the last copy, sync, delete or restore replaced, deleted or added</source>
-        <translation>Zurücknehmen, was das letzte Kopieren, Abgleichen, Löschen oder Wiederherstellen ersetzt, gelöscht oder hinzugefügt hat</translation>
+        <translation>Zurückholen, was das letzte Kopieren, Abgleichen, Löschen oder Wiederherstellen ersetzt, gelöscht oder hinzugefügt hat</translation>
     </message>
     <message>
         <source>&amp;History…</source>
@@ -794,6 +947,26 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     <message>
         <source>Every version of the presets that was replaced or deleted (Ctrl+H)</source>
         <translation>Jede ersetzte oder gelöschte Version der Presets (Strg+H)</translation>
+    </message>
+    <message>
+        <source>&amp;Compare</source>
+        <translation>&amp;Vergleichen</translation>
+    </message>
+    <message>
+        <source>Every preset of every source in one grid: the same, different or missing (Ctrl+D)</source>
+        <translation>Jedes Preset jeder Quelle in einer Tabelle: gleich, verschieden oder fehlend (Strg+D)</translation>
+    </message>
+    <message>
+        <source>Compare &amp;Presets</source>
+        <translation>&amp;Presets vergleichen</translation>
+    </message>
+    <message>
+        <source>Show how two chosen presets differ (Ctrl+Shift+D)</source>
+        <translation>Zeigen, wie sich zwei gewählte Presets unterscheiden (Strg+Umschalt+D)</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>&amp;Ansicht</translation>
     </message>
     <message>
         <source>&amp;Undo Copy</source>
@@ -812,8 +985,58 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
         <translation>Wiederherstellen &amp;rückgängig</translation>
     </message>
     <message>
+        <source>Sync folder</source>
+        <translation>Sync-Ordner</translation>
+    </message>
+    <message>
         <source>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Keeps the presets of networked in-ear monitor mixers and a folder on this computer in sync. Copy presets between mixers and the folder by dragging them onto a source.&lt;/p&gt;&lt;p&gt;Free software under the %2 licence.&lt;/p&gt;&lt;p&gt;&lt;a href=&quot;%3&quot;&gt;Read the README&lt;/a&gt; for how to use it and its command-line tools.&lt;/p&gt;&lt;p&gt;Built with Qt %4.&lt;/p&gt;</source>
-        <translation>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Hält die Presets vernetzter In-Ear-Monitor-Mischpulte und einen Ordner auf diesem Computer im Gleichstand. Presets werden zwischen Mischpulten und dem Ordner kopiert, indem man sie auf eine Quelle zieht.&lt;/p&gt;&lt;p&gt;Freie Software unter der Lizenz %2.&lt;/p&gt;&lt;p&gt;Das &lt;a href="%3"&gt;README&lt;/a&gt; erklärt die Bedienung und die Kommandozeilenwerkzeuge.&lt;/p&gt;&lt;p&gt;Erstellt mit Qt %4.&lt;/p&gt;</translation>
+        <translation>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Hält die Presets vernetzter In-Ear-Monitor-Mischpulte und einen Ordner auf diesem Computer abgeglichen. Kopieren Sie Presets zwischen Mischpulten und dem Ordner, indem Sie sie auf eine Quelle ziehen.&lt;/p&gt;&lt;p&gt;Freie Software unter der Lizenz %2.&lt;/p&gt;&lt;p&gt;&lt;a href=&quot;%3&quot;&gt;Lesen Sie die README&lt;/a&gt;, um zu erfahren, wie es und seine Kommandozeilenwerkzeuge benutzt werden.&lt;/p&gt;&lt;p&gt;Erstellt mit Qt %4.&lt;/p&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>zelto::ui::PresetDiffWindow</name>
+    <message>
+        <source>Compare Presets</source>
+        <translation>Presets vergleichen</translation>
+    </message>
+    <message>
+        <source>Show all</source>
+        <translation>Alle zeigen</translation>
+    </message>
+    <message>
+        <source>Show the settings that are the same too</source>
+        <translation>Auch die gleichen Einstellungen zeigen</translation>
+    </message>
+    <message>
+        <source>Differences</source>
+        <translation>Unterschiede</translation>
+    </message>
+    <message>
+        <source>Sync folder</source>
+        <translation>Sync-Ordner</translation>
+    </message>
+    <message>
+        <source>%1 (%2)</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>Reading the presets…</source>
+        <translation>Presets werden gelesen…</translation>
+    </message>
+    <message>
+        <source>%1 could not be read: %2</source>
+        <translation>%1 konnte nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>The two presets hold the same settings.</source>
+        <translation>Die beiden Presets haben dieselben Einstellungen.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n settings differ.</source>
+        <translation>
+            <numerusform>%n Einstellung unterscheidet sich.</numerusform>
+            <numerusform>%n Einstellungen unterscheiden sich.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -875,6 +1098,14 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
         <translation>Jedes an ein Mischpult gesendete Preset zurücklesen und mit dem Gesendeten vergleichen</translation>
     </message>
     <message>
+        <source>Show what Sync All will do first</source>
+        <translation>Zuerst zeigen, was „Alle synchronisieren“ tun wird</translation>
+    </message>
+    <message>
+        <source>Before Sync All starts, list what it will fetch and send, with Sync and Cancel</source>
+        <translation>Bevor „Alle synchronisieren“ beginnt, auflisten, was geholt und gesendet wird, mit „Synchronisieren“ und „Abbrechen“</translation>
+    </message>
+    <message>
         <source> per preset</source>
         <translation> je Preset</translation>
     </message>
@@ -888,11 +1119,11 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     </message>
     <message>
         <source>History size at most:</source>
-        <translation>Verlauf höchstens:</translation>
+        <translation>Größe des Verlaufs höchstens:</translation>
     </message>
     <message>
         <source>Every preset that is replaced or deleted is kept in the history of the sync folder, oldest versions going first. A deleted preset stays at least 30 days.</source>
-        <translation>Jedes ersetzte oder gelöschte Preset wird im Verlauf des Sync-Ordners aufbewahrt; die ältesten Versionen fallen zuerst weg. Ein gelöschtes Preset bleibt mindestens 30 Tage.</translation>
+        <translation>Jedes ersetzte oder gelöschte Preset wird im Verlauf des Sync-Ordners aufbewahrt; die ältesten Versionen gehen zuerst. Ein gelöschtes Preset bleibt mindestens 30 Tage.</translation>
     </message>
 </context>
 <context>
@@ -927,6 +1158,41 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
     <message>
         <source>%1 of %2 transfers</source>
         <translation>%1 von %2 Übertragungen</translation>
+    </message>
+</context>
+<context>
+    <name>zelto::ui::SyncPreviewDialog</name>
+    <message>
+        <source>Sync All</source>
+        <translation>Alle synchronisieren</translation>
+    </message>
+    <message>
+        <source>What Sync All will do</source>
+        <translation>Was „Alle synchronisieren“ tun wird</translation>
+    </message>
+    <message>
+        <source>Sync</source>
+        <translation>Synchronisieren</translation>
+    </message>
+    <message>
+        <source>Into the sync folder, from %1 (%2)</source>
+        <translation>In den Sync-Ordner, von %1 (%2)</translation>
+    </message>
+    <message>
+        <source>To %1 (%2)</source>
+        <translation>Nach %1 (%2)</translation>
+    </message>
+    <message>
+        <source>Left as they are, though their contents differ (%1)</source>
+        <translation>Bleiben, wie sie sind, obwohl ihr Inhalt abweicht (%1)</translation>
+    </message>
+    <message>
+        <source>The folder and the mixers already hold the same names: Sync All has nothing to fetch or send.</source>
+        <translation>Ordner und Mischpulte haben bereits dieselben Namen: „Alle synchronisieren“ muss nichts holen oder senden.</translation>
+    </message>
+    <message>
+        <source>Sync All will fetch %1 presets into the sync folder and send %2 to the mixers.</source>
+        <translation>„Alle synchronisieren“ holt %1 Presets in den Sync-Ordner und sendet %2 an die Mischpulte.</translation>
     </message>
 </context>
 </TS>

@@ -97,6 +97,16 @@
     </message>
 </context>
 <context>
+    <name>zelto::ui::PresetDiffWindow</name>
+    <message numerus="yes">
+        <source>%n settings differ.</source>
+        <translation>
+            <numerusform>%n setting differs.</numerusform>
+            <numerusform>%n settings differ.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>zelto::ui::StatusSheet</name>
     <message numerus="yes">
         <source>Finished with %n errors</source>

@@ -69,6 +69,14 @@ void AppSettings::setMixerAddresses(const std::vector<std::string>& addresses) {
     settings_->sync();
 }
 
+bool AppSettings::showSyncPreview() const {
+    return settings_->value(syncPreviewKey, true).toBool();
+}
+
+void AppSettings::setShowSyncPreview(bool show) {
+    settings_->setValue(syncPreviewKey, show);
+}
+
 bool AppSettings::verifySentPresets() const {
     return settings_->value(verifySentPresetsKey, false).toBool();
 }

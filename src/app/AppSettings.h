@@ -21,6 +21,7 @@ class AppSettings {
     static constexpr const char* verifySentPresetsKey = "VerifySentPresets";
     static constexpr const char* historyVersionsKey = "HistoryVersionsPerName";
     static constexpr const char* historySizeKey = "HistorySizeMiB";
+    static constexpr const char* syncPreviewKey = "ShowSyncPreview";
     static constexpr int defaultHistoryVersions = 20;
     static constexpr int defaultHistorySizeMiB = 500;
 
@@ -55,6 +56,10 @@ class AppSettings {
     void setHistoryVersionsPerName(int versions);
     int historySizeMiB() const;
     void setHistorySizeMiB(int mebibytes);
+
+    // Sync All first shows what it will do (on by default).
+    bool showSyncPreview() const;
+    void setShowSyncPreview(bool show);
 
     QSettings& store() { return *settings_; }
 

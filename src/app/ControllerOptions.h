@@ -33,6 +33,9 @@ struct ControllerOptions {
     std::chrono::milliseconds folderSettle = std::chrono::milliseconds(300);
     // Watch the network and rediscover on every change.
     bool monitorNetworkPath = true;
+    // The file of the mixers' preset fingerprints; empty: the one in the
+    // application's cache folder, shared with `zelto`.
+    std::string fingerprintCachePath;
 };
 
 }  // namespace zelto

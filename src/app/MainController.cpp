@@ -9,7 +9,10 @@
 
 #include "app/AppSettings.h"
 #include "app/FolderWatcher.h"
+#include "app/Logging.h"
 #include "async/Offload.h"
+#include "compare/FetchRecording.h"
+#include "compare/PresetComparer.h"
 #include "device/ZeltoDevice.h"
 #include "sync/StatusText.h"
 #include "sync/SyncPlan.h"
@@ -107,6 +110,36 @@ class MainController::ManagerEvents : public statustext::StatusTextDelegate {
     StatusLog& log_;
 };
 
+// The compare run's progress as status lines and transfers.
+class MainController::CompareEvents : public PresetComparerDelegate {
+  public:
+    explicit CompareEvents(StatusLog& log) : log_(log) {}
+
+    void comparerDidFailReceivingList(const DevicePtr& from, const std::exception& error) override {
+        if (from) log_.append(statustext::failedReceivingPresetList(from, error), true);
+    }
+    void comparerDidBuildGrid(const CompareGrid&, std::size_t toFetch) override {
+        log_.setTransfersPlanned(static_cast<int>(toFetch));
+        log_.append(toStd(MainController::tr("presets whose contents are not known yet: %1").arg(toFetch)));
+    }
+    void comparerWillFetch(const RemoteZeltoPreset& listed, const DevicePtr& from, std::size_t, std::size_t) override {
+        log_.append(toStd(MainController::tr("fetching %1 from %2")
+                              .arg(QString::fromStdString(listed.name), QString::fromStdString(from->description()))));
+    }
+    void comparerDidFetch(const RemoteZeltoPreset&, const DevicePtr&, const Fingerprint&) override {
+        log_.addTransferDone();
+    }
+    void comparerDidFailFetching(const RemoteZeltoPreset& listed, const DevicePtr& from) override {
+        log_.append(toStd(MainController::tr("%1 did not arrive from %2; its content stays unknown")
+                              .arg(QString::fromStdString(listed.name), QString::fromStdString(from->description()))),
+                    true);
+        log_.addTransferDone();
+    }
+
+  private:
+    StatusLog& log_;
+};
+
 MainController::MainController(IoPool& pool, DataStore& store, AppSettings& settings, AppUi& ui,
                                ControllerOptions options, QObject* parent)
     : QObject(parent),
@@ -118,10 +151,15 @@ MainController::MainController(IoPool& pool, DataStore& store, AppSettings& sett
       registry_(std::make_unique<MixerRegistry>(pool, mainThread_, store, settings, ui, options_)),
       runs_(std::make_unique<RunCoordinator>(mainThread_, ui)),
       folderWatcher_(std::make_unique<FolderWatcher>(options_.folderSettle)),
-      managerEvents_(std::make_shared<ManagerEvents>(runs_->statusLog())) {
+      managerEvents_(std::make_shared<ManagerEvents>(runs_->statusLog())),
+      fingerprints_(std::make_shared<MixerFingerprintCache>(options_.fingerprintCachePath.empty()
+                                                                 ? MixerFingerprintCache::defaultPath()
+                                                                 : options_.fingerprintCachePath)),
+      folderFingerprints_(std::make_shared<FolderFingerprints>()) {
     connect(registry_.get(), &MixerRegistry::devicesChanged, this, &MainController::devicesChanged);
     connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::runFinished);
     connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::refreshHistory);
+    connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::saveFingerprints);
     connect(folderWatcher_.get(), &FolderWatcher::changed, this, &MainController::reloadLocalFolder);
 }
 
@@ -243,6 +281,7 @@ ZeltoPresetManager MainController::makeManager(std::vector<DevicePtr> devices) {
     limits.versionsPerName = static_cast<std::size_t>(settings_.historyVersionsPerName());
     limits.totalBytes = static_cast<std::uint64_t>(settings_.historySizeMiB()) * 1024 * 1024;
     manager.setHistoryLimits(limits);
+    recordFetchedFingerprints(manager, fingerprints_);
     return manager;
 }
 
@@ -708,6 +747,129 @@ void MainController::refreshHistory() {
                        if (shutDown_ || error) return;
                        undoable_ = std::move(kind);
                        emit historyChanged();
+                   });
+}
+
+// --- comparison of contents ----------------------------------------------------
+
+std::vector<SourceListing> MainController::mixerListings() const {
+    std::vector<SourceListing> listings;
+    for (const auto& source : store_.sources()) {
+        if (!source->device()) continue;
+        SourceListing listing{source->device(), {}};
+        const auto owner = fingerprintOwner(source->device());
+        for (auto& preset : source->presets()) {
+            auto fingerprint = fingerprints_->lookup(owner, preset);
+            listing.presets.push_back({std::move(preset), fingerprint});
+        }
+        listings.push_back(std::move(listing));
+    }
+    return listings;
+}
+
+void MainController::buildCompareGrid(std::function<void(CompareGrid)> done) {
+    previewSync([done = std::move(done)](CompareGrid grid, SyncPreview) { done(std::move(grid)); });
+}
+
+void MainController::previewSync(std::function<void(CompareGrid, SyncPreview)> done) {
+    if (shutDown_) return;
+    auto building = offload(pool_.executor(), [folder = settings_.syncDirectoryPath(), mixers = mixerListings(),
+                                               cache = folderFingerprints_]() {
+        std::vector<ListedPreset> local;
+        try {
+            local = cache->list(folder);
+        } catch (const std::exception& e) {
+            qCWarning(zeltoApp) << "comparison: the folder cannot be listed:" << e.what();
+        }
+        auto grid = zelto::buildCompareGrid(local, mixers);
+        std::vector<RemoteZeltoPreset> localList;
+        for (const auto& listed : local) localList.push_back(listed.preset);
+        RequiredPresets deviceLists;
+        for (const auto& mixer : mixers) {
+            std::vector<RemoteZeltoPreset> list;
+            for (const auto& listed : mixer.presets) list.push_back(listed.preset);
+            deviceLists.emplace_back(mixer.device, std::move(list));
+        }
+        auto preview = zelto::previewSync(grid, planSync(localList, deviceLists));
+        return std::pair{std::move(grid), std::move(preview)};
+    });
+    asio::co_spawn(mainExecutor(), std::move(building),
+                   [this, done = std::move(done)](std::exception_ptr error, std::pair<CompareGrid, SyncPreview> built) {
+                       if (shutDown_ || error) return;
+                       done(std::move(built.first), std::move(built.second));
+                   });
+}
+
+bool MainController::compareContents() {
+    if (shutDown_) return false;
+    return runs_->start([this] { return compareRun(); });
+}
+
+Task<void> MainController::compareRun() {
+    auto& log = statusLog();
+    log.append(toStd(tr("starting compare")));
+    auto devices = registry_->onlineDevices();
+    ZeltoPresetManager manager = makeManager(devices);
+    PresetComparer comparer(manager, fingerprints_, folderFingerprints_);
+    comparer.delegate = std::make_shared<CompareEvents>(log);
+    auto comparing = comparer.compare();
+    auto result = co_await std::move(comparing);
+    if (result.failed > 0)
+        throw RunIncomplete(toStd(tr("%1 of the presets could not be fetched; their contents stay unknown")
+                                      .arg(result.failed)));
+    log.append(toStd(tr("compare finished: %1 presets fetched").arg(result.fetched)));
+    log.append(statustext::finished);
+}
+
+void MainController::saveFingerprints() {
+    if (shutDown_) return;
+    auto saving = offload(pool_.executor(), [cache = fingerprints_] { return cache->save(); });
+    asio::co_spawn(mainExecutor(), std::move(saving), [this](std::exception_ptr, bool) {
+        if (!shutDown_) emit fingerprintsChanged();
+    });
+}
+
+void MainController::readPreset(DevicePtr device, std::string name,
+                                std::function<void(std::optional<ZeltoPreset>, std::string)> done) {
+    if (shutDown_) return;
+    auto reading = [](MainController* self, DevicePtr device, std::string name) -> Task<std::optional<ZeltoPreset>> {
+        auto manager = std::make_shared<ZeltoPresetManager>(self->makeManager({}));
+        RemoteZeltoPreset bytes(name);
+        if (!device) {
+            auto loading = offload(self->pool_.executor(), [manager, name] { return manager->loadPreset(name); });
+            bytes = co_await std::move(loading);
+        } else {
+            if (!self->registry_->holds(device))
+                throw std::runtime_error(toStd(tr("the mixer %1 is no longer connected")
+                                                   .arg(QString::fromStdString(device->description()))));
+            std::optional<RemoteZeltoPreset> listed;
+            for (const auto& source : self->store_.sources()) {
+                if (source->device() != device) continue;
+                for (auto& preset : source->presets())
+                    if (preset.name == name) listed = preset;
+            }
+            auto fetching = manager->fetchPreset(device, listed.value_or(RemoteZeltoPreset(name)));
+            auto fetched = co_await std::move(fetching);
+            if (!fetched) throw std::runtime_error(toStd(tr("it did not arrive from the mixer")));
+            bytes = std::move(*fetched);
+        }
+        auto parsing = offload(self->pool_.executor(), [bytes = std::move(bytes)] { return bytes.parse(); });
+        auto preset = co_await std::move(parsing);
+        if (!preset) throw std::runtime_error(toStd(tr("it is not a preset document")));
+        co_return preset;
+    }(this, std::move(device), std::move(name));
+    asio::co_spawn(mainExecutor(), std::move(reading),
+                   [this, done = std::move(done)](std::exception_ptr error, std::optional<ZeltoPreset> preset) {
+                       if (shutDown_) return;
+                       if (!error) {
+                           saveFingerprints();
+                           return done(std::move(preset), {});
+                       }
+                       try {
+                           std::rethrow_exception(error);
+                       } catch (const std::exception& e) {
+                           done(std::nullopt, errorDetail(e));
+                       }
                    });
 }
 

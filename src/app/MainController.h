@@ -18,6 +18,11 @@
 #include "app/RunCoordinator.h"
 #include "app/StatusLog.h"
 #include "async/Executor.h"
+#include "compare/CompareGrid.h"
+#include "compare/FolderFingerprints.h"
+#include "compare/MixerFingerprintCache.h"
+#include "compare/SyncPreview.h"
+#include "preset/ZeltoPreset.h"
 #include "device/ZeltoTimings.h"
 #include "osc/OSCEndpoint.h"
 #include "sync/ZeltoPresetManager.h"
@@ -94,6 +99,27 @@ class MainController : public QObject {
     // main thread (never after shutDown). A history that cannot be read is
     // the listing's error.
     void readHistory(std::function<void(HistoryListing)> done);
+    // --- comparison of contents ---
+    // The comparison grid of the store's lists: the folder listed again with
+    // its fingerprints (on the io pool), the mixers' fingerprints from the
+    // cache. Nothing is fetched. `done` gets it on the main thread (never
+    // after shutDown).
+    void buildCompareGrid(std::function<void(CompareGrid)> done);
+    // What Sync All would do with the store's lists, from the planner the
+    // sync carries out, in the terms of the grid `done` gets with it.
+    void previewSync(std::function<void(CompareGrid, SyncPreview)> done);
+    // Compare Contents: a run that fetches the online mixers' presets whose
+    // fingerprints are unknown or stale (PresetComparer); emits
+    // fingerprintsChanged at its end. False like the other runs.
+    bool compareContents();
+    // Reads one preset's document: from the folder's file (null device) or
+    // fetched from the mixer (and its fingerprint recorded). `done` gets the
+    // preset, or the reason why not, on the main thread (never after shutDown).
+    void readPreset(DevicePtr device, std::string name,
+                    std::function<void(std::optional<ZeltoPreset>, std::string problem)> done);
+    // The mixers' fingerprints, filled by every fetch of the runs.
+    MixerFingerprintCache& fingerprintCache() { return *fingerprints_; }
+
     // Stops the current run (the status log's Cancel does the same).
     void cancelRun();
     bool runActive() const;
@@ -134,9 +160,13 @@ class MainController : public QObject {
     void runFinished();
     // The history was read again (it may have changed): see undoableKind.
     void historyChanged();
+    // The fingerprint cache learned something (a run fetched presets): the
+    // comparison grid may change.
+    void fingerprintsChanged();
 
   private:
     class ManagerEvents;
+    class CompareEvents;
 
     ZeltoPresetManager makeManager(std::vector<DevicePtr> devices);
     Task<void> syncRun();
@@ -150,6 +180,11 @@ class MainController : public QObject {
     Task<void> deleteOne(ZeltoPresetManager& manager, const Preset& preset);
     Task<void> undoRun();
     Task<void> restoreRun(std::vector<HistoryEntry> versions, DevicePtr to);
+    Task<void> compareRun();
+    // The store's mixer lists with their cached fingerprints, in store order.
+    std::vector<SourceListing> mixerListings() const;
+    // Saves the fingerprint cache on the io pool; then fingerprintsChanged.
+    void saveFingerprints();
     // Runs `step`; when it stops because what it would replace or delete
     // cannot be kept, asks whether to go on without a copy and, if so, runs
     // it again with the manager's force on. A no rethrows the error.
@@ -171,6 +206,8 @@ class MainController : public QObject {
     std::unique_ptr<RunCoordinator> runs_;
     std::unique_ptr<FolderWatcher> folderWatcher_;
     std::shared_ptr<ManagerEvents> managerEvents_;
+    std::shared_ptr<MixerFingerprintCache> fingerprints_;
+    std::shared_ptr<FolderFingerprints> folderFingerprints_;
     std::optional<std::string> undoable_;
     bool shutDown_ = false;
 };

@@ -23,7 +23,10 @@
 #include "app/AppSettings.h"
 #include "app/MainController.h"
 #include "app/ViewRules.h"
+#include "ui/CompareWindow.h"
 #include "ui/DeviceInfoSheet.h"
+#include "ui/PresetDiffWindow.h"
+#include "ui/SyncPreviewDialog.h"
 #include "ui/HistoryWindow.h"
 #include "ui/Icons.h"
 #include "ui/ItemViews.h"
@@ -78,6 +81,10 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
     deviceInfoSheet_ = new DeviceInfoSheet(this);
     settingsDialog_ = new SettingsDialog(settingsController_, controller_.settings(), this);
     historyWindow_ = new HistoryWindow(controller_, this);
+    compareWindow_ = new CompareWindow(controller_, this);
+    diffWindow_ = new PresetDiffWindow(controller_, this);
+    syncPreview_ = new SyncPreviewDialog(this);
+    connect(syncPreview_, &QDialog::accepted, this, [this] { controller_.syncAll(); });
 
     buildActions();
     buildLayout();
@@ -86,6 +93,8 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
     restoreWindowState();
 
     copyJobsHandler_ = [this](std::vector<PresetCopyJob> jobs) { controller_.copyPresets(std::move(jobs)); };
+    compareWindow_->setCopyHandler([this](std::vector<PresetCopyJob> jobs) { copyPresets(std::move(jobs)); });
+    compareWindow_->setDiffHandler([this](Preset left, Preset right) { diffWindow_->comparePresets(left, right); });
     sourceModel_->setCopyHandler([this](std::vector<PresetCopyJob> jobs) {
         // Runs once the drag has ended, outside the drag's own event loop.
         QMetaObject::invokeMethod(
@@ -142,7 +151,7 @@ void MainWindow::buildActions() {
     syncAll_ = new QAction(tr("&Sync All"), this);
     syncAll_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     syncAll_->setToolTip(tr("Make the sync folder and every mixer hold the same presets (Ctrl+Shift+S)"));
-    connect(syncAll_, &QAction::triggered, this, [this] { controller_.syncAll(); });
+    connect(syncAll_, &QAction::triggered, this, &MainWindow::syncAll);
 
     settings_ = new QAction(tr("S&ettings…"), this);
     settings_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
@@ -175,6 +184,18 @@ void MainWindow::buildActions() {
     history_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     history_->setToolTip(tr("Every version of the presets that was replaced or deleted (Ctrl+H)"));
     connect(history_, &QAction::triggered, this, &MainWindow::showHistory);
+
+    compare_ = new QAction(tr("&Compare"), this);
+    compare_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    compare_->setToolTip(tr("Every preset of every source in one grid: the same, different or missing (Ctrl+D)"));
+    connect(compare_, &QAction::triggered, this, &MainWindow::showCompare);
+
+    comparePresets_ = new QAction(tr("Compare &Presets"), this);
+    comparePresets_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    comparePresets_->setToolTip(tr("Show how two chosen presets differ (Ctrl+Shift+D)"));
+    connect(comparePresets_, &QAction::triggered, this, [this] {
+        if (auto pair = chosenPresetPair()) diffWindow_->comparePresets(pair->first, pair->second);
+    });
 
     load_ = new QAction(tr("&Load on Mixer…"), this);
     load_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -227,6 +248,10 @@ void MainWindow::buildMenus() {
     edit->addSeparator();
     edit->addAction(history_);
 
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addAction(compare_);
+    view->addAction(comparePresets_);
+
     QMenu* mixer = menuBar()->addMenu(tr("&Mixer"));
     mixer->addAction(load_);
     mixer->addSeparator();
@@ -249,7 +274,8 @@ void MainWindow::buildMenus() {
     toolbar->addWidget(spacer);
     toolbar->addAction(settings_);
     // The window's actions work wherever the focus is.
-    addActions({rescan_, syncAll_, settings_, quit_, undo_, history_, delete_, load_, info_, identify_});
+    addActions({rescan_, syncAll_, settings_, quit_, undo_, history_, delete_, load_, info_, identify_, compare_,
+                comparePresets_});
 }
 
 void MainWindow::buildLayout() {
@@ -411,6 +437,7 @@ void MainWindow::updateActions() {
                                             : tr("&Undo"));
     delete_->setEnabled(!presetsToDelete(rows, presetViewFocused_).empty());
     load_->setEnabled(loadCommandEnabled(rows));
+    comparePresets_->setEnabled(chosenPresetPair().has_value());
     copyToMenu_->setEnabled(!rows.empty());
     const bool mixerSelected = sourceCommandsEnabled(selectedSources());
     info_->setEnabled(mixerSelected);
@@ -510,6 +537,42 @@ void MainWindow::showHistory() {
     historyWindow_->show();
     historyWindow_->raise();
     historyWindow_->activateWindow();
+}
+
+void MainWindow::showCompare() {
+    compareWindow_->show();
+    compareWindow_->raise();
+    compareWindow_->activateWindow();
+}
+
+void MainWindow::syncAll() {
+    if (controller_.runActive()) return;
+    if (!controller_.settings().showSyncPreview()) {
+        controller_.syncAll();
+        return;
+    }
+    controller_.previewSync([this](CompareGrid grid, SyncPreview preview) {
+        std::vector<QString> titles;
+        const auto sources = controller_.dataStore().sources();
+        for (const auto& device : grid.columns) {
+            QString title = tr("Sync folder");
+            for (const auto& source : sources)
+                if (device && source->device() == device) title = SourceListModel::displayName(*source);
+            titles.push_back(title);
+        }
+        syncPreview_->setPreview(grid, preview, titles);
+        syncPreview_->open();
+    });
+}
+
+std::optional<std::pair<Preset, Preset>> MainWindow::chosenPresetPair() const {
+    // The Compare window's cells while it is the active window.
+    if (compareWindow_->isActiveWindow()) return compareWindow_->chosenPair();
+    std::vector<Preset> chosen;
+    for (const auto& row : selectedPresetRows())
+        if (row.preset) chosen.push_back(*row.preset);
+    if (chosen.size() != 2) return std::nullopt;
+    return std::pair{chosen[0], chosen[1]};
 }
 
 void MainWindow::restoreVersions(const std::vector<std::uint64_t>& ids, const DevicePtr& to) {

@@ -21,7 +21,10 @@ class MainController;
 namespace zelto::ui {
 
 class DeviceInfoSheet;
+class CompareWindow;
 class HistoryWindow;
+class PresetDiffWindow;
+class SyncPreviewDialog;
 class PresetTreeView;
 class SettingsDialog;
 class SourceListView;
@@ -45,6 +48,9 @@ class MainWindow : public QMainWindow {
     DeviceInfoSheet* deviceInfoSheet() const { return deviceInfoSheet_; }
     SettingsDialog* settingsDialog() const { return settingsDialog_; }
     HistoryWindow* historyWindow() const { return historyWindow_; }
+    CompareWindow* compareWindow() const { return compareWindow_; }
+    PresetDiffWindow* diffWindow() const { return diffWindow_; }
+    SyncPreviewDialog* syncPreviewDialog() const { return syncPreview_; }
     QSplitter* splitter() const { return splitter_; }
 
     // The context menus, with their items' states set for a click on
@@ -59,6 +65,8 @@ class MainWindow : public QMainWindow {
     QAction* quitAction() const { return quit_; }
     QAction* undoAction() const { return undo_; }
     QAction* historyAction() const { return history_; }
+    QAction* compareAction() const { return compare_; }
+    QAction* comparePresetsAction() const { return comparePresets_; }
     // Context-menu items.
     QAction* infoMenuAction() const { return infoMenu_; }
     QAction* identifyMenuAction() const { return identifyMenu_; }
@@ -108,6 +116,11 @@ class MainWindow : public QMainWindow {
     void copyPresets(std::vector<PresetCopyJob> jobs);
     void showSettings();
     void showHistory();
+    void showCompare();
+    // Sync All: first what it will do, when the settings ask for that.
+    void syncAll();
+    // The two presets chosen in the preset view or the Compare window.
+    std::optional<std::pair<Preset, Preset>> chosenPresetPair() const;
     // Restores dragged history versions onto a source.
     void restoreVersions(const std::vector<std::uint64_t>& ids, const DevicePtr& to);
     void showAbout();
@@ -128,6 +141,9 @@ class MainWindow : public QMainWindow {
     DeviceInfoSheet* deviceInfoSheet_ = nullptr;
     SettingsDialog* settingsDialog_ = nullptr;
     HistoryWindow* historyWindow_ = nullptr;
+    CompareWindow* compareWindow_ = nullptr;
+    PresetDiffWindow* diffWindow_ = nullptr;
+    SyncPreviewDialog* syncPreview_ = nullptr;
 
     QAction* rescan_ = nullptr;
     QAction* syncAll_ = nullptr;
@@ -137,6 +153,8 @@ class MainWindow : public QMainWindow {
     QAction* delete_ = nullptr;
     QAction* undo_ = nullptr;
     QAction* history_ = nullptr;
+    QAction* compare_ = nullptr;
+    QAction* comparePresets_ = nullptr;
     QAction* load_ = nullptr;
     QAction* info_ = nullptr;
     QAction* identify_ = nullptr;

@@ -77,6 +77,8 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     auto* safetyBox = new QGroupBox(tr("Keeping presets safe"), this);
     verify_ = new QCheckBox(tr("Verify sent presets"), safetyBox);
     verify_->setToolTip(tr("Read every preset sent to a mixer back and compare it with what was sent"));
+    syncPreview_ = new QCheckBox(tr("Show what Sync All will do first"), safetyBox);
+    syncPreview_->setToolTip(tr("Before Sync All starts, list what it will fetch and send, with Sync and Cancel"));
     versions_ = new QSpinBox(safetyBox);
     versions_->setRange(1, 1000);
     versions_->setSuffix(tr(" per preset"));
@@ -88,6 +90,7 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     limits->addRow(tr("History size at most:"), historySize_);
     auto* safetyLayout = new QVBoxLayout(safetyBox);
     safetyLayout->addWidget(verify_);
+    safetyLayout->addWidget(syncPreview_);
     safetyLayout->addLayout(limits);
     safetyLayout->addWidget(hint(tr("Every preset that is replaced or deleted is kept in the history of the "
                                     "sync folder, oldest versions going first. A deleted preset stays at "
@@ -115,6 +118,7 @@ SettingsDialog::SettingsDialog(SettingsController& controller, AppSettings& sett
     connect(remove_, &QPushButton::clicked, this, &SettingsDialog::removeSelectedAddresses);
     connect(mixers_, &QListWidget::itemSelectionChanged, this, &SettingsDialog::updateButtons);
     connect(verify_, &QCheckBox::toggled, this, [this](bool on) { settings_.setVerifySentPresets(on); });
+    connect(syncPreview_, &QCheckBox::toggled, this, [this](bool on) { settings_.setShowSyncPreview(on); });
     connect(versions_, &QSpinBox::valueChanged, this, [this](int n) { settings_.setHistoryVersionsPerName(n); });
     connect(historySize_, &QSpinBox::valueChanged, this, [this](int n) { settings_.setHistorySizeMiB(n); });
 }
@@ -123,8 +127,9 @@ void SettingsDialog::showEvent(QShowEvent* event) {
     controller_.viewLoaded();
     mixers_->clear();
     for (const auto& address : settings_.mixerAddresses()) mixers_->addItem(QString::fromStdString(address));
-    const QSignalBlocker a(verify_), b(versions_), c(historySize_);
+    const QSignalBlocker a(verify_), b(versions_), c(historySize_), d(syncPreview_);
     verify_->setChecked(settings_.verifySentPresets());
+    syncPreview_->setChecked(settings_.showSyncPreview());
     versions_->setValue(settings_.historyVersionsPerName());
     historySize_->setValue(settings_.historySizeMiB());
     updateButtons();

@@ -33,6 +33,7 @@ class SettingsDialog : public QDialog {
     QLineEdit* addressField() const { return address_; }
     QPushButton* addButton() const { return add_; }
     QCheckBox* verifyBox() const { return verify_; }
+    QCheckBox* syncPreviewBox() const { return syncPreview_; }
     QSpinBox* versionsBox() const { return versions_; }
     QSpinBox* historySizeBox() const { return historySize_; }
 
@@ -61,6 +62,7 @@ class SettingsDialog : public QDialog {
     QPushButton* remove_;
     QLabel* addressHint_;
     QCheckBox* verify_;
+    QCheckBox* syncPreview_;
     QSpinBox* versions_;
     QSpinBox* historySize_;
 };

@@ -26,6 +26,7 @@
 #include "sync/TempFolder.h"
 #include "ui/ItemViews.h"
 #include "ui/MainWindow.h"
+#include "ui/SyncPreviewDialog.h"
 #include "ui/StatusSheet.h"
 #include "ui/WidgetUi.h"
 
@@ -71,6 +72,7 @@ class EndToEnd : public ::testing::Test {
         for (const auto& mixer : mixers) options.hosts.push_back(mixer.address);
         options.noBroadcast = true;
         options.monitorNetworkPath = false;
+        options.fingerprintCachePath = config.path() + "fingerprints.json";
         controller = std::make_unique<MainController>(pool, store, settings, ui, options);
         window = std::make_unique<ui::MainWindow>(*controller, ui);
         ui.setWindow(window.get(), window->statusSheet());
@@ -165,6 +167,11 @@ TEST_F(EndToEnd, BothMixersAppearAGroupDropCopiesItsMembersAndSyncAllFillsEveryS
     QApplication::setActiveWindow(window.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    // First what it will do, from the same lists: Return confirms.
+    auto* preview = window->syncPreviewDialog();
+    ASSERT_TRUE(waitUntil([&] { return preview->isVisible(); }));
+    EXPECT_FALSE(controller->runActive());
+    QTest::keyClick(preview, Qt::Key_Return);
     ASSERT_TRUE(window->statusSheet()->isVisible());
     EXPECT_FALSE(window->statusSheet()->closeButton()->isEnabled());
     ASSERT_TRUE(waitUntil([&] { return runsFinished == synced; }, 60s));
@@ -199,6 +206,7 @@ TEST(Program, ASecondCopyIsRefusedWhileTheFirstRunsAndAcceptedOnceItHasDied) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     const QString program = QString::fromStdString(test::builtProgram("zelto-presets"));
     const QStringList arguments{QStringLiteral("--no-broadcast"), QStringLiteral("--dir"), folder.path()};
@@ -243,6 +251,7 @@ TEST(Program, QuitsCleanlyOnSigtermAndSigint) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.path());
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         QProcess program;
         program.setProcessEnvironment(environment);

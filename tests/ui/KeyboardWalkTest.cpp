@@ -21,6 +21,7 @@
 #include "sync/TempFolder.h"
 #include "ui/ItemViews.h"
 #include "ui/MainWindow.h"
+#include "ui/SyncPreviewDialog.h"
 #include "ui/SettingsDialog.h"
 #include "ui/StatusSheet.h"
 #include "ui/WidgetUi.h"
@@ -60,6 +61,7 @@ class KeyboardWalk : public ::testing::Test {
         options.hosts = {"127.0.0.2", "127.0.0.3"};
         options.noBroadcast = true;
         options.monitorNetworkPath = false;
+        options.fingerprintCachePath = config.path() + "fingerprints.json";
         controller = std::make_unique<MainController>(pool, store, settings, ui, options);
         window = std::make_unique<ui::MainWindow>(*controller, ui);
         ui.setWindow(window.get(), window->statusSheet());
@@ -171,9 +173,11 @@ TEST_F(KeyboardWalk, EveryMainTaskIsDoneWithTheKeyboardAlone) {
     EXPECT_TRUE(holds(stageFolder.path(), "Tour_London") && holds(stageFolder.path(), "Tour_Paris"));
     EXPECT_FALSE(holds(studioFolder.path(), "Tour_London"));
 
-    // Sync all.
+    // Sync all: what it will do first, then Return starts it.
     before = runsFinished;
     press(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeModalWidget() == window->syncPreviewDialog(); }));
+    press(Qt::Key_Return);
     finishRun(before);
     EXPECT_TRUE(holds(studioFolder.path(), "Rehearsal") && holds(folder.path(), "Band-Bass"));
 

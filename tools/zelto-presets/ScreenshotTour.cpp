@@ -10,7 +10,10 @@
 #include <functional>
 
 #include "app/MainController.h"
+#include "ui/CompareWindow.h"
 #include "ui/DeviceInfoSheet.h"
+#include "ui/PresetDiffWindow.h"
+#include "ui/SyncPreviewDialog.h"
 #include "ui/ItemViews.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsDialog.h"
@@ -71,10 +74,61 @@ void ScreenshotTour::mixersShown() {
     window_.sourceView()->selectAll();
     later(this, [this] {
         save(&window_, QStringLiteral("main-window.png"));
-        connect(&controller_, &MainController::runFinished, this, &ScreenshotTour::syncFinished,
+        window_.compareAction()->trigger();
+        connect(&controller_, &MainController::runFinished, this, &ScreenshotTour::compareFinished,
                 Qt::QueuedConnection);
-        window_.syncAllAction()->trigger();
+        controller_.compareContents();
     });
+}
+
+void ScreenshotTour::compareFinished() {
+    disconnect(&controller_, &MainController::runFinished, this, &ScreenshotTour::compareFinished);
+    window_.statusSheet()->accept();
+    auto* compare = window_.compareWindow();
+    connect(compare, &CompareWindow::reloaded, this, [this] { later(this, [this] { showDiff(); }); },
+            Qt::SingleShotConnection);
+    compare->reload();
+}
+
+void ScreenshotTour::showDiff() {
+    auto* compare = window_.compareWindow();
+    save(compare, QStringLiteral("compare-grid.png"));
+    // The first mixer cell that differs, beside the folder's cell of its row.
+    const auto& grid = compare->model().grid();
+    for (const auto& row : grid.rows) {
+        for (std::size_t column = 1; column < row.cells.size(); ++column) {
+            if (row.cells[column].state != CellState::differs) continue;
+            connect(window_.diffWindow(), &PresetDiffWindow::shown, this, [this] {
+                later(this, [this] {
+                    save(window_.diffWindow(), QStringLiteral("preset-diff.png"));
+                    startSync();
+                });
+            }, Qt::SingleShotConnection);
+            window_.diffWindow()->comparePresets({nullptr, row.cells[0].listed->preset},
+                                                 {grid.columns[column], row.cells[column].listed->preset});
+            return;
+        }
+    }
+    std::fprintf(stderr, "zelto-presets: no preset differs; no diff picture\n");
+    startSync();
+}
+
+void ScreenshotTour::startSync() {
+    window_.compareWindow()->hide();
+    window_.diffWindow()->hide();
+    auto* preview = window_.syncPreviewDialog();
+    connect(&controller_, &MainController::runFinished, this, &ScreenshotTour::syncFinished, Qt::QueuedConnection);
+    QTimer* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll, preview] {
+        if (!preview->isVisible()) return;
+        poll->deleteLater();
+        later(this, [this, preview] {
+            save(preview, QStringLiteral("sync-preview.png"));
+            preview->accept();
+        });
+    });
+    poll->start(20);
+    window_.syncAllAction()->trigger();
 }
 
 void ScreenshotTour::syncFinished() {

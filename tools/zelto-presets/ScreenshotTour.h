@@ -13,9 +13,11 @@ namespace zelto::ui {
 class MainWindow;
 
 // The --screenshots run: once the mixers have appeared, saves the main
-// window, runs Sync all, saves the status sheet when the run has ended, the
-// main window again with the synced lists, a mixer's information and the
-// settings, prints the files' paths and quits the application.
+// window, runs Compare Contents and saves the Compare window and the diff of
+// the first preset that differs; then Sync all, saving its preview and the
+// status sheet when the run has ended, the main window again with the synced
+// lists, a mixer's information and the settings, prints the files' paths and
+// quits the application.
 class ScreenshotTour : public QObject {
     Q_OBJECT
   public:
@@ -27,6 +29,9 @@ class ScreenshotTour : public QObject {
   private:
     void waitForMixers();
     void mixersShown();
+    void compareFinished();
+    void showDiff();
+    void startSync();
     void syncFinished();
     void finish();
     void save(QWidget* widget, const QString& name);
