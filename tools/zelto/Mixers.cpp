@@ -1,5 +1,8 @@
 #include "Mixers.h"
 
+#include <algorithm>
+#include <tuple>
+
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/bind_executor.hpp>
 #include <asio/cancellation_signal.hpp>
@@ -193,6 +196,15 @@ std::vector<Mixers::Found> Mixers::found() const {
 
 const std::vector<DevicePtr>& Mixers::connectAll() {
     auto mixers = found();
+    // By address, not by who answered first: every command then lists the
+    // same mixers in the same order, run after run.
+    auto order = [](const Found& f) {
+        std::error_code ec;
+        auto address = asio::ip::make_address(f.endpoint.host, ec);
+        return std::make_tuple(ec ? 1 : 0, address.is_v4() ? address.to_v4().to_uint() : 0u, f.endpoint.host,
+                               f.endpoint.port, f.uid);
+    };
+    std::sort(mixers.begin(), mixers.end(), [&](const Found& x, const Found& y) { return order(x) < order(y); });
     std::uint16_t port = kFirstListenPort;
     for (const auto& f : mixers) {
         auto device = ZeltoDevice::make(pool_->context(), f.endpoint, port++, f.uid);
