@@ -985,10 +985,6 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
         <translation>Wiederherstellen &amp;rückgängig</translation>
     </message>
     <message>
-        <source>Sync folder</source>
-        <translation>Sync-Ordner</translation>
-    </message>
-    <message>
         <source>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Keeps the presets of networked in-ear monitor mixers and a folder on this computer in sync. Copy presets between mixers and the folder by dragging them onto a source.&lt;/p&gt;&lt;p&gt;Free software under the %2 licence.&lt;/p&gt;&lt;p&gt;&lt;a href=&quot;%3&quot;&gt;Read the README&lt;/a&gt; for how to use it and its command-line tools.&lt;/p&gt;&lt;p&gt;Built with Qt %4.&lt;/p&gt;</source>
         <translation>&lt;h3&gt;Zelto Presets %1&lt;/h3&gt;&lt;p&gt;Hält die Presets vernetzter In-Ear-Monitor-Mischpulte und einen Ordner auf diesem Computer abgeglichen. Kopieren Sie Presets zwischen Mischpulten und dem Ordner, indem Sie sie auf eine Quelle ziehen.&lt;/p&gt;&lt;p&gt;Freie Software unter der Lizenz %2.&lt;/p&gt;&lt;p&gt;&lt;a href=&quot;%3&quot;&gt;Lesen Sie die README&lt;/a&gt;, um zu erfahren, wie es und seine Kommandozeilenwerkzeuge benutzt werden.&lt;/p&gt;&lt;p&gt;Erstellt mit Qt %4.&lt;/p&gt;</translation>
     </message>

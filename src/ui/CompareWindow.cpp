@@ -142,15 +142,20 @@ void CompareWindow::reload() {
     controller_.buildCompareGrid([this](CompareGrid grid) { showGrid(std::move(grid)); });
 }
 
-void CompareWindow::showGrid(CompareGrid grid) {
+std::vector<QString> CompareWindow::columnTitles(MainController& controller, const CompareGrid& grid) {
     std::vector<QString> titles;
-    const auto sources = controller_.dataStore().sources();
+    const auto sources = controller.dataStore().sources();
     for (const auto& device : grid.columns) {
         QString title = tr("Sync folder");
         for (const auto& source : sources)
             if (device && source->device() == device) title = SourceListModel::displayName(*source);
         titles.push_back(title);
     }
+    return titles;
+}
+
+void CompareWindow::showGrid(CompareGrid grid) {
+    const std::vector<QString> titles = columnTitles(controller_, grid);
     const std::size_t rows = grid.rows.size(), unknown = grid.unknownCount();
     std::size_t outOfOrder = 0;
     for (const auto& row : grid.rows) outOfOrder += row.inOrder() ? 0 : 1;

@@ -54,6 +54,9 @@ class CompareWindow : public QWidget {
 
     // Builds the grid again (it shows when built).
     void reload();
+    // The titles of the grid's columns: the sync folder, then each mixer as
+    // the source list names it.
+    static std::vector<QString> columnTitles(MainController& controller, const CompareGrid& grid);
     // The two chosen cells that hold a preset, when exactly two do.
     std::optional<std::pair<Preset, Preset>> chosenPair() const;
 

@@ -552,14 +552,7 @@ void MainWindow::syncAll() {
         return;
     }
     controller_.previewSync([this](CompareGrid grid, SyncPreview preview) {
-        std::vector<QString> titles;
-        const auto sources = controller_.dataStore().sources();
-        for (const auto& device : grid.columns) {
-            QString title = tr("Sync folder");
-            for (const auto& source : sources)
-                if (device && source->device() == device) title = SourceListModel::displayName(*source);
-            titles.push_back(title);
-        }
+        const std::vector<QString> titles = CompareWindow::columnTitles(controller_, grid);
         syncPreview_->setPreview(grid, preview, titles);
         syncPreview_->open();
     });
