@@ -554,6 +554,10 @@ Bitte setzen Sie gegebenenfalls den Sync-Ordner in den Einstellungen zurück!</t
         <source>it is not a preset document</source>
         <translation>es ist kein Preset-Dokument</translation>
     </message>
+    <message>
+        <source>Nothing was deleted: wait until the current run has ended.</source>
+        <translation>Nichts wurde gelöscht: Bitte warten, bis der laufende Vorgang beendet ist.</translation>
+    </message>
 </context>
 <context>
     <name>zelto::MixerRegistry</name>

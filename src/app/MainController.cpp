@@ -158,6 +158,7 @@ MainController::MainController(IoPool& pool, DataStore& store, AppSettings& sett
       folderFingerprints_(std::make_shared<FolderFingerprints>()) {
     connect(registry_.get(), &MixerRegistry::devicesChanged, this, &MainController::devicesChanged);
     connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::runFinished);
+    connect(runs_.get(), &RunCoordinator::busyChanged, this, &MainController::busyChanged);
     connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::refreshHistory);
     connect(runs_.get(), &RunCoordinator::runFinished, this, &MainController::saveFingerprints);
     connect(folderWatcher_.get(), &FolderWatcher::changed, this, &MainController::reloadLocalFolder);
@@ -183,7 +184,7 @@ std::uint16_t MainController::nextListenPort() const {
     return registry_->nextListenPort();
 }
 bool MainController::runActive() const {
-    return runs_->active();
+    return runs_->busy();
 }
 void MainController::cancelRun() {
     runs_->cancel();
@@ -468,8 +469,13 @@ void MainController::loadPreset(const DevicePtr& device, const RemoteZeltoPreset
 
 void MainController::deletePresets(const std::vector<Preset>& presets) {
     if (shutDown_ || presets.empty()) return;
+    // A delete and a run never overlap: neither sees the other's half-done lists.
+    if (!runs_->hold()) {
+        ui_.showAlert(AppUi::AlertStyle::warning, toStd(tr("Nothing was deleted: wait until the current run has ended.")));
+        return;
+    }
     auto deleting = deleteRun(presets);
-    asio::co_spawn(mainExecutor(), std::move(deleting), [](std::exception_ptr) {});
+    asio::co_spawn(mainExecutor(), std::move(deleting), [this](std::exception_ptr) { runs_->release(); });
 }
 
 Task<void> MainController::deleteOne(ZeltoPresetManager& manager, const Preset& entry) {

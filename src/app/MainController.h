@@ -158,6 +158,8 @@ class MainController : public QObject {
     void devicesChanged();
     // A long run ended (after the log's finish).
     void runFinished();
+    // A delete began or ended: runActive() may have changed.
+    void busyChanged();
     // The history was read again (it may have changed): see undoableKind.
     void historyChanged();
     // The fingerprint cache learned something (a run fetched presets): the

@@ -15,7 +15,7 @@ RunCoordinator::RunCoordinator(MainThreadContext& mainThread, AppUi& ui, QObject
 }
 
 bool RunCoordinator::start(Body body, Body afterCancel) {
-    if (active_ || shutDown_) return false;
+    if (active_ || holds_ > 0 || shutDown_) return false;
     active_ = true;
     cancelRequested_ = false;
     ui_.presentStatusSheet();
@@ -23,6 +23,19 @@ bool RunCoordinator::start(Body body, Body afterCancel) {
     auto running = run(std::move(body), std::move(afterCancel));
     asio::co_spawn(mainThread_.executor(), std::move(running), [](std::exception_ptr) {});
     return true;
+}
+
+bool RunCoordinator::hold() {
+    if (active_ || shutDown_) return false;
+    ++holds_;
+    Q_EMIT busyChanged();
+    return true;
+}
+
+void RunCoordinator::release() {
+    if (holds_ == 0) return;
+    --holds_;
+    Q_EMIT busyChanged();
 }
 
 // The body is bound to the cancel signal; what runs after a cancel is not.

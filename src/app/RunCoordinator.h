@@ -49,6 +49,13 @@ class RunCoordinator : public QObject {
     bool start(Body body, Body afterCancel = {});
     void cancel();
     bool active() const { return active_; }
+    // Short work outside the status sheet that no run may overlap (a delete):
+    // false while a run is going on or after shutDown; else start() refuses
+    // until the matching release().
+    bool hold();
+    void release();
+    // A run or a hold is going on.
+    bool busy() const { return active_ || holds_ > 0; }
     // How the last run ended; none before the first has ended.
     std::optional<Outcome> lastOutcome() const { return lastOutcome_; }
 
@@ -59,6 +66,8 @@ class RunCoordinator : public QObject {
   signals:
     // A run ended (after the log's finish).
     void runFinished();
+    // A hold began or ended (see busy()).
+    void busyChanged();
 
   private:
     Task<void> run(Body body, Body afterCancel);
@@ -70,6 +79,7 @@ class RunCoordinator : public QObject {
     asio::cancellation_signal cancelSignal_;
     std::optional<Outcome> lastOutcome_;
     bool active_ = false;
+    int holds_ = 0;
     bool cancelRequested_ = false;
     bool shutDown_ = false;
 };

@@ -106,6 +106,7 @@ MainWindow::MainWindow(MainController& controller, AppUi& ui, QWidget* parent)
             this, [this, ids = std::move(ids), to] { restoreVersions(ids, to); }, Qt::QueuedConnection);
     });
     connect(&controller_, &MainController::historyChanged, this, &MainWindow::updateActions);
+    connect(&controller_, &MainController::busyChanged, this, &MainWindow::updateActions);
     connect(sourceView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::showSelectedSources);
     connect(sourceModel_.get(), &SourceListModel::presetsChanged, this, &MainWindow::showSelectedSources);
@@ -435,7 +436,7 @@ void MainWindow::updateActions() {
                    : *undoable == "delete"  ? tr("&Undo Delete")
                    : *undoable == "restore" ? tr("&Undo Restore")
                                             : tr("&Undo"));
-    delete_->setEnabled(!presetsToDelete(rows, presetViewFocused_).empty());
+    delete_->setEnabled(idle && !presetsToDelete(rows, presetViewFocused_).empty());
     load_->setEnabled(loadCommandEnabled(rows));
     comparePresets_->setEnabled(chosenPresetPair().has_value());
     copyToMenu_->setEnabled(!rows.empty());

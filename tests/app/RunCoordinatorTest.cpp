@@ -79,7 +79,14 @@ TEST_F(Runs, CancelEndsAsCancelledNotAsAFailureAndRunsTheReloadAfterwards) {
 }
 
 TEST_F(Runs, OneRunAtATimeAndNoneAfterShutDown) {
+    // A delete's hold keeps runs out, and a run keeps holds out.
+    ASSERT_TRUE(runs.hold());
+    EXPECT_TRUE(runs.busy());
+    EXPECT_FALSE(runs.start(waitingBody())) << "a run while a delete is going on";
+    runs.release();
+    EXPECT_FALSE(runs.busy());
     ASSERT_TRUE(runs.start(waitingBody()));
+    EXPECT_FALSE(runs.hold()) << "a delete while a run is going on";
     EXPECT_FALSE(runs.start(waitingBody())) << "a second run while one is going on";
     runs.cancel();
     ASSERT_TRUE(ends());
