@@ -21,6 +21,21 @@ using nlohmann::json;
 
 namespace {
 
+// Records the fingerprints of what a manager fetches in the cache shared
+// with the desktop application, saved when the command ends.
+class FingerprintRecording {
+  public:
+    explicit FingerprintRecording(ZeltoPresetManager& manager) : cache_(std::make_shared<MixerFingerprintCache>()) {
+        recordFetchedFingerprints(manager, cache_);
+    }
+    ~FingerprintRecording() { cache_->save(); }
+    FingerprintRecording(const FingerprintRecording&) = delete;
+    FingerprintRecording& operator=(const FingerprintRecording&) = delete;
+
+  private:
+    std::shared_ptr<MixerFingerprintCache> cache_;
+};
+
 constexpr std::uint64_t kListTimeout = ZeltoPresetManager::kListTimeout;
 
 std::string orEmpty(const std::optional<std::string>& text) {
@@ -240,12 +255,7 @@ int runSync(const SyncArgs& args) {
     manager.delegate = printer;
     manager.verify = args.verify;
     // What the sync fetches need not be fetched again by a status.
-    auto fingerprints = std::make_shared<MixerFingerprintCache>();
-    recordFetchedFingerprints(manager, fingerprints);
-    struct SaveAtEnd {
-        MixerFingerprintCache& cache;
-        ~SaveAtEnd() { cache.save(); }
-    } saveAtEnd{*fingerprints};
+    FingerprintRecording recording(manager);
     printer->line(statustext::startingSync);
     try {
         mixers.runInterruptible(manager.syncDevices());
@@ -290,12 +300,7 @@ int runCopy(const CopyArgs& args) {
     manager.delegate = printer;
     manager.force = args.force;
     manager.verify = args.verify;
-    auto fingerprints = std::make_shared<MixerFingerprintCache>();
-    recordFetchedFingerprints(manager, fingerprints);
-    struct SaveAtEnd {
-        MixerFingerprintCache& cache;
-        ~SaveAtEnd() { cache.save(); }
-    } saveAtEnd{*fingerprints};
+    FingerprintRecording recording(manager);
     printer->line(statustext::copying(args.name, from, to));
     try {
         mixers.runInterruptible(manager.copyPreset(args.name, from, to));
