@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "support/NetNamespace.h"
@@ -21,6 +22,9 @@ int main(int argc, char** argv) {
     }
 #endif
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Caches (the fingerprints of mixer presets) stay out of the user's own.
+    QTemporaryDir cache;
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

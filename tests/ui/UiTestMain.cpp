@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "ui/Translations.h"
@@ -26,6 +27,9 @@ int main(int argc, char** argv) {
 #endif
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);
+    // Caches (the fingerprints of mixer presets) stay out of the user's own.
+    QTemporaryDir cache;
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     QApplication::setOrganizationName(QStringLiteral("Zelto"));
     QApplication::setApplicationName(QStringLiteral("zelto-presets-test"));
     QApplication app(argc, argv);
