@@ -221,6 +221,7 @@ const std::vector<DevicePtr>& Mixers::connectAll() {
                       << e.what() << "); check that it is on and that local UDP port " << device->listenPort()
                       << " is free, or raise --timeout\n";
             device->disconnect();
+            ++leftOut_;
             continue;
         }
         devices_.push_back(std::move(device));
@@ -240,6 +241,7 @@ const std::vector<DevicePtr>& Mixers::connectAll() {
         device->disconnect();
         lock.lock();
         it = devices_.erase(it);
+        ++leftOut_;
     }
     return devices_;
 }

@@ -42,6 +42,9 @@ class Mixers {
     // False when a mixer asked for with --host has no session (it was
     // reported on standard error): the command then cannot succeed fully.
     bool everyHostConnected() const;
+    // How many mixers answered but were left out by connectAll() (no session,
+    // or not online in time).
+    std::size_t leftOut() const { return leftOut_; }
     // A connected mixer by address, uid or name; none when no mixer matches.
     DevicePtr resolve(const std::string& source) const;
     // Sends to a mixer go out asynchronously and unacknowledged. A list
@@ -78,6 +81,7 @@ class Mixers {
     std::condition_variable changed_;
     std::vector<Found> found_;
     std::vector<DevicePtr> devices_;
+    std::size_t leftOut_ = 0;
 };
 
 }  // namespace zelto::cli

@@ -276,6 +276,13 @@ int runSync(const SyncArgs& args) {
                      "reachable\n";
         return kFailure;
     }
+    // A mixer that answered but could not take part is not in sync either.
+    if (mixers.leftOut() > 0) {
+        std::cerr << "zelto: " << mixers.leftOut()
+                  << " mixer(s) that answered did not take part (see above); run the sync again once they are "
+                     "reachable\n";
+        return kFailure;
+    }
     if (printer->anyFailure()) {
         std::cerr << "zelto: " << printer->failureCount()
                   << " step(s) failed (see above); run the sync again to retry them\n";
