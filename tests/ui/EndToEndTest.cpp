@@ -198,16 +198,23 @@ TEST_F(EndToEnd, BothMixersAppearAGroupDropCopiesItsMembersAndSyncAllFillsEveryS
     QTest::mouseClick(window->statusSheet()->closeButton(), Qt::LeftButton);
 }
 
-// The real program, twice, with a runtime folder of this test's own.
-TEST(Program, ASecondCopyIsRefusedWhileTheFirstRunsAndAcceptedOnceItHasDied) {
-    QTemporaryDir runtime, config, folder;
-    ASSERT_TRUE(runtime.isValid() && config.isValid() && folder.isValid());
+// The real program's environment: offscreen, with a runtime folder (private,
+// as the lock wants it), settings and caches of the test's own.
+static QProcessEnvironment programEnvironment(const QTemporaryDir& runtime, const QTemporaryDir& config) {
     QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
+// The real program, twice, with a runtime folder of this test's own.
+TEST(Program, ASecondCopyIsRefusedWhileTheFirstRunsAndAcceptedOnceItHasDied) {
+    QTemporaryDir runtime, config, folder;
+    ASSERT_TRUE(runtime.isValid() && config.isValid() && folder.isValid());
+    const QProcessEnvironment environment = programEnvironment(runtime, config);
     const QString program = QString::fromStdString(test::builtProgram("zelto-presets"));
     const QStringList arguments{QStringLiteral("--no-broadcast"), QStringLiteral("--dir"), folder.path()};
     const QString lock = runtime.filePath(QStringLiteral("zelto-presets.lock"));
@@ -247,12 +254,7 @@ TEST(Program, QuitsCleanlyOnSigtermAndSigint) {
     for (const int signal : {SIGTERM, SIGINT}) {
         QTemporaryDir runtime, config, folder;
         ASSERT_TRUE(runtime.isValid() && config.isValid() && folder.isValid());
-        QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), config.path());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        const QProcessEnvironment environment = programEnvironment(runtime, config);
         QProcess program;
         program.setProcessEnvironment(environment);
         program.start(QString::fromStdString(test::builtProgram("zelto-presets")),
